@@ -1,0 +1,133 @@
+#include "platform/fault/fault.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace vr::fault {
+namespace {
+
+struct Rule {
+  std::string point;
+  long long ordinal;  // 0 = every call
+  long long code;
+};
+
+struct State {
+  std::mutex mutex;
+  bool loaded = false;
+  std::vector<Rule> rules;
+  std::map<std::string, long long, std::less<>> counts;
+  int logFd = -1;
+};
+
+State& S() {
+  static State* s = new State;  // never destroyed: fault points may run during exit
+  return *s;
+}
+
+long long ParseNumber(const std::string& t, bool& ok) {
+  ok = false;
+  if (t.empty()) return 0;
+  char* end = nullptr;
+  long long v;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    v = static_cast<long long>(std::strtoull(t.c_str() + 2, &end, 16));
+    // A 32-bit pattern such as 0x80041001 is an HRESULT: keep it negative as HRESULTs are.
+    if (t.size() <= 10 && v > 0x7FFFFFFFLL && v <= 0xFFFFFFFFLL) v = static_cast<int32_t>(static_cast<uint32_t>(v));
+  } else {
+    v = std::strtoll(t.c_str(), &end, 10);
+  }
+  ok = end && *end == '\0';
+  return v;
+}
+
+std::vector<Rule> ParseSpec(std::string_view spec) {
+  std::vector<Rule> rules;
+  size_t pos = 0;
+  while (pos <= spec.size()) {
+    size_t semi = spec.find(';', pos);
+    if (semi == std::string_view::npos) semi = spec.size();
+    std::string item(spec.substr(pos, semi - pos));
+    pos = semi + 1;
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\n')) item.pop_back();
+    while (!item.empty() && item.front() == ' ') item.erase(0, 1);
+    if (item.empty()) continue;
+    const size_t hash = item.find('#');
+    if (hash == std::string::npos || hash == 0) continue;
+    Rule r;
+    r.point = item.substr(0, hash);
+    std::string rest = item.substr(hash + 1);
+    std::string codeText;
+    const size_t eq = rest.find('=');
+    if (eq != std::string::npos) { codeText = rest.substr(eq + 1); rest = rest.substr(0, eq); }
+    bool ok = true;
+    if (rest == "*") r.ordinal = 0;
+    else {
+      r.ordinal = ParseNumber(rest, ok);
+      if (!ok || r.ordinal < 1) continue;
+    }
+    r.code = codeText.empty() ? 0 : ParseNumber(codeText, ok);
+    if (!ok) continue;
+    rules.push_back(r);
+  }
+  return rules;
+}
+
+void LoadLocked(State& s) {
+  if (s.loaded) return;
+  s.loaded = true;
+  if (const char* spec = std::getenv("VR_FAULTS")) s.rules = ParseSpec(spec);
+  if (const char* log = std::getenv("VR_FAULTS_LOG"); log && *log)
+    s.logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+std::optional<long long> Hit(std::string_view point) {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  LoadLocked(s);
+  if (s.rules.empty() && s.logFd < 0) return std::nullopt;
+  auto it = s.counts.find(point);
+  if (it == s.counts.end()) it = s.counts.emplace(std::string(point), 0).first;
+  const long long n = ++it->second;
+  if (s.logFd >= 0) {
+    std::string line = std::string(point) + "#" + std::to_string(n) + "\n";
+    ssize_t ignored = ::write(s.logFd, line.data(), line.size());
+    (void)ignored;
+  }
+  for (const Rule& r : s.rules)
+    if (r.point == point && (r.ordinal == 0 || r.ordinal == n)) return r.code;
+  return std::nullopt;
+}
+
+void Configure(std::string_view spec) {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.loaded = true;
+  s.rules = ParseSpec(spec);
+  s.counts.clear();
+}
+
+void SetLogFile(const std::string& path) {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.loaded = true;
+  if (s.logFd >= 0) ::close(s.logFd);
+  s.logFd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+void Reset() {
+  State& s = S();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.loaded = true;
+  s.rules.clear();
+  s.counts.clear();
+}
+
+}  // namespace vr::fault

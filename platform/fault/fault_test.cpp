@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/fault/fault.h"
+
+using vr::fault::Hit;
+
+TEST(Fault, NthCallOfAPointFailsWithItsCode) {
+  vr::fault::Configure("wmi.PutInstance#3=0x80041001;registry.SetValue#1=5");
+  EXPECT_FALSE(Hit("wmi.PutInstance"));
+  EXPECT_FALSE(Hit("wmi.PutInstance"));
+  auto third = Hit("wmi.PutInstance");
+  ASSERT_TRUE(third);
+  EXPECT_EQ(*third, static_cast<int32_t>(0x80041001u));
+  EXPECT_FALSE(Hit("wmi.PutInstance"));
+  auto reg = Hit("registry.SetValue");
+  ASSERT_TRUE(reg);
+  EXPECT_EQ(*reg, 5);
+  EXPECT_FALSE(Hit("registry.GetValue"));
+  vr::fault::Reset();
+}
+
+TEST(Fault, EveryCallDefaultCodeAndMalformedRules) {
+  vr::fault::Configure("file.Write#*;bad;#2=1;x#0=1;y#abc=2; file.Rename#2=-7 ");
+  for (int i = 0; i < 3; ++i) {
+    auto w = Hit("file.Write");
+    ASSERT_TRUE(w);
+    EXPECT_EQ(*w, 0);
+  }
+  EXPECT_FALSE(Hit("x"));
+  EXPECT_FALSE(Hit("y"));
+  EXPECT_FALSE(Hit("file.Rename"));
+  EXPECT_EQ(Hit("file.Rename").value_or(0), -7);
+  vr::fault::Reset();
+}
+
+TEST(Fault, LogRecordsEveryPointReached) {
+  const std::string path = ::testing::TempDir() + "/faults.log";
+  std::remove(path.c_str());
+  vr::fault::Configure("");
+  vr::fault::SetLogFile(path);
+  Hit("a.One");
+  Hit("b.Two");
+  Hit("a.One");
+  vr::fault::SetLogFile("");
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  EXPECT_EQ(ss.str(), "a.One#1\nb.Two#1\na.One#2\n");
+  vr::fault::Reset();
+}
