@@ -104,45 +104,6 @@ TEST_F(CmdlineTest, LargeInputs) {
   EXPECT_EQ(out, u"-reg");
 }
 
-TEST_F(CmdlineTest, RegisterTable) {
-  WString out;
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a", u"-patch", u"p", u"-reinstall", u"-sections", u"platform",
-                                 u"-log", u"u", u"-cluster", u"full"})),
-                  vr::cmdline::kRegisterTable, out),
-            0);
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a"})), vr::cmdline::kRegisterTable, out), CCmdline::kMandatoryMissing);
-  EXPECT_EQ(out, u"-patch");
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a", u"-patch"})), vr::cmdline::kRegisterTable, out),
-            CCmdline::kBadValueCount);
-  EXPECT_EQ(out, u"-patch");
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a", u"-patch", u"p", u"-reinstall", u"yes"})),
-                  vr::cmdline::kRegisterTable, out),
-            CCmdline::kBadValueCount);
-  EXPECT_EQ(out, u"-reinstall");
-  // Options without a row are reported in the order of their names.
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a", u"-patch", u"p", u"-zz", u"-delundo"})),
-                  vr::cmdline::kRegisterTable, out),
-            CCmdline::kLeadingValue);
-  EXPECT_EQ(out, u"-delundo");
-  EXPECT_EQ(Check(CCmdline(Args({u"-reg", u"a", u"-patch", u"p", u"-unreg", u"u"})),
-                  vr::cmdline::kRegisterTable, out),
-            CCmdline::kLeadingValue);
-  EXPECT_EQ(out, u"-unreg");
-}
-
-TEST_F(CmdlineTest, UnregisterAndNeitherTables) {
-  WString out;
-  EXPECT_EQ(Check(CCmdline(Args({u"-unreg", u"u", u"-delundo", u"-cluster", u"local"})),
-                  vr::cmdline::kUnregisterTable, out),
-            0);
-  EXPECT_EQ(Check(CCmdline(Args({u"-unreg", u"u", u"-patch", u"p"})), vr::cmdline::kUnregisterTable, out),
-            CCmdline::kLeadingValue);
-  EXPECT_EQ(out, u"-patch");
-  EXPECT_EQ(Check(CCmdline(Args({u"-patch", u"p"})), vr::cmdline::kNeitherTable, out),
-            CCmdline::kGroupMemberMissing);
-  EXPECT_EQ(out, u"-reg, -unreg");
-}
-
 TEST_F(CmdlineTest, GroupsConflictsAndCountForms) {
   const char16_t* names[] = {u"-a", u"-b", u"-c", u"-d", u"-e"};
   const char16_t* counts[] = {u"[0,2]", u"[1,1]", u"{0}", u"{2}", u"?"};
