@@ -136,10 +136,7 @@ int ReportException(std::exception_ptr error, const WString& patch) {
   } catch (const _com_error& e) {
     WString text = LoadMessage(101, u"main()");
     text += LoadMessage(102) + vr::text::Format(u"%d", static_cast<int>(e.Error())) + u"\n";
-    // System texts end with a line end of their own; the line end here is the one wanted.
-    WString meaning = e.ErrorMessage();
-    while (!meaning.empty() && (meaning.back() == u'\n' || meaning.back() == u'\r')) meaning.pop_back();
-    text += LoadMessage(103) + meaning + u"\n";
+    text += LoadMessage(103) + e.ErrorMessage() + u"\n";
     text += LoadMessage(104) + e.Source() + u"\n";
     text += LoadMessage(105) + e.Description();
     vr::console::PrintConsoleText(text, vr::console::kError);
