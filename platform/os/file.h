@@ -59,9 +59,9 @@ class File {
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
-  File(int fd, bool writer) : fd_(fd), writer_(writer) {}
+  friend class AtomicFile;
+  explicit File(int fd) : fd_(fd) {}
   int fd_ = -1;
-  bool writer_ = false;
 };
 
 // The whole content of a file (opened for reading, deny none). Point "file.ReadWhole"
@@ -99,11 +99,13 @@ class AtomicFile {
   // Point "file.Write" (ERROR_WRITE_FAULT); written as File::Write.
   long Write(const void* data, size_t size, size_t& written);
 
-  // Ends the new version: flush to disk (point "file.Sync"), close, then, when backup is not
-  // empty and the target exists, keep the target under that name (an older file there is
-  // replaced; points "file.Access", "file.Delete", "file.SaveBackup"), then rename into place
-  // (point "file.SaveRename") and flush the folder. On failure failedStep tells where it
-  // stopped and the temporary file is gone. A second Commit fails with ERROR_INVALID_HANDLE.
+  // Ends the new version: flush to disk (point "file.Sync"), close ("file.Close"); then, when
+  // backup is not empty, an older file at backup is removed and the existing target is kept
+  // under that name (both must be readable and writable; points "file.Access", "file.Delete",
+  // "file.SaveBackup"); then the new file is renamed over the target (point "file.SaveRename")
+  // and the folder flushed. The target holds its old content until that rename. On failure
+  // failedStep tells where it stopped and the temporary file is gone. Commit after Commit or
+  // Abort fails with ERROR_INVALID_HANDLE.
   long Commit(WStringView backup, Step& failedStep);
   long Commit(WStringView backup = {}) {
     Step ignored;
