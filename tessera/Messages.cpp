@@ -21,6 +21,8 @@ constexpr Entry kCatalogue[] = {
     {9, u"(TESSERA9) File '%1' doesn't exist or could not be opened for reading.\n"},
     {100, u"(TESSERA100) COM initialization failed.\n"},
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
+    // ---- Files: text, configuration and log files (3056)
+    {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     // ---- Command line (20000..20300)
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},
 };
