@@ -89,6 +89,9 @@ constexpr Entry kCatalogue[] = {
     // ---- Command line (20000..20007), files (20100..20104), registry (20200..20201),
     //      utilities (20300)
     {20000, u"(CMDL100) Incorrect number of arguments for '%1'.\n"},
+    // ---- Files: text, configuration and log files (3056)
+    {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
+    // ---- Command line (20000..20300)
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},
     {20002, u"(CMDL102) Unexpected option '%1'.\n"},
     {20003, u"(CMDL103) Mandatory option '%1' missing.\n"},
