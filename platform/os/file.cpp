@@ -426,8 +426,9 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
   if (long rc = temp_->Sync()) return fail(Step::Write, rc);
   if (long rc = temp_->Close()) return fail(Step::Write, rc);
 
+  const std::string nativeBackup = backup.empty() ? std::string() : NativePath(backup);
+  bool linkedBackup = false;
   if (!backup.empty()) {
-    const std::string nativeBackup = NativePath(backup);
     struct stat st;
     const bool backupExists = ::lstat(nativeBackup.c_str(), &st) == 0;
     const bool targetExists = ::stat(nativeTarget_.c_str(), &st) == 0;
@@ -441,7 +442,9 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
     if (targetExists) {
       // A second name for the previous file: the target's own name keeps it meanwhile.
       if (auto f = Fault("file.SaveBackup", ERROR_ACCESS_DENIED)) return fail(Step::BackupKeep, *f);
-      if (::link(nativeTarget_.c_str(), nativeBackup.c_str()) != 0) {
+      if (::link(nativeTarget_.c_str(), nativeBackup.c_str()) == 0) {
+        linkedBackup = true;
+      } else {
         const int e = errno;
         if (e != EPERM && e != ENOTSUP && e != EMLINK && e != EXDEV && e != ENOSYS)
           return fail(Step::BackupKeep, Win32FromErrno(e));
@@ -450,8 +453,14 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
     }
   }
 
-  if (auto f = Fault("file.SaveRename", ERROR_ACCESS_DENIED)) return fail(Step::Rename, *f);
-  if (::rename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0) return fail(Step::Rename, Win32FromErrno(errno));
+  // A backup that is a second name of the target must not stay when the target keeps its old
+  // content: later writes into the target would change the backup too.
+  auto failRename = [&](long rc) {
+    if (linkedBackup) ::unlink(nativeBackup.c_str());
+    return fail(Step::Rename, rc);
+  };
+  if (auto f = Fault("file.SaveRename", ERROR_ACCESS_DENIED)) return failRename(*f);
+  if (::rename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0) return failRename(Win32FromErrno(errno));
   nativeTemp_.clear();
   SyncFolder(ParentOf(nativeTarget_));
   targetGuard_.reset();
