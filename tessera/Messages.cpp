@@ -40,13 +40,36 @@ constexpr Entry kCatalogue[] = {
     {159, u"Unregistration of patch %1 failed. Errors during initialization. No changes done.\n"},
     {160, u"Unregistration of patch %1 ended with errors.\n"},
     {161, u"Error during registration. Performing rollback...\n"},
+    // ---- Registration run and undo file (201..207, 300..307, 500..504, 802, 811)
+    {201, u"(TESSERA201) Cannot create log file '%1'.\n"},
+    {202, u"(TESSERA202) Name of temporary log file for packages cannot be created.\n"},
+    {203, u"(TESSERA203) Name of temporary log file for platforms cannot be created.\n"},
+    {204, u"(TESSERA204) Name of temporary log file for prerequisite check cannot be created.\n"},
+    {206, u"(TESSERA206) Update was performed successfully, but undo file '%1' cannot be saved. Temporary log files '%2', '%3' and '%4' were not deleted. Please investigate them and then manually delete them.\n"},
+    {207, u"(TESSERA207) Undo log file '%1' doesn't exist or could not be opened for reading.\n"},
+    {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
+    {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},
+    {302, u"(TESSERA302) Syntax error in undo file '%1': Section PACKAGES not terminated with line '%2'.\n"},
+    {303, u"(TESSERA303) Syntax error in line %1 section PACKAGES of undo file '%2': Unexpected line.\n"},
+    {304, u"(TESSERA304) Syntax error in undo file '%1': Section PLATFORMS not terminated with line '%2'.\n"},
+    {305, u"(TESSERA305) Syntax error in line %1 section PLATFORMS of undo file '%2': Unexpected line.\n"},
+    {306, u"(TESSERA306) Syntax error in undo file '%1': Section PREREQUISITE_CHECK  not terminated with line '%2'.\n"},
+    {307, u"(TESSERA307) Syntax error in line %1 section PREREQUISITE_CHECK of undo file '%2': Unexpected ine.\n"},
     // ---- Front end: main's unspecified error (420)
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
+    // ---- Registration run: undo file folder (500..504), time zone (802), version (811)
+    {500, u"(TESSERA500) Cannot determine share name in file path '%1'.\n"},
+    {501, u"(TESSERA501) Cannot determine drive name in file path '%1'.\n"},
+    {502, u"(TESSERA502) Directory '%1' doesn't exist or you do not have permission to access it.\n"},
+    {503, u"(TESSERA503) Directory '%1' cannot be created.\n"},
+    {504, u"(TESSERA504) Newly created directory '%1' cannot be accessed.\n"},
     // ---- Front end: checks of the command-line values (801..806)
     {801, u"(TESSERA801) Parameter after %1 ('%2') is not valid file path.\n"},
+    {802, u"(TESSERA802) Cannot get TimeZone information from system.\n"},
     {804, u"(TESSERA804) Parameter after %1 ('%2') contains more then one substring '%3'.\n"},
     {805, u"(TESSERA805) Parameter after %1 ('%2') contains invalid substring '%3'.\n"},
     {806, u"(TESSERA806) Parameter after %1 ('%2') can only be either 'full' or 'local'."},
+    {811, u"(TESSERA811) VRM/S version on this computer ('%1') is not supported in XML configuration file. Supported versions: '%2'.\n"},
     // ---- Usage (2600..2606) and help (2700..2730)
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
@@ -86,12 +109,11 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    // ---- Files: text, configuration and log files (3056)
+    {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     // ---- Command line (20000..20007), files (20100..20104), registry (20200..20201),
     //      utilities (20300)
     {20000, u"(CMDL100) Incorrect number of arguments for '%1'.\n"},
-    // ---- Files: text, configuration and log files (3056)
-    {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
-    // ---- Command line (20000..20300)
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},
     {20002, u"(CMDL102) Unexpected option '%1'.\n"},
     {20003, u"(CMDL103) Mandatory option '%1' missing.\n"},

@@ -1,0 +1,126 @@
+#include "tessera/UndoFile.h"
+
+#include <cstdlib>
+
+#include "platform/text/casefold.h"
+#include "platform/text/format.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+
+namespace vr::undo {
+namespace {
+
+constexpr int kSyntaxError = 53;
+
+struct SectionKind {
+  int bit;
+  const char16_t* begin;
+  const char16_t* end;
+  unsigned unexpectedLineMessage;  // a marker of another section inside this one
+  unsigned unterminatedMessage;    // the file ends inside this section
+};
+
+constexpr SectionKind kSections[] = {
+    {kSectionPlatforms, kPlatformsBegin, kPlatformsEnd, 305, 304},
+    {kSectionPackages, kPackagesBegin, kPackagesEnd, 303, 302},
+    {kSectionPrereq, kPrereqBegin, kPrereqEnd, 307, 306},
+};
+
+bool StartsWithNoCase(WStringView text, WStringView key) {
+  return text.size() >= key.size() && vr::text::EqualsNoCase(text.substr(0, key.size()), key);
+}
+
+// The line as ReadLine leaves it, without its leading blanks.
+WString TrimmedText(const VrTextLine& line) {
+  const WString& t = line.GetText();
+  size_t i = 0;
+  while (i < t.size() && VrIsWhiteSpace(t[i])) ++i;
+  size_t e = t.size();
+  while (e > i && VrIsWhiteSpace(t[e - 1])) --e;
+  return t.substr(i, e - i);
+}
+
+}  // namespace
+
+WString FormatCreationTime(uint16_t month, uint16_t day, uint16_t year, uint16_t hour,
+                           uint16_t minute, uint16_t second, long biasMinutes) {
+  const char16_t sign = biasMinutes > 0 ? u'-' : u'+';
+  const long magnitude = std::labs(biasMinutes);
+  return vr::text::Format(u"%02hu/%02hu/%04hu %02hu:%02hu:%02hu %c%02d:%02d", month, day, year, hour,
+                          minute, second, sign, static_cast<int>(magnitude / 60),
+                          static_cast<int>(magnitude % 60));
+}
+
+void AppendHeader(VrLogFile& file, const UndoHeader& header) {
+  file.AppendLine(WString(kPatchKey) + header.patch, true);
+  file.AppendLine(WString(kCreatedOnKey) + header.createdOn, true);
+  file.AppendLine(WString(kConfigFileKey) + header.configFile, true);
+  file.AppendLine(WString(kVersionsKey) + header.supportedVersions, true);
+}
+
+int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::ValidateUndoFile", "UndoFile", vr::trace::kRunFlags);
+  const WString& path = file.GetPath();
+  sections = 0;
+  file.ResetPosition();
+  VrTextLine line;
+
+  const char16_t* keys[] = {kPatchKey, kCreatedOnKey, kConfigFileKey, kVersionsKey};
+  WString* fields[] = {&header.patch, &header.createdOn, &header.configFile, &header.supportedVersions};
+  for (size_t k = 0; k < 4; ++k) {
+    const bool read = file.ReadLine(line, nullptr, true, true);
+    const WString text = TrimmedText(line);
+    const uint32_t number = line.GetPosition().line;
+    if (!read || text.empty() || !StartsWithNoCase(text, keys[k])) {
+      message = vr::msg::LoadMessage(301, static_cast<unsigned>(number), path, keys[k]);
+      VR_TRACE_ERROR("Syntax error in line ", static_cast<unsigned>(number), " of file '", path,
+                     "': line does not start with '", keys[k], "'.");
+      return kSyntaxError;
+    }
+    *fields[k] = text.substr(WStringView(keys[k]).size());
+  }
+
+  const SectionKind* open = nullptr;
+  while (file.ReadLine(line, nullptr, true, true)) {
+    if (line.GetTokenCount() == 0) {
+      if (line.IsAtEnd()) break;
+      continue;
+    }
+    const WStringView first = *line.GetToken(0);
+    const unsigned number = line.GetPosition().line;
+    if (!open) {
+      for (const auto& s : kSections)
+        if (vr::text::EqualsNoCase(first, s.begin)) open = &s;
+      if (!open) {
+        message = vr::msg::LoadMessage(300, number, path);
+        VR_TRACE_ERROR("Syntax error in line ", number, " of undo file '", path, "': unexpected line '",
+                       line.GetText(), "'.");
+        return kSyntaxError;
+      }
+    } else if (vr::text::EqualsNoCase(first, open->end)) {
+      sections |= open->bit;
+      open = nullptr;
+    } else {
+      for (const auto& other : kSections) {
+        if (&other == open) continue;
+        if (vr::text::EqualsNoCase(first, other.begin) || vr::text::EqualsNoCase(first, other.end)) {
+          message = vr::msg::LoadMessage(open->unexpectedLineMessage, number, path);
+          VR_TRACE_ERROR("Syntax error in line ", number, " of undo file '", path, "': marker '",
+                         WString(first), "' inside section '", open->begin, "'.");
+          return kSyntaxError;
+        }
+      }
+    }
+    if (line.IsAtEnd()) break;
+  }
+  if (open) {
+    message = vr::msg::LoadMessage(open->unterminatedMessage, path, open->end);
+    VR_TRACE_ERROR("Syntax error in undo file '", path, "': section '", open->begin,
+                   "' not terminated with line '", open->end, "'.");
+    return kSyntaxError;
+  }
+  return 0;
+}
+
+}  // namespace vr::undo
