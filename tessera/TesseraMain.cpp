@@ -148,7 +148,8 @@ int ReportException(std::exception_ptr error, const WString& patch) {
     exitCode = kExitCommandLine;
     VR_TRACE_ERROR("Caught cmd-line parsing exception '", e.Message(), "', returning code ", exitCode);
   } catch (const CApp_error& e) {
-    vr::console::PrintConsoleText(e.Message(), vr::console::kError);
+    // A rollback that went well has no error text of its own; its summary follows.
+    if (!e.Message().empty()) vr::console::PrintConsoleText(e.Message(), vr::console::kError);
     exitCode = e.ExitCode();
     // An error never leaves as success, nor as a code the process status cannot carry.
     if (exitCode <= 0 || exitCode > 255) exitCode = kExitFailure;
