@@ -570,8 +570,7 @@ long GetTempPath(WString& folder) {
 
 long GetTempFileName(WStringView folder, WStringView prefix, WString& path) {
   if (auto f = Fault("file.GetTempFileName", ERROR_ACCESS_DENIED)) return *f;
-  std::string dir = NativePath(folder);
-  if (dir.empty()) dir = ".";
+  std::string dir = folder.empty() ? std::string("./") : NativePath(folder);
   if (!IsFolder(dir)) return ERROR_DIRECTORY;
   if (dir.back() != '/') dir += '/';
   const std::string pre = vr::text::WideToUtf8(prefix.substr(0, 3));
