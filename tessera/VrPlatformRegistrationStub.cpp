@@ -1,0 +1,34 @@
+// Placeholder registration object: the environment is not discovered yet and neither run
+// exists, so construction succeeds and both runs fail with the unspecified-error message.
+#include "tessera/VrPlatformRegistration.h"
+
+#include "tessera/AppErrors.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+
+namespace {
+constexpr int kExitFailure = 100;
+}
+
+CVrPlatformRegistration::CVrPlatformRegistration(int, void*, WString& message, int& status) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::CVrPlatformRegistration", "VrPlatformRegistration",
+                    vr::trace::kRunFlags);
+  message.clear();
+  status = 0;
+}
+
+CVrPlatformRegistration::~CVrPlatformRegistration() = default;
+
+int CVrPlatformRegistration::RegisterPlatform(const WString&, const WString&, bool, const WString&, int) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterPlatform", "VrPlatformRegistration",
+                    vr::trace::kRunFlags);
+  VR_TRACE_ERROR("The registration run is not available.");
+  throw CApp_error(vr::msg::LoadMessage(420, u"CVrPlatformRegistration::RegisterPlatform"), kExitFailure);
+}
+
+int CVrPlatformRegistration::UnregisterPlatform(const WString&, bool) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::UnregisterPlatform", "VrPlatformRegistration",
+                    vr::trace::kRunFlags);
+  VR_TRACE_ERROR("The unregistration run is not available.");
+  throw CApp_error(vr::msg::LoadMessage(420, u"CVrPlatformRegistration::UnregisterPlatform"), kExitFailure);
+}
