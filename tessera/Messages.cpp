@@ -86,6 +86,8 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    // ---- Files: text, configuration and log files (3056)
+    {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     // ---- Command line (20000..20007), files (20100..20104), registry (20200..20201),
     //      utilities (20300)
     {20000, u"(CMDL100) Incorrect number of arguments for '%1'.\n"},
