@@ -40,13 +40,28 @@ constexpr Entry kCatalogue[] = {
     {159, u"Unregistration of patch %1 failed. Errors during initialization. No changes done.\n"},
     {160, u"Unregistration of patch %1 ended with errors.\n"},
     {161, u"Error during registration. Performing rollback...\n"},
+    // ---- Installation environment: run log, cluster-information tool, cluster (201, 250..254)
+    {201, u"(TESSERA201) Cannot create log file '%1'.\n"},
+    {250, u"(TESSERA250) Execution of command line '%1' failed.\n"},
+    {251, u"(TESSERA251) Name of cluster resource group is empty.\n"},
+    {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},
+    {253, u"(TESSERA253) Cluster resource group '%1' cannot be opened.\n"},
+    {254, u"(TESSERA254) State cannot be retrieved for resource group '%1'.\n"},
     // ---- Front end: main's unspecified error (420)
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
+    // ---- Installation environment: run-log folder (800)
+    {800, u"(TESSERA800) VRM/S DataDir cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
     // ---- Front end: checks of the command-line values (801..806)
     {801, u"(TESSERA801) Parameter after %1 ('%2') is not valid file path.\n"},
+    // ---- Installation environment: run-log folder (803)
+    {803, u"(TESSERA803) VRM/S ShareInstallDir cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
+    // ---- Front end: checks of the command-line values, continued
     {804, u"(TESSERA804) Parameter after %1 ('%2') contains more then one substring '%3'.\n"},
     {805, u"(TESSERA805) Parameter after %1 ('%2') contains invalid substring '%3'.\n"},
     {806, u"(TESSERA806) Parameter after %1 ('%2') can only be either 'full' or 'local'."},
+    // ---- Installation environment: server version, cluster fit (810, 816)
+    {810, u"(TESSERA810) VRM/S version cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
+    {816, u"(TESSERA816) Option %1 is not valid on non-cluster system.\n"},
     // ---- Usage (2600..2606) and help (2700..2730)
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
