@@ -13,15 +13,16 @@ struct Entry {
   const char16_t* text;
 };
 
-// One table for the whole program, sorted by identifier. Each group of the program keeps its
-// own block; keep every block in ascending order.
+// One table for the whole program, sorted by identifier (the lookup is a binary search), in
+// groups by identifier range.
 constexpr Entry kCatalogue[] = {
-    // ---- Front end: XML load, COM, summaries (5..161)
+    // ---- Front end: XML load
     {5, u"(TESSERA5) Unable to connect to MS XML DOM (using ProgID MSXML2::DOMDocument).\n"},
     {6, u"(TESSERA6) MS XML DOM could not open '%1' for reading. Please check if:\n- DTD file specified in XML exist\n- XML is valid according to DTD file.\n"},
     {7, u"(TESSERA7) Root XML element <VrNPConfig> is missing in file '%1'.\n"},
     {8, u"(TESSERA8) Parsing file '%1' failed with %2!d!.\n"},
     {9, u"(TESSERA9) File '%1' doesn't exist or could not be opened for reading.\n"},
+    // ---- Front end: COM errors and run summaries
     {100, u"(TESSERA100) COM initialization failed.\n"},
     {101, u"(TESSERA101) COM eror occured in method '%1'.\n"},
     {102, u"Code: "},
@@ -40,13 +41,19 @@ constexpr Entry kCatalogue[] = {
     {159, u"Unregistration of patch %1 failed. Errors during initialization. No changes done.\n"},
     {160, u"Unregistration of patch %1 ended with errors.\n"},
     {161, u"Error during registration. Performing rollback...\n"},
-    // ---- Registration run and undo file (201..207, 300..307, 500..504, 802, 811)
+    // ---- Log files, undo file, cluster tool
     {201, u"(TESSERA201) Cannot create log file '%1'.\n"},
     {202, u"(TESSERA202) Name of temporary log file for packages cannot be created.\n"},
     {203, u"(TESSERA203) Name of temporary log file for platforms cannot be created.\n"},
     {204, u"(TESSERA204) Name of temporary log file for prerequisite check cannot be created.\n"},
     {206, u"(TESSERA206) Update was performed successfully, but undo file '%1' cannot be saved. Temporary log files '%2', '%3' and '%4' were not deleted. Please investigate them and then manually delete them.\n"},
     {207, u"(TESSERA207) Undo log file '%1' doesn't exist or could not be opened for reading.\n"},
+    {250, u"(TESSERA250) Execution of command line '%1' failed.\n"},
+    {251, u"(TESSERA251) Name of cluster resource group is empty.\n"},
+    {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},
+    {253, u"(TESSERA253) Cluster resource group '%1' cannot be opened.\n"},
+    {254, u"(TESSERA254) State cannot be retrieved for resource group '%1'.\n"},
+    // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},
     {302, u"(TESSERA302) Syntax error in undo file '%1': Section PACKAGES not terminated with line '%2'.\n"},
@@ -55,22 +62,26 @@ constexpr Entry kCatalogue[] = {
     {305, u"(TESSERA305) Syntax error in line %1 section PLATFORMS of undo file '%2': Unexpected line.\n"},
     {306, u"(TESSERA306) Syntax error in undo file '%1': Section PREREQUISITE_CHECK  not terminated with line '%2'.\n"},
     {307, u"(TESSERA307) Syntax error in line %1 section PREREQUISITE_CHECK of undo file '%2': Unexpected ine.\n"},
-    // ---- Front end: main's unspecified error (420)
+    // ---- Unspecified errors
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
-    // ---- Registration run: undo file folder (500..504), time zone (802), version (811)
+    // ---- Undo file folder
     {500, u"(TESSERA500) Cannot determine share name in file path '%1'.\n"},
     {501, u"(TESSERA501) Cannot determine drive name in file path '%1'.\n"},
     {502, u"(TESSERA502) Directory '%1' doesn't exist or you do not have permission to access it.\n"},
     {503, u"(TESSERA503) Directory '%1' cannot be created.\n"},
     {504, u"(TESSERA504) Newly created directory '%1' cannot be accessed.\n"},
-    // ---- Front end: checks of the command-line values (801..806)
+    // ---- Environment, command-line values, directories
+    {800, u"(TESSERA800) VRM/S DataDir cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
     {801, u"(TESSERA801) Parameter after %1 ('%2') is not valid file path.\n"},
     {802, u"(TESSERA802) Cannot get TimeZone information from system.\n"},
+    {803, u"(TESSERA803) VRM/S ShareInstallDir cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
     {804, u"(TESSERA804) Parameter after %1 ('%2') contains more then one substring '%3'.\n"},
     {805, u"(TESSERA805) Parameter after %1 ('%2') contains invalid substring '%3'.\n"},
     {806, u"(TESSERA806) Parameter after %1 ('%2') can only be either 'full' or 'local'."},
+    {810, u"(TESSERA810) VRM/S version cannot be determined from registry value 'HKEY_LOCAL_MACHINE\\%1\\%2'.\n"},
     {811, u"(TESSERA811) VRM/S version on this computer ('%1') is not supported in XML configuration file. Supported versions: '%2'.\n"},
-    // ---- Usage (2600..2606) and help (2700..2730)
+    {816, u"(TESSERA816) Option %1 is not valid on non-cluster system.\n"},
+    // ---- Usage
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
     {2602, u"  -reg <ConfigFile> -patch <PatchNumber> [-reinstall] [-sections <sections>]\n   [-log <UndoFile>] [-cluster full|local]\n"},
@@ -78,6 +89,7 @@ constexpr Entry kCatalogue[] = {
     {2604, u"  -unreg <UndoFile> [-cluster full|local] [-delundo]\n"},
     {2605, u"\n"},
     {2606, u"  (-? | -help)\n"},
+    // ---- Help
     {2700, u"tessera is a command line tool used for registering/unregistering platforms\nand packages as well as updating prerequisite check config file.\n"},
     {2701, u"\n"},
     {2702, u"Tool options:\n"},
@@ -109,10 +121,9 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
-    // ---- Files: text, configuration and log files (3056)
+    // ---- Files and prerequisite configuration
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
-    // ---- Command line (20000..20007), files (20100..20104), registry (20200..20201),
-    //      utilities (20300)
+    // ---- Command line
     {20000, u"(CMDL100) Incorrect number of arguments for '%1'.\n"},
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},
     {20002, u"(CMDL102) Unexpected option '%1'.\n"},
@@ -121,13 +132,16 @@ constexpr Entry kCatalogue[] = {
     {20005, u"(CMDL105) Only one of '%1' options can be used.\n"},
     {20006, u"(CMDL106) Multiple '%1' options.\n"},
     {20007, u"(CMDL107) Cannot combine options '%1'.\n"},
+    // ---- File paths
     {20100, u"(FILE100) Invalid file path %1.\n"},
     {20101, u"(FILE101) Cannot access share %1.\n"},
     {20102, u"(FILE102) Cannot create directory %1.\n"},
     {20103, u"(FILE103) Cannot switch to directory %1.\n"},
     {20104, u"(FILE104) Invalid directory %1.\n"},
+    // ---- Registry
     {20200, u"(RGST100) Cannot get db password.\n"},
     {20201, u"(RGST101) Cannot read RegistryString '%1'.\n"},
+    // ---- Utilities
     {20300, u"(UTIL100) Cannot create UUID.\n"},
 };
 

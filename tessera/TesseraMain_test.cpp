@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,30 @@
 #include "tessera/TesseraMain.h"
 
 namespace {
+
+// Every run that gets past the command line builds the registration object, which discovers
+// its environment first: the tests run against a demo host made by vrhost, the active node of
+// a cluster, so that "-cluster" fits it.
+class DemoHost : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* bin = std::getenv("VR_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    // One host per test process: ctest runs the cases of this program side by side.
+    root_ = ::testing::TempDir() + "/tessera_main_host_" + std::to_string(::getpid());
+    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --force --cluster active --root '" + root_ + "'";
+    ASSERT_EQ(std::system(init.c_str()), 0) << init;
+    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    const char* path = std::getenv("PATH");
+    const std::string withTool = std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin");
+    setenv("PATH", withTool.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+ private:
+  std::string root_;
+};
+::testing::Environment* const kDemoHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
 
 // The usage and help texts, byte for byte.
 const std::string kUsage = R"(

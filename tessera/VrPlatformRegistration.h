@@ -30,11 +30,30 @@ class CVrPlatformRegistration {
   // Exit code 0, 5, or 3 / 6 when the package section refuses; other failures are thrown.
   int UnregisterPlatform(const WString& undoFile, bool deleteUndo);
 
-  // Creates and opens the run log "log\tessera.log" below the server's folder.
+  // ---- Installation environment (VrEnvironment.cpp)
+
+  // Runs a command line (the program is searched on the path) and waits for it; exitCode and
+  // output (its standard output, from the ANSI code page) are filled when given. False with
+  // message 250 when the run failed.
+  static bool RunCmdTool(const WString& commandLine, DWORD* exitCode, WString* output, WString& message);
+  // Creates the run log "log\tessera.log" below "DataDir" or "VrMsShareInstallDir" and opens
+  // it for appending line by line; false with message 800, 803 or 201.
   bool InitTesseraLog(WString& message);
+  // True when the decimal text of osType is one of the Windows OS types of the run.
   bool IsWindowsOS(int osType) const;
-  // Runs a command line and waits; exitCode and output are wanted when not null.
-  bool RunCmdTool(const WString& commandLine, DWORD* exitCode, WString* output, WString& message);
+
+  const WString& GetServerVersion() const { return serverVersion_; }
+  double GetServerVersionNumber() const { return serverVersionNumber_; }
+  const WString& GetComputerName() const { return computerName_; }
+  DWORD GetInstallationStatus() const { return installationStatus_; }
+  int32_t GetClusterNodeState() const { return clusterNodeState_; }
+  const WString& GetClusterGroupName() const { return clusterGroupName_; }
+  const WString& GetActiveNodeName() const { return activeNodeName_; }
+  int GetClusterMode() const { return clusterMode_; }
+  VrLogFile* GetRunLog() const { return runLog_.get(); }
+  std::vector<WString>& WindowsOsTypes() { return windowsOsTypes_; }
+
+  // ---- Registration run
 
   // Section handlers, called by the run through the section protocol.
   int PlatformRegInit(WString& message);
@@ -59,19 +78,30 @@ class CVrPlatformRegistration {
 
   // State the sections share with the run.
   bool IsRollback() const { return rollback_; }
-  int ClusterMode() const { return clusterMode_; }
-  int ClusterNodeState() const { return clusterNodeState_; }
-  const WString& ServerVersion() const { return serverVersion_; }
-  double ServerVersionNumber() const { return serverVersionNumber_; }
-  const WString& ComputerName() const { return computerName_; }
-  VrLogFile* RunLog() { return runLog_.get(); }
-  std::vector<WString>& WindowsOsTypes() { return winOsTypes_; }
   void SetWarnings() { warnings_ = true; }
   void SetError() { error_ = true; }
   void SetPatchNotRegistered() { patchNotRegistered_ = true; }
   void SetPackageDeployed() { packageDeployed_ = true; }
 
  private:
+  // Steps of the constructor's discovery; false with message set ends it with status 100.
+  bool DiscoverServerVersion(WString& message);
+  bool DiscoverComputerName(WString& message);
+  bool DiscoverClusterState(WString& message);
+
+  // ---- Installation environment, in order of discovery
+  WString serverVersion_;             // "Version" of the management-server key, rewritten
+  double serverVersionNumber_ = 0;    // 0 when the text is no version number
+  WString computerName_;              // at most 15 characters
+  DWORD installationStatus_ = 0;      // exit code of the cluster-information tool (5: cluster)
+  int32_t clusterNodeState_ = 0;      // 1 active node, -1 passive node, 0 no cluster node
+  WString clusterGroupName_;          // set only on a cluster
+  WString activeNodeName_;            // the owner of the group, set only on a passive node
+  int clusterMode_ = 0;               // 0 none, 1 full, 2 local, from the command line
+  std::unique_ptr<VrLogFile> runLog_;  // created by InitTesseraLog
+  std::vector<WString> windowsOsTypes_;  // decimal OS-type values, filled by InitListOfWinOSTypes
+
+  // ---- Registration run
   int RegisterSteps(const WString& configFile, const WString& patch, bool reinstall, const WString& undoFile,
                     int sectionsMask);
   int UnregisterSteps(const WString& undoFile, bool deleteUndo, WString& patch);
@@ -92,21 +122,11 @@ class CVrPlatformRegistration {
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;
   bool prereqInitialised_ = false;
-  std::unique_ptr<VrLogFile> runLog_;
   bool rollback_ = false;
-  WString serverVersion_;
-  double serverVersionNumber_ = 0;
-  int clusterMode_ = 0;
-  int clusterNodeState_ = 0;
   bool error_ = false;
   bool patchNotRegistered_ = false;
   bool packageDeployed_ = false;
   bool warnings_ = false;
-  WString computerName_;
-  DWORD installationStatus_ = 0;
-  WString clusterGroupName_;
-  WString activeNodeName_;
-  std::vector<WString> winOsTypes_;
   std::unique_ptr<IRegistrationSections> sections_ = MakeHandlerSections(*this);
 
   static std::unique_ptr<IRegistrationSections> MakeHandlerSections(CVrPlatformRegistration& owner);

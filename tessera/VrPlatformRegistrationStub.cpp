@@ -1,20 +1,14 @@
-// Placeholder registration object: the environment is not discovered yet and neither run
-// exists, so construction succeeds and both runs fail with the unspecified-error message.
+// Placeholder registration runs: the environment is discovered (VrEnvironment.cpp), but
+// neither run exists yet, so both fail with the unspecified-error message.
 #include "tessera/VrPlatformRegistration.h"
 
 #include "tessera/AppErrors.h"
+#include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
 
 namespace {
 constexpr int kExitFailure = 100;
-}
-
-CVrPlatformRegistration::CVrPlatformRegistration(int, void*, WString& message, int& status) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::CVrPlatformRegistration", "VrPlatformRegistration",
-                    vr::trace::kRunFlags);
-  message.clear();
-  status = 0;
 }
 
 CVrPlatformRegistration::~CVrPlatformRegistration() = default;
