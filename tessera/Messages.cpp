@@ -21,6 +21,19 @@ constexpr Entry kCatalogue[] = {
     {9, u"(TESSERA9) File '%1' doesn't exist or could not be opened for reading.\n"},
     {100, u"(TESSERA100) COM initialization failed.\n"},
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
+    // ---- XML reader: server directories of copyfile placeholders (807..814)
+    {807, u"(TESSERA807) VRM/S installation path could not be determined from registry.\n"},
+    {808, u"(TESSERA808) VRM/S packages path could not be determined from registry.\n"},
+    {809, u"(TESSERA809) VRM/S agent installation path could not be determined from registry.\n"},
+    {812, u"(TESSERA812) VRM/S data directory path could not be determined from registry.\n"},
+    {813, u"(TESSERA813) VRM/S share directory path could not be determined from registry.\n"},
+    {814, u"(TESSERA814) VRM/S share installation path could not be determined from registry.\n"},
+    // ---- XML reader: content of the registration file (900..904)
+    {900, u"(TESSERA900) XML parsing error, non-integer OS Type, in tag '%1', line '%2'.\n"},
+    {901, u"(TESSERA901) XML parsing error, non-integer System Type, in tag '%1', line '%2'.\n"},
+    {902, u"(TESSERA902) XML parsing error, non-integer OS version value, in tag '%1', line '%2'.\n"},
+    {903, u"(TESSERA903) Failed to replace directory placeholder in '%1'.\n"},
+    {904, u"(TESSERA904) XML parsing error, only YES or NO values are allowed for the <removable> flag, in tag '%1', line '%2'.\n"},
     // ---- Command line (20000..20300)
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},
 };
