@@ -9,6 +9,8 @@ class VrTempLogFile : public VrLogFile {
   ~VrTempLogFile() override;
 
   bool GetDeleteOnDestruction() const { return deleteOnDestruction_; }
+  // Keeps the file after all (for instance when its lines could not be copied elsewhere).
+  void SetDeleteOnDestruction(bool deleteOnDestruction) { deleteOnDestruction_ = deleteOnDestruction; }
 
  private:
   bool deleteOnDestruction_;

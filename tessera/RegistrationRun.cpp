@@ -1,0 +1,486 @@
+// The register and unregister runs of the registration object: section selection, the Inits,
+// the section logs, the undo file, the Updates in their fixed order, rollback on failure, and
+// the summary and exit code.
+#include <memory>
+#include <vector>
+
+#include "platform/os/clock.h"
+#include "platform/os/dir.h"
+#include "platform/os/file.h"
+#include "platform/os/lasterror.h"
+#include "platform/os/path.h"
+#include "platform/text/casefold.h"
+#include "platform/text/format.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/FinalMessage.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Files/VrTempLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/UndoFile.h"
+#include "tessera/VrPlatformRegistration.h"
+#include "tessera/XmlParser/XmlReader.h"
+
+using vr::msg::LoadMessage;
+
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitRollbackSucceeded = 1;
+constexpr int kExitRollbackFailed = 2;
+constexpr int kExitPackageDeployed = 3;
+constexpr int kExitUnregisterErrors = 4;
+constexpr int kExitWarnings = 5;
+constexpr int kExitNotRegistered = 6;
+constexpr int kExitConfiguration = 51;
+constexpr int kExitCannotRead = 52;
+constexpr int kExitUndoSyntax = 53;
+constexpr int kExitFailure = 100;
+constexpr double kPrereqMinimumVersion = 7.499;
+
+// The text with exactly one line end behind it, as the run log takes its lines.
+WString AsLine(WStringView text) {
+  WString line(text);
+  while (!line.empty() && (line.back() == u'\n' || line.back() == u'\r')) line.pop_back();
+  return line;
+}
+
+bool VersionListed(const WString& supported, const WString& version) {
+  size_t start = 0;
+  while (start <= supported.size()) {
+    size_t bar = supported.find(u'|', start);
+    if (bar == WString::npos) bar = supported.size();
+    if (vr::text::EqualsNoCase(WStringView(supported).substr(start, bar - start), version)) return true;
+    start = bar + 1;
+  }
+  return false;
+}
+
+void PrintSummary(const WString& text) { vr::console::WriteStdout(u"\n" + text); }
+
+}  // namespace
+
+void CVrPlatformRegistration::LogLine(WStringView text) {
+  if (runLog_) runLog_->AppendLine(AsLine(text), true);
+}
+
+void CVrPlatformRegistration::LogOutcome(int exitCode, const WString& patch) {
+  if (!runLog_) return;
+  WString summary;
+  if (exitCode == kExitRollbackSucceeded) summary = LoadMessage(150, patch);
+  else if (exitCode == kExitRollbackFailed) summary = LoadMessage(151, patch);
+  else summary = vr::front::FinalMessage();
+  if (!summary.empty()) LogLine(u"\n# " + summary);
+  LogLine(vr::text::Format(u"# Exit code = %d", exitCode));
+}
+
+WString CVrPlatformRegistration::CreationTime() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::CreationTime", "VrPlatformRegistration", vr::trace::kRunFlags);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  TIME_ZONE_INFORMATION zone;
+  const DWORD which = GetTimeZoneInformation(&zone);
+  if (which == TIME_ZONE_ID_INVALID) {
+    VR_TRACE_FAILURE("GetTimeZoneInformation", static_cast<long>(GetLastError()));
+    throw CApp_error(LoadMessage(802), kExitFailure);
+  }
+  long bias = zone.Bias;
+  if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+  else if (which == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+  return vr::undo::FormatCreationTime(now.wMonth, now.wDay, now.wYear, now.wHour, now.wMinute, now.wSecond, bias);
+}
+
+void CVrPlatformRegistration::WriteRunLogHeader(const vr::undo::UndoHeader& header, const WString& commandLine) {
+  LogLine(WString(vr::undo::kPatchKey) + header.patch);
+  LogLine(WString(vr::undo::kCreatedOnKey) + header.createdOn);
+  LogLine(WString(vr::undo::kConfigFileKey) + header.configFile);
+  LogLine(WString(vr::undo::kVersionsKey) + header.supportedVersions);
+  LogLine(u"# Running on computer: " + computerName_);
+  LogLine(u"# Command line:");
+  LogLine(u"# tessera " + commandLine);
+  LogLine(u"");
+}
+
+void CVrPlatformRegistration::CheckServerVersion(const WString& supportedVersions) {
+  if (serverVersionNumber_ <= 0.001) return;
+  if (VersionListed(supportedVersions, serverVersion_)) return;
+  const WString message = LoadMessage(811, serverVersion_, supportedVersions);
+  LogLine(message);
+  throw CApp_error(message, kExitConfiguration);
+}
+
+void CVrPlatformRegistration::RunInits(int sections, const WString& requestedPrereqVersion) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RunInits", "VrPlatformRegistration", vr::trace::kRunFlags);
+  WString message;
+  if (sections & vr::undo::kSectionPlatforms) {
+    const int status = sections_->PlatformRegInit(message);
+    if (status != 0) throw CApp_error(message, status);
+    platformsInitialised_ = true;
+  }
+  if (sections & vr::undo::kSectionPackages) {
+    if (!sections_->InitListOfWinOSTypes(message)) throw CApp_error(message, kExitFailure);
+    if (g_TesseraMessageTrace.IsEnabled(vr::trace::kProgress)) {
+      WString list;
+      for (const auto& os : windowsOsTypes_) list += u" " + os;
+      VR_TRACE_INFO("Windows OSes (", static_cast<unsigned long>(windowsOsTypes_.size()), "):", list);
+    }
+    const int status = sections_->PackageRegInit(message);
+    if (status != 0) throw CApp_error(message, status);
+    packagesInitialised_ = true;
+  }
+  if (sections & vr::undo::kSectionPrereq) {
+    const int status = sections_->ReqCheckCfgRegInit(message, requestedPrereqVersion);
+    if (status != 0) {
+      LogLine(message);
+      throw CApp_error(message, status);
+    }
+    prereqInitialised_ = true;
+  }
+}
+
+// Makes sure the undo file's folder exists, walking the path from its root folder by folder and
+// creating what is missing. The current directory is restored afterwards.
+void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::PrepareUndoDirectory", "VrPlatformRegistration", vr::trace::kRunFlags);
+  WString previous;
+  const long cwdError = vr::os::GetCurrentDirectory(previous);
+  if (cwdError != 0) VR_TRACE_FAILURE("GetCurrentDirectoryW", cwdError);
+
+  WString message;
+  const WString path = vr::os::ToNativeSeparators(undoFile);
+  if (path.size() >= 2 && path[0] == u'/' && path[1] == u'/') {
+    message = LoadMessage(500, undoFile);
+  } else if (path.empty() || path[0] != u'/') {
+    message = LoadMessage(501, undoFile);
+  } else if (long rc = vr::os::SetCurrentDirectory(u"/"); rc != 0) {
+    VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rc);
+    message = LoadMessage(502, u"/");
+  } else {
+    // Every component but the last (the file name) is a folder to enter or create.
+    WString sofar;
+    size_t start = 1;
+    while (message.empty()) {
+      const size_t slash = path.find(u'/', start);
+      if (slash == WString::npos) break;
+      const WString part = path.substr(start, slash - start);
+      start = slash + 1;
+      if (part.empty()) continue;
+      sofar += u"/" + part;
+      if (vr::os::SetCurrentDirectory(part) == 0) continue;
+      if (long rc = vr::os::CreateDirectory(part); rc != 0) {
+        VR_TRACE_FAILURE("CreateDirectoryW (\"", sofar, "\")", rc);
+        message = LoadMessage(503, sofar);
+      } else if (long rc2 = vr::os::SetCurrentDirectory(part); rc2 != 0) {
+        VR_TRACE_FAILURE("SetCurrentDirectoryW (\"", sofar, "\")", rc2);
+        message = LoadMessage(504, sofar);
+      }
+    }
+  }
+  if (cwdError == 0) vr::os::SetCurrentDirectory(previous);
+  if (!message.empty()) {
+    LogLine(message);
+    throw CApp_error(message, kExitFailure);
+  }
+}
+
+int CVrPlatformRegistration::RegisterPlatform(const WString& configFile, const WString& patch, bool reinstall,
+                                              const WString& undoFile, int sectionsMask) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterPlatform", "VrPlatformRegistration", vr::trace::kRunFlags);
+  try {
+    return RegisterSteps(configFile, patch, reinstall, undoFile, sectionsMask);
+  } catch (const CApp_error& e) {
+    LogOutcome(e.ExitCode(), patch);
+    throw;
+  }
+}
+
+int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WString& patch, bool reinstall,
+                                           const WString& undoFile, int sectionsMask) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterSteps", "VrPlatformRegistration", vr::trace::kRunFlags);
+  vr::front::SetFinalMessage(LoadMessage(157, patch));
+  rollback_ = true;
+  const WString createdOn = CreationTime();
+
+  // The configuration file must be readable before the XML reader tries it; an empty file is
+  // readable and left for the reader to refuse.
+  int loadStatus = 0;
+  WString loadMessage;
+  std::unique_ptr<CXmlReader> reader;
+  {
+    VrTextFile probe(configFile.c_str(), TEXT_UNICODE, LINES_CRLF);
+    const HRESULT hr = probe.LoadFile();
+    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
+      loadStatus = kExitCannotRead;
+      loadMessage = LoadMessage(9, configFile);
+    }
+  }
+  if (loadStatus == 0) {
+    try {
+      reader = std::make_unique<CXmlReader>(serverVersion_);
+      const int result = reader->Load(configFile);
+      if (result == 5 || result == 6 || result == 7) loadMessage = LoadMessage(static_cast<unsigned>(result), configFile);
+      else if (result != 0) loadMessage = LoadMessage(8, configFile, result);
+      if (result != 0) loadStatus = kExitConfiguration;
+    } catch (const CApp_error& e) {
+      loadStatus = e.ExitCode();
+      loadMessage = e.Message();
+    }
+  }
+
+  WString logMessage;
+  if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
+
+  vr::undo::UndoHeader header{patch, createdOn, configFile, reader && loadStatus == 0 ? reader->SupportedVersions() : WString()};
+  WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
+  if (reinstall) commandLine += u" -reinstall";
+  if (sectionsMask & 1) {  // "-sections" was given
+    WString names;
+    if (sectionsMask & vr::undo::kSectionPackages) names += u"package";
+    if (sectionsMask & vr::undo::kSectionPlatforms) names += WString(names.empty() ? u"" : u"|") + u"platform";
+    if (sectionsMask & vr::undo::kSectionPrereq) names += WString(names.empty() ? u"" : u"|") + u"prereq";
+    commandLine += u" -sections " + names;
+  }
+  if (!undoFile.empty()) commandLine += u" -log \"" + undoFile + u"\"";
+  if (clusterMode_ == 1) commandLine += u" -cluster full";
+  else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  WriteRunLogHeader(header, commandLine);
+
+  if (loadStatus != 0) {
+    LogLine(u"# " + loadMessage);
+    throw CApp_error(loadMessage, loadStatus);
+  }
+  CheckServerVersion(reader->SupportedVersions());
+
+  int selected = 0;
+  if ((sectionsMask & vr::undo::kSectionPlatforms) && reader->PlatformCount() > 0) selected |= vr::undo::kSectionPlatforms;
+  if ((sectionsMask & vr::undo::kSectionPackages) && reader->PackageCount() > 0) selected |= vr::undo::kSectionPackages;
+  if ((sectionsMask & vr::undo::kSectionPrereq) && serverVersionNumber_ > kPrereqMinimumVersion &&
+      (reader->SystemTagCount() > 0 || reader->PrerequisiteTagCount() > 0))
+    selected |= vr::undo::kSectionPrereq;
+  VR_TRACE_INFO("Sections selected: ", selected);
+
+  RunInits(selected, reader->ReqCheckVersion());
+
+  // One temporary log per section collects its undo lines.
+  VrTempLogFile packageLog(true, false), platformLog(true, false), prereqLog(true, false);
+  struct { VrTempLogFile* log; unsigned noNameMessage; } logs[] = {
+      {&packageLog, 202}, {&platformLog, 203}, {&prereqLog, 204}};
+  for (auto& l : logs) {
+    WString message;
+    if (l.log->GetPath().empty()) message = LoadMessage(l.noNameMessage);
+    else if (FAILED(l.log->OpenForWriteAsNonBuffered(false))) message = LoadMessage(201, l.log->GetPath());
+    if (!message.empty()) {
+      LogLine(message);
+      throw CApp_error(message, kExitFailure);
+    }
+  }
+
+  std::unique_ptr<VrLogFile> undo;
+  if (!undoFile.empty()) {
+    PrepareUndoDirectory(undoFile);
+    undo = std::make_unique<VrLogFile>(undoFile.c_str(), true);
+    vr::undo::AppendHeader(*undo, header);
+    if (FAILED(undo->SaveFile())) {
+      const WString message = LoadMessage(201, undoFile);
+      LogLine(message);
+      throw CApp_error(message, kExitFailure);
+    }
+  }
+
+  // Updates in their fixed order; a failure rolls back everything updated so far.
+  struct Step {
+    int bit;
+    VrTempLogFile* log;
+    const char16_t* begin;
+    const char16_t* end;
+  };
+  const Step steps[] = {
+      {vr::undo::kSectionPlatforms, &platformLog, vr::undo::kPlatformsBegin, vr::undo::kPlatformsEnd},
+      {vr::undo::kSectionPackages, &packageLog, vr::undo::kPackagesBegin, vr::undo::kPackagesEnd},
+      {vr::undo::kSectionPrereq, &prereqLog, nullptr, nullptr},
+  };
+  int updated = 0;
+  for (const Step& step : steps) {
+    if (!(selected & step.bit)) continue;
+    if (step.begin) {
+      step.log->AppendLine(step.begin, true);
+      LogLine(step.begin);
+    }
+    WString message;
+    int status;
+    if (step.bit == vr::undo::kSectionPlatforms) status = sections_->PlatformRegUpdate(*reader, patch, reinstall, *step.log, message);
+    else if (step.bit == vr::undo::kSectionPackages) status = sections_->PackageRegUpdate(*reader, patch, reinstall, *step.log, message);
+    else status = sections_->ReqCheckCfgRegUpdate(*reader, patch, reinstall, *step.log, message);
+    if (step.end) {
+      step.log->AppendLine(step.end, true);
+      LogLine(step.end);
+    }
+    updated |= step.bit;
+    if (status == kExitWarnings && step.bit == vr::undo::kSectionPlatforms) {
+      warnings_ = true;
+      status = 0;
+    }
+    step.log->SaveFile();
+    if (status != 0) RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
+  }
+
+  vr::front::ClearFinalMessage();
+  if (undo) {
+    for (const Step& step : steps) {
+      if (!(selected & step.bit)) continue;
+      if (step.begin) undo->AppendLine(u"", true);
+      undo->AppendLine(step.log->GetContent(), false);
+    }
+    // The first save already kept the previous undo file as the backup; this one must not
+    // replace that backup with the header-only file.
+    undo->SetMakeBackup(false);
+    if (FAILED(undo->SaveFile())) {
+      packageLog.SetDeleteOnDestruction(false);
+      platformLog.SetDeleteOnDestruction(false);
+      prereqLog.SetDeleteOnDestruction(false);
+      const WString message =
+          LoadMessage(206, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
+      LogLine(message);
+      throw CApp_error(message, kExitFailure);
+    }
+  }
+  return Summarise(warnings_ ? 154 : 152, patch);
+}
+
+int CVrPlatformRegistration::Summarise(unsigned messageId, const WString& patch) {
+  const WString summary = LoadMessage(messageId, patch);
+  const int exitCode = warnings_ ? kExitWarnings : kExitSuccess;
+  LogLine(u"\n# " + summary);
+  PrintSummary(summary);
+  vr::front::ClearFinalMessage();
+  LogLine(vr::text::Format(u"# Exit code = %d", exitCode));
+  return exitCode;
+}
+
+void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int updated, VrTempLogFile& platformLog,
+                                                   VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
+                                                   const WString& undoFile) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackRegistration", "VrPlatformRegistration", vr::trace::kRunFlags);
+  vr::console::PrintConsoleText(failure, vr::console::kError);
+  const WString performing = LoadMessage(161);
+  LogLine(u"# " + performing);
+  vr::console::WriteStdout(performing);
+
+  WString errors;
+  int code = kExitRollbackSucceeded;
+  auto rollBack = [&](int bit, VrTempLogFile& log) {
+    if (!(updated & bit)) return;
+    log.ResetPosition();
+    WString message;
+    bool ok;
+    if (bit == vr::undo::kSectionPlatforms) ok = sections_->PlatformRegRollback(log, message);
+    else if (bit == vr::undo::kSectionPackages) ok = sections_->PackageRegRollback(log, message);
+    else ok = sections_->ReqCheckCfgRegRollback(log, message);
+    if (!ok) {
+      code = kExitRollbackFailed;
+      errors += message;
+    }
+  };
+  rollBack(vr::undo::kSectionPlatforms, platformLog);
+  rollBack(vr::undo::kSectionPackages, packageLog);
+  rollBack(vr::undo::kSectionPrereq, prereqLog);
+
+  if (!undoFile.empty()) {
+    if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
+    const WString backup = undoFile + u".bak";
+    if (vr::os::FileExists(backup)) {
+      if (long rc = vr::os::MoveFile(backup, undoFile, true); rc != 0)
+        VR_TRACE_FAILURE("MoveFile (\"", backup, "\")", rc);
+    }
+  }
+  throw CApp_error(errors, code);
+}
+
+int CVrPlatformRegistration::UnregisterPlatform(const WString& undoFile, bool deleteUndo) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::UnregisterPlatform", "VrPlatformRegistration", vr::trace::kRunFlags);
+  WString patch;
+  try {
+    return UnregisterSteps(undoFile, deleteUndo, patch);
+  } catch (const CApp_error& e) {
+    LogOutcome(e.ExitCode(), patch);
+    throw;
+  }
+}
+
+int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool deleteUndo, WString& patch) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::UnregisterSteps", "VrPlatformRegistration", vr::trace::kRunFlags);
+  vr::front::SetFinalMessage(LoadMessage(158, undoFile));
+  rollback_ = false;
+  const WString createdOn = CreationTime();
+
+  int status = 0;
+  WString statusMessage;
+  vr::undo::UndoHeader header;
+  int sections = 0;
+  VrLogFile undo(undoFile.c_str(), true);
+  if (FAILED(undo.LoadFile())) {
+    status = kExitCannotRead;
+    statusMessage = LoadMessage(207, undoFile);
+  } else {
+    status = vr::undo::ValidateUndoFile(undo, header, sections, statusMessage);
+    if (serverVersionNumber_ < kPrereqMinimumVersion) sections &= ~vr::undo::kSectionPrereq;
+    patch = header.patch;
+    if (status == 0) vr::front::SetFinalMessage(LoadMessage(159, patch));
+  }
+
+  WString logMessage;
+  if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
+  WString commandLine = u"-unreg \"" + undoFile + u"\"";
+  if (clusterMode_ == 1) commandLine += u" -cluster full";
+  else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  if (header.createdOn.empty()) header.createdOn = createdOn;
+  WriteRunLogHeader(header, commandLine);
+  if (status != 0) {
+    LogLine(u"# " + statusMessage);
+    throw CApp_error(statusMessage, status);
+  }
+  CheckServerVersion(header.supportedVersions);
+  RunInits(sections, WString());
+  vr::front::SetFinalMessage(LoadMessage(160, patch));
+
+  int result = 0;
+  WString errors;
+  if (sections & vr::undo::kSectionPackages) {
+    undo.ResetPosition();
+    WString message;
+    if (!sections_->PackageRegRollback(undo, message)) {
+      if (patchNotRegistered_ || packageDeployed_) {
+        const int code = patchNotRegistered_ ? kExitNotRegistered : kExitPackageDeployed;
+        vr::console::WriteStdout(message);
+        const WString notUnregistered = LoadMessage(156, patch);
+        LogLine(u"\n# " + notUnregistered);
+        PrintSummary(notUnregistered);
+        vr::front::ClearFinalMessage();
+        LogLine(vr::text::Format(u"# Exit code = %d", code));
+        return code;
+      }
+      errors += message;
+      result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
+    }
+  }
+  auto uninstall = [&](int bit) {
+    if (!(sections & bit)) return;
+    undo.ResetPosition();
+    WString message;
+    const bool ok = bit == vr::undo::kSectionPlatforms ? sections_->PlatformRegRollback(undo, message)
+                                                       : sections_->ReqCheckCfgRegRollback(undo, message);
+    if (ok) return;
+    errors += message;
+    if (result != kExitUndoSyntax) result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
+  };
+  uninstall(vr::undo::kSectionPlatforms);
+  uninstall(vr::undo::kSectionPrereq);
+  if (result != 0) throw CApp_error(errors, result);
+
+  const int exitCode = Summarise(warnings_ ? 155 : 153, patch);
+  if (deleteUndo && vr::os::FileExists(undoFile)) {
+    if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
+  }
+  return exitCode;
+}

@@ -1,0 +1,33 @@
+// The section protocol of a registration run: each of the three sections (platforms,
+// packages, prerequisites) provides Init, Update, Rollback and Cleanup. The run calls them
+// through this interface; by default it forwards to the section handlers of the registration
+// object, and tests put sections of their own in its place.
+#pragma once
+#include "platform/text/wstring.h"
+
+class CXmlReader;
+class VrLogFile;
+
+class IRegistrationSections {
+ public:
+  virtual ~IRegistrationSections() = default;
+
+  virtual int PlatformRegInit(WString& message) = 0;
+  virtual int PlatformRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                VrLogFile& sectionLog, WString& message) = 0;
+  virtual bool PlatformRegRollback(VrLogFile& log, WString& message) = 0;
+  virtual bool PlatformRegCleanup(WString& message) = 0;
+
+  virtual bool InitListOfWinOSTypes(WString& message) = 0;
+  virtual int PackageRegInit(WString& message) = 0;
+  virtual int PackageRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                               VrLogFile& sectionLog, WString& message) = 0;
+  virtual bool PackageRegRollback(VrLogFile& log, WString& message) = 0;
+  virtual bool PackageRegCleanup(WString& message) = 0;
+
+  virtual int ReqCheckCfgRegInit(WString& message, const WString& requestedVersion) = 0;
+  virtual int ReqCheckCfgRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                   VrLogFile& sectionLog, WString& message) = 0;
+  virtual bool ReqCheckCfgRegRollback(VrLogFile& log, WString& message) = 0;
+  virtual bool ReqCheckCfgRegCleanup(WString& message) = 0;
+};

@@ -1,0 +1,111 @@
+// The section handlers of the registration object and the section protocol that forwards to
+// them. The platform, package and prerequisite sections are not part of this program yet:
+// each handler reports that it is unavailable, so a run that selects a section stops at its
+// Init with nothing changed.
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/VrPlatformRegistration.h"
+
+namespace {
+
+constexpr int kExitFailure = 100;
+
+// Message 420 naming the handler: the section is not available in this program.
+WString Unavailable(const char16_t* method) { return vr::msg::LoadMessage(420, method); }
+
+class HandlerSections final : public IRegistrationSections {
+ public:
+  explicit HandlerSections(CVrPlatformRegistration& owner) : r_(owner) {}
+  int PlatformRegInit(WString& m) override { return r_.PlatformRegInit(m); }
+  int PlatformRegUpdate(CXmlReader& x, const WString& p, bool re, VrLogFile& l, WString& m) override {
+    return r_.PlatformRegUpdate(x, p, re, l, m);
+  }
+  bool PlatformRegRollback(VrLogFile& l, WString& m) override { return r_.PlatformRegRollback(l, m); }
+  bool PlatformRegCleanup(WString& m) override { return r_.PlatformRegCleanup(m); }
+  bool InitListOfWinOSTypes(WString& m) override { return r_.InitListOfWinOSTypes(m); }
+  int PackageRegInit(WString& m) override { return r_.PackageRegInit(m); }
+  int PackageRegUpdate(CXmlReader& x, const WString& p, bool re, VrLogFile& l, WString& m) override {
+    return r_.PackageRegUpdate(x, p, re, l, m);
+  }
+  bool PackageRegRollback(VrLogFile& l, WString& m) override { return r_.PackageRegRollback(l, m); }
+  bool PackageRegCleanup(WString& m) override { return r_.PackageRegCleanup(m); }
+  int ReqCheckCfgRegInit(WString& m, const WString& v) override { return r_.ReqCheckCfgRegInit(m, v); }
+  int ReqCheckCfgRegUpdate(CXmlReader& x, const WString& p, bool re, VrLogFile& l, WString& m) override {
+    return r_.ReqCheckCfgRegUpdate(x, p, re, l, m);
+  }
+  bool ReqCheckCfgRegRollback(VrLogFile& l, WString& m) override { return r_.ReqCheckCfgRegRollback(l, m); }
+  bool ReqCheckCfgRegCleanup(WString& m) override { return r_.ReqCheckCfgRegCleanup(m); }
+
+ private:
+  CVrPlatformRegistration& r_;
+};
+
+}  // namespace
+
+std::unique_ptr<IRegistrationSections> CVrPlatformRegistration::MakeHandlerSections(CVrPlatformRegistration& owner) {
+  return std::make_unique<HandlerSections>(owner);
+}
+
+int CVrPlatformRegistration::PlatformRegInit(WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PlatformRegInit");
+  return kExitFailure;
+}
+int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PlatformRegUpdate");
+  return kExitFailure;
+}
+bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PlatformRegRollback");
+  return false;
+}
+bool CVrPlatformRegistration::PlatformRegCleanup(WString&) { return true; }
+bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::InitListOfWinOSTypes");
+  return false;
+}
+int CVrPlatformRegistration::PackageRegInit(WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PackageRegInit");
+  return kExitFailure;
+}
+int CVrPlatformRegistration::PackageRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PackageRegUpdate");
+  return kExitFailure;
+}
+bool CVrPlatformRegistration::PackageRegRollback(VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::PackageRegRollback");
+  return false;
+}
+bool CVrPlatformRegistration::PackageRegCleanup(WString&) { return true; }
+int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&) {
+  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegInit");
+  return kExitFailure;
+}
+int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegUpdate");
+  return kExitFailure;
+}
+bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile&, WString& message) {
+  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegRollback");
+  return false;
+}
+bool CVrPlatformRegistration::ReqCheckCfgRegCleanup(WString&) { return true; }
+
+CVrPlatformRegistration::~CVrPlatformRegistration() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::~CVrPlatformRegistration", "VrPlatformRegistration",
+                    vr::trace::kRunFlags);
+  // Cleanups in the order platforms, packages, prerequisites; a failure is printed and the
+  // destruction goes on.
+  WString message;
+  if (platformsInitialised_ && sections_ && !sections_->PlatformRegCleanup(message))
+    vr::console::PrintConsoleText(message, vr::console::kError);
+  message.clear();
+  if (packagesInitialised_ && sections_ && !sections_->PackageRegCleanup(message))
+    vr::console::PrintConsoleText(message, vr::console::kError);
+  message.clear();
+  if (prereqInitialised_ && sections_ && !sections_->ReqCheckCfgRegCleanup(message))
+    vr::console::PrintConsoleText(message, vr::console::kError);
+  runLog_.reset();
+}

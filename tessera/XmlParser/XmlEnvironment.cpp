@@ -1,0 +1,155 @@
+// What the reader knows of the computer it runs on: the user's language and the server's
+// directories that copyfile placeholders stand for. Both are process-wide (tessera is
+// single-threaded) and filled by the first reader constructed.
+#include <array>
+#include <vector>
+
+#include "platform/qkit/qkit.h"
+#include "platform/registry/registry.h"
+#include "platform/text/casefold.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/XmlParser/XmlReader.h"
+
+namespace {
+
+constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
+constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+
+struct Placeholder {
+  const char16_t* text;
+  EServerDirectory directory;
+  unsigned unknownMessage;
+};
+
+// In the order a path is compared with them.
+constexpr Placeholder kPlaceholders[] = {
+    {u"[PACKAGE_DIR]\\", eDIR_PACKAGES, 808},
+    {u"[VR_INSTALL_DIR]\\", eDIR_INSTALL, 807},
+    {u"[VR_DATA_DIR]\\", eDIR_DATA, 812},
+    {u"[VR_AGENT_DIR]\\", eDIR_AGENT, 809},
+    {u"[VR_SHARE_DIR]\\", eDIR_SHARE, 813},
+    {u"[VR_VRMSSHAREINST_DIR]\\", eDIR_SHARE_INSTALL, 814},
+};
+
+struct ProcessState {
+  bool languageChosen = false;
+  WString language = u"1033";
+  bool directoriesResolved = false;
+  std::array<WString, eDIR_COUNT> directories;
+};
+
+ProcessState& State() {
+  static ProcessState state;
+  return state;
+}
+
+bool EndsWithSeparator(const WString& s) { return !s.empty() && (s.back() == u'\\' || s.back() == u'/'); }
+
+// A REG_SZ value of HKEY_LOCAL_MACHINE; a Win32 error code when it cannot be read.
+LONG ReadRegistryString(const char16_t* key, const char16_t* value, WString& out) {
+  VR_TRACE_FUNCTION("ReadRegistryString", "XmlParser\\XmlReader", 16);
+  out.clear();
+  HKEY h = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD type = REG_NONE, bytes = 0;
+  rc = RegQueryValueExW(h, value, nullptr, &type, nullptr, &bytes);
+  if (rc == ERROR_SUCCESS && type != REG_SZ) rc = ERROR_INVALID_DATA;
+  std::vector<WChar> buffer;
+  if (rc == ERROR_SUCCESS) {
+    buffer.assign(bytes / sizeof(WChar) + 1, 0);
+    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(WChar));
+    rc = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (rc == ERROR_SUCCESS) {
+      size_t n = size / sizeof(WChar);
+      while (n > 0 && buffer[n - 1] == 0) --n;
+      out.assign(buffer.data(), n);
+    }
+  }
+  RegCloseKey(h);
+  return rc;
+}
+
+// Reads one directory; a failure is traced and leaves it empty, to be reported only when a
+// path needs it.
+void ReadDirectory(const char16_t* key, const char16_t* value, WString& out) {
+  VR_TRACE_FUNCTION("CXmlReader::ResolveDirectories", "XmlParser\\XmlReader", 16);
+  if (LONG rc = ReadRegistryString(key, value, out); rc != ERROR_SUCCESS) {
+    out.clear();
+    VR_TRACE_FAILURE("ReadRegistryString(\"HKEY_LOCAL_MACHINE\\", key, "\", \"", value, "\")", rc);
+  }
+}
+
+}  // namespace
+
+void CXmlReader::DetermineLanguage() {
+  VR_TRACE_FUNCTION("CXmlReader::DetermineLanguage", "XmlParser\\XmlReader", 16);
+  ProcessState& s = State();
+  switch (qkit_Nls_t::GetLocale().GetLanguageId()) {
+    case 0x411: s.language = u"1041"; break;
+    case 0x412: s.language = u"1042"; break;
+    case 0x804: s.language = u"2052"; break;
+    default: s.language = u"1033"; break;
+  }
+  s.languageChosen = true;
+  VR_TRACE_INFO("Language of localised texts: ", s.language);
+}
+
+void CXmlReader::ResolveDirectories() {
+  VR_TRACE_FUNCTION("CXmlReader::ResolveDirectories", "XmlParser\\XmlReader", 16);
+  ProcessState& s = State();
+  auto& d = s.directories;
+  ReadDirectory(kVorantKey, u"InstallDir", d[eDIR_INSTALL]);
+  ReadDirectory(kVorantKey, u"DataDir", d[eDIR_DATA]);
+  ReadDirectory(kDepotKey, u"PackagesPath", d[eDIR_PACKAGES]);
+  if (d[eDIR_PACKAGES].empty() && !d[eDIR_INSTALL].empty()) {
+    d[eDIR_PACKAGES] = d[eDIR_INSTALL];
+    if (!EndsWithSeparator(d[eDIR_PACKAGES])) d[eDIR_PACKAGES] += u'\\';
+    d[eDIR_PACKAGES] += u"Packages\\";
+  }
+  ReadDirectory(kVorantKey, u"InstallDir", d[eDIR_AGENT]);
+  ReadDirectory(kVorantKey, u"VrMsShareInstallDir", d[eDIR_SHARE_INSTALL]);
+  ReadDirectory(kVorantKey, u"ShareDir", d[eDIR_SHARE]);
+  s.directoriesResolved = true;
+}
+
+const WString& CXmlReader::Language() {
+  if (!State().languageChosen) DetermineLanguage();
+  return State().language;
+}
+
+const WString& CXmlReader::Directory(EServerDirectory which) {
+  static const WString none;
+  if (which < 0 || which >= eDIR_COUNT) return none;
+  if (!State().directoriesResolved) ResolveDirectories();
+  return State().directories[which];
+}
+
+bool CXmlReader::ReplaceDirectoryPlaceholder(const WString& path, WString& resolved, WString& message) {
+  VR_TRACE_FUNCTION("CXmlReader::ReplaceDirectoryPlaceholder", "XmlParser\\XmlReader", 16);
+  for (const Placeholder& p : kPlaceholders) {
+    const WStringView text(p.text);
+    if (path.size() < text.size() || !vr::text::EqualsNoCase(WStringView(path).substr(0, text.size()), text))
+      continue;
+    const WString& dir = Directory(p.directory);
+    if (dir.empty()) {
+      message = vr::msg::LoadMessage(p.unknownMessage);
+      VR_TRACE_ERROR("Directory of placeholder ", text, " is not known; path \"", path, "\".");
+      return false;
+    }
+    // The registry texts end in a separator; one is added when a value lacks it.
+    resolved = dir;
+    if (!EndsWithSeparator(resolved)) resolved += u'\\';
+    resolved.append(path, text.size(), WString::npos);
+    return true;
+  }
+  message = vr::msg::LoadMessage(903, path);
+  VR_TRACE_ERROR("No directory placeholder at the beginning of \"", path, "\".");
+  return false;
+}
+
+void CXmlReader::EnsureEnvironment() {
+  if (!State().languageChosen) CXmlReader::DetermineLanguage();
+  if (!State().directoriesResolved) CXmlReader::ResolveDirectories();
+}

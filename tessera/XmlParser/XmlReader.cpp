@@ -1,0 +1,121 @@
+#include "tessera/XmlParser/XmlReader.h"
+
+#include "platform/com/runtime.h"
+#include "platform/text/casefold.h"
+#include "platform/xml/dom.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/XmlParser/XmlValues.h"
+
+CXmlReader::CXmlReader(WString serverVersion) : serverVersion_(std::move(serverVersion)) {
+  VR_TRACE_FUNCTION("CXmlReader::CXmlReader", "XmlParser\\XmlReader", 16);
+  EnsureEnvironment();
+}
+
+CXmlReader::~CXmlReader() {
+  VR_TRACE_FUNCTION("CXmlReader::~CXmlReader", "XmlParser\\XmlReader", 16);
+  Clear();
+}
+
+void CXmlReader::Clear() {
+  document_.reset();
+  config_ = CXmlConfiguration();
+}
+
+int CXmlReader::Load(const WString& path) {
+  VR_TRACE_FUNCTION("CXmlReader::Load", "XmlParser\\XmlReader", 16);
+  Clear();
+  VR_TRACE_INFO("Loading XML configuration file \"", path, "\".");
+
+  std::shared_ptr<IUnknown> unknown;
+  HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2, &unknown);
+  auto document = std::dynamic_pointer_cast<IXMLDOMDocument2>(unknown);
+  if (FAILED(hr) || !document) {
+    VR_TRACE_FAILURE("CoCreateInstance(DOMDocument)", FAILED(hr) ? hr : E_NOINTERFACE);
+    return kLoadNoDom;
+  }
+  if (hr = document->put_validateOnParse(VARIANT_TRUE); FAILED(hr)) {
+    VR_TRACE_FAILURE("IXMLDOMDocument2::put_validateOnParse", hr);
+    return kLoadPropertyFailed;
+  }
+  if (hr = document->put_async(VARIANT_FALSE); FAILED(hr)) {
+    VR_TRACE_FAILURE("IXMLDOMDocument2::put_async", hr);
+    return kLoadPropertyFailed;
+  }
+
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  hr = document->load(path, &loaded);
+  if (FAILED(hr) || loaded != VARIANT_TRUE) {
+    std::shared_ptr<IXMLDOMParseError> error;
+    WString reason;
+    long line = 0;
+    if (SUCCEEDED(document->get_parseError(&error)) && error) {
+      error->get_reason(&reason);
+      error->get_line(&line);
+    }
+    VR_TRACE_ERROR("-> subHR failure from IXMLDOMDocument2::load(\"", path, "\") = ", vr::trace::Hr(hr),
+                   ": line ", line, ": ", reason);
+    return kLoadNotValid;
+  }
+
+  std::shared_ptr<IXMLDOMElement> root;
+  hr = document->get_documentElement(&root);
+  if (FAILED(hr)) {
+    VR_TRACE_FAILURE("IXMLDOMDocument2::get_documentElement", hr);
+    return kLoadRootFailed;
+  }
+  if (!root) {
+    VR_TRACE_ERROR("The document has no root element.");
+    return kLoadNoRoot;
+  }
+
+  // Records are built aside and taken over only when the whole walk succeeds, so that a
+  // failed load leaves none behind.
+  CXmlConfiguration config;
+  ReadDocument(*root, config);
+  config_ = std::move(config);
+  document_ = std::move(document);
+  VR_TRACE_INFO("Loaded: ", static_cast<unsigned long>(config_.platforms.size()), " platforms, ",
+                static_cast<unsigned long>(config_.packages.size()), " packages, ",
+                static_cast<unsigned long>(config_.systemTags.size()), " system tags, ",
+                static_cast<unsigned long>(config_.prerequisiteTags.size()), " prerequisite tags.");
+  return kLoadOk;
+}
+
+const WString& CXmlReader::ReqCheckVersion() const {
+  return config_.prerequisitesSectionVersion.empty() ? config_.systemsSectionVersion
+                                                     : config_.prerequisitesSectionVersion;
+}
+
+bool CXmlReader::GetPlatformType(long systemType, long osType, WString& platformType) const {
+  VR_TRACE_FUNCTION("CXmlReader::GetPlatformType", "XmlParser\\XmlReader", 16);
+  for (const CPlatformTypeMapping& m : config_.platformTypeMappings) {
+    int32_t sys, os;
+    if (!XmlValues::ScanLong(m.systemTypeText, sys) || !XmlValues::ScanLong(m.osTypeText, os)) {
+      VR_TRACE_INFO("OsTypeForReg \"", m.platformType, "\" skipped: its numbers do not parse.");
+      continue;
+    }
+    const bool systemMatches = sys == systemType && (os == osType || os == kNoPlatformNumber);
+    const bool osOnlyMatches = sys == kNoPlatformNumber && os == osType;
+    if (systemMatches || osOnlyMatches) {
+      platformType = m.platformType;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CXmlReader::FilesetApplies(const WString& vrms) const {
+  size_t start = 0;
+  while (start <= vrms.size()) {
+    size_t bar = vrms.find(u'|', start);
+    if (bar == WString::npos) bar = vrms.size();
+    WStringView piece = WStringView(vrms).substr(start, bar - start);
+    while (!piece.empty() && (piece.front() == u' ' || piece.front() == u'\t')) piece.remove_prefix(1);
+    while (!piece.empty() && (piece.back() == u' ' || piece.back() == u'\t')) piece.remove_suffix(1);
+    if (!piece.empty() && (vr::text::EqualsNoCase(piece, u"ALL") ||
+                           (!serverVersion_.empty() && vr::text::EqualsNoCase(piece, serverVersion_))))
+      return true;
+    start = bar + 1;
+  }
+  return false;
+}
