@@ -200,6 +200,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterSteps", "VrPlatformRegistration", vr::trace::kRunFlags);
   vr::front::SetFinalMessage(LoadMessage(157, patch));
   rollback_ = true;
+  patch_ = patch;
   const WString createdOn = CreationTime();
 
   // The configuration file must be readable before the XML reader tries it; an empty file is
@@ -426,6 +427,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     status = vr::undo::ValidateUndoFile(undo, header, sections, statusMessage);
     if (serverVersionNumber_ < kPrereqMinimumVersion) sections &= ~vr::undo::kSectionPrereq;
     patch = header.patch;
+    patch_ = patch;
     if (status == 0) vr::front::SetFinalMessage(LoadMessage(159, patch));
   }
 

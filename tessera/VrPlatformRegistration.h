@@ -78,6 +78,9 @@ class CVrPlatformRegistration {
 
   // State the sections share with the run.
   bool IsRollback() const { return rollback_; }
+  // The patch of the run: "-patch" when registering, the undo file's "Patch=" when unregistering.
+  const WString& GetPatch() const { return patch_; }
+  bool HasError() const { return error_; }
   void SetWarnings() { warnings_ = true; }
   void SetError() { error_ = true; }
   void SetPatchNotRegistered() { patchNotRegistered_ = true; }
@@ -123,6 +126,7 @@ class CVrPlatformRegistration {
   bool packagesInitialised_ = false;
   bool prereqInitialised_ = false;
   bool rollback_ = false;
+  WString patch_;
   bool error_ = false;
   bool patchNotRegistered_ = false;
   bool packageDeployed_ = false;
