@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs missing packages, builds, installs the programs into a prefix under
-# build/, and runs the installed tessera: its help, then a command-line error.
+# build/demo, makes a demo management server with vrhost, and runs the main job on it: a
+# registration with tessera, its undo file, the unregistration, and what changed on the host.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -12,15 +13,41 @@ cmake --build "$root/tree" -j "$(nproc)"
 cmake --install "$root/tree" >/dev/null
 echo "Installed into $prefix"
 
-show() {
+export PATH="$prefix/bin:$PATH"   # tessera finds VrMsClusterInfo on the path
+export VR_HOST_ROOT="$root/host"
+undo="$root/undo/VRPATCH_REQ_01.undo"
+rm -rf "$root/undo"
+
+run() {
   echo
-  echo "\$ tessera $*"
+  echo "\$ $*"
   local rc=0
-  "$prefix/bin/tessera" "$@" || rc=$?
+  "$@" || rc=$?
   echo "[exit code $rc]"
   return 0
 }
+utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 
-show -help
-# "-patch" is missing: the error, the usage, exit code 50.
-show -reg examples/VRMS_0200.xml
+run vrhost init --force
+vrhost snapshot --relative > "$root/before.txt"
+
+run tessera -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
+if [ -f "$undo" ]; then
+  echo; echo "--- the undo file $undo"; utf16 "$undo"
+fi
+vrhost snapshot --relative > "$root/registered.txt"
+echo; echo "--- what the registration changed on the host"
+diff "$root/before.txt" "$root/registered.txt" | grep '^[<>]' | cut -c1-160 || true
+
+run tessera -unreg "$undo" -delundo
+vrhost snapshot --relative > "$root/after.txt"
+echo; echo "--- what stays after the unregistration (run log, version folder, VER and UPDATES lines)"
+diff "$root/before.txt" "$root/after.txt" | grep '^[<>]' | cut -c1-160 || true
+
+echo; echo "--- the run log"
+log="$VR_HOST_ROOT/server/share/install/log/tessera.log"
+[ -f "$log" ] && utf16 "$log"
+
+if command -v revenant >/dev/null; then
+  run revenant
+fi
