@@ -93,9 +93,12 @@ Tool options:
 
 // A valid command line reaches the registration run, which cannot read a configuration file
 // that does not exist: message 9, then the no-changes summary, exit code 52.
-bool ConfigMissing(const std::string& err) {
+bool ConfigMissing(std::string err) {
+  // The console wraps the text where the path's length puts the words: join the lines again.
+  for (size_t p = err.find("\n          "); p != std::string::npos; p = err.find("\n          ", p))
+    err.replace(p, 11, " ");
   return err.rfind("ERROR:    (TESSERA9) File '", 0) == 0 &&
-         err.find("doesn't exist or could") != std::string::npos &&
+         err.find("doesn't exist or could not be opened for reading.") != std::string::npos &&
          err.find("failed. Errors during initialization. No changes done.\n") != std::string::npos;
 }
 
