@@ -67,11 +67,12 @@ long FindProgram(const WString& word, std::string& program) {
   while (i <= path.size()) {
     size_t j = path.find(':', i);
     if (j == std::string::npos) j = path.size();
-    std::string dir = path.substr(i, j - i);
+    // An empty entry stands for the current directory.
+    std::string dir = j > i ? path.substr(i, j - i) : std::string(1, '.');
     i = j + 1;
-    if (dir.empty()) dir = ".";
+    dir += '/';
     for (const auto& n : names) {
-      const std::string candidate = dir + "/" + n;
+      const std::string candidate = dir + n;
       if (IsRunnable(candidate, why)) {
         program = candidate;
         return ERROR_SUCCESS;

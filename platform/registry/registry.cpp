@@ -184,7 +184,7 @@ LONG RegOpenKeyExW(HKEY key, const WChar* subKey, DWORD options, REGSAM sam, HKE
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_FILE_NOT_FOUND;
   if (LONG rc = CheckAlive(hive, from); rc != ERROR_SUCCESS) return rc;
-  KeyId found;
+  KeyId found = 0;
   if (LONG rc = Walk(hive, from, parts, found); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
   *result = NewHandle(found, sam);
@@ -310,7 +310,7 @@ LONG RegDeleteKeyW(HKEY key, const WChar* subKey) {
   KeyId from;
   if (LONG rc = Resolve(key, 0, from); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = CheckAlive(hive, from); rc != ERROR_SUCCESS) return rc;
-  KeyId target;
+  KeyId target = 0;
   if (LONG rc = Walk(hive, from, parts, target); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = hive.DeleteKey(target); rc != ERROR_SUCCESS) return rc;
   return txn.Commit();

@@ -370,13 +370,21 @@ std::string RegHeader() { return vr::text::WideToUtf8(kHeader) + "\n\n"; }
 
 std::string RegKeyLine(WStringView relativeKey) {
   std::string line = "[HKEY_LOCAL_MACHINE";
-  if (!relativeKey.empty()) line += "\\" + vr::text::WideToUtf8(relativeKey);
-  return line + "]\n";
+  if (!relativeKey.empty()) {
+    line += '\\';
+    line += vr::text::WideToUtf8(relativeKey);
+  }
+  line += "]\n";
+  return line;
 }
 
 std::string RegValueLine(WStringView name, DWORD type, std::string_view data) {
-  std::string line = name.empty() ? std::string("@") : "\"" + Escaped(name) + "\"";
-  line += "=";
+  std::string line(1, name.empty() ? '@' : '"');
+  if (!name.empty()) {
+    line += Escaped(name);
+    line += '"';
+  }
+  line += '=';
   WString text;
   if (type == REG_SZ && IsPlainString(data, text)) return line + "\"" + Escaped(text) + "\"\n";
   if (type == REG_DWORD && data.size() == 4) {

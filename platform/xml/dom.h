@@ -3,8 +3,8 @@
 // CoCreateInstance(CLSID_DOMDocument, ..., IID_IXMLDOMDocument2, ...).
 //
 // Loading is hardened: the file is read with a size bound, the document must name its
-// document type definition by a bare file name ("VrNPConfig.dtd"), which is looked for beside
-// the document and then in the installed data folder; nothing is fetched from the network, no
+// document type definition by a bare file name ending in ".dtd" ("VrNPConfig.dtd"), which is
+// looked for beside the document and then in the installed data folder (vr::os::DataDir); nothing is fetched from the network, no
 // other external resource is opened, entity declarations are refused, and nesting depth and
 // attribute length are bounded. A document that breaks any of these fails to load like one
 // that is not well formed.

@@ -194,41 +194,52 @@ class Element final : public NodeImpl<IXMLDOMElement> {
   }
 };
 
+// The children of a node. The walk with nextNode follows the tree's own sibling links; the
+// indexed view is built only when asked for.
 class NodeList final : public IXMLDOMNodeList {
  public:
-  NodeList(TreePtr tree, xmlNodePtr parent) : tree_(std::move(tree)) {
-    if (parent)
-      for (xmlNodePtr c = parent->children; c; c = c->next) nodes_.push_back(c);
-  }
+  NodeList(TreePtr tree, xmlNodePtr parent)
+      : tree_(std::move(tree)), first_(parent ? parent->children : nullptr), next_(first_) {}
   HRESULT get_length(long* length) override {
     if (!length) return E_POINTER;
-    *length = static_cast<long>(nodes_.size());
+    *length = static_cast<long>(Indexed().size());
     return S_OK;
   }
   HRESULT get_item(long index, std::shared_ptr<IXMLDOMNode>* node) override {
     if (!node) return E_POINTER;
     node->reset();
-    if (index < 0 || static_cast<size_t>(index) >= nodes_.size()) return S_FALSE;
-    *node = MakeNode(tree_, nodes_[static_cast<size_t>(index)]);
+    const auto& nodes = Indexed();
+    if (index < 0 || static_cast<size_t>(index) >= nodes.size()) return S_FALSE;
+    *node = MakeNode(tree_, nodes[static_cast<size_t>(index)]);
     return S_OK;
   }
   HRESULT nextNode(std::shared_ptr<IXMLDOMNode>* node) override {
     if (!node) return E_POINTER;
     node->reset();
     if (HRESULT hr = Injected("xml.NextNode"); FAILED(hr)) return hr;
-    if (next_ >= nodes_.size()) return S_FALSE;
-    *node = MakeNode(tree_, nodes_[next_++]);
+    if (!next_) return S_FALSE;
+    *node = MakeNode(tree_, next_);
+    next_ = next_->next;
     return S_OK;
   }
   HRESULT reset() override {
-    next_ = 0;
+    next_ = first_;
     return S_OK;
   }
 
  private:
+  const std::vector<xmlNodePtr>& Indexed() {
+    if (!indexed_) {
+      for (xmlNodePtr c = first_; c; c = c->next) nodes_.push_back(c);
+      indexed_ = true;
+    }
+    return nodes_;
+  }
   TreePtr tree_;
+  xmlNodePtr first_;
+  xmlNodePtr next_;
+  bool indexed_ = false;
   std::vector<xmlNodePtr> nodes_;
-  size_t next_ = 0;
 };
 
 template <class Base>

@@ -71,16 +71,6 @@ LONG ReadRegistryString(const char16_t* key, const char16_t* value, WString& out
   return rc;
 }
 
-// Reads one directory; a failure is traced and leaves it empty, to be reported only when a
-// path needs it.
-void ReadDirectory(const char16_t* key, const char16_t* value, WString& out) {
-  VR_TRACE_FUNCTION("CXmlReader::ResolveDirectories", "XmlParser\\XmlReader", 16);
-  if (LONG rc = ReadRegistryString(key, value, out); rc != ERROR_SUCCESS) {
-    out.clear();
-    VR_TRACE_FAILURE("ReadRegistryString(\"HKEY_LOCAL_MACHINE\\", key, "\", \"", value, "\")", rc);
-  }
-}
-
 }  // namespace
 
 void CXmlReader::DetermineLanguage() {
@@ -100,6 +90,14 @@ void CXmlReader::ResolveDirectories() {
   VR_TRACE_FUNCTION("CXmlReader::ResolveDirectories", "XmlParser\\XmlReader", 16);
   ProcessState& s = State();
   auto& d = s.directories;
+  // A value that cannot be read is traced and leaves its directory empty, to be reported only
+  // when a path needs it.
+  auto ReadDirectory = [](const char16_t* key, const char16_t* value, WString& out) {
+    if (LONG rc = ReadRegistryString(key, value, out); rc != ERROR_SUCCESS) {
+      out.clear();
+      VR_TRACE_FAILURE("ReadRegistryString(\"HKEY_LOCAL_MACHINE\\", key, "\", \"", value, "\")", rc);
+    }
+  };
   ReadDirectory(kVorantKey, u"InstallDir", d[eDIR_INSTALL]);
   ReadDirectory(kVorantKey, u"DataDir", d[eDIR_DATA]);
   ReadDirectory(kDepotKey, u"PackagesPath", d[eDIR_PACKAGES]);

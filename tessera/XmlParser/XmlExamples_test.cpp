@@ -53,3 +53,37 @@ TEST_F(ReaderTest, ExampleRegistrationFilesLoad) {
   EXPECT_EQ(reader.ReqCheckVersion(), u"7.60");
   EXPECT_EQ(reader.PlatformCount() + reader.PackageCount(), 0u);
 }
+
+#ifdef VRHOST
+// On a host made by `vrhost init`: its server version selects the filesets and its registry
+// gives the directories the placeholders stand for.
+TEST_F(ReaderTest, ExamplesLoadOnTheDemoHost) {
+  const std::string root = dir_ + "/demo";
+  ASSERT_EQ(std::system(("'" VRHOST "' init --root '" + root + "' > /dev/null").c_str()), 0);
+  setenv("VR_HOST_ROOT", root.c_str(), 1);
+  CXmlReader::ResolveDirectories();
+
+  HKEY h = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server", 0, KEY_READ, &h),
+            ERROR_SUCCESS);
+  WChar buf[64] = {};
+  DWORD type = 0, size = sizeof buf - sizeof(WChar);
+  ASSERT_EQ(RegQueryValueExW(h, u"Version", nullptr, &type, reinterpret_cast<BYTE*>(buf), &size), ERROR_SUCCESS);
+  RegCloseKey(h);
+  const WString version(buf);
+  EXPECT_EQ(version, u"A.07.50");
+
+  CXmlReader reader(version);
+  for (const char* name : {"NewPlatformRiscV.xml", "AgentPackages.xml", "PrerequisiteTags.xml"}) {
+    ASSERT_EQ(reader.Load(Example(name)), 0) << name;
+    // The server's version is one the file supports.
+    const WString versions = u"|" + reader.SupportedVersions() + u"|";
+    EXPECT_NE(versions.find(u"|" + version + u"|"), WString::npos) << name;
+  }
+  ASSERT_EQ(reader.Load(Example("NewPlatformRiscV.xml")), 0);
+  const WString& data = CXmlReader::Directory(eDIR_DATA);
+  ASSERT_FALSE(data.empty());
+  for (const WString& f : reader.Platforms()[0].osVersions[0].instrumentation[0].files)
+    EXPECT_EQ(f.rfind(data + u"instrumentation\\riscv64\\", 0), 0u) << vr::text::WideToUtf8(f);
+}
+#endif
