@@ -1,5 +1,7 @@
 #include "platform/wmi/services.h"
 
+#include <cerrno>
+
 #include "platform/com/errorinfo.h"
 #include "platform/com/runtime.h"
 #include "platform/text/casefold.h"
@@ -15,6 +17,17 @@ using vr::text::EqualsNoCase;
 namespace {
 
 constexpr size_t kPageSize = 256;
+
+// The repository's file work must not leave its errno behind in the caller's thread, as a
+// call into the WMI service would not.
+class ErrnoGuard {
+ public:
+  ErrnoGuard() : saved_(errno) {}
+  ~ErrnoGuard() { errno = saved_; }
+
+ private:
+  int saved_;
+};
 
 ObjectLocation LocationOf(const NamespaceInfo& ns) { return {ComputerName(), ns.name}; }
 
@@ -45,6 +58,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     cursor_ = PageCursor();
@@ -54,6 +68,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Next(long timeout, ULONG count, std::shared_ptr<IWbemClassObject>* objects, ULONG* returned) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (returned) *returned = 0;
     if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
@@ -74,6 +89,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
@@ -86,6 +102,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     ULONG n = 0;
@@ -133,6 +150,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     pos_ = 0;
@@ -141,6 +159,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Next(long timeout, ULONG count, std::shared_ptr<IWbemClassObject>* objects, ULONG* returned) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (returned) *returned = 0;
     if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
@@ -169,6 +188,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
@@ -180,6 +200,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
 
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
+    ErrnoGuard keepErrno;
     if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     const size_t left = names_.size() - pos_;
@@ -211,6 +232,7 @@ HRESULT PathNamespace(Session& s, const NamespaceInfo& connected, const ObjectPa
 HRESULT Services::GetObject(const WChar* objectPath, long flags, IWbemContext*, std::shared_ptr<IWbemClassObject>* object,
                             std::shared_ptr<IWbemCallResult>* callResult) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   const WString param = Param(objectPath);
   if (object) object->reset();
   if (callResult) callResult->reset();
@@ -242,6 +264,7 @@ HRESULT Services::GetObject(const WChar* objectPath, long flags, IWbemContext*, 
 
 HRESULT Services::PutClass(IWbemClassObject* object, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   auto* obj = dynamic_cast<WbemObject*>(object);
   const WString param = obj ? obj->Class().name : WString();
@@ -260,6 +283,7 @@ HRESULT Services::PutClass(IWbemClassObject* object, long flags, IWbemContext*, 
 
 HRESULT Services::DeleteClass(const WChar* className, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   const WString param = Param(className);
   if (auto f = WmiFault("wmi.DeleteClass")) return Failed(*f, flags, u"DeleteClass", param, u"");
@@ -277,6 +301,7 @@ HRESULT Services::DeleteClass(const WChar* className, long flags, IWbemContext*,
 HRESULT Services::CreateClassEnum(const WChar* superclass, long flags, IWbemContext*,
                                   std::shared_ptr<IEnumWbemClassObject>* enumerator) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   const WString param = Param(superclass);
   if (enumerator) enumerator->reset();
   if (auto f = WmiFault("wmi.CreateClassEnum")) return Failed(*f, flags, u"CreateClassEnum", param, u"");
@@ -300,6 +325,7 @@ HRESULT Services::CreateClassEnum(const WChar* superclass, long flags, IWbemCont
 
 HRESULT Services::PutInstance(IWbemClassObject* instance, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   auto* obj = dynamic_cast<WbemObject*>(instance);
   WString param = obj ? obj->Class().name : WString();
@@ -322,6 +348,7 @@ HRESULT Services::PutInstance(IWbemClassObject* instance, long flags, IWbemConte
 HRESULT Services::DeleteInstance(const WChar* objectPath, long flags, IWbemContext*,
                                  std::shared_ptr<IWbemCallResult>* callResult) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   const WString param = Param(objectPath);
   if (auto f = WmiFault("wmi.DeleteInstance")) return Failed(*f, flags, u"DeleteInstance", param, u"");
@@ -343,6 +370,7 @@ HRESULT Services::DeleteInstance(const WChar* objectPath, long flags, IWbemConte
 HRESULT Services::CreateInstanceEnum(const WChar* className, long flags, IWbemContext*,
                                      std::shared_ptr<IEnumWbemClassObject>* enumerator) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   const WString param = Param(className);
   if (enumerator) enumerator->reset();
   if (auto f = WmiFault("wmi.CreateInstanceEnum")) return Failed(*f, flags, u"CreateInstanceEnum", param, u"");
@@ -371,6 +399,7 @@ HRESULT Services::CreateInstanceEnum(const WChar* className, long flags, IWbemCo
 HRESULT Services::ExecQuery(const WChar* queryLanguage, const WChar* query, long flags, IWbemContext*,
                             std::shared_ptr<IEnumWbemClassObject>* enumerator) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   const WString param = Param(query);
   if (enumerator) enumerator->reset();
   if (auto f = WmiFault("wmi.ExecQuery")) return Failed(*f, flags, u"ExecQuery", param, u"");
@@ -425,6 +454,7 @@ HRESULT Services::ExecQuery(const WChar* queryLanguage, const WChar* query, long
 HRESULT Locator::ConnectServer(const WChar* networkResource, const WChar* user, const WChar*, const WChar*, long,
                                const WChar*, IWbemContext*, std::shared_ptr<IWbemServices>* services) {
   SetErrorInfo(0, nullptr);
+  ErrnoGuard keepErrno;
   const WString param = Param(networkResource);
   if (services) services->reset();
   if (auto f = WmiFault("wmi.ConnectServer")) return Failed(*f, 0, u"ConnectServer", param, u"");
