@@ -15,8 +15,11 @@ function(vr_test name)
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # One value per property: a list-valued ENVIRONMENT loses all but its first entry on its way
+  # through gtest_discover_tests.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VR_SOURCE_DIR=${CMAKE_SOURCE_DIR};VR_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    PROPERTIES ENVIRONMENT "VR_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+               ENVIRONMENT_MODIFICATION "VR_BINARY_DIR=set:${CMAKE_BINARY_DIR}")
 endfunction()
 
 # vr_fuzzer(NAME SOURCES... [DEPS libs...])  a libFuzzer target, built only with clang.

@@ -1,15 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need (only the missing ones).
+# Installs the Debian packages the build, the tests, the demo and the benchmarks need (only
+# the missing ones).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libxml2-dev libxml2-utils
-      libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql libsodium-dev clang)
+      libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql libsodium-dev clang
+      time)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "deps.sh: missing packages: ${missing[*]}" >&2
+      echo "deps.sh: run this script as root, or install sudo, to install them" >&2
+      exit 1
+    fi
+    SUDO="sudo"
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
 fi

@@ -9,6 +9,8 @@ uint16_t _com_error::WCodeFromHR(HRESULT hr) {
 
 WString _com_error::ErrorMessage() const {
   WString text = vr::com::SystemMessage(hr_);
+  // The system's texts end with a line end, which the error text leaves out.
+  while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r')) text.pop_back();
   if (!text.empty()) return text;
   const uint16_t wcode = WCodeFromHR(hr_);
   if (wcode != 0) return vr::text::Format(u"IDispatch error #%d", static_cast<int>(wcode));

@@ -14,7 +14,7 @@ TEST(Hresult, Win32Mapping) {
 }
 
 TEST(ComError, MessagesFollowTheSystemRules) {
-  EXPECT_EQ(_com_error(E_INVALIDARG).ErrorMessage(), u"The parameter is incorrect.\r\n");
+  EXPECT_EQ(_com_error(E_INVALIDARG).ErrorMessage(), u"The parameter is incorrect.");
   EXPECT_EQ(_com_error(MakeHr(0x80041002)).ErrorMessage(), u"IDispatch error #3586");
   EXPECT_EQ(_com_error(MakeHr(0x80990001)).ErrorMessage(), u"Unknown error 0x80990001");
   auto info = std::make_shared<ErrorInfo>();

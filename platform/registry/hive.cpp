@@ -1,0 +1,531 @@
+#include "platform/registry/hive.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/com/hresult.h"
+#include "platform/os/hostroot.h"
+#include "platform/text/casefold.h"
+#include "platform/text/convert.h"
+
+namespace vr::registry {
+namespace {
+
+constexpr const char* kFormat = "1";
+constexpr int kDefaultTimeoutMs = 10000;
+
+int BusyTimeoutMs() {
+  if (const char* t = std::getenv("VR_REGISTRY_TIMEOUT_MS"); t && *t) {
+    char* end = nullptr;
+    const long v = std::strtol(t, &end, 10);
+    if (end && *end == '\0' && v >= 0 && v <= 3600000) return static_cast<int>(v);
+  }
+  return kDefaultTimeoutMs;
+}
+
+// Waits for the lock in short steps, so that programs taking turns on the hive lose little
+// time, and gives up when the timeout has passed since the first attempt.
+int BusyWait(void* state, int attempt) {
+  using Clock = std::chrono::steady_clock;
+  auto* wait = static_cast<std::pair<int, Clock::time_point>*>(state);
+  if (attempt == 0) wait->second = Clock::now();
+  if (Clock::now() - wait->second >= std::chrono::milliseconds(wait->first)) return 0;
+  std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 200 : 1000));
+  return 1;
+}
+
+bool ToUtf8(WStringView text, std::string& out) { return vr::text::WideToUtf8Strict(text, out); }
+
+WString FromUtf8(const unsigned char* text, int bytes) {
+  if (!text) return WString();
+  return vr::text::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)));
+}
+
+// Resets a cached statement when the caller is done with it.
+class Stmt {
+ public:
+  explicit Stmt(sqlite3_stmt* s) : s_(s) {}
+  ~Stmt() {
+    if (s_) {
+      sqlite3_reset(s_);
+      sqlite3_clear_bindings(s_);
+    }
+  }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  sqlite3_stmt* get() const { return s_; }
+  void Bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
+  void Bind(int i, const std::string& v) { sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT); }
+  void BindBlob(int i, const void* d, size_t n) {
+    // A zero-length blob must still be a blob, not NULL.
+    sqlite3_bind_blob64(s_, i, n ? d : "", n, SQLITE_TRANSIENT);
+  }
+  int Step() { return sqlite3_step(s_); }
+
+ private:
+  sqlite3_stmt* s_;
+};
+
+}  // namespace
+
+WString FoldName(WStringView name) { return vr::text::ToLower(name); }
+
+Hive& Hive::Instance() {
+  static Hive* hive = new Hive;  // never destroyed: programs may touch the registry during exit
+  return *hive;
+}
+
+long Hive::Fail(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK: case SQLITE_DONE: case SQLITE_ROW: return ERROR_SUCCESS;
+    case SQLITE_BUSY: case SQLITE_LOCKED: return ERROR_TIMEOUT;
+    case SQLITE_READONLY: case SQLITE_PERM: case SQLITE_AUTH: case SQLITE_CANTOPEN: return ERROR_ACCESS_DENIED;
+    case SQLITE_NOTADB: case SQLITE_CORRUPT: case SQLITE_SCHEMA: case SQLITE_FORMAT: return ERROR_BADDB;
+    case SQLITE_FULL: return ERROR_DISK_FULL;
+    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_TOOBIG: return ERROR_INVALID_PARAMETER;
+    case SQLITE_IOERR: return ERROR_CANTWRITE;
+    default: return ERROR_BADDB;
+  }
+}
+
+void Hive::Close() {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+  statements_.clear();
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  schemaReady_ = false;
+  depth_ = 0;
+  root_.clear();
+  ++generation_;
+}
+
+long Hive::Ready(bool forWrite) {
+  const std::string root = vr::os::HostRoot();
+  if (root != root_) {
+    Close();
+    root_ = root;
+  }
+  if (db_) return ERROR_SUCCESS;
+
+  struct stat st;
+  if (::stat(root.c_str(), &st) != 0) {
+    return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+  }
+  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+  if (::access(root.c_str(), X_OK | R_OK) != 0) return ERROR_ACCESS_DENIED;
+
+  path_ = root + "/registry.db";
+  if (::stat(path_.c_str(), &st) != 0) {
+    if (errno != ENOENT) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
+    if (!forWrite) return ERROR_SUCCESS;  // an empty hive until the first change
+    if (::access(root.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED;
+  } else if (!S_ISREG(st.st_mode)) {
+    return ERROR_BADDB;
+  } else if (::access(path_.c_str(), R_OK) != 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  return Open(root, forWrite);
+}
+
+long Hive::Open(const std::string& root, bool forWrite) {
+  (void)root;
+  const int flags = SQLITE_OPEN_READWRITE | (forWrite ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    if (db) sqlite3_close_v2(db);
+    return Fail(rc);
+  }
+  db_ = db;
+  sqlite3_extended_result_codes(db_, 0);
+  busyWait_.first = BusyTimeoutMs();
+  sqlite3_busy_handler(db_, BusyWait, &busyWait_);
+  // Per-connection settings; none of them writes to the file.
+  Exec("PRAGMA synchronous=FULL");
+  Exec("PRAGMA trusted_schema=OFF");
+  const long check = CheckSchema();
+  if (check != ERROR_SUCCESS) {
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    return check;
+  }
+  return ERROR_SUCCESS;
+}
+
+// A store is either an empty file (created but never written) or a hive of our format.
+long Hive::CheckSchema() {
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &raw, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return Fail(rc);
+  }
+  rc = sqlite3_step(raw);
+  const int64_t objects = rc == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : -1;
+  sqlite3_finalize(raw);
+  if (rc != SQLITE_ROW) return Fail(rc);
+  if (objects == 0) {
+    schemaReady_ = false;
+    return ERROR_SUCCESS;
+  }
+  raw = nullptr;
+  rc = sqlite3_prepare_v2(db_,
+                          "SELECT (SELECT value FROM meta WHERE name='format'),"
+                          " (SELECT count(*) FROM keys WHERE id=1 AND parent=0),"
+                          " (SELECT count(*) FROM vals WHERE 0)",
+                          -1, &raw, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return (rc & 0xFF) == SQLITE_ERROR ? ERROR_BADDB : Fail(rc);  // tables missing: not a hive
+  }
+  rc = sqlite3_step(raw);
+  bool ok = false;
+  if (rc == SQLITE_ROW) {
+    const unsigned char* format = sqlite3_column_text(raw, 0);
+    ok = format && std::strcmp(reinterpret_cast<const char*>(format), kFormat) == 0 &&
+         sqlite3_column_int64(raw, 1) == 1;
+  }
+  sqlite3_finalize(raw);
+  if (rc != SQLITE_ROW) return Fail(rc);
+  if (!ok) return ERROR_BADDB;
+  schemaReady_ = true;
+  return ERROR_SUCCESS;
+}
+
+long Hive::CreateSchema() {
+  static const char* kSchema[] = {
+      "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
+      "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+      " name TEXT NOT NULL, fold TEXT NOT NULL)",
+      "CREATE UNIQUE INDEX keys_by_parent ON keys(parent, fold)",
+      "CREATE TABLE vals(id INTEGER PRIMARY KEY AUTOINCREMENT, key INTEGER NOT NULL,"
+      " name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL)",
+      "CREATE UNIQUE INDEX vals_by_key ON vals(key, fold)",
+      "INSERT INTO meta(name, value) VALUES('format', '1')",
+      "INSERT INTO keys(id, parent, name, fold) VALUES(1, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine')",
+  };
+  for (const char* sql : kSchema)
+    if (long rc = Exec(sql); rc != ERROR_SUCCESS) return rc;
+  schemaReady_ = true;
+  schemaCreated_ = true;
+  return ERROR_SUCCESS;
+}
+
+long Hive::Exec(const char* sql) {
+  if (!db_) return ERROR_SUCCESS;
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+}
+
+long Hive::Prepare(const char* sql, sqlite3_stmt*& stmt) {
+  for (auto& [text, cached] : statements_)
+    if (text == sql) {
+      stmt = cached;
+      return ERROR_SUCCESS;
+    }
+  stmt = nullptr;
+  const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    stmt = nullptr;
+    return Fail(rc);
+  }
+  statements_.emplace_back(sql, stmt);
+  return ERROR_SUCCESS;
+}
+
+long Hive::Begin(bool write) {
+  if (!db_) {
+    if (write) return ERROR_ACCESS_DENIED;  // Ready(true) opens the store before any change
+    ++depth_;
+    return ERROR_SUCCESS;
+  }
+  if (depth_ == 0) {
+    if (long rc = Exec(write ? "BEGIN IMMEDIATE" : "BEGIN"); rc != ERROR_SUCCESS) return rc;
+    if (write && !schemaReady_) {
+      // Another program may have created the hive since this connection looked.
+      long rc = CheckSchema();
+      if (rc == ERROR_SUCCESS && !schemaReady_) rc = CreateSchema();
+      if (rc != ERROR_SUCCESS) {
+        Exec("ROLLBACK");
+        return rc;
+      }
+    }
+  } else if (long rc = Exec("SAVEPOINT nested"); rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  ++depth_;
+  return ERROR_SUCCESS;
+}
+
+long Hive::Commit() {
+  if (depth_ <= 0) return ERROR_INVALID_PARAMETER;
+  --depth_;
+  if (!db_) return ERROR_SUCCESS;
+  if (depth_ > 0) return Exec("RELEASE nested");
+  const long rc = Exec("COMMIT");
+  if (rc != ERROR_SUCCESS && !sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+  if (rc != ERROR_SUCCESS && schemaCreated_) schemaReady_ = false;
+  schemaCreated_ = false;
+  return rc;
+}
+
+void Hive::Rollback() {
+  if (depth_ <= 0) return;
+  --depth_;
+  if (!db_) return;
+  if (depth_ > 0) {
+    Exec("ROLLBACK TO nested");
+    Exec("RELEASE nested");
+  } else {
+    if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+    if (schemaCreated_) schemaReady_ = false;  // the new schema went with the transaction
+    schemaCreated_ = false;
+  }
+}
+
+long Hive::KeyExists(KeyId id, bool& exists) {
+  exists = false;
+  if (!db_ || !schemaReady_) {
+    exists = id == kRootKeyId;
+    return ERROR_SUCCESS;
+  }
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT 1 FROM keys WHERE id=?1", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, id);
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) exists = true;
+  else if (rc != SQLITE_DONE) return Fail(rc);
+  return ERROR_SUCCESS;
+}
+
+long Hive::FindChild(KeyId parent, WStringView name, KeyId& child) {
+  child = 0;
+  if (!db_ || !schemaReady_) return ERROR_FILE_NOT_FOUND;
+  std::string fold;
+  if (!ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT id FROM keys WHERE parent=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, parent);
+  s.Bind(2, fold);
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    child = sqlite3_column_int64(raw, 0);
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc);
+}
+
+long Hive::CreateChild(KeyId parent, WStringView name, KeyId& child) {
+  if (!db_) return ERROR_ACCESS_DENIED;
+  std::string utf8, fold;
+  if (!ToUtf8(name, utf8) || !ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, parent);
+  s.Bind(2, utf8);
+  s.Bind(3, fold);
+  const int rc = s.Step();
+  if (rc != SQLITE_DONE) return Fail(rc);
+  child = sqlite3_last_insert_rowid(db_);
+  return ERROR_SUCCESS;
+}
+
+long Hive::Children(KeyId parent, std::vector<StoredKey>& out) {
+  out.clear();
+  if (!db_ || !schemaReady_) return ERROR_SUCCESS;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT id, name FROM keys WHERE parent=?1 ORDER BY fold, name", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, parent);
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW)
+    out.push_back({sqlite3_column_int64(raw, 0), FromUtf8(sqlite3_column_text(raw, 1), sqlite3_column_bytes(raw, 1))});
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+long Hive::ChildAt(KeyId parent, DWORD index, WString& name) {
+  if (!db_ || !schemaReady_) return ERROR_NO_MORE_ITEMS;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT name FROM keys WHERE parent=?1 ORDER BY fold, name LIMIT 1 OFFSET ?2", raw);
+      rc != ERROR_SUCCESS)
+    return rc;
+  Stmt s(raw);
+  s.Bind(1, parent);
+  s.Bind(2, static_cast<int64_t>(index));
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc);
+}
+
+long Hive::KeyName(KeyId id, WString& name) {
+  if (!db_ || !schemaReady_) {
+    if (id != kRootKeyId) return ERROR_KEY_DELETED;
+    name = u"HKEY_LOCAL_MACHINE";
+    return ERROR_SUCCESS;
+  }
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT name FROM keys WHERE id=?1", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, id);
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Fail(rc);
+}
+
+long Hive::DeleteKey(KeyId id) {
+  if (!db_) return ERROR_ACCESS_DENIED;
+  if (id == kRootKeyId) return ERROR_ACCESS_DENIED;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT 1 FROM keys WHERE parent=?1 LIMIT 1", raw); rc != ERROR_SUCCESS) return rc;
+  {
+    Stmt s(raw);
+    s.Bind(1, id);
+    const int rc = s.Step();
+    if (rc == SQLITE_ROW) return ERROR_ACCESS_DENIED;  // has subkeys, as Win32 refuses it
+    if (rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (long rc = Prepare("DELETE FROM vals WHERE key=?1", raw); rc != ERROR_SUCCESS) return rc;
+  {
+    Stmt s(raw);
+    s.Bind(1, id);
+    if (int rc = s.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  if (long rc = Prepare("DELETE FROM keys WHERE id=?1", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, id);
+  if (int rc = s.Step(); rc != SQLITE_DONE) return Fail(rc);
+  return ERROR_SUCCESS;
+}
+
+long Hive::DeleteTree(KeyId id) {
+  if (!db_) return ERROR_ACCESS_DENIED;
+  static const char* kVals =
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"
+      " DELETE FROM vals WHERE key IN t";
+  static const char* kKeysBelow =
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"
+      " DELETE FROM keys WHERE id IN t AND id<>1";
+  for (const char* sql : {kVals, kKeysBelow}) {
+    sqlite3_stmt* raw;
+    if (long rc = Prepare(sql, raw); rc != ERROR_SUCCESS) return rc;
+    Stmt s(raw);
+    s.Bind(1, id);
+    if (int rc = s.Step(); rc != SQLITE_DONE) return Fail(rc);
+  }
+  return ERROR_SUCCESS;
+}
+
+long Hive::GetValue(KeyId key, WStringView name, StoredValue& out) {
+  if (!db_ || !schemaReady_) return ERROR_FILE_NOT_FOUND;
+  std::string fold;
+  if (!ToUtf8(FoldName(name), fold)) return ERROR_FILE_NOT_FOUND;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, key);
+  s.Bind(2, fold);
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    out.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    out.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
+    const void* blob = sqlite3_column_blob(raw, 2);
+    out.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc);
+}
+
+long Hive::SetValue(KeyId key, WStringView name, DWORD type, const void* data, size_t size) {
+  if (!db_) return ERROR_ACCESS_DENIED;
+  std::string utf8, fold;
+  if (!ToUtf8(name, utf8) || !ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
+  sqlite3_stmt* raw;
+  // An existing value keeps its place in the enumeration and the spelling of its name.
+  if (long rc = Prepare("INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
+                        " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data",
+                        raw);
+      rc != ERROR_SUCCESS)
+    return rc;
+  Stmt s(raw);
+  s.Bind(1, key);
+  s.Bind(2, utf8);
+  s.Bind(3, fold);
+  s.Bind(4, static_cast<int64_t>(type));
+  s.BindBlob(5, data, size);
+  const int rc = s.Step();
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+long Hive::DeleteValue(KeyId key, WStringView name) {
+  if (!db_) return ERROR_FILE_NOT_FOUND;
+  std::string fold;
+  if (!ToUtf8(FoldName(name), fold)) return ERROR_FILE_NOT_FOUND;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("DELETE FROM vals WHERE key=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, key);
+  s.Bind(2, fold);
+  const int rc = s.Step();
+  if (rc != SQLITE_DONE) return Fail(rc);
+  return sqlite3_changes(db_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+long Hive::Values(KeyId key, std::vector<StoredValue>& out) {
+  out.clear();
+  if (!db_ || !schemaReady_) return ERROR_SUCCESS;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id", raw); rc != ERROR_SUCCESS) return rc;
+  Stmt s(raw);
+  s.Bind(1, key);
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    StoredValue v;
+    v.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    v.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
+    const void* blob = sqlite3_column_blob(raw, 2);
+    v.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    out.push_back(std::move(v));
+  }
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
+}
+
+long Hive::ValueAt(KeyId key, DWORD index, StoredValue& out) {
+  if (!db_ || !schemaReady_) return ERROR_NO_MORE_ITEMS;
+  sqlite3_stmt* raw;
+  if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2", raw);
+      rc != ERROR_SUCCESS)
+    return rc;
+  Stmt s(raw);
+  s.Bind(1, key);
+  s.Bind(2, static_cast<int64_t>(index));
+  const int rc = s.Step();
+  if (rc == SQLITE_ROW) {
+    out.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    out.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
+    const void* blob = sqlite3_column_blob(raw, 2);
+    out.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    return ERROR_SUCCESS;
+  }
+  return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc);
+}
+
+}  // namespace vr::registry

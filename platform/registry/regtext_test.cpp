@@ -1,0 +1,204 @@
+#include "platform/registry/regtext.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/com/hresult.h"
+#include "platform/registry/registry.h"
+#include "platform/registry/regtools.h"
+#include "tests/support/HostTestSupport.h"
+
+using vr::registry::ParseRegText;
+using vr::registry::RegOperation;
+using vr::testing::ScopedEnv;
+using vr::testing::TempDir;
+
+namespace {
+
+std::string Utf16(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
+TEST(RegText, ParsesEveryValueForm) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "; a comment\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\TB Vorant]\r\n"
+      "\"DataDir\"=\"\\\\srv\\\\data\\\\\"\r\n"
+      "\"Quote \\\"x\\\"\"=\"a \\\"b\\\"\"\r\n"
+      "@=\"default\"\r\n"
+      "\"Count\"=dword:0000000A\r\n"
+      "\"Blob\"=hex:01,02,\\\r\n"
+      "  ff\r\n"
+      "\"Path\"=hex(2):25,00,00,00\r\n"
+      "\"Old\"=-\r\n"
+      "[-HKLM\\SOFTWARE\\Gone]\r\n";
+  std::vector<RegOperation> ops;
+  std::string error;
+  ASSERT_TRUE(ParseRegText(text, ops, error)) << error;
+  ASSERT_EQ(ops.size(), 9u);
+  EXPECT_EQ(ops[0].kind, RegOperation::Kind::CreateKey);
+  EXPECT_EQ(ops[0].key, u"SOFTWARE\\Tamberlin\\TB Vorant");
+  EXPECT_EQ(ops[1].name, u"DataDir");
+  EXPECT_EQ(ops[1].type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(ops[1].data, Utf16(u"\\srv\\data\\") + std::string(2, '\0'));
+  EXPECT_EQ(ops[2].name, u"Quote \"x\"");
+  EXPECT_EQ(ops[2].data, Utf16(u"a \"b\"") + std::string(2, '\0'));
+  EXPECT_EQ(ops[3].name, u"");
+  EXPECT_EQ(ops[4].type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(ops[4].data, std::string("\x0A\0\0\0", 4));
+  EXPECT_EQ(ops[5].type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(ops[5].data, std::string("\x01\x02\xFF"));
+  EXPECT_EQ(ops[6].type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(ops[6].line, 11u);
+  EXPECT_EQ(ops[7].kind, RegOperation::Kind::DeleteValue);
+  EXPECT_EQ(ops[8].kind, RegOperation::Kind::DeleteTree);
+  EXPECT_EQ(ops[8].key, u"SOFTWARE\\Gone");
+}
+
+TEST(RegText, ReadsUtf16WithItsMark) {
+  const std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K\u00e9]\r\n\"N\"=\"\u65e5\u672c\"\r\n";
+  std::vector<RegOperation> ops;
+  std::string error;
+  ASSERT_TRUE(ParseRegText("\xFF\xFE" + Utf16(text), ops, error)) << error;
+  ASSERT_EQ(ops.size(), 2u);
+  EXPECT_EQ(ops[0].key, u"K\u00e9");
+  EXPECT_EQ(ops[1].data, Utf16(u"\u65e5\u672c") + std::string(2, '\0'));
+  // The UTF-8 mark is accepted too.
+  ASSERT_TRUE(ParseRegText("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n[HKLM\\A]\n", ops, error)) << error;
+}
+
+TEST(RegText, SyntaxErrorsNameTheLine) {
+  struct Case {
+    std::string text;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"REGEDIT4\n", "line 1: REGEDIT4"},
+      {"hello\n", "line 1: the first line"},
+      {"Windows Registry Editor Version 5.00\n\n\"a\"=\"b\"\n", "line 3: a value before the first key"},
+      {"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X\n", "line 2: a key line must end"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=hex:1,zz\n", "line 3: a hex list"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=dword:123456789\n", "line 3: dword:"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=\"open\n", "quoted text is not closed"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\" \"b\"\n", "line 3: '=' expected"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=\"b\" junk\n", "line 3: unexpected text after"},
+      {"Windows Registry Editor Version 5.00\n[-HKLM\\X]\n\"a\"=\"b\"\n", "line 3: a value inside a key that is being deleted"},
+      {"Windows Registry Editor Version 5.00\n[-HKEY_LOCAL_MACHINE]\n", "cannot be deleted"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\A\\\\B]\n", "empty key name"},
+      {"\xFF\xFEW", "odd number of bytes"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\\xC3]\n", "neither UTF-8"},
+  };
+  for (const Case& c : cases) {
+    std::vector<RegOperation> ops;
+    std::string error;
+    EXPECT_FALSE(ParseRegText(c.text, ops, error)) << c.text;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << "got: " << error;
+    EXPECT_TRUE(ops.empty());
+  }
+}
+
+TEST(RegText, WrittenValuesParseBackToTheSameBytes) {
+  std::mt19937 gen(7);
+  const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY, REG_NONE, 11};
+  for (int round = 0; round < 300; ++round) {
+    const DWORD type = types[gen() % std::size(types)];
+    std::string data;
+    const size_t n = gen() % 200;
+    if (round % 3 == 0 && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      std::u16string s;
+      for (size_t i = 0; i < n / 2; ++i) s += static_cast<char16_t>(u' ' + gen() % 0x3000);
+      data = Utf16(s) + std::string(2, '\0');
+    } else {
+      for (size_t i = 0; i < n; ++i) data += static_cast<char>(gen());
+    }
+    std::u16string name;
+    for (size_t i = 0, len = gen() % 12; i < len; ++i) name += static_cast<char16_t>(u' ' + gen() % 200);
+    const std::string text = vr::registry::RegHeader() + vr::registry::RegKeyLine(u"K") +
+                             vr::registry::RegValueLine(name, type, data);
+    std::vector<RegOperation> ops;
+    std::string error;
+    ASSERT_TRUE(ParseRegText(text, ops, error)) << error << "\n" << text;
+    ASSERT_EQ(ops.size(), 2u);
+    EXPECT_EQ(ops[1].name, name);
+    EXPECT_EQ(ops[1].type, type);
+    EXPECT_EQ(ops[1].data, data) << text;
+  }
+  // Strings that a quoted text cannot give back exactly are written as hex(1).
+  EXPECT_EQ(vr::registry::RegValueLine(u"a", REG_SZ, Utf16(u"x\ny") + std::string(2, '\0')).substr(0, 11), "\"a\"=hex(1):");
+  EXPECT_EQ(vr::registry::RegValueLine(u"a", REG_SZ, Utf16(u"x")), "\"a\"=hex(1):78,00\n");
+  EXPECT_EQ(vr::registry::RegValueLine(u"", REG_DWORD, std::string("\x05\0\0\0", 4)), "@=dword:00000005\n");
+}
+
+class RegToolsTest : public ::testing::Test {
+ protected:
+  ~RegToolsTest() override { vr::registry::CloseHive(); }
+  TempDir a_{"vrrega"}, b_{"vrregb"};
+};
+
+TEST_F(RegToolsTest, ExportThenImportIntoAFreshRootGivesTheSameSnapshot) {
+  const std::string source =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Management Server]\n"
+      "\"Version\"=\"A.07.50\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Patches\\VRMS_0100]\n"
+      "\"UxAgtInfo\"=\"2.1|PLAT\"\n"
+      "\"Bits\"=hex:00,ff\n"
+      "\"Multi\"=hex(7):61,00,00,00,00,00\n"
+      "\"Odd\"=hex(1):41\n"
+      "@=dword:ffffffff\n"
+      "[HKEY_LOCAL_MACHINE\\Empty\\Leaf]\n";
+  std::string exported, snapA, snapB, error;
+  {
+    ScopedEnv root("VR_HOST_ROOT", a_.path());
+    ASSERT_EQ(vr::registry::ImportRegText(source, error), ERROR_SUCCESS) << error;
+    ASSERT_EQ(vr::registry::ExportRegText(u"", exported), ERROR_SUCCESS);
+    ASSERT_EQ(vr::registry::SnapshotRegText(snapA), ERROR_SUCCESS);
+    std::string again;
+    ASSERT_EQ(vr::registry::SnapshotRegText(again), ERROR_SUCCESS);
+    EXPECT_EQ(again, snapA);
+  }
+  {
+    ScopedEnv root("VR_HOST_ROOT", b_.path());
+    ASSERT_EQ(vr::registry::ImportRegText(exported, error), ERROR_SUCCESS) << error;
+    ASSERT_EQ(vr::registry::SnapshotRegText(snapB), ERROR_SUCCESS);
+    std::string sub;
+    ASSERT_EQ(vr::registry::ExportRegText(u"hklm\\software\\tamberlin\\vrenterprise\\patches", sub), ERROR_SUCCESS);
+    EXPECT_NE(sub.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Patches\\VRMS_0100]"), std::string::npos);
+    EXPECT_EQ(sub.find("Management Server"), std::string::npos);
+    EXPECT_EQ(vr::registry::ExportRegText(u"SOFTWARE\\Missing", sub), ERROR_FILE_NOT_FOUND);
+  }
+  EXPECT_EQ(snapA, snapB);
+  EXPECT_NE(snapA.find("[HKEY_LOCAL_MACHINE\\Empty\\Leaf]"), std::string::npos);
+  EXPECT_NE(snapA.find("\"Odd\"=hex(1):41"), std::string::npos);
+}
+
+TEST_F(RegToolsTest, ImportIsAllOrNothing) {
+  ScopedEnv root("VR_HOST_ROOT", a_.path());
+  std::string error;
+  ASSERT_EQ(vr::registry::ImportRegText("Windows Registry Editor Version 5.00\n[HKLM\\Keep]\n\"v\"=\"1\"\n", error),
+            ERROR_SUCCESS);
+  std::string before;
+  ASSERT_EQ(vr::registry::SnapshotRegText(before), ERROR_SUCCESS);
+  // A syntax error at the end: nothing of the file is applied.
+  EXPECT_EQ(vr::registry::ImportRegText("Windows Registry Editor Version 5.00\n[-HKLM\\Keep]\n[HKLM\\New]\n\"x\"=bad\n", error),
+            ERROR_INVALID_DATA);
+  EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+  // A change that fails while applying (a name that cannot be stored) rolls back the others.
+  const std::u16string text = u"Windows Registry Editor Version 5.00\r\n[-HKLM\\Keep]\r\n[HKLM\\New]\r\n\"\xD800\"=\"x\"\r\n";
+  EXPECT_EQ(vr::registry::ImportRegText("\xFF\xFE" + Utf16(text), error), ERROR_INVALID_PARAMETER);
+  EXPECT_NE(error.find("line 4"), std::string::npos) << error;
+  std::string after;
+  ASSERT_EQ(vr::registry::SnapshotRegText(after), ERROR_SUCCESS);
+  EXPECT_EQ(after, before);
+}
+
+}  // namespace

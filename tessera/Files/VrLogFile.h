@@ -1,0 +1,33 @@
+// A Unicode text with CR LF line ends that can write every appended line straight through to
+// its file while keeping the whole text in memory, and whose lines starting with "#" are
+// comments when read back. Used for the run log and the undo file.
+#pragma once
+#include "tessera/Files/VrTextFile.h"
+
+class VrLogFile : public VrTextFile {
+ public:
+  // An empty path counts as none; hasHeader: the file begins with the byte-order header.
+  VrLogFile(const WChar* path, bool hasHeader);
+  ~VrLogFile() override;
+
+  // Appends in memory and, when writing through, to the file at once.
+  void Append(WStringView text, bool addLineEnd) override { AppendLine(text, addLineEnd); }
+  void AppendLine(WStringView text, bool addLineEnd);
+  // As VrTextFile::Free, but the has-header flag stays.
+  void Free(bool all) override;
+  // Ends writing through, or stores the memory copy when not writing through.
+  HRESULT SaveFile() override;
+  bool IsCommentLine(WStringView text) override;
+  // Starts writing through: append continues the file, otherwise it is started anew.
+  virtual HRESULT OpenForWriteAsNonBuffered(bool append);
+
+  bool IsWritingThrough() const { return static_cast<bool>(writeStream_); }
+  bool IsSaved() const { return saved_; }
+
+ protected:
+  // Closes the write stream (a failure is traced with "fclose"); false when it failed.
+  bool CloseWriteStream(const char* function, const char* file);
+
+  std::unique_ptr<vr::os::File> writeStream_;
+  bool saved_ = true;
+};

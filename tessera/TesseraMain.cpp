@@ -1,0 +1,212 @@
+#include "tessera/TesseraMain.h"
+
+#include "platform/com/com_error.h"
+#include "platform/com/runtime.h"
+#include "platform/os/path.h"
+#include "platform/text/casefold.h"
+#include "platform/text/format.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Cmdline.h"
+#include "tessera/Console.h"
+#include "tessera/FinalMessage.h"
+#include "tessera/Messages.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/Usage.h"
+#include "tessera/VrPlatformRegistration.h"
+
+using vr::msg::LoadMessage;
+
+namespace vr::front {
+namespace {
+
+constexpr int kAllSections = 14;  // platform, package and prerequisite sections
+constexpr int kNoSections = 1;
+constexpr int kClusterNone = 0;
+constexpr int kClusterFull = 1;
+constexpr int kClusterLocal = 2;
+constexpr int kStatusCommandLine = 50;
+
+[[noreturn]] void ThrowStatus(int status, const WString& word) {
+  throw CCmdline_error(LoadMessage(CCmdline::StatusToMessageId(status), word), status);
+}
+
+void ValidateOrThrow(const CCmdline& cmdline, const vr::cmdline::OptionTable& table) {
+  WString names;
+  const int status = vr::cmdline::Validate(cmdline, table, names);
+  if (status < 0) ThrowStatus(status, names);
+}
+
+// The value of a file option as an absolute path. The path must fit the 260-character buffer
+// and hold none of the characters a path may not contain.
+WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option) {
+  VR_TRACE_FUNCTION("CheckedFullPath", "tessera", vr::trace::kRunFlags);
+  const WString& value = cmdline.Value(option);
+  WString full;
+  if (!vr::os::FullPath(value, full, vr::os::kMaxPath) || vr::os::HasInvalidPathChar(full)) {
+    VR_TRACE_ERROR("Value of ", option, " ('", value, "') is not a valid file path.");
+    throw CCmdline_error(LoadMessage(801, option, value), 801);
+  }
+  VR_TRACE_INFO(option, " -> \"", full, "\"");
+  return full;
+}
+
+// "-sections": a comma-separated list of package, platform and prereq, each at most once.
+int SectionsMask(const WString& value) {
+  VR_TRACE_FUNCTION("SectionsMask", "tessera", vr::trace::kRunFlags);
+  int mask = kNoSections;
+  size_t pos = 0;
+  while (true) {
+    const size_t comma = value.find(u',', pos);
+    const WString piece = value.substr(pos, comma == WString::npos ? WString::npos : comma - pos);
+    int bit = 0;
+    if (vr::text::EqualsNoCase(piece, u"package")) bit = 2;
+    else if (vr::text::EqualsNoCase(piece, u"platform")) bit = 4;
+    else if (vr::text::EqualsNoCase(piece, u"prereq")) bit = 8;
+    if (bit == 0) throw CCmdline_error(LoadMessage(805, u"-sections", value, piece), 805);
+    if (mask & bit) throw CCmdline_error(LoadMessage(804, u"-sections", value, piece), 804);
+    mask |= bit;
+    if (comma == WString::npos) break;
+    pos = comma + 1;
+  }
+  VR_TRACE_INFO("Sections mask = ", mask);
+  return mask;
+}
+
+int ClusterMode(const CCmdline& cmdline) {
+  if (!cmdline.HasOption(u"-cluster")) return kClusterNone;
+  const WString& value = cmdline.Value(u"-cluster");
+  if (vr::text::EqualsNoCase(value, u"full")) return kClusterFull;
+  if (vr::text::EqualsNoCase(value, u"local")) return kClusterLocal;
+  throw CCmdline_error(LoadMessage(806, u"-cluster", value), 806);
+}
+
+// A failed construction: status 50 is a command line that does not fit the system; any other
+// status ends the run with that exit code and the final message.
+void CheckConstruction(int status, const WString& message, const WString& finalMessage) {
+  if (status == 0) return;
+  if (status == kStatusCommandLine) throw CCmdline_error(message, kStatusCommandLine);
+  SetFinalMessage(finalMessage);
+  throw CApp_error(message, status);
+}
+
+int RegisterMode(const CCmdline& cmdline, WString& patch) {
+  VR_TRACE_FUNCTION("RegisterMode", "tessera", vr::trace::kRunFlags);
+  ValidateOrThrow(cmdline, vr::cmdline::kRegisterTable);
+  const WString configFile = CheckedFullPath(cmdline, u"-reg");
+  patch = cmdline.Value(u"-patch");
+  const bool reinstall = cmdline.HasOption(u"-reinstall");
+  const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log") : WString();
+  const int sections = cmdline.HasOption(u"-sections") ? SectionsMask(cmdline.Value(u"-sections")) : kAllSections;
+  const int clusterMode = ClusterMode(cmdline);
+  VR_TRACE_INFO("Register: patch '", patch, "', reinstall ", static_cast<int>(reinstall), ", cluster mode ", clusterMode);
+
+  WString message;
+  int status = 0;
+  CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
+  CheckConstruction(status, message, LoadMessage(157, patch));
+  return registration.RegisterPlatform(configFile, patch, reinstall, undoFile, sections);
+}
+
+int UnregisterMode(const CCmdline& cmdline) {
+  VR_TRACE_FUNCTION("UnregisterMode", "tessera", vr::trace::kRunFlags);
+  ValidateOrThrow(cmdline, vr::cmdline::kUnregisterTable);
+  const WString undoFile = CheckedFullPath(cmdline, u"-unreg");
+  const int clusterMode = ClusterMode(cmdline);
+  const bool deleteUndo = cmdline.HasOption(u"-delundo");
+  VR_TRACE_INFO("Unregister: delete undo file ", static_cast<int>(deleteUndo), ", cluster mode ", clusterMode);
+
+  WString message;
+  int status = 0;
+  CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
+  CheckConstruction(status, message, LoadMessage(158, undoFile));
+  return registration.UnregisterPlatform(undoFile, deleteUndo);
+}
+
+// A summary printed after the error, on standard error, below a blank line.
+void PrintSummary(const WString& text) { vr::console::WriteStderr(u"\n" + text); }
+
+}  // namespace
+
+int ReportException(std::exception_ptr error, const WString& patch) {
+  VR_TRACE_FUNCTION("ReportException", "tessera", vr::trace::kRunFlags);
+  int exitCode = kExitFailure;
+  try {
+    if (error) std::rethrow_exception(error);
+    throw std::exception();
+  } catch (const _com_error& e) {
+    WString text = LoadMessage(101, u"main()");
+    text += LoadMessage(102) + vr::text::Format(u"%d", static_cast<int>(e.Error())) + u"\n";
+    text += LoadMessage(103) + e.ErrorMessage() + u"\n";
+    text += LoadMessage(104) + e.Source() + u"\n";
+    text += LoadMessage(105) + e.Description();
+    vr::console::PrintConsoleText(text, vr::console::kError);
+    exitCode = kExitFailure;
+    VR_TRACE_ERROR("Caught COM exception '", text, "', returning code ", exitCode);
+  } catch (const CCmdline_error& e) {
+    vr::console::PrintConsoleText(e.Message(), vr::console::kError);
+    vr::console::PrintConsoleText(UsageText(), vr::console::kPlain);
+    exitCode = kExitCommandLine;
+    VR_TRACE_ERROR("Caught cmd-line parsing exception '", e.Message(), "', returning code ", exitCode);
+  } catch (const CApp_error& e) {
+    vr::console::PrintConsoleText(e.Message(), vr::console::kError);
+    exitCode = e.ExitCode();
+    // An error never leaves as success, nor as a code the process status cannot carry.
+    if (exitCode <= 0 || exitCode > 255) exitCode = kExitFailure;
+    if (exitCode == kExitRollbackSucceeded) PrintSummary(LoadMessage(150, patch));
+    else if (exitCode == kExitRollbackFailed) PrintSummary(LoadMessage(151, patch));
+    else if (!FinalMessage().empty()) PrintSummary(FinalMessage());
+    VR_TRACE_ERROR("Caught application exception '", e.Message(), "', returning code ", exitCode);
+  } catch (...) {
+    vr::console::PrintConsoleText(LoadMessage(420, u"main()"), vr::console::kError);
+    exitCode = kExitFailure;
+    VR_TRACE_ERROR("Caught an unhandled exception, returning code ", exitCode);
+  }
+  return exitCode;
+}
+
+}  // namespace vr::front
+
+int TesseraMain(const std::vector<WString>& args) {
+  VR_TRACE_FUNCTION("main", "tessera", vr::trace::kRunFlags);
+  using namespace vr::front;
+  ClearFinalMessage();
+  bool comInitialised = false;
+  WString patch;
+  int exitCode = kExitFailure;
+  try {
+    try {
+      const HRESULT hr = CoInitialize(nullptr);
+      if (FAILED(hr)) {
+        VR_TRACE_FAILURE("CoInitialize", static_cast<long>(hr));
+        throw CApp_error(LoadMessage(100), kExitFailure);
+      }
+      comInitialised = true;
+
+      VR_TRACE_INFO("Start parsing cmd-line.");
+      const CCmdline cmdline(args);
+      if (cmdline.Status() < 1) ThrowStatus(cmdline.Status(), cmdline.Word());
+
+      if (cmdline.HasOption(u"-help") || cmdline.HasOption(u"-?")) {
+        vr::console::PrintConsoleText(UsageText(), vr::console::kPlain);
+        vr::console::PrintConsoleText(HelpText(), vr::console::kPlain);
+        exitCode = kExitSuccess;
+      } else if (cmdline.HasOption(u"-reg")) {
+        exitCode = RegisterMode(cmdline, patch);
+      } else if (cmdline.HasOption(u"-unreg")) {
+        exitCode = UnregisterMode(cmdline);
+      } else {
+        // Neither mode: the group check reports that one of them is needed.
+        WString names;
+        ThrowStatus(vr::cmdline::Validate(cmdline, vr::cmdline::kNeitherTable, names), names);
+      }
+    } catch (...) {
+      exitCode = ReportException(std::current_exception(), patch);
+    }
+  } catch (...) {
+    // Reporting itself failed (out of memory): the run still ends with a failure code.
+    exitCode = kExitFailure;
+  }
+  if (comInitialised) CoUninitialize();
+  VR_TRACE_INFO("Exit Code = ", exitCode);
+  return exitCode;
+}

@@ -1,0 +1,440 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/com/com_error.h"
+#include "platform/com/runtime.h"
+#include "platform/fault/fault.h"
+#include "platform/qkit/qkit.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/FinalMessage.h"
+#include "tessera/TesseraMain.h"
+
+namespace {
+
+// Every run that gets past the command line builds the registration object, which discovers
+// its environment first: the tests run against a demo host made by vrhost, the active node of
+// a cluster, so that "-cluster" fits it.
+class DemoHost : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    const char* bin = std::getenv("VR_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    // One host per test process: ctest runs the cases of this program side by side.
+    root_ = ::testing::TempDir() + "/tessera_main_host_" + std::to_string(::getpid());
+    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --force --cluster active --root '" + root_ + "'";
+    ASSERT_EQ(std::system(init.c_str()), 0) << init;
+    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    const char* path = std::getenv("PATH");
+    const std::string withTool = std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin");
+    setenv("PATH", withTool.c_str(), 1);
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+ private:
+  std::string root_;
+};
+::testing::Environment* const kDemoHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
+
+// The usage and help texts, byte for byte.
+const std::string kUsage = R"(
+Usage:
+tessera
+  -reg <ConfigFile> -patch <PatchNumber> [-reinstall] [-sections <sections>]
+   [-log <UndoFile>] [-cluster full|local]
+
+  -unreg <UndoFile> [-cluster full|local] [-delundo]
+
+  (-? | -help)
+)";
+
+const std::string kHelp = R"(
+tessera is a command line tool used for registering/unregistering platforms
+and packages as well as updating prerequisite check config file.
+
+Tool options:
+
+-help                Prints basic help.
+-reg <ConfigFile>    Registers new platforms/packages specified in XML-based
+                     <ConfigFile>.
+-unreg <UndoFile>    Unregisters platforms/packages  specified in <UndoFile>.
+-patch <PatchNumber> <PatchNumber>  is a string in format VRMS_xxxx  (e.g.
+                     VRMS_0200).
+-reinstall           This option must be specified when the patch is
+                     reinstalled.
+                     Failing to specify reinstall option when patch is applied
+                     for second time will result in serious problems (reference
+                     counters will be incremented for second time -> during
+                     patch uninstallation platform objects will not be removed
+                     since counters will not be decremented to 0).
+-sections <sections> If this parameter is specified then only specified
+                     sections are read from config file.
+                     Available sections: platform, package, prereq
+                     Multiple sections must be separated with "," (e.g.
+                     platform,package).
+-cluster full|local  If this parameter is specified tessera works in cluster
+                     mode.
+                     full  - all resources (shared and non-shared) are updated
+                     local - only local (non-shared) resources are updated
+-log <UndoFile>      If log option is provided then all changes are recorded in
+                     the <UndoFile>. When patch is uninstalled al the changes
+                     can be undone using <UndoFile>.
+-delundo             When this option is provided then <UndoFile> is deleted
+                     if unregistration is successfully ended.
+)";
+
+const std::string kRegisterStub =
+    "ERROR:    (TESSERA420) Unspecified error occured in method\n"
+    "          'CVrPlatformRegistration::RegisterPlatform' - use tracing to get more\n"
+    "          detailed information.\n";
+
+// An error as the console shows it (the formatter itself is checked byte for byte elsewhere).
+std::string Error(const char16_t* message) {
+  return vr::text::WideToUtf8(vr::console::FormatConsoleText(message, 10, 80, vr::console::kError));
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class TesseraRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LC_ALL", "C", 1);
+    vr::fault::Reset();
+    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err : out) += s; });
+  }
+  void TearDown() override {
+    vr::console::SetConsoleWriter({});
+    vr::fault::Reset();
+    qkit_SetTraceSink("", 0);
+  }
+  int Run(std::initializer_list<WString> words) {
+    out.clear();
+    err.clear();
+    const int code = TesseraMain(std::vector<WString>(words));
+    EXPECT_FALSE(CoIsInitialized()) << "COM left initialised";
+    return code;
+  }
+  // A command-line error: the message, then the usage on standard output.
+  void ExpectCommandLineError(std::initializer_list<WString> words, const char16_t* message) {
+    EXPECT_EQ(Run(words), 50);
+    EXPECT_EQ(err, Error(message));
+    EXPECT_EQ(out, kUsage);
+  }
+  std::string out, err;
+};
+
+}  // namespace
+
+TEST_F(TesseraRun, HelpWinsOverEverythingElse) {
+  EXPECT_EQ(Run({u"-help"}), 0);
+  EXPECT_EQ(out, kUsage + kHelp);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(Run({u"-reg", u"/a*.xml", u"-?", u"-bogus", u"x", u"y"}), 0);
+  EXPECT_EQ(out, kUsage + kHelp);
+  EXPECT_EQ(Run({u"-HELP", u"-unreg"}), 0);
+  EXPECT_EQ(out, kUsage + kHelp);
+  // The split comes first: a repeated option is still an error.
+  ExpectCommandLineError({u"-help", u"-HELP"}, u"(CMDL106) Multiple '-help' options.\n");
+}
+
+TEST_F(TesseraRun, SplitErrors) {
+  ExpectCommandLineError({}, u"(CMDL101) Incorrect command line syntax.\n");
+  ExpectCommandLineError({u"VRMS_0200"}, u"(CMDL102) Unexpected option 'VRMS_0200'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-Reg", u"/b.xml"},
+                         u"(CMDL106) Multiple '-reg' options.\n");
+  ExpectCommandLineError({u"", u""}, u"(CMDL102) Unexpected option ''.\n");
+}
+
+TEST_F(TesseraRun, ValidationErrors) {
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch"}, u"(CMDL100) Incorrect number of arguments for '-patch'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml"}, u"(CMDL103) Mandatory option '-patch' missing.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-delundo"},
+                         u"(CMDL102) Unexpected option '-delundo'.\n");
+  // Register mode wins when both modes are given.
+  ExpectCommandLineError({u"-unreg", u"/u", u"-reg", u"/a.xml", u"-patch", u"p"},
+                         u"(CMDL102) Unexpected option '-unreg'.\n");
+  ExpectCommandLineError({u"-patch", u"p"}, u"(CMDL104) One of '-reg, -unreg' options must be specified.\n");
+  ExpectCommandLineError({u"-unreg", u"/u", u"-reinstall"}, u"(CMDL102) Unexpected option '-reinstall'.\n");
+  ExpectCommandLineError({u"-unreg", u"/u", u"-delundo", u"now"},
+                         u"(CMDL100) Incorrect number of arguments for '-delundo'.\n");
+}
+
+TEST_F(TesseraRun, OptionsInAnyCaseReachTheRegistration) {
+  EXPECT_EQ(Run({u"-REG", u"/srv/a.xml", u"-PaTcH", u"VRMS_0200", u"-Reinstall"}), 100);
+  EXPECT_EQ(err, kRegisterStub);
+  EXPECT_EQ(out, "");
+  // A minus sign and a digit is a value.
+  EXPECT_EQ(Run({u"-reg", u"/srv/a.xml", u"-patch", u"-5"}), 100);
+  EXPECT_EQ(err, kRegisterStub);
+  EXPECT_EQ(Run({u"-unreg", u"/srv/undo.txt", u"-DelUndo", u"-cluster", u"LOCAL"}), 100);
+  EXPECT_EQ(err,
+            "ERROR:    (TESSERA420) Unspecified error occured in method\n"
+            "          'CVrPlatformRegistration::UnregisterPlatform' - use tracing to get\n"
+            "          more detailed information.\n");
+}
+
+TEST_F(TesseraRun, Sections) {
+  for (const char16_t* ok : {u"PACKAGE", u"platform,Package,prereq", u"prereq"}) {
+    EXPECT_EQ(Run({u"-reg", u"/a.xml", u"-patch", u"p", u"-sections", ok}), 100) << vr::text::WideToUtf8(ok);
+    EXPECT_EQ(err, kRegisterStub);
+  }
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-sections", u"platform,PLATFORM"},
+                         u"(TESSERA804) Parameter after -sections ('platform,PLATFORM') contains more then one "
+                         u"substring 'PLATFORM'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-sections", u"platform,"},
+                         u"(TESSERA805) Parameter after -sections ('platform,') contains invalid substring ''.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-sections", u"platform, package"},
+                         u"(TESSERA805) Parameter after -sections ('platform, package') contains invalid substring "
+                         u"' package'.\n");
+}
+
+TEST_F(TesseraRun, ClusterMode) {
+  EXPECT_EQ(Run({u"-reg", u"/a.xml", u"-patch", u"p", u"-cluster", u"Full"}), 100);
+  EXPECT_EQ(err, kRegisterStub);
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-cluster", u"both"},
+                         u"(TESSERA806) Parameter after -cluster ('both') can only be either 'full' or 'local'.");
+  ExpectCommandLineError({u"-unreg", u"/u", u"-cluster", u"fullx"},
+                         u"(TESSERA806) Parameter after -cluster ('fullx') can only be either 'full' or 'local'.");
+}
+
+TEST_F(TesseraRun, FilePaths) {
+  for (const char16_t* bad : {u"/srv/a*.xml", u"/srv/a?.xml", u"/srv/a\".xml", u"/srv/a<.xml", u"/srv/a>.xml",
+                              u"/srv/a|.xml"}) {
+    const WString message = u"(TESSERA801) Parameter after -reg ('" + WString(bad) + u"') is not valid file path.\n";
+    ExpectCommandLineError({u"-reg", bad, u"-patch", u"p"}, message.c_str());
+  }
+  // '/' is the separator here; '\' is taken as one too.
+  EXPECT_EQ(Run({u"-reg", u"srv/conf/a.xml", u"-patch", u"p", u"-log", u"\\srv\\undo.txt"}), 100);
+  EXPECT_EQ(err, kRegisterStub);
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-log", u"/u|"},
+                         u"(TESSERA801) Parameter after -log ('/u|') is not valid file path.\n");
+  ExpectCommandLineError({u"-unreg", u"/u<"}, u"(TESSERA801) Parameter after -unreg ('/u<') is not valid file path.\n");
+  // 259 characters fit the buffer with its terminator; 260 do not.
+  EXPECT_EQ(Run({u"-unreg", u"/" + WString(258, u'u')}), 100);
+  const WString tooLong = u"/" + WString(259, u'u');
+  const WString message = u"(TESSERA801) Parameter after -unreg ('" + tooLong + u"') is not valid file path.\n";
+  ExpectCommandLineError({u"-unreg", tooLong}, message.c_str());
+  // A share cannot be reached on this host.
+  ExpectCommandLineError({u"-unreg", u"\\\\server\\share\\u"},
+                         u"(TESSERA801) Parameter after -unreg ('\\\\server\\share\\u') is not valid file path.\n");
+}
+
+TEST_F(TesseraRun, HostFailures) {
+  vr::fault::Configure("com.CoInitialize#1=0x8000FFFF");
+  EXPECT_EQ(Run({u"-help"}), 100);
+  EXPECT_EQ(err, "ERROR:    (TESSERA100) COM initialization failed.\n");
+  EXPECT_EQ(out, "");
+  vr::fault::Configure("os.FullPath#1");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p"},
+                         u"(TESSERA801) Parameter after -reg ('/a.xml') is not valid file path.\n");
+}
+
+TEST_F(TesseraRun, LargeAndOddInput) {
+  const WString value(10000, u'v');
+  const WString message = u"(TESSERA801) Parameter after -reg ('" + value + u"') is not valid file path.\n";
+  ExpectCommandLineError({u"-reg", value, u"-patch", u"p"}, message.c_str());
+  std::vector<WString> many;
+  for (int i = 0; i < 1000; ++i) many.push_back(u"-opt" + vr::text::Utf8ToWide(std::to_string(i)));
+  out.clear();
+  err.clear();
+  EXPECT_EQ(TesseraMain(many), 50);
+  EXPECT_EQ(err, Error(u"(CMDL104) One of '-reg, -unreg' options must be specified.\n"));
+  // U+FFFD (what invalid UTF-8 becomes) and lone surrogates are plain characters.
+  ExpectCommandLineError({u"\uFFFD"}, u"(CMDL102) Unexpected option '\uFFFD'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", WString(1, u'\xD800')},
+                         u"(CMDL100) Incorrect number of arguments for '-patch'.\n");
+}
+
+TEST_F(TesseraRun, TraceOfARun) {
+  const std::string path = ::testing::TempDir() + "/tessera_main_trace.txt";
+  std::remove(path.c_str());
+  qkit_SetTraceSink(path, 0xFFFFFFFFu);
+  EXPECT_EQ(Run({u"-reg", u"/a.xml"}), 50);
+  qkit_SetTraceSink("", 0);
+  const std::string t = ReadAll(path);
+  const size_t enter = t.find("{ Enter \"main\"");
+  const size_t parse = t.find("\"main\"  Start parsing cmd-line.");
+  const size_t caught = t.find("\"ReportException\"  Caught cmd-line parsing exception '(CMDL103) Mandatory option "
+                               "'-patch' missing.\n', returning code 50");
+  const size_t exitLine = t.find("\"main\"  Exit Code = 50");
+  const size_t leave = t.find("} Leave \"main\"");
+  ASSERT_NE(enter, std::string::npos) << t;
+  ASSERT_NE(parse, std::string::npos) << t;
+  ASSERT_NE(caught, std::string::npos) << t;
+  ASSERT_NE(exitLine, std::string::npos) << t;
+  ASSERT_NE(leave, std::string::npos) << t;
+  EXPECT_LT(enter, parse);
+  EXPECT_LT(parse, caught);
+  EXPECT_LT(caught, exitLine);
+  EXPECT_LT(exitLine, leave);
+}
+
+// ---- The handlers of main
+
+class Handlers : public TesseraRun {
+ protected:
+  int Report(std::exception_ptr e, const WString& patch = u"VRMS_0200") {
+    out.clear();
+    err.clear();
+    return vr::front::ReportException(e, patch);
+  }
+};
+
+TEST_F(Handlers, ComErrorWithItsInformation) {
+  auto info = std::make_shared<ErrorInfo>();
+  info->source = u"Depot";
+  info->description = u"The package store is locked.";
+  EXPECT_EQ(Report(std::make_exception_ptr(_com_error(E_FAIL, info))), 100);
+  EXPECT_EQ(err,
+            "ERROR:    (TESSERA101) COM eror occured in method 'main()'.\n"
+            "          Code: -2147467259\n"
+            "          Code meaning: Unspecified error\n"
+            "          Source: Depot\n"
+            "          Description: The package store is locked.\n");
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(Report(std::make_exception_ptr(_com_error(MakeHr(0x80990001)))), 100);
+  EXPECT_EQ(err,
+            "ERROR:    (TESSERA101) COM eror occured in method 'main()'.\n"
+            "          Code: -2137456639\n"
+            "          Code meaning: Unknown error 0x80990001\n"
+            "          Source:\n"
+            "          Description:\n");
+}
+
+TEST_F(Handlers, ApplicationErrorsAndTheirSummaries) {
+  vr::front::SetFinalMessage(u"Registration of patch VRMS_0200 failed. Errors during initialization. No changes done.\n");
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Section failed.\n", 1))), 1);
+  EXPECT_EQ(err, "ERROR:    Section failed.\n\nRegistration of patch VRMS_0200 failed. Rollback succeeded.\n");
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Section failed.\n", 2))), 2);
+  EXPECT_EQ(err, "ERROR:    Section failed.\n\nRegistration of patch VRMS_0200 failed. Rollback ended with errors.\n");
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"No file.\n", 52))), 52);
+  EXPECT_EQ(err,
+            "ERROR:    No file.\n\nRegistration of patch VRMS_0200 failed. Errors during initialization. No changes "
+            "done.\n");
+  vr::front::ClearFinalMessage();
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Warnings.\n", 5))), 5);
+  EXPECT_EQ(err, "ERROR:    Warnings.\n");
+  EXPECT_EQ(out, "");
+  // An error never leaves as success or as a code the process status would wrap.
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Odd.\n", 0))), 100);
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Odd.\n", 256))), 100);
+  EXPECT_EQ(Report(std::make_exception_ptr(CApp_error(u"Odd.\n", -3))), 100);
+}
+
+TEST_F(Handlers, CommandLineAndUnknownExceptions) {
+  EXPECT_EQ(Report(std::make_exception_ptr(CCmdline_error(u"Not on a cluster.\n", 816))), 50);
+  EXPECT_EQ(err, "ERROR:    Not on a cluster.\n");
+  EXPECT_EQ(out, kUsage);
+  const std::string unspecified =
+      "ERROR:    (TESSERA420) Unspecified error occured in method 'main()' - use\n"
+      "          tracing to get more detailed information.\n";
+  EXPECT_EQ(Report(std::make_exception_ptr(std::runtime_error("boom"))), 100);
+  EXPECT_EQ(err, unspecified);
+  EXPECT_EQ(Report(std::make_exception_ptr(42)), 100);
+  EXPECT_EQ(err, unspecified);
+  EXPECT_EQ(Report(nullptr), 100);
+  EXPECT_EQ(err, unspecified);
+}
+
+// ---- The installed program
+
+namespace {
+
+struct ProgramRun {
+  int code = -1;
+  std::string out, err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs the built tessera through the shell; `args` is already shell text.
+ProgramRun RunProgram(const std::string& args, const std::string& env = "") {
+  const char* bin = std::getenv("VR_BINARY_DIR");
+  if (!bin) return {};
+  const std::string dir = ::testing::TempDir() + "/tessera_program_" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string cmd = "mkdir -p " + Quote(dir) + " && cd " + Quote(dir) + " && " + env + " " +
+                          Quote(std::string(bin) + "/tessera/tessera") + " " + args +
+                          " >out.txt 2>err.txt; echo $? >rc.txt";
+  if (std::system(cmd.c_str()) != 0) return {};
+  ProgramRun r;
+  r.code = std::atoi(ReadAll(dir + "/rc.txt").c_str());
+  r.out = ReadAll(dir + "/out.txt");
+  r.err = ReadAll(dir + "/err.txt");
+  return r;
+}
+
+}  // namespace
+
+TEST(TesseraProgram, ExitCodesAndStreams) {
+  ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
+  ProgramRun help = RunProgram("-help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out, kUsage + kHelp);
+  EXPECT_EQ(help.err, "");
+  ProgramRun none = RunProgram("");
+  EXPECT_EQ(none.code, 50);
+  EXPECT_EQ(none.out, kUsage);
+  EXPECT_EQ(none.err, "ERROR:    (CMDL101) Incorrect command line syntax.\n");
+  ProgramRun reg = RunProgram("-reg conf.xml -patch VRMS_0200");
+  EXPECT_EQ(reg.code, 100);
+  EXPECT_EQ(reg.err, kRegisterStub);
+}
+
+TEST(TesseraProgram, ArgumentsThatAreNotUtf8) {
+  ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
+  ProgramRun r = RunProgram("\"$(printf '\\377\\376')\"");
+  EXPECT_EQ(r.code, 50);
+  EXPECT_EQ(r.err, "ERROR:    (CMDL102) Unexpected option '\xEF\xBF\xBD\xEF\xBF\xBD'.\n");
+  ProgramRun value = RunProgram("-reg \"$(printf '/a\\377.xml')\" -patch p");
+  EXPECT_EQ(value.code, 100);
+  ProgramRun empty = RunProgram("'' -reg");
+  EXPECT_EQ(empty.code, 50);
+  EXPECT_EQ(empty.err, "ERROR:    (CMDL102) Unexpected option ''.\n");
+}
+
+TEST(TesseraProgram, TraceFileOnlyWhenAsked) {
+  ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
+  const std::string path = ::testing::TempDir() + "/tessera_program_trace.txt";
+  std::remove(path.c_str());
+  ProgramRun traced = RunProgram("-unreg", "VR_TRACE=" + Quote(path));
+  EXPECT_EQ(traced.code, 50);
+  const std::string t = ReadAll(path);
+  EXPECT_NE(t.find("{ Enter \"main\""), std::string::npos) << t;
+  EXPECT_NE(t.find("Start parsing cmd-line."), std::string::npos) << t;
+  EXPECT_NE(t.find("Exit Code = 50"), std::string::npos) << t;
+  EXPECT_NE(t.find("} Leave \"main\""), std::string::npos) << t;
+  // Errors only: no block or progress lines.
+  std::remove(path.c_str());
+  EXPECT_EQ(RunProgram("-unreg", "VR_TRACE=" + Quote(path) + " VR_TRACE_MASK=4").code, 50);
+  const std::string errorsOnly = ReadAll(path);
+  EXPECT_NE(errorsOnly.find("Caught cmd-line parsing exception"), std::string::npos) << errorsOnly;
+  EXPECT_EQ(errorsOnly.find("Start parsing cmd-line."), std::string::npos) << errorsOnly;
+  EXPECT_EQ(errorsOnly.find("Enter"), std::string::npos) << errorsOnly;
+  // Without VR_TRACE nothing is written, neither to the last trace file nor beside the run.
+  const size_t before = ReadAll(path).size();
+  EXPECT_EQ(RunProgram("-unreg", "env -u VR_TRACE").code, 50);
+  EXPECT_EQ(ReadAll(path).size(), before);
+  const std::string dir = ::testing::TempDir() + "/tessera_program_TraceFileOnlyWhenAsked";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "out.txt" || name == "err.txt" || name == "rc.txt") << name;
+  }
+}

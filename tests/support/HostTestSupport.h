@@ -1,0 +1,147 @@
+// Test helpers for host and end-to-end tests: temporary folders, environment overrides and
+// running a program with its output captured. Tests may use POSIX directly; programs may not.
+#pragma once
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace vr::testing {
+
+// A fresh folder below $TMPDIR (or /tmp), removed with everything in it at destruction.
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix = "vrtest") {
+    const char* base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    // Folders made unreadable by a test are opened again before removal.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+      ::chmod(it->path().c_str(), 0755);
+    ::chmod(path_.c_str(), 0755);
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with nullopt, removes) an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) ::setenv(name, value->c_str(), 1);
+    else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+    else ::unsetenv(name_.c_str());
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// Starts a program with arguments (the environment is ours plus extraEnv "NAME=value"
+// entries, which replace ours) without waiting; returns its pid.
+inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::vector<std::string>& extraEnv = {}, const std::string& outFile = {},
+                          const std::string& errFile = {}, const std::string& inFile = {}) {
+  std::vector<std::string> argStore{program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const auto& x : extraEnv)
+      if (x.substr(0, x.find('=')) == name) replaced = true;
+    if (!replaced) envStore.push_back(entry);
+  }
+  envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, inFile.empty() ? "/dev/null" : inFile.c_str(), O_RDONLY, 0);
+  if (!outFile.empty()) posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!errFile.empty()) posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  const int rc = ::posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  return pid;
+}
+
+inline int WaitProgram(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Runs a program to its end with standard output and error captured.
+inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                            const std::vector<std::string>& extraEnv = {}, const std::string& input = {}) {
+  TempDir io("vrrun");
+  std::string inFile;
+  if (!input.empty()) {
+    inFile = io / "in";
+    WriteFileBytes(inFile, input);
+  }
+  const pid_t pid = StartProgram(program, args, extraEnv, io / "out", io / "err", inFile);
+  RunResult r;
+  r.exitCode = WaitProgram(pid);
+  r.out = ReadFileBytes(io / "out");
+  r.err = ReadFileBytes(io / "err");
+  return r;
+}
+
+}  // namespace vr::testing

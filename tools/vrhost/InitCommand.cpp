@@ -1,0 +1,252 @@
+// vrhost init: a complete demo management server in the host root. The steps of this file
+// make the folders, the registry values that name them, the prerequisite configuration file
+// with its copies, and the cluster state; other files add their steps (see Vrhost.h).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/cluster/cluster.h"
+#include "platform/com/hresult.h"
+#include "platform/os/computer.h"
+#include "platform/os/datadir.h"
+#include "platform/os/dir.h"
+#include "platform/os/path.h"
+#include "platform/registry/regtools.h"
+#include "platform/text/casefold.h"
+#include "platform/text/convert.h"
+#include "tools/vrhost/HostLayout.h"
+#include "tools/vrhost/InitSupport.h"
+#include "tools/vrhost/PrereqFile.h"
+#include "tools/vrhost/RegistryWrite.h"
+#include "tools/vrhost/Vrhost.h"
+
+namespace vrhost {
+
+std::string FolderValue(const std::string& root, const std::string& relative, bool trailingBackslash) {
+  std::string path = root + (relative.empty() ? "" : "/" + relative);
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  if (trailingBackslash) path += '\\';
+  return path;
+}
+
+namespace {
+
+WString W(const std::string& s) { return vr::text::Utf8ToWide(s); }
+
+bool Fail(std::string& error, const std::string& what, long code) {
+  error = what + ": " + ErrorText(code);
+  return false;
+}
+
+// Writes a whole file and flushes it to disk.
+bool WriteFile(const std::string& path, const std::string& bytes, std::string& error) {
+  const std::string temp = path + ".vrhost-new";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes.clear();
+  char buf[8192];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) > 0) bytes.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  if (n < 0) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool MakeFolders(const InitContext& c, std::string& error) {
+  std::vector<std::string> folders = {kInstallFolder, kPackagesFolder, std::string(kDataFolder) + "/log", kShareFolder,
+                                      std::string(kShareInstallFolder) + "/log", kPrereqFolder, kInstrumentationFolder};
+  for (const char* f : kPackageCopyFolders) folders.emplace_back(f);
+  for (const auto& f : folders)
+    if (long rc = vr::os::CreateDirectoryTree(W(c.root + "/" + f)); rc != ERROR_SUCCESS)
+      return Fail(error, "cannot create folder " + f, rc);
+  return true;
+}
+
+bool WriteRegistry(const InitContext& c, std::string& error) {
+  const long rc = vr::registry::RunInTransaction([&]() -> long {
+    const std::pair<const char16_t*, std::pair<const char16_t*, std::string>> strings[] = {
+        {kManagementServerKey, {u"Version", c.serverVersion}},
+        {kDepotKey, {u"PackagesPath", FolderValue(c.root, kPackagesFolder)}},
+        {kDepotKey, {u"InstrumentationPath", FolderValue(c.root, kInstrumentationFolder, false)}},
+        {kDbAccessKey, {u"Source", "VrDepot"}},
+        {kDbAccessKey, {u"User", "vrdepot"}},
+        {kVorantKey, {u"InstallDir", FolderValue(c.root, kInstallFolder)}},
+        {kVorantKey, {u"DataDir", FolderValue(c.root, kDataFolder)}},
+        {kVorantKey, {u"ShareDir", FolderValue(c.root, kShareFolder)}},
+        {kVorantKey, {u"VrMsShareInstallDir", FolderValue(c.root, kShareInstallFolder)}},
+    };
+    for (const auto& [key, value] : strings)
+      if (long r = SetString(key, value.first, W(value.second)); r != ERROR_SUCCESS) return r;
+    return CreateKey(kPatchesKey);
+  });
+  return rc == ERROR_SUCCESS || Fail(error, "cannot write the registry", rc);
+}
+
+bool InstallPrereqFile(const InitContext& c, std::string& error) {
+  std::string source;
+  if (!ReadFile(c.dataDir + "/vroreqcheck.cfg", source, error)) return false;
+  const std::string file = WithCrcLine(source);
+  const std::string main = c.root + "/" + kPrereqFolder + "/vroreqcheck.cfg";
+  if (!WriteFile(main, file, error)) return false;
+  for (const char* folder : kPackageCopyFolders) {
+    const std::string copy = c.root + "/" + folder + "/vroreqcheck.cfg";
+    if (long rc = vr::os::CopyFile(W(main), W(copy), true); rc != ERROR_SUCCESS)
+      return Fail(error, "cannot copy the prerequisite file to " + std::string(folder), rc);
+  }
+  return true;
+}
+
+bool SetUpCluster(const InitContext& c, std::string& error) {
+  std::string why;
+  if (!ApplyClusterRole(c.cluster, why)) {
+    error = why;
+    return false;
+  }
+  return true;
+}
+
+const Registrar kFolders{InitStep{10, "folders", MakeFolders}};
+const Registrar kRegistry{InitStep{20, "registry", WriteRegistry}};
+const Registrar kPrereq{InitStep{30, "prerequisite file", InstallPrereqFile}};
+const Registrar kCluster{InitStep{40, "cluster", SetUpCluster}};
+
+// Removes everything inside the root, leaving the root itself.
+long ClearRoot(const std::string& root) {
+  vr::registry::CloseHive();
+  std::vector<vr::os::DirEntry> entries;
+  if (long rc = vr::os::ListDirectory(W(root), entries); rc != ERROR_SUCCESS) return rc;
+  for (const auto& e : entries)
+    if (long rc = vr::os::RemoveTree(W(root) + u"/" + e.name); rc != ERROR_SUCCESS) return rc;
+  return ERROR_SUCCESS;
+}
+
+bool UsableRoot(const std::string& root, std::string& why) {
+  const WString w = W(root);
+  if (root.find('\\') != std::string::npos || vr::os::HasInvalidPathChar(w)) {
+    why = "the host root '" + root + "' holds a character a server path may not hold (\\ ? * \" < > |)";
+    return false;
+  }
+  std::string strict;
+  if (!vr::text::WideToUtf8Strict(w, strict) || strict != root) {
+    why = "the host root '" + root + "' is not UTF-8 text";
+    return false;
+  }
+  return true;
+}
+
+const Command kInit{"init", "init [--root DIR] [--server-version TEXT] [--cluster none|active|passive] [--force]",
+                    "creates a complete demo management server in the host root", nullptr};
+
+int RunInit(std::vector<std::string>& args) {
+  bool ok = true;
+  InitContext c;
+  c.serverVersion = kDefaultServerVersion;
+  c.cluster = "none";
+  std::string value;
+  if (TakeOption(args, "--server-version", value, ok)) c.serverVersion = value;
+  if (TakeOption(args, "--cluster", value, ok)) c.cluster = value;
+  const bool force = TakeFlag(args, "--force");
+  if (!ok) return kUsage;
+  if (!args.empty()) return UsageError("unexpected argument '" + args[0] + "'", kInit);
+  if (c.cluster != "none" && c.cluster != "active" && c.cluster != "passive")
+    return UsageError("--cluster takes none, active or passive", kInit);
+
+  c.root = Root();
+  c.dataDir = vr::os::DataDir();
+  std::string why;
+  if (!UsableRoot(c.root, why)) {
+    Error(why);
+    return kFailed;
+  }
+  const WString root = W(c.root);
+  bool created = false;
+  struct stat st;
+  if (::stat(c.root.c_str(), &st) == 0) {
+    if (!S_ISDIR(st.st_mode)) {
+      Error("the host root " + c.root + " is not a folder");
+      return kFailed;
+    }
+    std::vector<vr::os::DirEntry> entries;
+    if (long rc = vr::os::ListDirectory(root, entries); rc != ERROR_SUCCESS) {
+      Error("cannot list the host root " + c.root + ": " + ErrorText(rc));
+      return kFailed;
+    }
+    if (!entries.empty()) {
+      if (!force) {
+        Error("the host root " + c.root + " is not empty; use --force to replace the host in it");
+        return kFailed;
+      }
+      if (::access((c.root + "/" + kMarkerFile).c_str(), F_OK) != 0) {
+        Error("the folder " + c.root + " is not a host root made by vrhost init; it is left as it is");
+        return kFailed;
+      }
+      if (long rc = ClearRoot(c.root); rc != ERROR_SUCCESS) {
+        Error("cannot clear the host root " + c.root + ": " + ErrorText(rc));
+        return kFailed;
+      }
+    }
+  } else {
+    if (long rc = vr::os::CreateDirectoryTree(root); rc != ERROR_SUCCESS) {
+      Error("cannot create the host root " + c.root + ": " + ErrorText(rc));
+      return kFailed;
+    }
+    created = true;
+  }
+
+  // The marker first: a host whose init was cut short can be replaced with --force.
+  bool done = WriteFile(c.root + "/" + kMarkerFile, "vrhost host root\n", why);
+  std::string failedStep = "marker";
+  for (const InitStep& step : InitSteps()) {
+    if (!done) break;
+    failedStep = step.name;
+    done = step.run(c, why);
+  }
+  vr::registry::CloseHive();
+  if (!done) {
+    Error("init failed in step '" + failedStep + "': " + why);
+    ClearRoot(c.root);
+    if (created) vr::os::RemoveDirectory(root);
+    return kFailed;
+  }
+  return kOk;
+}
+
+const Registrar kInitCommand{Command{kInit.name, kInit.synopsis, kInit.summary, RunInit}};
+
+}  // namespace
+}  // namespace vrhost
