@@ -6,7 +6,8 @@
 
 #include "platform/com/bstr.h"
 #include "platform/com/errorinfo.h"
-#include "platform/com/lasterror.h"
+#include "platform/os/lasterror.h"
+#include "platform/os/message.h"
 #include "platform/com/runtime.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"

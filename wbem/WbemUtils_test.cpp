@@ -8,7 +8,8 @@
 #include <stdexcept>
 
 #include "platform/com/errorinfo.h"
-#include "platform/com/lasterror.h"
+#include "platform/os/lasterror.h"
+#include "platform/os/message.h"
 #include "platform/com/runtime.h"
 #include "platform/fault/fault.h"
 #include "platform/wmi/extended_status.h"

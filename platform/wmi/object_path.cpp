@@ -1,9 +1,8 @@
 #include "platform/wmi/object_path.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
+#include "platform/os/computer.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/cim_types.h"
@@ -181,15 +180,8 @@ HRESULT ParseObjectPath(WStringView text, ObjectPath* out) {
 }
 
 WString ComputerName() {
-  static const WString name = [] {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0]) return WString(u"LOCALHOST");
-    std::string host(buf);
-    if (size_t dot = host.find('.'); dot != std::string::npos) host.resize(dot);
-    if (host.size() > 15) host.resize(15);
-    return vr::text::ToUpper(vr::text::Utf8ToWide(host));
-  }();
-  return name;
+  WString name = vr::os::ComputerName();
+  return name.empty() ? WString(u"LOCALHOST") : name;
 }
 
 bool IsLocalServer(WStringView server) {
