@@ -111,7 +111,10 @@ std::string KeyName(const PropertyDef& p) { return Fold(p.name); }
 std::string Repository::HostDatabasePath() { return vr::os::HostPath("wmi/repository.db"); }
 
 HRESULT Repository::OpenHost(std::shared_ptr<Repository>* out, WString* why) {
-  const std::string root = vr::os::HostRoot();
+  return OpenRoot(vr::os::HostRoot(), out, why);
+}
+
+HRESULT Repository::OpenRoot(const std::string& root, std::shared_ptr<Repository>* out, WString* why) {
   if (!IsDirectory(root)) {
     if (why) *why = u"The host root folder " + Utf8ToWide(root) + u" does not exist.";
     return WBEM_E_INVALID_NAMESPACE;

@@ -27,6 +27,8 @@ class Repository {
   // The repository of the current host root (vr::os::HostRoot()), one per path and process.
   // WBEM_E_INVALID_NAMESPACE when the host root folder does not exist.
   static HRESULT OpenHost(std::shared_ptr<Repository>* out, WString* why);
+  // The same for the host root folder root.
+  static HRESULT OpenRoot(const std::string& root, std::shared_ptr<Repository>* out, WString* why);
   static HRESULT OpenFile(const std::string& path, std::shared_ptr<Repository>* out, WString* why);
   // The database file of the current host root.
   static std::string HostDatabasePath();
