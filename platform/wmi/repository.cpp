@@ -142,6 +142,12 @@ HRESULT Repository::OpenFile(const std::string& path, std::shared_ptr<Repository
 
 HRESULT Repository::Initialize(WString* why) {
   if (HRESULT hr = Database::Open(path_, &db_, why); FAILED(hr)) return hr;
+  // A repository that has its tables is ready: opening it must not wait for a writer.
+  if (SUCCEEDED(db_->Begin(false))) {
+    const bool ready = SUCCEEDED(db_->Exec("SELECT value FROM meta WHERE name='format'"));
+    db_->Rollback();
+    if (ready) return S_OK;
+  }
   HRESULT hr = db_->Begin(true);
   if (SUCCEEDED(hr)) hr = db_->Exec(kSchema);
   if (SUCCEEDED(hr)) hr = db_->Commit();
