@@ -160,7 +160,7 @@ HRESULT Repository::Initialize(WString* why) {
 
 // ---- Session ------------------------------------------------------------------------------
 
-Session::Session(Repository& repo, bool write) : repo_(repo), lock_(repo.mutex_), write_(write) {
+Session::Session(Repository& repo, bool write) : repo_(repo), lock_(repo.mutex_) {
   nested_ = repo_.depth_ > 0;
   status_ = nested_ ? repo_.db_->Exec("SAVEPOINT session") : repo_.db_->Begin(write);
   if (FAILED(status_)) return;

@@ -131,7 +131,6 @@ class Session {
 
   Repository& repo_;
   std::unique_lock<std::recursive_mutex> lock_;
-  bool write_;
   bool open_ = false;
   bool nested_ = false;
   bool schemaChanged_ = false;

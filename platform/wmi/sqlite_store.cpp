@@ -21,7 +21,7 @@ HRESULT SqliteCode(int rc) {
   }
 }
 
-Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
+Statement::Statement(sqlite3* db, const char* sql) {
   if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
 }
 

@@ -38,7 +38,6 @@ class Statement {
   std::string_view Blob(int column) const;
 
  private:
-  sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
