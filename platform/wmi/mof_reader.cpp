@@ -30,8 +30,6 @@ struct MofFailure {
   throw MofFailure{code, at, std::move(message)};
 }
 
-WString W(const char* s) { return vr::text::Utf8ToWide(s); }
-
 enum class Tok { kEnd, kIdent, kString, kChar, kInteger, kReal, kAlias, kPunct, kPragma };
 
 struct Token {
@@ -125,8 +123,15 @@ class Lexer {
       default:
         break;
     }
-    WString shown = c < 0x20 ? W("a control character") : u"'" + WString(1, c) + u"'";
-    Fail(WBEMMOF_E_UNRECOGNIZED_TOKEN, t.position, u"unexpected character " + shown);
+    WString message = u"unexpected character ";
+    if (c < 0x20) {
+      message += u"(a control character)";
+    } else {
+      message.push_back(u'\'');
+      message.push_back(c);
+      message.push_back(u'\'');
+    }
+    Fail(WBEMMOF_E_UNRECOGNIZED_TOKEN, t.position, message);
   }
 
  private:

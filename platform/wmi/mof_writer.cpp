@@ -126,7 +126,9 @@ WString MofQualifierList(const QualifierList& q, bool withFlavors) {
       }
       r += u"}";
     } else if (!(x.value.vt == VT_BOOL && x.value.boolVal)) {
-      r += u"(" + QualifierScalar(x.value) + u")";
+      r += u"(";
+      r += QualifierScalar(x.value);
+      r += u")";
     }
     if (withFlavors) r += FlavorText(x.flavor & ~WBEM_FLAVOR_MASK_ORIGIN);
   }
@@ -145,7 +147,8 @@ WString MofClassText(const ClassDecl& decl, long flags) {
   if (!decl.superclass.empty()) r += u" : " + decl.superclass;
   r += u"\n{\n";
   for (const auto& p : decl.properties) {
-    r += u"\t" + MofQualifierList(p.qualifiers, flavors);
+    r += u"\t";
+    r += MofQualifierList(p.qualifiers, flavors);
     if (p.BaseType() == CIM_REFERENCE) r += (p.refClass.empty() ? WString(u"object") : p.refClass) + u" ref ";
     else r += WString(CimTypeName(p.BaseType())) + u" ";
     r += p.name;
