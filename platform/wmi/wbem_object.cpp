@@ -11,8 +11,13 @@ namespace vr::wmi {
 using vr::text::EqualsNoCase;
 
 std::optional<HRESULT> WmiFault(const char* point) {
-  if (auto code = vr::fault::Hit(point)) return *code ? static_cast<HRESULT>(*code) : WBEM_E_FAILED;
-  return std::nullopt;
+  auto code = vr::fault::Hit(point);
+  if (!code) return std::nullopt;
+  if (*code == 0) return WBEM_E_FAILED;
+  // A Win32 error number stands for its HRESULT; larger positive values are WMI success
+  // codes such as WBEM_S_TIMEDOUT, returned as they are.
+  if (*code > 0 && *code <= 0xFFFF) return HRESULT_FROM_WIN32(static_cast<long>(*code));
+  return static_cast<HRESULT>(*code);
 }
 
 namespace {

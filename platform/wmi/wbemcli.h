@@ -18,9 +18,9 @@
 // Clone, GetObjectText, SpawnDerivedClass, SpawnInstance, CompareTo, GetPropertyOrigin,
 // InheritsFrom (IWbemClassObject); QualifierGet, QualifierPut, QualifierDelete,
 // QualifierGetNames, QualifierBeginEnumeration, QualifierNext, QualifierEndEnumeration
-// (IWbemQualifierSet). An injected failure code is returned as the call's result (0 means
-// WBEM_E_FAILED); an injected success code such as WBEM_S_TIMEDOUT on Next returns that code
-// with no objects, as a time-out does.
+// (IWbemQualifierSet). An injected code is the call's result: 0 means WBEM_E_FAILED, 1 to
+// 0xFFFF a Win32 error as its HRESULT, others as they are; a success code such as
+// WBEM_S_TIMEDOUT (0x40004) on Next returns that code with no objects, as a time-out does.
 #pragma once
 #include <memory>
 
