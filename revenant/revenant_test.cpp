@@ -167,4 +167,22 @@ TEST(Revenant, SetupFailuresEndWithTheExtendedReport) {
   EXPECT_NE(r.err.find("   Could not locate any additional error information.\n"), std::string::npos);
 }
 
+// Every fault point of a run, failed on its own: never a success banner, always exit 1.
+TEST(Revenant, EveryFailingHostCallEndsInFailure) {
+  TempHost host;
+  const std::string log = host.root() + "/points.log";
+  ASSERT_EQ(Revenant(host, "VR_FAULTS_LOG='" + log + "'").exitCode, 0);
+  std::istringstream in(ReadFile(log));
+  std::vector<std::string> points;
+  for (std::string line; std::getline(in, line);) points.push_back(line);
+  ASSERT_GT(points.size(), 15u);
+  for (const std::string& point : points) {
+    const ProgramRun r = Revenant(host, "VR_FAULTS='" + point + "=0x80041001'");
+    EXPECT_EQ(r.exitCode, 1) << point;
+    EXPECT_EQ(r.out.find("SUCCESS"), std::string::npos) << point;
+    EXPECT_NE(r.err.find(kFailure), std::string::npos) << point;
+    EXPECT_NE(r.err.find("\nERROR: In "), std::string::npos) << point;
+  }
+}
+
 }  // namespace
