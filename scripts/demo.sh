@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs missing packages, builds, installs the programs into a prefix under
-# build/, and runs the installed tessera: its help, then a command-line error.
+# build/, makes a demo management server (a host root) with the installed vrhost, and runs the
+# installed tessera against it: its help, then a command-line error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -11,6 +12,15 @@ cmake -S . -B "$root/tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVR_BUILD_TESTS=
 cmake --build "$root/tree" -j "$(nproc)"
 cmake --install "$root/tree" >/dev/null
 echo "Installed into $prefix"
+
+# A fresh demo management server: registry, server folders, prerequisite file, cluster state.
+host="$root/host"
+"$prefix/bin/vrhost" init --force --root "$host"
+export VR_HOST_ROOT="$host" PATH="$prefix/bin:$PATH"
+echo "Demo host in $host (vrhost snapshot prints all of it)"
+echo
+echo "\$ vrhost reg query 'SOFTWARE\Tamberlin\TB Vorant'"
+vrhost reg query 'SOFTWARE\Tamberlin\TB Vorant'
 
 show() {
   echo

@@ -240,6 +240,7 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
   VR_TRACE_INFO("Command line: \"", commandLine, "\"");
   bool ok = true;
   WString tempFile;
+  bool tempCreated = false;  // by GetTempFileName or by opening it
   std::unique_ptr<vr::os::File> outputFile;
   try {
     if (output) {
@@ -251,6 +252,8 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
       if (const long rc = vr::os::GetTempFileName(folder, u"vrn", tempFile); rc != ERROR_SUCCESS) {
         VR_TRACE_FAILURE("GetTempFileNameW (\"", folder, "\")", rc);
         tempFile = kTempFileFallback;
+      } else {
+        tempCreated = true;
       }
       VR_TRACE_INFO("Temp file for storing tool output: \"", tempFile, "\"");
       // Emptied when it exists, so that nothing of an earlier run follows the tool's output.
@@ -258,6 +261,8 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
         VR_TRACE_FAILURE("CreateFileW (\"", tempFile, "\")", rc);
         outputFile.reset();
         ok = false;
+      } else {
+        tempCreated = true;
       }
     }
 
@@ -307,6 +312,8 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
   if (outputFile) {
     outputFile->Close();
     outputFile.reset();
+  }
+  if (tempCreated) {
     if (const long rc = vr::os::DeleteFile(tempFile); rc != ERROR_SUCCESS)
       VR_TRACE_FAILURE("DeleteFileW (\"", tempFile, "\")", rc);
   }

@@ -316,10 +316,12 @@ TEST_F(Environment, IsWindowsOSComparesTheDecimalText) {
 }
 
 // Every fault point the discovery of a passive node reaches, failed in turn: the construction
-// reports a failure with a message (status 100), or, for a handle that cannot be closed,
-// goes on.
+// reports a failure with a message (status 100), or, for a handle or file that cannot be
+// closed or deleted, goes on; no temporary file is left behind.
 TEST_F(Environment, EveryFaultOfTheDiscoveryIsReported) {
   Init({"--cluster", "passive"});
+  TempDir temp("vrenvsweep");
+  ScopedEnv tmp("TMPDIR", temp.path());
   const std::string log = root_ / "faults.log";
   vr::fault::SetLogFile(log);
   vr::fault::Configure("");
@@ -336,6 +338,11 @@ TEST_F(Environment, EveryFaultOfTheDiscoveryIsReported) {
     vr::fault::Configure(point + "=5");
     const int status = Construct();
     vr::fault::Reset();
+    // The tool's output file is gone after every run that made one, unless deleting it failed.
+    if (point.rfind("file.Delete", 0) != 0) {
+      EXPECT_TRUE(std::filesystem::is_empty(temp.path())) << point;
+    }
+    for (const auto& e : std::filesystem::directory_iterator(temp.path())) std::filesystem::remove(e.path());
     const bool closing = point.find("Close") != std::string::npos;
     const bool tolerated = closing || point.rfind("file.Delete", 0) == 0 || point.rfind("file.Close", 0) == 0;
     if (tolerated && status == 0) {

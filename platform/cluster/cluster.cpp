@@ -1,6 +1,7 @@
 #include "platform/cluster/cluster.h"
 
 #include <cstring>
+#include <mutex>
 #include <unordered_set>
 
 #include "platform/com/hresult.h"
@@ -20,8 +21,29 @@ struct ClusterGroupHandle {
 
 namespace {
 
-std::unordered_set<const void*>& Live() {
-  static auto* live = new std::unordered_set<const void*>;
+// Handles given out and not yet closed; a handle not in the set is refused, never followed.
+class LiveHandles {
+ public:
+  void Add(const void* h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    set_.insert(h);
+  }
+  bool Has(const void* h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return set_.count(h) != 0;
+  }
+  bool Remove(const void* h) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return set_.erase(h) != 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_set<const void*> set_;
+};
+
+LiveHandles& Live() {
+  static auto* live = new LiveHandles;
   return *live;
 }
 
@@ -102,14 +124,14 @@ HCLUSTER OpenCluster(const WChar* clusterName) {
     return nullptr;
   }
   auto* h = new ClusterHandle{name};
-  Live().insert(h);
+  Live().Add(h);
   SetLastError(ERROR_SUCCESS);
   return h;
 }
 
 HGROUP OpenClusterGroup(HCLUSTER cluster, const WChar* groupName) {
   if (Injected("cluster.OpenClusterGroup", ERROR_CLUSTER_GROUP_NOT_FOUND)) return nullptr;
-  if (!cluster || !Live().count(cluster)) {
+  if (!cluster || !Live().Has(cluster)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
@@ -127,14 +149,14 @@ HGROUP OpenClusterGroup(HCLUSTER cluster, const WChar* groupName) {
     return nullptr;
   }
   auto* g = new ClusterGroupHandle{key};
-  Live().insert(g);
+  Live().Add(g);
   SetLastError(ERROR_SUCCESS);
   return g;
 }
 
 CLUSTER_GROUP_STATE GetClusterGroupState(HGROUP group, WChar* nodeName, DWORD* cchNodeName) {
   if (Injected("cluster.GetClusterGroupState", ERROR_INVALID_HANDLE)) return ClusterGroupStateUnknown;
-  if (!group || !Live().count(group)) {
+  if (!group || !Live().Has(group)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return ClusterGroupStateUnknown;
   }
@@ -173,7 +195,7 @@ CLUSTER_GROUP_STATE GetClusterGroupState(HGROUP group, WChar* nodeName, DWORD* c
 }
 
 BOOL CloseClusterGroup(HGROUP group) {
-  if (!group || !Live().erase(group)) {
+  if (!group || !Live().Remove(group)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -183,7 +205,7 @@ BOOL CloseClusterGroup(HGROUP group) {
 }
 
 BOOL CloseCluster(HCLUSTER cluster) {
-  if (!cluster || !Live().erase(cluster)) {
+  if (!cluster || !Live().Remove(cluster)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

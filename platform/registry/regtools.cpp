@@ -157,6 +157,8 @@ long ExportRegText(WStringView key, std::string& text) {
 long SnapshotRegText(std::string& text) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
+  long injected;
+  if (Injected("registry.Snapshot", ERROR_ACCESS_DENIED, injected)) return injected;
   Txn txn(hive, false);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   std::string out;

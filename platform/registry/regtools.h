@@ -31,7 +31,7 @@ long ImportRegText(std::string_view bytes, std::string& error);
 
 // The whole hive as canonical text: every key in the order of its path compared without
 // regard to case, each key's values by name likewise, in .reg value syntax. Two hives that
-// hold the same keys and values give the same bytes.
+// hold the same keys and values give the same bytes. Point "registry.Snapshot" (ERROR_ACCESS_DENIED).
 long SnapshotRegText(std::string& text);
 
 // Closes the hive's connection (tests and tools that remove a host root).

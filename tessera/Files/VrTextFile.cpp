@@ -315,11 +315,14 @@ bool VrTextFile::GoBackOneLineImpl(const VrTextPosition* start, bool skipEmpty, 
   VrTextPosition p = start ? *start : position_;
   const WStringView content(content_);
   if (p.offset == 0 || p.offset > content.size()) return false;
-  for (;;) {
-    size_t end = p.offset;
+  for (bool first = true;; first = false) {
     // Behind the last line, when it had no line end, the position is the end of that line;
-    // otherwise the line before ends at the LF before the position, less its CRs.
-    if (p.line <= lineCount_) {
+    // otherwise the line before ends at the LF before the position, less its CRs. Only the
+    // first step can be behind the last line, so every further step moves back.
+    size_t end = p.offset;
+    const bool behindLastLine =
+        first && ((lineCount_ != 0 && p.line > lineCount_) || content[p.offset - 1] != u'\n');
+    if (!behindLastLine) {
       end = p.offset - 1;
       while (end > 0 && content[end - 1] == u'\r') --end;
     }

@@ -293,6 +293,13 @@ TEST_F(TextFileTest, GoingBackOverEmptyLines) {
   EXPECT_EQ(f.GetPosition(), (VrTextPosition{0, 1}));
   const VrTextPosition beyond{1000, 9};
   EXPECT_FALSE(f.GoBackOneLine(&beyond, false, false));
+  // Every step moves back, whatever line number a position claims.
+  VrTextFile raw(nullptr, TEXT_UTF8, LINES_LF);
+  ASSERT_EQ(raw.SetContentToUnicode("\n\n\n"), S_OK);  // no line count made
+  const VrTextPosition far{3, 4000000000u};
+  EXPECT_FALSE(raw.GoBackOneLine(&far, true, false));
+  EXPECT_TRUE(raw.GoBackOneLine(&far, false, false));
+  EXPECT_EQ(raw.GetPosition().offset, 2u);
 }
 
 TEST_F(TextFileTest, ReadPrevLineReadsTheLineBefore) {

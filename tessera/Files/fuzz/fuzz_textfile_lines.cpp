@@ -2,6 +2,7 @@
 // combination: no crash, no hang, positions always inside the text, and going back retraces
 // reading forward.
 #include <cstdlib>
+#include <cstring>
 
 #include "tessera/Files/fuzz/FuzzFile.h"
 #include "tessera/Files/VrLogFile.h"
@@ -77,6 +78,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Walk(f, flags);
     f.Append(u"x\ny", (flags & 16) != 0);
     Walk(f, flags);
+  }
+  // Content set directly (no line count made) and positions the input makes up: every
+  // call ends, and the position stays inside the text.
+  VrTextFile raw(nullptr, (flags & 32) ? TEXT_UNICODE : TEXT_UTF8, LINES_CRLF);
+  if (SUCCEEDED(raw.SetContentToUnicode(std::string_view(reinterpret_cast<const char*>(data), size)))) {
+    const size_t units = raw.GetContent().size();
+    VrTextLine line;
+    for (size_t i = 0; i + 8 <= size && i < 64; i += 8) {
+      uint32_t offset, number;
+      std::memcpy(&offset, data + i, 4);
+      std::memcpy(&number, data + i + 4, 4);
+      const VrTextPosition p{static_cast<uint32_t>(offset % (units + 2)), number};
+      if (raw.GoBackOneLine(&p, flags & 1, flags & 2)) Check(raw.GetPosition().offset <= p.offset);
+      raw.SetPosition(p);
+      raw.ReadLine(line, nullptr, flags & 1, flags & 2);
+      raw.ReadPrevLine(line, nullptr, flags & 1, flags & 2);
+    }
   }
   VrLogFile log(path.c_str(), false);
   if (SUCCEEDED(log.LoadFile())) Walk(log, flags | 2);
