@@ -1,0 +1,41 @@
+#include "platform/os/message.h"
+
+#include <cstring>
+
+#include "platform/fault/fault.h"
+#include "platform/os/lasterror.h"
+
+DWORD FormatMessageW(DWORD flags, const void*, DWORD messageId, DWORD, WChar* buffer, DWORD size, void*) {
+  if (auto code = vr::fault::Hit("os.FormatMessage")) {
+    SetLastError(*code ? static_cast<DWORD>(*code) : static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    return 0;
+  }
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const HRESULT hr =
+      messageId <= 0xFFFF ? HRESULT_FROM_WIN32(static_cast<long>(messageId)) : static_cast<HRESULT>(messageId);
+  const WString text = vr::com::SystemMessage(hr);
+  if (text.empty()) {
+    SetLastError(ERROR_MR_MID_NOT_FOUND);
+    return 0;
+  }
+  if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+    auto* copy = new WChar[text.size() + 1];
+    std::memcpy(copy, text.c_str(), (text.size() + 1) * sizeof(WChar));
+    *reinterpret_cast<WChar**>(buffer) = copy;
+    return static_cast<DWORD>(text.size());
+  }
+  if (size < text.size() + 1) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(WChar));
+  return static_cast<DWORD>(text.size());
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+  delete[] static_cast<WChar*>(memory);
+  return nullptr;
+}

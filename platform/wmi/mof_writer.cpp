@@ -1,0 +1,190 @@
+#include "platform/wmi/mof_writer.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "platform/com/safearray.h"
+#include "platform/text/casefold.h"
+#include "platform/text/convert.h"
+#include "platform/wmi/cim_types.h"
+
+namespace vr::wmi {
+namespace {
+
+WString Narrow(const std::string& s) { return vr::text::Utf8ToWide(s); }
+
+WString RealText(double d, bool single) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, single ? "%.9g" : "%.17g", d);
+  std::string s(buf);
+  if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
+  return Narrow(s);
+}
+
+WString CharText(char16_t c) {
+  if (c == u'\'') return u"'\\''";
+  if (c == u'\\') return u"'\\\\'";
+  if (c < 0x20 || c == 0x7F) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "'\\x%04X'", static_cast<unsigned>(c));
+    return Narrow(buf);
+  }
+  return WString(u"'") + c + u"'";
+}
+
+WString ScalarText(const Variant& v, CIMTYPE base) {
+  switch (base) {
+    case CIM_STRING: case CIM_DATETIME: case CIM_REFERENCE: return MofString(v.bstrVal);
+    case CIM_SINT64: case CIM_UINT64: return v.bstrVal;
+    case CIM_BOOLEAN: return v.boolVal ? u"TRUE" : u"FALSE";
+    case CIM_REAL32: return RealText(v.fltVal, true);
+    case CIM_REAL64: return RealText(v.dblVal, false);
+    case CIM_CHAR16: return CharText(static_cast<char16_t>(v.iVal));
+    default:
+      if (auto n = CimIntegerValue(v, base)) return Narrow(std::to_string(*n));
+      return u"NULL";
+  }
+}
+
+WString QualifierScalar(const Variant& v) {
+  switch (v.vt) {
+    case VT_I4: return Narrow(std::to_string(v.lVal));
+    case VT_R8: return RealText(v.dblVal, false);
+    case VT_BOOL: return v.boolVal ? u"TRUE" : u"FALSE";
+    default: return MofString(v.bstrVal);
+  }
+}
+
+WString FlavorText(long flavor) {
+  WString r;
+  auto add = [&](const char16_t* w) {
+    r += r.empty() ? u": " : u" ";
+    r += w;
+  };
+  if (flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE) add(u"ToInstance");
+  if (flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) add(u"ToSubclass");
+  if (flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) add(u"DisableOverride");
+  if (flavor & WBEM_FLAVOR_AMENDED) add(u"Amended");
+  return r;
+}
+
+}  // namespace
+
+WString MofString(WStringView s) {
+  WString r;
+  r.reserve(s.size() + 2);
+  r.push_back(u'"');
+  for (char16_t c : s) {
+    switch (c) {
+      case u'"': r += u"\\\""; break;
+      case u'\\': r += u"\\\\"; break;
+      case u'\n': r += u"\\n"; break;
+      case u'\r': r += u"\\r"; break;
+      case u'\t': r += u"\\t"; break;
+      case u'\b': r += u"\\b"; break;
+      case u'\f': r += u"\\f"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buf[16];
+          std::snprintf(buf, sizeof buf, "\\x%04X", static_cast<unsigned>(c));
+          r += Narrow(buf);
+        } else {
+          r.push_back(c);
+        }
+    }
+  }
+  r.push_back(u'"');
+  return r;
+}
+
+WString MofValueText(const Variant& v, CIMTYPE type) {
+  if (v.vt == VT_NULL || v.vt == VT_EMPTY) return u"NULL";
+  const CIMTYPE base = type & ~CIM_FLAG_ARRAY;
+  if (!v.IsArray()) return ScalarText(v, base);
+  WString r = u"{";
+  const SafeArray* psa = v.parray();
+  for (size_t i = 0; psa && i < psa->data.size(); ++i) {
+    if (i) r += u", ";
+    r += ScalarText(psa->data[i], base);
+  }
+  return r + u"}";
+}
+
+WString MofQualifierList(const QualifierList& q, bool withFlavors) {
+  if (q.empty()) return WString();
+  WString r = u"[";
+  for (size_t i = 0; i < q.items().size(); ++i) {
+    const Qualifier& x = q.items()[i];
+    if (i) r += u", ";
+    r += x.name;
+    if (x.value.IsArray()) {
+      r += u"{";
+      const SafeArray* psa = x.value.parray();
+      for (size_t j = 0; psa && j < psa->data.size(); ++j) {
+        if (j) r += u", ";
+        r += QualifierScalar(psa->data[j]);
+      }
+      r += u"}";
+    } else if (!(x.value.vt == VT_BOOL && x.value.boolVal)) {
+      r += u"(";
+      r += QualifierScalar(x.value);
+      r += u")";
+    }
+    if (withFlavors) r += FlavorText(x.flavor & ~WBEM_FLAVOR_MASK_ORIGIN);
+  }
+  return r + u"] ";
+}
+
+WString MofClassText(const ClassDecl& decl, long flags) {
+  const bool flavors = !(flags & WBEM_FLAG_NO_FLAVORS);
+  WString r = u"\n";
+  if (!decl.qualifiers.empty()) {
+    WString q = MofQualifierList(decl.qualifiers, flavors);
+    q.pop_back();
+    r += q + u"\n";
+  }
+  r += u"class " + decl.name;
+  if (!decl.superclass.empty()) r += u" : " + decl.superclass;
+  r += u"\n{\n";
+  for (const auto& p : decl.properties) {
+    r += u"\t";
+    r += MofQualifierList(p.qualifiers, flavors);
+    if (p.BaseType() == CIM_REFERENCE) r += (p.refClass.empty() ? WString(u"object") : p.refClass) + u" ref ";
+    else r += WString(CimTypeName(p.BaseType())) + u" ";
+    r += p.name;
+    if (p.IsArray()) r += u"[]";
+    if (p.value.vt != VT_NULL && p.value.vt != VT_EMPTY) r += u" = " + MofValueText(p.value, p.type);
+    r += u";\n";
+  }
+  r += u"};\n";
+  return r;
+}
+
+WString MofInstanceText(const InstanceText& inst, long flags) {
+  const bool flavors = !(flags & WBEM_FLAG_NO_FLAVORS);
+  const ResolvedClass& cls = *inst.cls;
+  WString r = u"\n";
+  if (inst.qualifiers && !inst.qualifiers->empty()) {
+    WString q = MofQualifierList(*inst.qualifiers, flavors);
+    q.pop_back();
+    r += q + u"\n";
+  }
+  r += u"instance of " + cls.name + u"\n{\n";
+  for (size_t i = 0; i < cls.properties.size(); ++i) {
+    const PropertyDef& p = cls.properties[i];
+    const Variant& v = (*inst.values)[i];
+    const bool isNull = v.vt == VT_NULL || v.vt == VT_EMPTY;
+    const QualifierList* own = nullptr;
+    if (inst.propertyQualifiers)
+      for (const auto& pq : *inst.propertyQualifiers)
+        if (vr::text::EqualsNoCase(pq.first, p.name) && !pq.second.empty()) own = &pq.second;
+    if (isNull && (p.value.vt == VT_NULL || p.value.vt == VT_EMPTY) && !own) continue;
+    r += u"\t";
+    if (own) r += MofQualifierList(*own, flavors);
+    r += p.name + u" = " + MofValueText(v, p.type) + u";\n";
+  }
+  r += u"};\n";
+  return r;
+}
+
+}  // namespace vr::wmi

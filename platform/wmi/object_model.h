@@ -1,0 +1,104 @@
+// The WMI object model of the repository: qualifiers with flavours, property declarations,
+// class declarations as a MOF states them (the local part of a class), and resolved classes
+// (a declaration merged with everything its superclasses hand down).
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "platform/com/variant.h"
+#include "platform/wmi/wbem_codes.h"
+
+namespace vr::wmi {
+
+struct Qualifier {
+  WString name;
+  Variant value;  // VT_I4, VT_R8, VT_BSTR, VT_BOOL or a one-dimensional array of one of them
+  long flavor = 0;
+};
+
+// Qualifiers in declaration order; names are case-insensitive and unique.
+class QualifierList {
+ public:
+  const Qualifier* Find(WStringView name) const;
+  Qualifier* Find(WStringView name);
+  // Replaces the qualifier of that name in place, or appends it.
+  void Set(Qualifier q);
+  bool Remove(WStringView name);
+  bool empty() const { return items_.empty(); }
+  size_t size() const { return items_.size(); }
+  const std::vector<Qualifier>& items() const { return items_; }
+  std::vector<Qualifier>& items() { return items_; }
+  bool operator==(const QualifierList& o) const;
+
+ private:
+  std::vector<Qualifier> items_;
+};
+
+// Checks a qualifier value's type (WBEM_E_INVALID_QUALIFIER_TYPE) and normalises arrays to one
+// dimension with lower bound 0.
+HRESULT NormalizeQualifierValue(const Variant& in, Variant* out);
+// Flavour bits a caller may set (propagation, override, amended); WBEM_E_INVALID_FLAVOR else.
+HRESULT CheckFlavor(long flavor);
+
+struct PropertyDef {
+  WString name;
+  CIMTYPE type = CIM_STRING;  // with CIM_FLAG_ARRAY for arrays
+  WString refClass;           // class of a CIM_REFERENCE; empty for an untyped reference
+  Variant value = Variant::Null();  // the class default (or an instance's value)
+  QualifierList qualifiers;
+  // Resolved classes only: the class that first declared the property, and whether this
+  // class redeclares it (qualifiers or default of its own).
+  WString origin;
+  bool overridden = false;
+
+  bool IsKey() const;
+  bool IsArray() const { return (type & CIM_FLAG_ARRAY) != 0; }
+  CIMTYPE BaseType() const { return type & ~CIM_FLAG_ARRAY; }
+};
+
+// A class as declared: its own qualifiers and the properties it declares or overrides.
+struct ClassDecl {
+  WString name;
+  WString superclass;
+  QualifierList qualifiers;
+  std::vector<PropertyDef> properties;
+
+  const PropertyDef* Find(WStringView name) const;
+  bool operator==(const ClassDecl& o) const;
+};
+
+// A class with everything inherited: qualifiers handed down carry WBEM_FLAVOR_ORIGIN_PROPAGATED.
+struct ResolvedClass {
+  WString name;
+  WString superclass;
+  std::vector<WString> derivation;  // superclass first, up to the root
+  QualifierList qualifiers;
+  std::vector<PropertyDef> properties;
+  std::vector<size_t> keys;  // indexes of key properties, sorted by name (case-insensitive)
+  // The topmost class of the chain that declares the keys: instances of a hierarchy share
+  // one key space there.
+  WString keyClass;
+  std::shared_ptr<const ResolvedClass> parent;
+
+  int FindProperty(WStringView name) const;
+  bool IsAbstract() const;
+  bool IsSingleton() const;
+  bool IsSystem() const { return name.size() >= 2 && name[0] == u'_' && name[1] == u'_'; }
+  bool InheritsFrom(WStringView ancestor) const;
+};
+
+// Merges a declaration with its resolved superclass (null for a root class). Errors:
+// WBEM_E_TYPE_MISMATCH (override of another type), WBEM_E_OVERRIDE_NOT_ALLOWED,
+// WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE, WBEM_E_CANNOT_BE_KEY, WBEM_E_INVALID_PROPERTY_TYPE.
+HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass> parent,
+                     std::shared_ptr<const ResolvedClass>* out, WString* why);
+
+// The declaration a resolved class stands for: local qualifiers, local and overridden properties.
+ClassDecl LocalDeclaration(const ResolvedClass& cls);
+
+// Recomputes keys and keyClass after properties changed.
+HRESULT ComputeKeys(ResolvedClass& cls, WString* why);
+
+bool IsValidIdentifier(WStringView name);
+
+}  // namespace vr::wmi
