@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: installs missing packages, builds, installs the programs into a prefix under
 # build/demo, makes a demo management server with vrhost, and runs the main job on it: a
-# registration with tessera, its undo file, the unregistration, and what changed on the host.
+# registration with tessera, its undo file, the unregistration, and what changed on the host;
+# then revenant. (While the prerequisite section is not built, the registration stops at its
+# Init and changes nothing; the host diff shows just that.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -29,6 +31,8 @@ run() {
 utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 
 run vrhost init --force
+echo; echo "\$ vrhost wmi query \"SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'\""
+vrhost wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'" || true
 vrhost snapshot --relative > "$root/before.txt"
 
 run tessera -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
