@@ -103,4 +103,30 @@ class Hive {
 // Case-insensitive form of a name, the key of every lookup.
 WString FoldName(WStringView name);
 
+// One transaction of a call: rolled back when it goes out of scope without Commit.
+class HiveTransaction {
+ public:
+  HiveTransaction(Hive& hive, bool write) : hive_(hive), write_(write) {}
+  HiveTransaction(const HiveTransaction&) = delete;
+  HiveTransaction& operator=(const HiveTransaction&) = delete;
+  ~HiveTransaction() {
+    if (open_) hive_.Rollback();
+  }
+  long Begin() {
+    long rc = hive_.Ready(write_);
+    if (rc == 0) rc = hive_.Begin(write_);
+    open_ = rc == 0;
+    return rc;
+  }
+  long Commit() {
+    open_ = false;
+    return hive_.Commit();
+  }
+
+ private:
+  Hive& hive_;
+  bool write_;
+  bool open_ = false;
+};
+
 }  // namespace vr::registry

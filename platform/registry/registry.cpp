@@ -20,6 +20,7 @@ struct RegKeyHandle {
 namespace {
 
 using vr::registry::Hive;
+using vr::registry::HiveTransaction;
 using vr::registry::KeyId;
 using vr::registry::StoredValue;
 
@@ -78,30 +79,6 @@ bool SplitPath(const WChar* subKey, std::vector<WStringView>& parts) {
   }
   return true;
 }
-
-// One call's transaction: committed by Commit, rolled back otherwise.
-class CallTxn {
- public:
-  CallTxn(Hive& hive, bool write) : hive_(hive), write_(write) {}
-  ~CallTxn() {
-    if (open_) hive_.Rollback();
-  }
-  LONG Begin() {
-    LONG rc = hive_.Ready(write_);
-    if (rc == ERROR_SUCCESS) rc = hive_.Begin(write_);
-    open_ = rc == ERROR_SUCCESS;
-    return rc;
-  }
-  LONG Commit() {
-    open_ = false;
-    return hive_.Commit();
-  }
-
- private:
-  Hive& hive_;
-  bool write_;
-  bool open_ = false;
-};
 
 LONG CheckAlive(Hive& hive, KeyId id) {
   bool exists = false;
@@ -177,7 +154,7 @@ LONG RegOpenKeyExW(HKEY key, const WChar* subKey, DWORD options, REGSAM sam, HKE
   *result = nullptr;
   LONG injected;
   if (Injected("registry.OpenKey", ERROR_FILE_NOT_FOUND, injected)) return injected;
-  CallTxn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId from;
   if (LONG rc = Resolve(key, 0, from); rc != ERROR_SUCCESS) return rc;
@@ -206,7 +183,7 @@ LONG RegCreateKeyExW(HKEY key, const WChar* subKey, DWORD reserved, WChar* keyCl
   if (reserved != 0 || !subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId from;
   if (LONG rc = Resolve(key, KEY_CREATE_SUB_KEY, from); rc != ERROR_SUCCESS) return rc;
@@ -249,7 +226,7 @@ LONG RegQueryValueExW(HKEY key, const WChar* valueName, DWORD* reserved, DWORD* 
   LONG injected;
   if (Injected("registry.QueryValue", ERROR_FILE_NOT_FOUND, injected)) return injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;
@@ -271,7 +248,7 @@ LONG RegSetValueExW(HKEY key, const WChar* valueName, DWORD reserved, DWORD type
   if (reserved != 0 || (!data && cbData)) return ERROR_INVALID_PARAMETER;
   const WStringView name = valueName ? WStringView(valueName) : WStringView();
   if (name.size() > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) return rc;
@@ -286,7 +263,7 @@ LONG RegDeleteValueW(HKEY key, const WChar* valueName) {
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   LONG injected;
   if (Injected("registry.DeleteValue", ERROR_ACCESS_DENIED, injected)) return injected;
-  CallTxn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) return rc;
@@ -305,7 +282,7 @@ LONG RegDeleteKeyW(HKEY key, const WChar* subKey) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_FILE_NOT_FOUND;
-  CallTxn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId from;
   if (LONG rc = Resolve(key, 0, from); rc != ERROR_SUCCESS) return rc;
@@ -326,7 +303,7 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, WChar* name, DWORD* cchName, DWORD* re
   LONG injected;
   if (Injected("registry.EnumKey", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved || !cchName) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_ENUMERATE_SUB_KEYS, id); rc != ERROR_SUCCESS) return rc;
@@ -348,7 +325,7 @@ LONG RegEnumValueW(HKEY key, DWORD index, WChar* valueName, DWORD* cchValueName,
   LONG injected;
   if (Injected("registry.EnumValue", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved || !cchValueName) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;
@@ -371,7 +348,7 @@ LONG RegQueryInfoKeyW(HKEY key, WChar* keyClass, DWORD* cchClass, DWORD* reserve
   LONG injected;
   if (Injected("registry.QueryInfoKey", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
-  CallTxn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;

@@ -19,30 +19,6 @@ bool Injected(const char* point, long usual, long& result) {
   return false;
 }
 
-// A transaction that rolls back unless committed.
-class Txn {
- public:
-  Txn(Hive& hive, bool write) : hive_(hive), write_(write) {}
-  ~Txn() {
-    if (open_) hive_.Rollback();
-  }
-  long Begin() {
-    long rc = hive_.Ready(write_);
-    if (rc == ERROR_SUCCESS) rc = hive_.Begin(write_);
-    open_ = rc == ERROR_SUCCESS;
-    return rc;
-  }
-  long Commit() {
-    open_ = false;
-    return hive_.Commit();
-  }
-
- private:
-  Hive& hive_;
-  bool write_;
-  bool open_ = false;
-};
-
 std::vector<WStringView> Split(WStringView path) {
   std::vector<WStringView> parts;
   size_t i = 0;
@@ -113,7 +89,7 @@ long RunInTransaction(const std::function<long()>& body) {
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   long injected;
   if (Injected("registry.Transaction", ERROR_ACCESS_DENIED, injected)) return injected;
-  Txn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   if (long rc = body(); rc != ERROR_SUCCESS) return rc;
   return txn.Commit();
@@ -126,7 +102,7 @@ long DeleteKeyTree(HKEY key, const WChar* subKey) {
   if (Injected("registry.DeleteTree", ERROR_ACCESS_DENIED, injected)) return injected;
   if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;  // tools work from the hive's root
   if (!subKey || Split(subKey).empty()) return ERROR_ACCESS_DENIED;
-  Txn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   WString spelled;
@@ -142,7 +118,7 @@ long ExportRegText(WStringView key, std::string& text) {
   if (Injected("registry.Export", ERROR_ACCESS_DENIED, injected)) return injected;
   WString relative;
   if (!HivePath(key, relative)) return ERROR_FILE_NOT_FOUND;
-  Txn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId id;
   WString spelled;
@@ -159,7 +135,7 @@ long SnapshotRegText(std::string& text) {
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   long injected;
   if (Injected("registry.Snapshot", ERROR_ACCESS_DENIED, injected)) return injected;
-  Txn txn(hive, false);
+  HiveTransaction txn(hive, false);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   std::string out;
   if (long rc = WriteTree(hive, kRootKeyId, WString(), true, out); rc != ERROR_SUCCESS) return rc;
@@ -179,7 +155,7 @@ long ImportRegText(std::string_view bytes, std::string& error) {
   }
   std::vector<RegOperation> ops;
   if (!ParseRegText(bytes, ops, error)) return ERROR_INVALID_DATA;
-  Txn txn(hive, true);
+  HiveTransaction txn(hive, true);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId current = kRootKeyId;
   for (const RegOperation& op : ops) {
