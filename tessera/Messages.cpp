@@ -42,12 +42,16 @@ constexpr Entry kCatalogue[] = {
     {160, u"Unregistration of patch %1 ended with errors.\n"},
     {161, u"Error during registration. Performing rollback...\n"},
     // ---- Log files, undo file, cluster tool
+    {200, u"(TESSERA200) Cannot open configuration file '%1'.\n"},
     {201, u"(TESSERA201) Cannot create log file '%1'.\n"},
     {202, u"(TESSERA202) Name of temporary log file for packages cannot be created.\n"},
     {203, u"(TESSERA203) Name of temporary log file for platforms cannot be created.\n"},
     {204, u"(TESSERA204) Name of temporary log file for prerequisite check cannot be created.\n"},
+    {205, u"(TESSERA205) Cannot save configuration file '%1'.\n"},
     {206, u"(TESSERA206) Update was performed successfully, but undo file '%1' cannot be saved. Temporary log files '%2', '%3' and '%4' were not deleted. Please investigate them and then manually delete them.\n"},
     {207, u"(TESSERA207) Undo log file '%1' doesn't exist or could not be opened for reading.\n"},
+    {208, u"Original prerequisites file cannot be copied to package directories.\n"},
+    {209, u"As this is the original prerequisites file, there will also be no changes on it's copies in package directories.\n"},
     {250, u"(TESSERA250) Execution of command line '%1' failed.\n"},
     {251, u"(TESSERA251) Name of cluster resource group is empty.\n"},
     {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},
@@ -62,6 +66,7 @@ constexpr Entry kCatalogue[] = {
     {305, u"(TESSERA305) Syntax error in line %1 section PLATFORMS of undo file '%2': Unexpected line.\n"},
     {306, u"(TESSERA306) Syntax error in undo file '%1': Section PREREQUISITE_CHECK  not terminated with line '%2'.\n"},
     {307, u"(TESSERA307) Syntax error in line %1 section PREREQUISITE_CHECK of undo file '%2': Unexpected ine.\n"},
+    {308, u"(TESSERA308) Syntax error in line %1 section PREREQUISITE_CHECK of undo file '%2': Expected %3'.\n"},
     // ---- Unspecified errors
     {420, u"(TESSERA420) Unspecified error occured in method '%1' - use tracing to get more detailed information.\n"},
     // ---- Undo file folder
@@ -135,6 +140,8 @@ constexpr Entry kCatalogue[] = {
     {2730, u"                     if unregistration is successfully ended.\n"},
     // ---- Files and prerequisite configuration
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
+    {3057, u"(TESSERA3057) Enumerating folder '%1' for subfolders has failed."},
+    {3058, u"(TESSERA3058) File '%1' could not be copied to '%2'."},
     // ---- Command line
     {20000, u"(CMDL100) Incorrect number of arguments for '%1'.\n"},
     {20001, u"(CMDL101) Incorrect command line syntax.\n"},

@@ -1,9 +1,10 @@
 // The section handlers of the registration object and the section protocol that forwards to
-// them. The platform, package and prerequisite sections are not part of this program yet:
-// each handler reports that it is unavailable, so a run that selects a section stops at its
-// Init with nothing changed.
+// them. The platform and package sections are not part of this program yet: their handlers
+// report that they are unavailable, so a run that selects them stops at their Init with nothing
+// changed. The prerequisite section lives in Prereq/.
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
+#include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
@@ -79,19 +80,6 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile&, WString& message) {
   return false;
 }
 bool CVrPlatformRegistration::PackageRegCleanup(WString&) { return true; }
-int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&) {
-  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegInit");
-  return kExitFailure;
-}
-int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegUpdate");
-  return kExitFailure;
-}
-bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::ReqCheckCfgRegRollback");
-  return false;
-}
-bool CVrPlatformRegistration::ReqCheckCfgRegCleanup(WString&) { return true; }
 
 CVrPlatformRegistration::~CVrPlatformRegistration() {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::~CVrPlatformRegistration", "VrPlatformRegistration",

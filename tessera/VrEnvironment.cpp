@@ -14,9 +14,11 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
+#include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
+#include "tessera/RegistryString.h"
 #include "tessera/VrPlatformRegistration.h"
 
 namespace {
@@ -40,44 +42,6 @@ constexpr DWORD kInstalledOnCluster = 5;
 constexpr int kStatusCommandLine = 50;
 constexpr int kStatusFailure = 100;
 
-// A REG_SZ value of HKEY_LOCAL_MACHINE, read in two steps (size and type, then the text).
-// Failures are traced; the key is closed on every path.
-bool ReadRegistryString(const WChar* key, const WChar* name, WString& text) {
-  VR_TRACE_FUNCTION("ReadRegistryString", "VrEnvironment", vr::trace::kRunFlags);
-  HKEY h = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
-  if (rc != ERROR_SUCCESS) {
-    VR_TRACE_FAILURE("RegOpenKeyEx (\"HKEY_LOCAL_MACHINE\\", key, "\")", rc);
-    return false;
-  }
-  DWORD type = 0, size = 0;
-  rc = RegQueryValueExW(h, name, nullptr, &type, nullptr, &size);
-  if (rc != ERROR_SUCCESS) {
-    VR_TRACE_FAILURE("RegQueryValueEx 1 (\"HKEY_LOCAL_MACHINE\\", key, "\\", name, "\")", rc);
-    RegCloseKey(h);
-    return false;
-  }
-  if (type != REG_SZ) {
-    VR_TRACE_ERROR("Registry value \"HKEY_LOCAL_MACHINE\\", key, "\\", name, "\" is not string.");
-    RegCloseKey(h);
-    return false;
-  }
-  std::string buffer(size, '\0');
-  rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-  RegCloseKey(h);
-  if (rc != ERROR_SUCCESS) {
-    VR_TRACE_FAILURE("RegQueryValueEx 2 (\"HKEY_LOCAL_MACHINE\\", key, "\\", name, "\")", rc);
-    return false;
-  }
-  // The text ends at its terminator, or at the end of the data when it was stored without one.
-  text.clear();
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const WChar c = static_cast<WChar>(static_cast<unsigned char>(buffer[i]) | (static_cast<unsigned char>(buffer[i + 1]) << 8));
-    if (c == 0) break;
-    text += c;
-  }
-  return true;
-}
 
 // A decimal number that makes up the whole text (digits with at most one full stop), else 0.
 double WholeDecimal(WStringView text) {

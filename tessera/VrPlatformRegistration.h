@@ -10,6 +10,7 @@
 #include "tessera/RegistrationSections.h"
 #include "tessera/UndoFile.h"
 
+class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
@@ -121,6 +122,17 @@ class CVrPlatformRegistration {
   void LogLine(WStringView text);
   // What the run log gets when a run ends with an error: the summary and the exit code.
   void LogOutcome(int exitCode, const WString& patch);
+
+  // ---- Prerequisite section
+  // A line of the run log, traced first.
+  void WriteCommonLog(const WString& text);
+  // Copies the saved configuration file over its copies in the packages tree; failurePrefix
+  // (rollback and unregistration) goes to the run log before a failed copy's message.
+  bool CopyPrereqInstances(const WString& saved, const WString& logPrefix, const WChar* failurePrefix,
+                           WString& message);
+  std::unique_ptr<VrConfigFile> reqOriginal_;  // the file as loaded at Init
+  std::unique_ptr<VrConfigFile> reqNew_;       // the file being built, saved at the end
+  WString reqVersion_;                         // the version folder in use
 
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;

@@ -1,0 +1,299 @@
+// The prerequisite section of a registration: brings the server's prerequisite-check
+// configuration file up to date with the registration file's system and prerequisite tags,
+// records what it replaced or added, and copies the result over the file's copies in the
+// packages tree.
+#include <map>
+#include <vector>
+
+#include "platform/os/dir.h"
+#include "platform/os/file.h"
+#include "platform/text/casefold.h"
+#include "platform/text/format.h"
+#include "tessera/Files/VrConfigFile.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/Prereq/PrereqSupport.h"
+#include "tessera/Prereq/PrereqVersion.h"
+#include "tessera/RegistryString.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/VrPlatformRegistration.h"
+#include "tessera/XmlParser/XmlReader.h"
+
+using vr::msg::LoadMessage;
+using namespace vr::prereq;
+
+namespace {
+
+constexpr int kFailure = 100;
+
+}  // namespace
+
+namespace vr::prereq {
+
+// The block of lines from the current line (a tag line) up to the line that ends it, joined by
+// line feeds, blank lines behind the tag's text included; the file's position is left on the
+// ending line.
+WString ReadBlock(VrConfigFile& file, VrTextLine& line, bool system) {
+  WString block = line.GetText();
+  while (!line.IsAtEnd()) {
+    const VrTextPosition before = file.GetPosition();
+    VrTextLine next;
+    if (!file.ReadLine(next, nullptr, false, false)) break;
+    if (system ? file.IsEndOfSystem(next) : file.IsEndOfRequirements(next)) {
+      file.SetPosition(before);
+      break;
+    }
+    block += u"\n" + next.GetText();
+    line = next;
+  }
+  return block;
+}
+
+// A tag's text as the registration file gives it, with CR LF turned into LF and outer blank
+// lines dropped, so that it compares with a block read from the file.
+WString TagText(const WString& text) {
+  WString t;
+  for (WChar c : text)
+    if (c != u'\r') t += c;
+  size_t a = 0;
+  while (a < t.size() && (t[a] == u'\n' || t[a] == u' ' || t[a] == u'\t')) ++a;
+  size_t b = t.size();
+  while (b > a && (t[b - 1] == u'\n' || t[b - 1] == u' ' || t[b - 1] == u'\t')) --b;
+  return t.substr(a, b - a);
+}
+
+// The blank lines at the end of a block (as "\n"s), which separate it from the next one.
+WString TrailingBlankLines(const WString& block) {
+  size_t n = block.size();
+  while (n > 0 && block[n - 1] == u'\n') --n;
+  return block.substr(n);
+}
+
+}  // namespace vr::prereq
+
+void CVrPlatformRegistration::WriteCommonLog(const WString& text) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::WriteCommonLog", "Prereq\\PrereqRegistration", vr::trace::kRunFlags);
+  VR_TRACE_INFO("Trying to write to common log file: ", text);
+  if (runLog_) runLog_->AppendLine(text, true);
+  else VR_TRACE_ERROR("Unable to write to common log file during Prerequistes update.");
+}
+
+int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString& requestedVersion) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::ReqCheckCfgRegInit", "Prereq\\PrereqRegistration", vr::trace::kRunFlags);
+  reqOriginal_.reset();
+  reqNew_.reset();
+  if (!MayChangePrereqFile(clusterNodeState_)) return 0;
+
+  WString shareInstall;
+  if (!ReadRegistryString(kVorantKey, kShareInstallValue, shareInstall)) {
+    message = LoadMessage(803, kVorantKey, kShareInstallValue);
+    return kFailure;
+  }
+  const WString folder = shareInstall + kPrereqFolder;
+  WString version = FindHighestVersion(folder);
+  if (version.empty()) {
+    WriteCommonLog(u"An error occurred when enumerating folder '" + folder + u"'");
+    message = LoadMessage(3057, folder);
+    return kFailure;
+  }
+  WString path = PrereqFilePath(folder, version);
+  if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0) {
+    const WString newFolder = folder + u"\\" + requestedVersion;
+    const WString newPath = PrereqFilePath(folder, requestedVersion);
+    VR_TRACE_INFO("New file will be created: '", newPath, "'.");
+    if (const long rc = vr::os::CreateDirectory(newFolder); rc != 0 && rc != ERROR_ALREADY_EXISTS) {
+      WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
+      message = LoadMessage(3058, path, newPath);
+      return kFailure;
+    }
+    if (const long rc = vr::os::CopyFile(path, newPath, true); rc != 0 && rc != ERROR_FILE_EXISTS) {
+      WriteCommonLog(u"Copying file  '" + path + u"' to '" + newPath + u"' failed with error: " +
+                     vr::text::Format(u"%ld", rc));
+      message = LoadMessage(3058, path, newPath);
+      return kFailure;
+    }
+    version = requestedVersion;
+    path = newPath;
+  } else {
+    VR_TRACE_INFO("Using file: '", path, "'.");
+  }
+  reqVersion_ = version;
+  reqOriginal_ = std::make_unique<VrConfigFile>(path.c_str());
+  reqNew_ = std::make_unique<VrConfigFile>(path.c_str());
+  if (FAILED(reqOriginal_->LoadFile())) {
+    message = LoadMessage(200, path);
+    reqOriginal_.reset();
+    reqNew_.reset();
+    return kFailure;
+  }
+  return 0;
+}
+
+int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                                  VrLogFile& sectionLog, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::ReqCheckCfgRegUpdate", "Prereq\\PrereqRegistration", vr::trace::kRunFlags);
+  if (!MayChangePrereqFile(clusterNodeState_) || !reqOriginal_) {
+    WriteCommonLog(u"No prerequisites config file update will be performed as we are not on the standalone or "
+                   u"cluster/active VRMS server.");
+    return 0;
+  }
+  WString undo = WString(u"[[[PREREQUISITE_CHECK]]]") + u"\n";
+  reqNew_->Free(false);
+  reqNew_->SetHasHeader(reqOriginal_->HasHeader());
+
+  // The registration's tags by name: text, and whether the file already has the tag.
+  struct Wanted {
+    WString text;
+    bool met = false;
+    bool replace = false;
+  };
+  std::map<WString, Wanted> prerequisites, systems;
+  std::vector<WString> prerequisiteOrder, systemOrder;
+  for (const auto& t : reader.PrerequisiteTags())
+    if (prerequisites.emplace(t.name, Wanted{t.text}).second) prerequisiteOrder.push_back(t.name);
+  for (const auto& t : reader.SystemTags())
+    if (systems.emplace(t.name, Wanted{t.text}).second) systemOrder.push_back(t.name);
+
+  VR_TRACE_INFO("Initial reading of the config file, check if there are any changes to be applied.");
+  reqOriginal_->ResetPosition();
+  VrTextLine line;
+  while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
+    const auto first = line.GetToken(0);
+    const bool isPrereq = first && *first == kPrerequisitesTag;
+    const bool isSystem = first && *first == kSystemTag;
+    if ((isPrereq || isSystem) && line.GetTokenCount() >= 2) {
+      const WString name(*line.GetToken(1));
+      VR_TRACE_INFO(isPrereq ? "Encountered prerequisites tag for '" : "Encountered system tag for '", name, "'.");
+      const WString block = ReadBlock(*reqOriginal_, line, isSystem);
+      auto& wanted = isPrereq ? prerequisites : systems;
+      if (auto it = wanted.find(name); it != wanted.end()) {
+        it->second.met = true;
+        it->second.replace = TagText(it->second.text) != block.substr(0, block.size() - TrailingBlankLines(block).size());
+        VR_TRACE_INFO(isPrereq ? "Prerequisites tag '" : "System tag '", name,
+                      it->second.replace ? "' will be replaced." : "' will not be replaced, sections are identical.");
+      }
+    }
+    if (line.IsAtEnd()) break;
+  }
+  bool changes = false;
+  for (const auto* m : {&prerequisites, &systems})
+    for (const auto& [name, w] : *m)
+      if (!w.met || w.replace) changes = true;
+  if (!changes) {
+    WriteCommonLog(u"There were no pending updates, no changes were done on the prerequisite file.");
+    return 0;
+  }
+
+  VR_TRACE_INFO("Second reading of the config file, apply marked changes.");
+  reqOriginal_->ResetPosition();
+  auto addMissing = [&](std::map<WString, Wanted>& wanted, const std::vector<WString>& order, bool system) {
+    for (const auto& name : order) {
+      Wanted& w = wanted[name];
+      if (w.met) continue;
+      VR_TRACE_INFO(system ? "Adding new system from Tessera XML: '" : "Adding new prerequisites from Tessera XML: '",
+                    name, "'.");
+      const WString text = TagText(w.text);
+      reqNew_->Append(text, true);
+      reqNew_->Append(u"", true);
+      undo += WString(system ? kSystemAdd : kPrerequisitesAdd) + u" " + name + u"\n" + kBeginSection + u"\n" +
+              text + u"\n" + kEndSection + u"\n";
+      w.met = true;
+    }
+  };
+  while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
+    const bool last = line.IsAtEnd();
+    const auto first = line.GetToken(0);
+    if (!first) {
+      if (!(last && line.GetText().empty())) reqNew_->Append(line.GetText(), !last);
+    } else if (*first == u"VER") {
+      VR_TRACE_INFO("Updating VER line in reqcheck config file: ", reqVersion_);
+      reqNew_->Append(u"VER " + reqVersion_, true);
+    } else if (*first == u"UPDATES:") {
+      if (reinstall) {
+        reqNew_->Append(line.GetText(), true);
+      } else {
+        VR_TRACE_INFO("Updating UPDATES line in reqcheck config file: ", "++", patch);
+        reqNew_->Append(line.GetText() + u" ++" + patch, true);
+      }
+    } else if ((*first == kPrerequisitesTag || *first == kSystemTag) && line.GetTokenCount() >= 2) {
+      const bool system = *first == kSystemTag;
+      const WString name(*line.GetToken(1));
+      const WString block = ReadBlock(*reqOriginal_, line, system);
+      auto& wanted = system ? systems : prerequisites;
+      auto it = wanted.find(name);
+      if (it != wanted.end() && it->second.replace) {
+        VR_TRACE_INFO("Replacing existing tag content with content from Tessera XML.");
+        const WString text = TagText(it->second.text);
+        reqNew_->Append(text + TrailingBlankLines(block), true);
+        undo += WString(system ? kSystemReplace : kPrerequisitesReplace) + u" " + name + u"\n" + kBeginOld + u"\n" +
+                block + u"\n" + kBeginNew + u"\n" + text + u"\n" + kEndNew + u"\n";
+      } else {
+        VR_TRACE_INFO("Using existing tag content, no updates from Tessera XML.");
+        reqNew_->Append(block, true);
+      }
+    } else if (*first == u"[SYSTEM_SECTION]") {
+      addMissing(prerequisites, prerequisiteOrder, false);
+      reqNew_->Append(line.GetText(), true);
+    } else if (IsCrcLine(line)) {
+      addMissing(systems, systemOrder, true);
+      break;  // the save writes a new CRC line
+    } else {
+      reqNew_->Append(line.GetText(), !last);
+    }
+    if (last) break;
+  }
+
+  VR_TRACE_INFO("Saving the updated original reqcheck config file");
+  if (FAILED(reqNew_->SaveFile())) {
+    WriteCommonLog(u"Original prerequisites config file could not be saved!");
+    message = LoadMessage(205, reqNew_->GetPath());
+    return kFailure;
+  }
+  undo += u"[[[PREREQUISITE_CHECK_END]]]";
+  VR_TRACE_INFO("Trying to write to partial (reqcheck) log file: ", undo);
+  sectionLog.AppendLine(undo, true);
+  WriteCommonLog(u"Updated original config file: " + reqNew_->GetPath());
+  return CopyPrereqInstances(reqNew_->GetPath(), u"Updated instance config file: ", nullptr, message) ? 0 : kFailure;
+}
+
+bool CVrPlatformRegistration::CopyPrereqInstances(const WString& saved, const WString& logPrefix,
+                                                  const WChar* failurePrefix, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::CopyPrereqInstances", "Prereq\\PrereqRegistration", vr::trace::kRunFlags);
+  WString packages;
+  if (!ReadRegistryString(kDepotKey, kPackagesValue, packages)) {
+    WriteCommonLog(u"Unable to read registry key HKEYVAL_DEPOT_PKGPATH!");
+    VR_TRACE_FAILURE("ReadRegistryString(\"HKEY_LOCAL_MACHINE\\", kDepotKey, "\", \"", kPackagesValue, "\")", 2L);
+    message = LoadMessage(808);
+    if (failurePrefix) message += LoadMessage(208);
+    return false;
+  }
+  VR_TRACE_INFO("Search VRMS package dir for other instances of reqcheck file.");
+  std::vector<WString> found;
+  if (const long rc = vr::os::FindFilesByName(packages, kPrereqFileName, found); rc != 0) {
+    VR_TRACE_FAILURE("FindFirstFileEx (\"", packages, "\")", rc);
+    message = LoadMessage(205, packages);
+    return false;
+  }
+  WString savedFull;
+  vr::os::FullPath(saved, savedFull);
+  for (const auto& copy : found) {
+    WString copyFull;
+    vr::os::FullPath(copy, copyFull);
+    if (vr::text::EqualsNoCase(copyFull, savedFull)) continue;
+    VR_TRACE_INFO("Updating instance reqcheck file ", copy);
+    if (const long rc = vr::os::CopyFile(saved, copy, false); rc != 0) {
+      VR_TRACE_FAILURE("CopyFile (\"", copy, "\")", rc);
+      if (failurePrefix) WriteCommonLog(failurePrefix + copy);
+      message = LoadMessage(205, copy);
+      return false;
+    }
+    WriteCommonLog(logPrefix + copy);
+  }
+  return true;
+}
+
+bool CVrPlatformRegistration::ReqCheckCfgRegCleanup(WString&) {
+  reqOriginal_.reset();
+  reqNew_.reset();
+  return true;
+}

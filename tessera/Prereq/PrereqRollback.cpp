@@ -1,0 +1,176 @@
+// Reversing the prerequisite section: after a later section of the same registration failed
+// (rollback), or for an unregistration from an undo file. Replaced tags get their old blocks
+// back, added tags are removed, and the "UPDATES:" line records the reversal.
+#include <map>
+
+#include "platform/text/format.h"
+#include "tessera/Files/VrConfigFile.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/Prereq/PrereqSupport.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/UndoFile.h"
+#include "tessera/VrPlatformRegistration.h"
+
+using vr::msg::LoadMessage;
+using namespace vr::prereq;
+
+namespace {
+
+// The undo records: tag name to the block to put back; an empty text removes the tag.
+struct UndoRecords {
+  std::map<WString, WString> prerequisites;
+  std::map<WString, WString> systems;
+};
+
+}  // namespace
+
+bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::ReqCheckCfgRegRollback", "Prereq\\PrereqRollback", vr::trace::kRunFlags);
+  const bool rollback = rollback_;
+  if (!rollback) {
+    VR_TRACE_INFO("Performing prerequisites unregistration");
+    if (!MayChangePrereqFile(clusterNodeState_)) {
+      WriteCommonLog(u"No prerequisites config file update will be performed as we are not on the standalone or "
+                     u"cluster/active VRMS server.");
+      return true;
+    }
+  }
+
+  VrTextLine line;
+  log.ResetPosition();
+  bool found = false;
+  while (!found) {
+    if (log.ReadLine(line, vr::undo::kPrereqBegin, true, true)) found = true;
+    else if (line.IsAtEnd()) break;
+  }
+  if (!found) {
+    WriteCommonLog(u"Prerequisites section not found in undo file!");
+    return true;
+  }
+
+  VR_TRACE_INFO("Parsing undo file.");
+  UndoRecords records;
+  auto syntaxError = [&](uint32_t number, const WString& expected) {
+    error_ = true;
+    WriteCommonLog(vr::text::Format(u"Syntax error in undo file, section PREREQUISITE_CHECK, line %u, expected %S",
+                                    number, expected));
+    message = LoadMessage(308, number, log.GetPath(), expected);
+    return false;
+  };
+  bool terminated = false;
+  while (log.ReadLine(line, nullptr, true, false)) {
+    const auto first = line.GetToken(0);
+    const uint32_t number = line.GetPosition().line;
+    if (first && *first == vr::undo::kPrereqEnd) {
+      terminated = true;
+      break;
+    }
+    const bool prereqAdd = first && *first == kPrerequisitesAdd, systemAdd = first && *first == kSystemAdd;
+    const bool prereqReplace = first && *first == kPrerequisitesReplace,
+               systemReplace = first && *first == kSystemReplace;
+    if (prereqAdd || systemAdd || prereqReplace || systemReplace) {
+      const bool system = systemAdd || systemReplace;
+      const auto name = line.GetRestOfLine(1);
+      if (line.GetTokenCount() < 2 || !name) return syntaxError(number, system ? u"<system_name>" : u"<prerequisite_name>");
+      WString tag = *name;
+      while (!tag.empty() && (tag.back() == u' ' || tag.back() == u'\t')) tag.pop_back();
+      auto& map = system ? records.systems : records.prerequisites;
+      if (prereqAdd || systemAdd) {
+        map[tag] = WString();
+      } else {
+        VrTextLine marker;
+        if (!log.ReadLine(marker, kBeginOld, true, false)) return syntaxError(marker.GetPosition().line, kBeginOld);
+        WString old;
+        VrTextLine body;
+        bool closed = false;
+        while (log.ReadLine(body, nullptr, false, false)) {
+          const auto t = body.GetToken(0);
+          if (t && t->substr(0, WStringView(kBeginNew).size()) == kBeginNew) {
+            log.GoBackOneLine(nullptr, false, false);
+            closed = true;
+            break;
+          }
+          old += body.GetText() + u"\r\n";
+          if (body.IsAtEnd()) break;
+        }
+        if (!closed) return syntaxError(body.GetPosition().line, kBeginNew);
+        map[tag] = old;
+      }
+    }
+    if (line.IsAtEnd()) break;
+  }
+  if (!terminated) {
+    error_ = true;
+    message = LoadMessage(306, log.GetPath(), vr::undo::kPrereqEnd);
+    return false;
+  }
+  if (records.prerequisites.empty() && records.systems.empty()) {
+    WriteCommonLog(u"No specific prerequisites data found in undo file!");
+    return true;
+  }
+  if (rollback) VR_TRACE_INFO("Performing prerequisites rollback");
+  if (!reqOriginal_ || !reqNew_) {
+    message = LoadMessage(200, WString());
+    return false;
+  }
+  // The original is read again: it holds what the registration saved.
+  if (FAILED(reqOriginal_->LoadFile())) {
+    message = LoadMessage(200, reqOriginal_->GetPath());
+    return false;
+  }
+
+  VR_TRACE_INFO("Performing undo changes.");
+  reqNew_->Free(false);
+  reqNew_->SetHasHeader(reqOriginal_->HasHeader());
+  reqOriginal_->ResetPosition();
+  const WString& patch = patch_;
+  while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
+    const bool last = line.IsAtEnd();
+    const auto first = line.GetToken(0);
+    if (!first) {
+      if (!(last && line.GetText().empty())) reqNew_->Append(line.GetText(), !last);
+    } else if (*first == u"UPDATES:") {
+      VR_TRACE_INFO("Updating UPDATES line in reqcheck config file: ", "--", patch);
+      reqNew_->Append(line.GetText() + u" --" + patch, true);
+    } else if ((*first == kPrerequisitesTag || *first == kSystemTag) && line.GetTokenCount() >= 2) {
+      const bool system = *first == kSystemTag;
+      const WString name(*line.GetToken(1));
+      VR_TRACE_INFO(system ? "Encountered system tag for '" : "Encountered prerequisites tag for '", name, "'.");
+      const WString block = ReadBlock(*reqOriginal_, line, system);
+      const auto& map = system ? records.systems : records.prerequisites;
+      const auto it = map.find(name);
+      if (it == map.end()) {
+        VR_TRACE_INFO("Using existing tag content, no undo required.");
+        reqNew_->Append(block, true);
+      } else {
+        if (it->second.empty()) {
+          VR_TRACE_INFO("Removing existing tag.");
+        } else {
+          VR_TRACE_INFO("Replacing existing tag content with content from undo file.");
+          reqNew_->Append(it->second, false);
+        }
+        WriteCommonLog(WString(system ? u"Undone system tag '" : u"Undone prerequisite tag '") + name +
+                       u"' content:\n" + block);
+      }
+    } else if (IsCrcLine(line)) {
+      break;  // the save writes a new CRC line
+    } else {
+      reqNew_->Append(line.GetText(), !last);
+    }
+    if (last) break;
+  }
+  if (rollback) VR_TRACE_INFO("Saving the original prerequisites config file.");
+  if (FAILED(reqNew_->SaveFile())) {
+    WriteCommonLog(u"Original prerequisites config file could not be saved!");
+    message = LoadMessage(205, reqNew_->GetPath()) + LoadMessage(209);
+    return false;
+  }
+  WriteCommonLog((rollback ? u"Rolled-back original config file: " : u"Unregistered original config file: ") +
+                 reqNew_->GetPath());
+  return CopyPrereqInstances(reqNew_->GetPath(),
+                             rollback ? u"Rolled-back instance config file: " : u"Unregistered instance config file: ",
+                             rollback ? u"Rollback of instance reqcheck file failed: "
+                                      : u"Unregistration of instance reqcheck file failed: ",
+                             message);
+}
