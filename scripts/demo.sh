@@ -2,8 +2,7 @@
 # The demo: installs missing packages, builds, installs the programs into a prefix under
 # build/demo, makes a demo management server with vrhost, and runs the main job on it: a
 # registration with tessera, its undo file, the unregistration, and what changed on the host;
-# then revenant. (While the prerequisite section is not built, the registration stops at its
-# Init and changes nothing; the host diff shows just that.)
+# then revenant.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
