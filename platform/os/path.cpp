@@ -42,7 +42,7 @@ bool FullPath(WStringView path, WString& out, size_t maxChars) {
   }
   WString result;
   for (const auto& part : parts) result += u"/" + part;
-  if (result.empty()) result = u"/";
+  if (result.empty()) result.assign(1, u'/');
   // A trailing separator of the input is kept, as _wfullpath keeps it.
   if (result.size() > 1 && !path.empty() && (path.back() == u'/' || path.back() == u'\\')) result += u'/';
   if (result.size() + 1 > maxChars) return false;

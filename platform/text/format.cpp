@@ -77,7 +77,10 @@ WString NumberText(const Spec& s, const FormatArg& a) {
   if (s.zero) f += '0';
   if (s.alt) f += '#';
   if (s.width >= 0) f += std::to_string(s.width);
-  if (s.precision >= 0) f += "." + std::to_string(s.precision);
+  if (s.precision >= 0) {
+    f += '.';
+    f += std::to_string(s.precision);
+  }
   char buf[512];
   switch (s.conv) {
     case 'd': case 'i':
