@@ -68,7 +68,7 @@ void Pad(WString& out, const WString& body, const Spec& s) {
   }
 }
 
-// Integer and floating conversions go through snprintf with a rebuilt narrow specification.
+// Integer and floating conversions go through snprintf with a rebuilt narrow format.
 WString NumberText(const Spec& s, const FormatArg& a) {
   std::string f = "%";
   if (s.left) f += '-';
@@ -169,7 +169,7 @@ WString FormatList(WStringView fmt, std::initializer_list<FormatArg> argList) {
       s.length += static_cast<char>(fmt[i]);
       ++i;
     }
-    if (i >= fmt.size()) {  // a dangling specification is printed as it stands
+    if (i >= fmt.size()) {  // a dangling conversion is printed as it stands
       out.append(fmt.substr(start));
       break;
     }

@@ -61,7 +61,7 @@ TEST(Format, Numbers) {
 
 TEST(Format, BadFormatsNeverCrash) {
   EXPECT_EQ(Format(u"%S %d"), u" ");            // missing arguments print nothing
-  EXPECT_EQ(Format(u"tail %"), u"tail %");       // dangling specification
+  EXPECT_EQ(Format(u"tail %"), u"tail %");       // dangling conversion
   EXPECT_EQ(Format(u"%q", 1), u"%q");             // unknown conversion
   EXPECT_EQ(Format(u"%d", u"text"), u"0");        // mismatched argument
   EXPECT_EQ(Format(u"%S", 12), u"12");
