@@ -97,6 +97,12 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     return kFailure;
   }
   WString path = PrereqFilePath(folder, version);
+  // The requested version names a folder: only a version text may, so that a text such as
+  // "9.5/../../x" cannot reach outside the configuration folder.
+  if (!requestedVersion.empty() && !VrConfigFile::IsVersion(requestedVersion)) {
+    message = LoadMessage(210, requestedVersion);
+    return kFailure;
+  }
   if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0) {
     const WString newFolder = folder + u"\\" + requestedVersion;
     const WString newPath = PrereqFilePath(folder, requestedVersion);

@@ -131,6 +131,18 @@ TEST_F(PrereqSection, RegisterThenUnregisterLeavesOnlyWhatIsMeantToStay) {
   EXPECT_EQ(Read(NewVersionFile()), after);
 }
 
+TEST_F(PrereqSection, ARequestedVersionMustBeAVersion) {
+  WString message;
+  int status = -1;
+  CVrPlatformRegistration r(0, nullptr, message, status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(r.ReqCheckCfgRegInit(message, u"9.5/../../x"), 100);
+  EXPECT_EQ(message, u"(TESSERA210) Version '9.5/../../x' of the prerequisite entries is not a valid version.\n");
+  EXPECT_FALSE(fs::exists(root_ / "server/share/install/conf/x"));
+  EXPECT_EQ(r.ReqCheckCfgRegInit(message, u"8.0"), 0);
+  EXPECT_TRUE(fs::exists(root_ / "server/share/install/conf/PrereqCheck/8.0/vroreqcheck.cfg"));
+}
+
 TEST_F(PrereqSection, AFailedCopyRollsTheFileBack) {
   // The second instance copy fails: the run rolls back, the saved file and the first copy get
   // their tags removed again.
