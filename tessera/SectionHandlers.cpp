@@ -1,7 +1,6 @@
-// The section handlers of the registration object and the section protocol that forwards to
-// them. The platform and package sections are not part of this program yet: their handlers
-// report that they are unavailable, so a run that selects them stops at their Init with nothing
-// changed. The prerequisite section lives in Prereq/.
+// The section protocol that forwards to the section handlers of the registration object, and
+// the destructor that cleans up every initialised section. The handlers live with their
+// sections: ModelUpdater/ (platforms), Packages/ (packages), Prereq/ (prerequisites).
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
 #include "tessera/Files/VrConfigFile.h"
@@ -11,11 +10,6 @@
 #include "tessera/VrPlatformRegistration.h"
 
 namespace {
-
-constexpr int kExitFailure = 100;
-
-// Message 420 naming the handler: the section is not available in this program.
-WString Unavailable(const char16_t* method) { return vr::msg::LoadMessage(420, method); }
 
 class HandlerSections final : public IRegistrationSections {
  public:
@@ -49,37 +43,6 @@ class HandlerSections final : public IRegistrationSections {
 std::unique_ptr<IRegistrationSections> CVrPlatformRegistration::MakeHandlerSections(CVrPlatformRegistration& owner) {
   return std::make_unique<HandlerSections>(owner);
 }
-
-int CVrPlatformRegistration::PlatformRegInit(WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PlatformRegInit");
-  return kExitFailure;
-}
-int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PlatformRegUpdate");
-  return kExitFailure;
-}
-bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PlatformRegRollback");
-  return false;
-}
-bool CVrPlatformRegistration::PlatformRegCleanup(WString&) { return true; }
-bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::InitListOfWinOSTypes");
-  return false;
-}
-int CVrPlatformRegistration::PackageRegInit(WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PackageRegInit");
-  return kExitFailure;
-}
-int CVrPlatformRegistration::PackageRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PackageRegUpdate");
-  return kExitFailure;
-}
-bool CVrPlatformRegistration::PackageRegRollback(VrLogFile&, WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::PackageRegRollback");
-  return false;
-}
-bool CVrPlatformRegistration::PackageRegCleanup(WString&) { return true; }
 
 CVrPlatformRegistration::~CVrPlatformRegistration() {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::~CVrPlatformRegistration", "VrPlatformRegistration",
