@@ -1,0 +1,59 @@
+// Platform match records (instances of VR_PlatformMatch): loading, planning from the
+// registration file's discovery entries, and applying with one undo line per committed write.
+// Every instance carries a reference count shared by all patches that need the record.
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "platform/com/types.h"
+#include "platform/text/wstring.h"
+#include "platform/wmi/wbemcli.h"
+#include "tessera/ModelUpdater/PlatformTypes.h"
+
+class VrLogFile;
+
+namespace PlatformOperations {
+
+// The five properties of VR_PlatformMatch. Identity: MatchExpression (without regard to case),
+// Method and Property.
+struct PlatformMatch {
+  WString MatchExpression;
+  int32_t Method = 0;    // 2 snmp, 1 netapi, 3 agent
+  int32_t Property = 0;  // 2 a text of the OS type, 3 a text of an OS version
+  WString Value;
+  int32_t RefCnt = 0;
+};
+
+struct PlatformMatchChange {
+  PlatformMatch from;
+  PlatformMatch to;
+  UpdateAction updateAction = NO_CHANGE;
+  UpdateAction undoAction = NO_CHANGE;
+};
+
+namespace PlatformMatchOperations {
+
+// Reads every VR_PlatformMatch instance, in enumeration order.
+HRESULT LoadValuesFromWMI(IWbemServices* services, std::vector<PlatformMatch>& records, WString& error,
+                          VrLogFile& log);
+
+// Splits the file's entries into the first occurrence of each entry and its later repetitions.
+void GetListOfPlatformMatchDuplicates(const std::vector<PlatformMatch>& entries, std::vector<PlatformMatch>& distinct,
+                                      std::vector<PlatformMatch>& duplicates);
+
+// Plans the changes that bring the file's entries into WMI.
+HRESULT CreateUpdateAndUnDoVec(const OperationContext& context, const std::vector<PlatformMatch>& wmiRecords,
+                               const std::vector<PlatformMatch>& fileEntries, std::vector<PlatformMatchChange>& changes,
+                               WString& error, VrLogFile& log);
+
+// Applies the changes in order; each NODEDISC line goes to the undo sink (registration modes)
+// and the platform log only after its write committed.
+HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices* services,
+                                       const std::vector<PlatformMatchChange>& changes, WString& error,
+                                       VrLogFile* undoSink, VrLogFile& log);
+
+// The object path of a record: VR_PlatformMatch.MatchExpression="%s",Method=%i,Property=%i
+WString ObjectPath(const PlatformMatch& record);
+
+}  // namespace PlatformMatchOperations
+}  // namespace PlatformOperations
