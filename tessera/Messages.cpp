@@ -99,6 +99,8 @@ constexpr Entry kCatalogue[] = {
     {902, u"(TESSERA902) XML parsing error, non-integer OS version value, in tag '%1', line '%2'.\n"},
     {903, u"(TESSERA903) Failed to replace directory placeholder in '%1'.\n"},
     {904, u"(TESSERA904) XML parsing error, only YES or NO values are allowed for the <removable> flag, in tag '%1', line '%2'.\n"},
+    // ---- Platform match records and node groups: writing instances
+    {2021, u"(TESSERA2021) IWbemClassObject::Put('%1') - value = '%2' failed. hr='%3'.\n"},
     // ---- Usage
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
@@ -139,6 +141,16 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    // ---- Platform match records and node groups
+    {3018, u"(TESSERA3018) IWbemServices::GetObject('%1',...) failed. hr='%2'.\n"},
+    {3019, u"(TESSERA3019) IWbemClassObject::SpawnInstance('%1',...) failed. hr= '%2'.\n"},
+    {3020, u"(TESSERA3020) IWbemClassObject::DeleteInstance - instance value = '%1' failed. hr ='%2'.\n"},
+    {3026, u"(TESSERA3026) IWbemClassObject::PutInstance failed. hr='1'.\n"},
+    {3027, u"(TESSERA3027) PlatformMatch container with values from WMI is empty.\n"},
+    {3028, u"(TESSERA3028) IEnumWbemClassObject::CreateInstanceEnum failed hr = '%1'.\n"},
+    {3029, u"(TESSERA3029) IWbemClassObject::Get('%1') - value = '%2' failed. hr='%3'.\n"},
+    {3030, u"(TESSERA3030) NodeGroup container with values from WMI is empty. \n"},
+    {3031, u"(TESSERA3031) Could not parse '%1' property value from instance '%2'.\n"},
     // ---- Files and prerequisite configuration
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     {3057, u"(TESSERA3057) Enumerating folder '%1' for subfolders has failed."},
