@@ -383,4 +383,14 @@ TEST_F(PrereqFiles, ANamedPipeIsNoRegistrationFile) {
   EXPECT_TRUE(inTime) << "the run waited for a writer";
   EXPECT_EQ(code, 52);
   EXPECT_NE(error_.find("(TESSERA9)"), std::string::npos) << error_;
+  // Nor an undo file; this one has a writer, which must not matter either.
+  std::ofstream writer;
+  std::thread open([&] { writer.open(pipe); });
+  EXPECT_EQ(Unreg(pipe.string()), 52);
+  EXPECT_NE(error_.find("(TESSERA207)"), std::string::npos) << error_;
+  {
+    // The writer's open waits for a reader: give it one so that the thread ends.
+    std::ifstream reader(pipe);
+    open.join();
+  }
 }
