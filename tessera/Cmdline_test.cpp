@@ -5,6 +5,7 @@
 #include "platform/fault/fault.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Cmdline.h"
+#include "tessera/CmdlineValues.h"
 
 namespace {
 
@@ -146,4 +147,22 @@ TEST_F(CmdlineTest, StatusToMessageId) {
   const std::pair<int, unsigned> map[] = {{-1, 20002}, {-2, 20000}, {-3, 20003}, {-4, 20004}, {-5, 20005},
                                           {-6, 20006}, {-7, 20007}, {0, 20001},  {-8, 20001}, {3, 20001}};
   for (const auto& [status, id] : map) EXPECT_EQ(CCmdline::StatusToMessageId(status), id) << status;
+}
+
+TEST(CmdlineValues, DrivesSharesAndControlCharacters) {
+  using namespace vr::cmdline;
+  EXPECT_EQ(DriveOrShareOf(u"C:\\temp\\x.undo"), u"C:\\");
+  EXPECT_EQ(DriveOrShareOf(u"z:x"), u"z:\\");
+  EXPECT_EQ(DriveOrShareOf(u"\\\\srv\\share\\x"), u"\\\\srv\\share");
+  EXPECT_EQ(DriveOrShareOf(u"//srv/share"), u"//srv/share");
+  EXPECT_EQ(DriveOrShareOf(u"/srv/C:/x"), u"");
+  EXPECT_EQ(DriveOrShareOf(u"1:\\x"), u"");
+  EXPECT_TRUE(ShareNameMissing(u"\\\\srv"));
+  EXPECT_TRUE(ShareNameMissing(u"\\\\srv\\"));
+  EXPECT_FALSE(ShareNameMissing(u"\\\\srv\\s"));
+  EXPECT_FALSE(ShareNameMissing(u"C:\\"));
+  EXPECT_EQ(FindControlCharacter(u"ab\x7f"), 2u);
+  EXPECT_EQ(FindControlCharacter(u"a\u0085"), 1u);
+  EXPECT_FALSE(HasControlCharacter(u"VRMS_0200 \u00e9"));
+  EXPECT_EQ(ShowControlCharacters(u"a\r\nb\u2029"), u"a\\x0D\\x0Ab\\x2029");
 }

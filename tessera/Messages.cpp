@@ -53,6 +53,8 @@ constexpr Entry kCatalogue[] = {
     {208, u"Original prerequisites file cannot be copied to package directories.\n"},
     {209, u"As this is the original prerequisites file, there will also be no changes on it's copies in package directories.\n"},
     {210, u"(TESSERA210) Version '%1' of the prerequisite entries is not a valid version.\n"},
+    // ---- Prerequisite tag texts of the registration file
+    {211, u"(TESSERA211) The text of the %1 tag '%2' in the registration file is not one block of that tag: %3.\n"},
     {250, u"(TESSERA250) Execution of command line '%1' failed.\n"},
     {251, u"(TESSERA251) Name of cluster resource group is empty.\n"},
     {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},

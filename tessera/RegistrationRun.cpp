@@ -12,6 +12,7 @@
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
+#include "tessera/CmdlineValues.h"
 #include "tessera/Console.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/Files/VrLogFile.h"
@@ -21,6 +22,7 @@
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
 #include "tessera/XmlParser/XmlReader.h"
+#include "tessera/XmlParser/XmlValues.h"
 
 using vr::msg::LoadMessage;
 
@@ -47,14 +49,7 @@ WString AsLine(WStringView text) {
 }
 
 bool VersionListed(const WString& supported, const WString& version) {
-  size_t start = 0;
-  while (start <= supported.size()) {
-    size_t bar = supported.find(u'|', start);
-    if (bar == WString::npos) bar = supported.size();
-    if (vr::text::EqualsNoCase(WStringView(supported).substr(start, bar - start), version)) return true;
-    start = bar + 1;
-  }
-  return false;
+  return XmlValues::VersionListHas(supported, version);
 }
 
 void PrintSummary(const WString& text) { vr::console::WriteStdout(u"\n" + text); }
@@ -149,8 +144,11 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
 
   WString message;
   const WString path = vr::os::ToNativeSeparators(undoFile);
-  if (path.size() >= 2 && path[0] == u'/' && path[1] == u'/') {
+  if (vr::cmdline::ShareNameMissing(undoFile)) {
     message = LoadMessage(500, undoFile);
+  } else if (vr::cmdline::IsOnDriveOrShare(undoFile)) {
+    // This host has no drives and no shares: such a folder cannot be entered.
+    message = LoadMessage(502, vr::cmdline::DriveOrShareOf(undoFile));
   } else if (path.empty() || path[0] != u'/') {
     message = LoadMessage(501, undoFile);
   } else if (long rc = vr::os::SetCurrentDirectory(u"/"); rc != 0) {
@@ -206,7 +204,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   // The configuration file must be readable before the XML reader tries it; an empty file is
   // readable and left for the reader to refuse.
   int loadStatus = 0;
-  WString loadMessage;
+  WString loadMessage, loadReason;
   std::unique_ptr<CXmlReader> reader;
   {
     VrTextFile probe(configFile.c_str(), TEXT_UNICODE, LINES_CRLF);
@@ -223,6 +221,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
       if (result == 5 || result == 6 || result == 7) loadMessage = LoadMessage(static_cast<unsigned>(result), configFile);
       else if (result != 0) loadMessage = LoadMessage(8, configFile, result);
       if (result != 0) loadStatus = kExitConfiguration;
+      loadReason = reader->LoadFailureReason();
     } catch (const CApp_error& e) {
       loadStatus = e.ExitCode();
       loadMessage = e.Message();
@@ -249,6 +248,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
 
   if (loadStatus != 0) {
     LogLine(u"# " + loadMessage);
+    if (!loadReason.empty()) LogLine(u"# " + loadReason);
     throw CApp_error(loadMessage, loadStatus);
   }
   CheckServerVersion(reader->SupportedVersions());
@@ -260,6 +260,8 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
       (reader->SystemTagCount() > 0 || reader->PrerequisiteTagCount() > 0))
     selected |= vr::undo::kSectionPrereq;
   VR_TRACE_INFO("Sections selected: ", selected);
+  if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !CheckReqCheckTags(*reader, tagMessage))
+    throw CApp_error(tagMessage, kExitFailure);
 
   RunInits(selected, reader->ReqCheckVersion());
 
@@ -428,7 +430,8 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     if (serverVersionNumber_ < kPrereqMinimumVersion) sections &= ~vr::undo::kSectionPrereq;
     patch = header.patch;
     patch_ = patch;
-    if (status == 0) vr::front::SetFinalMessage(LoadMessage(159, patch));
+    // Once the check has run, the patch of a readable "Patch=" line names the failure.
+    if (status == 0 || !patch.empty()) vr::front::SetFinalMessage(LoadMessage(159, patch));
   }
 
   WString logMessage;

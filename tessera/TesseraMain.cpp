@@ -7,6 +7,7 @@
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Cmdline.h"
+#include "tessera/CmdlineValues.h"
 #include "tessera/Console.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/Messages.h"
@@ -37,14 +38,25 @@ void ValidateOrThrow(const CCmdline& cmdline, const vr::cmdline::OptionTable& ta
 }
 
 // The value of a file option as an absolute path. The path must fit the 260-character buffer
-// and hold none of the characters a path may not contain.
-WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option) {
+// and hold none of the characters a path may not contain, nor a control character (the path
+// goes into one-line fields of the undo file and the run log). This host has no drives and no
+// shares: such a path is no valid file to read; as the undo file's path (folder) it stays as
+// given, and the run reports that its drive or share cannot be entered.
+WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool folderToEnter = false) {
   VR_TRACE_FUNCTION("CheckedFullPath", "tessera", vr::trace::kRunFlags);
   const WString& value = cmdline.Value(option);
   WString full;
-  if (!vr::os::FullPath(value, full, vr::os::kMaxPath) || vr::os::HasInvalidPathChar(full)) {
-    VR_TRACE_ERROR("Value of ", option, " ('", value, "') is not a valid file path.");
-    throw CCmdline_error(LoadMessage(801, option, value), 801);
+  if (vr::cmdline::IsOnDriveOrShare(value) && !folderToEnter) {
+    VR_TRACE_ERROR("Value of ", option, " ('", value, "') names a drive or a share.");
+    throw CCmdline_error(LoadMessage(801, option, vr::cmdline::ShowControlCharacters(value)), 801);
+  }
+  const bool foreign = vr::cmdline::IsOnDriveOrShare(value) && value.size() + 1 <= vr::os::kMaxPath;
+  if (foreign) full = value;
+  if (vr::cmdline::HasControlCharacter(value) ||
+      (!foreign && !vr::os::FullPath(value, full, vr::os::kMaxPath)) || vr::os::HasInvalidPathChar(full)) {
+    const WString shown = vr::cmdline::ShowControlCharacters(value);
+    VR_TRACE_ERROR("Value of ", option, " ('", shown, "') is not a valid file path.");
+    throw CCmdline_error(LoadMessage(801, option, shown), 801);
   }
   VR_TRACE_INFO(option, " -> \"", full, "\"");
   return full;
@@ -94,8 +106,14 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   ValidateOrThrow(cmdline, vr::cmdline::kRegisterTable);
   const WString configFile = CheckedFullPath(cmdline, u"-reg");
   patch = cmdline.Value(u"-patch");
+  // The patch goes into the "Patch=" line of the undo file: a line break would end that line.
+  if (const size_t at = vr::cmdline::FindControlCharacter(patch); at != WString::npos) {
+    const WString shown = vr::cmdline::ShowControlCharacters(patch);
+    const WString character = vr::cmdline::ShowControlCharacters(WStringView(patch).substr(at, 1));
+    throw CCmdline_error(LoadMessage(805, u"-patch", shown, character), 805);
+  }
   const bool reinstall = cmdline.HasOption(u"-reinstall");
-  const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log") : WString();
+  const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log", true) : WString();
   const int sections = cmdline.HasOption(u"-sections") ? SectionsMask(cmdline.Value(u"-sections")) : kAllSections;
   const int clusterMode = ClusterMode(cmdline);
   VR_TRACE_INFO("Register: patch '", patch, "', reinstall ", static_cast<int>(reinstall), ", cluster mode ", clusterMode);

@@ -233,9 +233,34 @@ TEST_F(TesseraRun, FilePaths) {
   const WString tooLong = u"/" + WString(259, u'u');
   const WString message = u"(TESSERA801) Parameter after -unreg ('" + tooLong + u"') is not valid file path.\n";
   ExpectCommandLineError({u"-unreg", tooLong}, message.c_str());
-  // A share cannot be reached on this host.
+  // A share cannot be reached on this host, nor can a drive: neither is a file to read (the undo
+  // file's folder on a drive or share is the run's to refuse, with message 502).
   ExpectCommandLineError({u"-unreg", u"\\\\server\\share\\u"},
                          u"(TESSERA801) Parameter after -unreg ('\\\\server\\share\\u') is not valid file path.\n");
+  ExpectCommandLineError({u"-reg", u"C:\\temp\\r.xml", u"-patch", u"p"},
+                         u"(TESSERA801) Parameter after -reg ('C:\\temp\\r.xml') is not valid file path.\n");
+  EXPECT_FALSE(std::filesystem::exists("C:"));
+}
+
+TEST_F(TesseraRun, ControlCharactersInValuesAreCommandLineErrors) {
+  // Each of these values goes into a one-line field of the undo file; a line break there made
+  // the undo file unreadable after a run that reported success.
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"P1\nCreatedOn=x"},
+                         u"(TESSERA805) Parameter after -patch ('P1\\x0ACreatedOn=x') contains invalid substring "
+                         u"'\\x0A'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"P\t1"},
+                         u"(TESSERA805) Parameter after -patch ('P\\x091') contains invalid substring '\\x09'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"P\u20281"},
+                         u"(TESSERA805) Parameter after -patch ('P\\x20281') contains invalid substring '\\x2028'.\n");
+  ExpectCommandLineError({u"-reg", u"/a\r.xml", u"-patch", u"p"},
+                         u"(TESSERA801) Parameter after -reg ('/a\\x0D.xml') is not valid file path.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-log", u"/u\n.undo"},
+                         u"(TESSERA801) Parameter after -log ('/u\\x0A.undo') is not valid file path.\n");
+  ExpectCommandLineError({u"-unreg", u"/u\x1b.undo"},
+                         u"(TESSERA801) Parameter after -unreg ('/u\\x1B.undo') is not valid file path.\n");
+  // Characters beyond ASCII that are no control characters stay allowed.
+  EXPECT_EQ(Run({u"-reg", u"/srv/\u00e9t\u00e9.xml", u"-patch", u"P\u00e91"}), 52);
+  EXPECT_TRUE(ConfigMissing(err)) << err;
 }
 
 TEST_F(TesseraRun, HostFailures) {

@@ -73,6 +73,9 @@ class CVrPlatformRegistration {
                            WString& message);
   bool ReqCheckCfgRegRollback(VrLogFile& log, WString& message);
   bool ReqCheckCfgRegCleanup(WString& message);
+  // Refuses a registration file whose tag text is not one block of its own name and kind:
+  // false with message 211, which also goes to the run log.
+  bool CheckReqCheckTags(const CXmlReader& reader, WString& message);
 
   // Tests: the sections the run calls instead of the handlers above.
   void SetSections(std::unique_ptr<IRegistrationSections> sections) { sections_ = std::move(sections); }
@@ -133,6 +136,9 @@ class CVrPlatformRegistration {
   std::unique_ptr<VrConfigFile> reqOriginal_;  // the file as loaded at Init
   std::unique_ptr<VrConfigFile> reqNew_;       // the file being built, saved at the end
   WString reqVersion_;                         // the version folder in use
+  WString reqCreatedFolder_;                   // the version folder this run's Init created
+  WString reqCreatedFile_;                     // the file this run's Init copied into it
+  void DiscardNewPrereqVersion();
 
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;

@@ -220,7 +220,9 @@ long File::Open(WStringView path, std::string_view mode, Share share, std::uniqu
   bool writer = false, truncate = false;
   int flags = O_CLOEXEC;
   if (mode == "rb" || mode == "r") {
-    flags |= O_RDONLY;
+    // A reader never waits in open (a named pipe without writer would block it there); what is
+    // not a regular file is refused below.
+    flags |= O_RDONLY | O_NONBLOCK;
   } else if (mode == "wb" || mode == "w") {
     writer = truncate = true;
     flags |= O_CREAT;
@@ -244,10 +246,12 @@ long File::Open(WStringView path, std::string_view mode, Share share, std::uniqu
   }
   if (fd < 0) return ErrorForPath(errno, native);
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool statted = ::fstat(fd, &st) == 0;
+  if (statted && (S_ISDIR(st.st_mode) || (!writer && !S_ISREG(st.st_mode)))) {
     ::close(fd);
     return ERROR_ACCESS_DENIED;
   }
+  if (flags & O_NONBLOCK) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   const bool canLock = (::fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY;
   if (canLock && !TakeShareLocks(fd, writer, share == Share::DenyWrite)) {
     ::close(fd);

@@ -10,10 +10,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "platform/xml/xml_test_util.h"
 
 using vr::xml::test::DomTest;
+using vr::xml::test::ScratchDir;
 
 namespace {
 
@@ -159,4 +161,23 @@ TEST_F(HostileTest, SizeAndDepthBoundsFailCleanly) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   EXPECT_NE(LoadFails(*doc_, fifo), "");
   EXPECT_NE(LoadFails(*doc_, dir_.path()), "");
+}
+
+TEST_F(HostileTest, DtdNamesStayInsideTheDocumentsFolder) {
+  // A relative path below the document's folder may name the DTD, with either separator.
+  std::filesystem::create_directories(dir_.path() + "/dtd");
+  dir_.Write("dtd/Sub.dtd", kDtd);
+  EXPECT_EQ(LoadFails(*doc_, dir_.Write("a.xml", "<!DOCTYPE Root SYSTEM \"dtd/Sub.dtd\"><Root/>")), "");
+  EXPECT_EQ(LoadFails(*doc_, dir_.Write("b.xml", "<!DOCTYPE Root SYSTEM \"dtd\\Sub.dtd\"><Root/>")), "");
+  // Nothing that reaches out of it: a parent folder, an absolute path, a URL, a drive, a link
+  // out of the folder; each is refused with a reason that names what was refused.
+  ScratchDir outside;
+  outside.Write("Out.dtd", kDtd);
+  std::filesystem::create_symlink(outside.path(), dir_.path() + "/link");
+  for (const std::string& name : {"../" + std::filesystem::path(outside.path()).filename().string() + "/Out.dtd",
+                                  outside.path() + "/Out.dtd", "file://" + outside.path() + "/Out.dtd",
+                                  std::string("C:\\Out.dtd"), std::string("link/Out.dtd"), std::string("dtd/./Sub.dtd")}) {
+    const std::string reason = LoadFails(*doc_, dir_.Write("c.xml", "<!DOCTYPE Root SYSTEM \"" + name + "\"><Root/>"));
+    EXPECT_NE(reason.find("document type definition"), std::string::npos) << name << ": " << reason;
+  }
 }

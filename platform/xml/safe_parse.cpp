@@ -10,6 +10,7 @@
 #include <libxml/xmlerror.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -73,15 +74,54 @@ ParseState* StateOf(void* ctx) {
   return (s && s->ctxt == static_cast<xmlParserCtxtPtr>(ctx)) ? s : nullptr;
 }
 
-// A document type definition is named by a bare file name ending in ".dtd": no folder, no
-// scheme, so that it can only be one of the two files looked for below.
-bool IsBareDtdName(std::string_view name) {
-  if (name.size() < 5 || name == "." || name == "..") return false;
-  for (unsigned char c : name)
-    if (c == '/' || c == '\\' || c == ':' || c < 0x20) return false;
+bool EndsWithDtd(std::string_view name) {
+  if (name.size() < 5) return false;
   std::string_view ext = name.substr(name.size() - 4);
-  return ext.size() == 4 && ext[0] == '.' && (ext[1] | 0x20) == 'd' && (ext[2] | 0x20) == 't' &&
-         (ext[3] | 0x20) == 'd';
+  return ext[0] == '.' && (ext[1] | 0x20) == 'd' && (ext[2] | 0x20) == 't' && (ext[3] | 0x20) == 'd';
+}
+
+// A document type definition is named by a bare file name ending in ".dtd" (looked for beside
+// the document, then in the installed data folder), or by a relative path below the document's
+// folder ("dtd/VrNPConfig.dtd", '\\' or '/' between the folders; looked for there only). No
+// scheme, no drive, no absolute path, no "." or ".." folder: the name can only reach a file
+// inside the document's folder. Returns the relative path with '/' separators, or empty when
+// the name is not allowed; bare tells whether it was a bare file name.
+std::string AllowedDtdPath(std::string_view name, bool& bare) {
+  bare = false;
+  if (!EndsWithDtd(name)) return std::string();
+  std::string path;
+  size_t start = 0;
+  bool folders = false;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = name.size();
+    const std::string_view part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return std::string();
+    for (unsigned char c : part)
+      if (c == ':' || c < 0x20 || c == 0x7F) return std::string();
+    if (!path.empty()) path += '/';
+    path += part;
+    if (end == name.size()) break;
+    folders = true;
+    start = end + 1;
+  }
+  bare = !folders;
+  return path;
+}
+
+// True when path, with every link resolved, lies inside folder (also resolved).
+bool StaysInside(const std::string& folder, const std::string& path) {
+  char* realFolder = ::realpath(folder.c_str(), nullptr);
+  char* realPath = ::realpath(path.c_str(), nullptr);
+  bool inside = false;
+  if (realFolder && realPath) {
+    std::string f(realFolder);
+    if (f.empty() || f.back() != '/') f += '/';
+    inside = std::string_view(realPath).substr(0, f.size()) == f;
+  }
+  std::free(realFolder);
+  std::free(realPath);
+  return inside;
 }
 
 // Reads a whole regular file of at most maxBytes. False when it cannot.
@@ -116,15 +156,20 @@ xmlParserInputPtr EntityLoader(const char* url, const char*, xmlParserCtxtPtr ct
     return nullptr;
   }
   s->dtdServed = true;
-  if (!IsBareDtdName(s->dtdName)) {
+  bool bare = false;
+  const std::string relative = AllowedDtdPath(s->dtdName, bare);
+  if (relative.empty()) {
     Refuse(*s, kFailNoDtd,
-           "the document type definition must be named by its file name, not '" + s->dtdName + "'", true);
+           "the document type definition must be named by its file name or a path below the document's folder, "
+           "not '" + s->dtdName + "'",
+           true);
     return nullptr;
   }
   std::string content;
-  for (const std::string& dir : {s->docDir, vr::os::DataDir()}) {
+  for (const std::string& dir : {s->docDir, bare ? vr::os::DataDir() : std::string()}) {
     if (dir.empty()) continue;
-    const std::string path = dir + "/" + s->dtdName;
+    const std::string path = dir + "/" + relative;
+    if (!bare && !StaysInside(dir, path)) continue;
     if (!ReadSmallFile(path, kMaxDtdBytes, content)) continue;
     xmlParserInputBufferPtr buf = xmlParserInputBufferCreateMem(content.data(), static_cast<int>(content.size()),
                                                                 XML_CHAR_ENCODING_NONE);

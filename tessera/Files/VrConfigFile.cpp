@@ -19,11 +19,6 @@ bool IsAsciiAlnum(WChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c 
 
 bool IsHexDigit(WChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
 
-bool FirstTokenIs(const VrTextLine& line, WStringView word) {
-  const auto token = line.GetToken(0);
-  return token && vr::text::EqualsNoCase(*token, word);
-}
-
 }  // namespace
 
 VrConfigFile::VrConfigFile(const WChar* path) : VrTextFile(path, TEXT_UTF8, LINES_LF) { hasHeader_ = true; }
@@ -35,6 +30,8 @@ void VrConfigFile::Free(bool all) {
   crcText_.clear();
   prerequisitesSection_.reset();
   systemSection_.reset();
+  versionLine_.reset();
+  updatesLine_.reset();
 }
 
 bool VrConfigFile::IsVersion(WStringView text) {
@@ -108,8 +105,10 @@ HRESULT VrConfigFile::CheckFrame() {
     return E_VRFILE_CONTENT;
   }
   version_ = version;
+  versionLine_ = line.GetPosition();
   if (!header(kUpdatesKey)) return E_VRFILE_CONTENT;
   updates_ = line.GetRestOfLine(1).value_or(WString());
+  updatesLine_ = line.GetPosition();
 
   uint32_t lastLine = line.GetPosition().line;
   bool crcSeen = false;
@@ -194,14 +193,37 @@ HRESULT VrConfigFile::ReSaveFile() {
   VR_FILE_RETURN(hr);
 }
 
-bool VrConfigFile::IsEndOfSystem(const VrTextLine& line) const {
-  const WStringView text(line.GetText());
-  if (text.size() >= kCrcLine.size() && vr::text::EqualsNoCase(text.substr(0, kCrcLine.size()), kCrcLine)) return true;
-  return FirstTokenIs(line, u"[SYSTEM]");
+VrConfigFile::LineKind VrConfigFile::ClassifyTokens(const VrTextLine& line) {
+  const auto first = line.GetToken(0);
+  if (!first) return LineKind::Other;
+  if (vr::text::EqualsNoCase(*first, kPrerequisitesSection)) return LineKind::PrerequisitesSection;
+  if (vr::text::EqualsNoCase(*first, kSystemSection)) return LineKind::SystemSection;
+  if (vr::text::EqualsNoCase(*first, u"[PREREQUISITES]")) return LineKind::PrerequisitesTag;
+  if (vr::text::EqualsNoCase(*first, u"[INFORMATION]")) return LineKind::InformationTag;
+  if (vr::text::EqualsNoCase(*first, u"[SYSTEM]")) return LineKind::SystemTag;
+  // The load takes every line whose first token is "CONFIG" for the CRC line.
+  if (vr::text::EqualsNoCase(*first, u"CONFIG") && line.GetTokenCount() >= 3 &&
+      vr::text::EqualsNoCase(*line.GetToken(1), u"FILE") && vr::text::EqualsNoCase(*line.GetToken(2), u"CRC:"))
+    return LineKind::Crc;
+  return LineKind::Other;
 }
 
-bool VrConfigFile::IsEndOfRequirements(const VrTextLine& line) const {
-  if (line.GetText().empty() || line.GetTokenCount() == 0) return false;
-  if (FirstTokenIs(line, u"[PREREQUISITES]") || FirstTokenIs(line, u"[INFORMATION]")) return true;
-  return FirstTokenIs(line, kSystemSection);
+VrConfigFile::LineKind VrConfigFile::Classify(const VrTextLine& line) const {
+  if (versionLine_ && line.GetPosition() == *versionLine_) return LineKind::Version;
+  if (updatesLine_ && line.GetPosition() == *updatesLine_) return LineKind::Updates;
+  return ClassifyTokens(line);
+}
+
+bool VrConfigFile::IsEndOfBlock(const VrTextLine& line) {
+  switch (ClassifyTokens(line)) {
+    case LineKind::PrerequisitesSection:
+    case LineKind::SystemSection:
+    case LineKind::PrerequisitesTag:
+    case LineKind::InformationTag:
+    case LineKind::SystemTag:
+    case LineKind::Crc:
+      return true;
+    default:
+      return false;
+  }
 }

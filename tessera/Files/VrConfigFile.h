@@ -18,11 +18,33 @@ class VrConfigFile : public VrTextFile {
   // Stores the content unchanged (it already ends with its CRC line).
   HRESULT ReSaveFile();
 
-  // True for the line that ends a system block: the CRC line or a "[SYSTEM]" line.
-  bool IsEndOfSystem(const VrTextLine& line) const;
-  // True for the line that ends a requirements block: "[PREREQUISITES]", "[INFORMATION]" or
-  // "[SYSTEM_SECTION]" as first token.
-  bool IsEndOfRequirements(const VrTextLine& line) const;
+  // What a line of a loaded file is, by the rules of the load, so that the code that edits the
+  // file sees the same frame the load checked: the "VER" and "UPDATES:" lines are the header
+  // lines the load found; section lines, tag lines and the CRC line are known by their first
+  // tokens, compared without regard to case.
+  enum class LineKind {
+    Other,
+    Version,               // the header's "VER" line
+    Updates,               // the header's "UPDATES:" line
+    PrerequisitesSection,  // "[PREREQUISITES_SECTION]"
+    SystemSection,         // "[SYSTEM_SECTION]"
+    PrerequisitesTag,      // "[PREREQUISITES] <name>"
+    InformationTag,        // "[INFORMATION] ..."
+    SystemTag,             // "[SYSTEM] <name>"
+    Crc,                   // "CONFIG FILE CRC: <hex>"
+  };
+  LineKind Classify(const VrTextLine& line) const;
+  // The kind a line has by its tokens alone (never Version or Updates): for texts that are not
+  // a loaded file, such as a tag text that is to become a block of one.
+  static LineKind ClassifyTokens(const VrTextLine& line);
+
+  // True for a line that ends a block, whichever section the block is in: a tag line of any
+  // kind, a section line or the CRC line. Blocks never run into the other section, whichever
+  // order the two sections have.
+  static bool IsEndOfBlock(const VrTextLine& line);
+  // The end of a system block and of a requirements block: both are IsEndOfBlock.
+  bool IsEndOfSystem(const VrTextLine& line) const { return IsEndOfBlock(line); }
+  bool IsEndOfRequirements(const VrTextLine& line) const { return IsEndOfBlock(line); }
 
   // The version test of the "VER" line: letters, digits, '.', '-', and '*' standing for a
   // whole part (at the start or behind '.' or '-', and followed by the end, '.' or '-').
@@ -34,6 +56,8 @@ class VrConfigFile : public VrTextFile {
   const WString& GetCrcText() const { return crcText_; }
   const std::optional<VrTextPosition>& GetPrerequisitesSectionPosition() const { return prerequisitesSection_; }
   const std::optional<VrTextPosition>& GetSystemSectionPosition() const { return systemSection_; }
+  const std::optional<VrTextPosition>& GetVersionLinePosition() const { return versionLine_; }
+  const std::optional<VrTextPosition>& GetUpdatesLinePosition() const { return updatesLine_; }
   // The user message of the last load's failure (message 3056 for a malformed CRC line), or empty.
   const WString& GetErrorText() const { return errorText_; }
 
@@ -45,5 +69,7 @@ class VrConfigFile : public VrTextFile {
   WString crcText_;
   std::optional<VrTextPosition> prerequisitesSection_;
   std::optional<VrTextPosition> systemSection_;
+  std::optional<VrTextPosition> versionLine_;
+  std::optional<VrTextPosition> updatesLine_;
   WString errorText_;
 };

@@ -163,9 +163,12 @@ TEST_F(ConfigFileTest, InterruptedSaveKeepsThePreviousFile) {
 }
 
 TEST_F(ConfigFileTest, EndsOfBlocks) {
+  // A block of either kind ends at any tag line, at either section line and at the CRC line,
+  // whatever their case, so that a system block never runs into a prerequisites section that
+  // follows it (and the other way round).
   VrConfigFile f(nullptr);
   f.Append(u"CONFIG FILE CRC: 1\n[system] x\n  [SYSTEM]\nconfig file crc:\n[PREREQUISITES] a\n[information]\n"
-           u"[SYSTEM_SECTION]\nsize 1\n\n",
+           u"[SYSTEM_SECTION]\n[prerequisites_section]\nsize 1\nCONFIG x\n\n",
            false);
   std::vector<std::pair<bool, bool>> ends;
   VrTextLine line;
@@ -174,9 +177,29 @@ TEST_F(ConfigFileTest, EndsOfBlocks) {
     if (line.IsAtEnd()) break;
   }
   const std::vector<std::pair<bool, bool>> expected = {
-      {true, false}, {true, false}, {true, false}, {true, false}, {false, true},
-      {false, true}, {false, true}, {false, false}, {false, false}, {false, false}};
+      {true, true}, {true, true}, {true, true}, {true, true}, {true, true}, {true, true},
+      {true, true}, {true, true}, {false, false}, {false, false}, {false, false}, {false, false}};
   EXPECT_EQ(ends, expected);
+}
+
+TEST_F(ConfigFileTest, LinesAreClassifiedAsTheLoadFoundThem) {
+  // Header keys in other cases, the system section first, CR LF line ends and a lower-case
+  // CRC line: the kinds the editing code sees are those the load checked.
+  Put("k.cfg", "\xEF\xBB\xBFprerequisites check config\r\n  ver 2.0\r\nupdates: ++A\r\n[System_Section]\r\n"
+               "[SYSTEM] S1\r\nVER 9\r\n[Prerequisites_Section]\r\n[prerequisites] P1\r\nupdates: x\r\n"
+               "config file crc: 1a2b\r\n");
+  VrConfigFile f(W("k.cfg").c_str());
+  ASSERT_EQ(f.LoadFile(), S_OK);
+  using K = VrConfigFile::LineKind;
+  std::vector<K> kinds;
+  VrTextLine line;
+  while (f.ReadLine(line, nullptr, true, false)) {
+    if (line.GetTokenCount()) kinds.push_back(f.Classify(line));
+    if (line.IsAtEnd()) break;
+  }
+  const std::vector<K> expected = {K::Other, K::Version, K::Updates, K::SystemSection, K::SystemTag, K::Other,
+                                   K::PrerequisitesSection, K::PrerequisitesTag, K::Other, K::Crc};
+  EXPECT_EQ(kinds, expected);
 }
 
 }  // namespace

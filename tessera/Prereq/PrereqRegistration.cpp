@@ -11,6 +11,7 @@
 #include "platform/text/format.h"
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
+#include "tessera/FinalMessage.h"
 #include "tessera/Messages.h"
 #include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/Prereq/PrereqVersion.h"
@@ -33,13 +34,13 @@ namespace vr::prereq {
 // The block of lines from the current line (a tag line) up to the line that ends it, joined by
 // line feeds, blank lines behind the tag's text included; the file's position is left on the
 // ending line.
-WString ReadBlock(VrConfigFile& file, VrTextLine& line, bool system) {
+WString ReadBlock(VrConfigFile& file, VrTextLine& line) {
   WString block = line.GetText();
   while (!line.IsAtEnd()) {
     const VrTextPosition before = file.GetPosition();
     VrTextLine next;
     if (!file.ReadLine(next, nullptr, false, false)) break;
-    if (system ? file.IsEndOfSystem(next) : file.IsEndOfRequirements(next)) {
+    if (VrConfigFile::IsEndOfBlock(next)) {
       file.SetPosition(before);
       break;
     }
@@ -82,6 +83,8 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
   VR_TRACE_FUNCTION("CVrPlatformRegistration::ReqCheckCfgRegInit", "Prereq\\PrereqRegistration", vr::trace::kRunFlags);
   reqOriginal_.reset();
   reqNew_.reset();
+  reqCreatedFolder_.clear();
+  reqCreatedFile_.clear();
   if (!MayChangePrereqFile(clusterNodeState_)) return 0;
 
   WString shareInstall;
@@ -111,12 +114,17 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
       WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
       message = LoadMessage(3058, path, newPath);
       return kFailure;
+    } else if (rc == 0) {
+      reqCreatedFolder_ = newFolder;
     }
     if (const long rc = vr::os::CopyFile(path, newPath, true); rc != 0 && rc != ERROR_FILE_EXISTS) {
       WriteCommonLog(u"Copying file  '" + path + u"' to '" + newPath + u"' failed with error: " +
                      vr::text::Format(u"%ld", rc));
       message = LoadMessage(3058, path, newPath);
+      DiscardNewPrereqVersion();
       return kFailure;
+    } else if (rc == 0) {
+      reqCreatedFile_ = newPath;
     }
     version = requestedVersion;
     path = newPath;
@@ -130,9 +138,32 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     message = LoadMessage(200, path);
     reqOriginal_.reset();
     reqNew_.reset();
+    DiscardNewPrereqVersion();
     return kFailure;
   }
   return 0;
+}
+
+// Removes the version folder (or, in a folder that was there, the file) that this run's Init
+// created, so that a run that does not complete leaves no version behind: an empty or
+// unregistered highest version would be what every later run uses.
+void CVrPlatformRegistration::DiscardNewPrereqVersion() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::DiscardNewPrereqVersion", "Prereq\\PrereqRegistration",
+                    vr::trace::kRunFlags);
+  reqOriginal_.reset();
+  reqNew_.reset();
+  if (!reqCreatedFile_.empty()) {
+    for (const WString& f : {reqCreatedFile_, reqCreatedFile_ + u".bak"})
+      if (vr::os::FileExists(f))
+        if (const long rc = vr::os::DeleteFile(f); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", f, "\")", rc);
+  }
+  if (!reqCreatedFolder_.empty()) {
+    VR_TRACE_INFO("Removing the version folder this run created: '", reqCreatedFolder_, "'.");
+    if (const long rc = vr::os::RemoveTree(reqCreatedFolder_); rc != 0)
+      VR_TRACE_FAILURE("RemoveDirectory (\"", reqCreatedFolder_, "\")", rc);
+  }
+  reqCreatedFolder_.clear();
+  reqCreatedFile_.clear();
 }
 
 int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
@@ -153,24 +184,25 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
     bool met = false;
     bool replace = false;
   };
-  std::map<WString, Wanted> prerequisites, systems;
+  using Kind = VrConfigFile::LineKind;
+  std::map<WString, Wanted, NoCaseLess> prerequisites, systems;
   std::vector<WString> prerequisiteOrder, systemOrder;
   for (const auto& t : reader.PrerequisiteTags())
-    if (prerequisites.emplace(t.name, Wanted{t.text}).second) prerequisiteOrder.push_back(t.name);
+    if (prerequisites.emplace(TrimmedName(t.name), Wanted{t.text}).second) prerequisiteOrder.push_back(TrimmedName(t.name));
   for (const auto& t : reader.SystemTags())
-    if (systems.emplace(t.name, Wanted{t.text}).second) systemOrder.push_back(t.name);
+    if (systems.emplace(TrimmedName(t.name), Wanted{t.text}).second) systemOrder.push_back(TrimmedName(t.name));
 
   VR_TRACE_INFO("Initial reading of the config file, check if there are any changes to be applied.");
   reqOriginal_->ResetPosition();
   VrTextLine line;
   while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
-    const auto first = line.GetToken(0);
-    const bool isPrereq = first && *first == kPrerequisitesTag;
-    const bool isSystem = first && *first == kSystemTag;
+    const Kind kind = reqOriginal_->Classify(line);
+    const bool isPrereq = kind == Kind::PrerequisitesTag;
+    const bool isSystem = kind == Kind::SystemTag;
     if ((isPrereq || isSystem) && line.GetTokenCount() >= 2) {
-      const WString name(*line.GetToken(1));
+      const WString name = TagNameOf(line);
       VR_TRACE_INFO(isPrereq ? "Encountered prerequisites tag for '" : "Encountered system tag for '", name, "'.");
-      const WString block = ReadBlock(*reqOriginal_, line, isSystem);
+      const WString block = ReadBlock(*reqOriginal_, line);
       auto& wanted = isPrereq ? prerequisites : systems;
       if (auto it = wanted.find(name); it != wanted.end()) {
         it->second.met = true;
@@ -192,7 +224,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
 
   VR_TRACE_INFO("Second reading of the config file, apply marked changes.");
   reqOriginal_->ResetPosition();
-  auto addMissing = [&](std::map<WString, Wanted>& wanted, const std::vector<WString>& order, bool system) {
+  auto addMissing = [&](std::map<WString, Wanted, NoCaseLess>& wanted, const std::vector<WString>& order, bool system) {
     for (const auto& name : order) {
       Wanted& w = wanted[name];
       if (w.met) continue;
@@ -206,25 +238,32 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
       w.met = true;
     }
   };
+  // New tags go at the end of their own section: before the line that opens the other section
+  // when theirs comes first, before the CRC line when theirs comes last.
+  enum class Section { None, Prerequisites, System } current = Section::None;
+  auto addPending = [&](Section section) {
+    if (section == Section::Prerequisites) addMissing(prerequisites, prerequisiteOrder, false);
+    else if (section == Section::System) addMissing(systems, systemOrder, true);
+  };
   while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
     const bool last = line.IsAtEnd();
-    const auto first = line.GetToken(0);
-    if (!first) {
+    const Kind kind = reqOriginal_->Classify(line);
+    if (line.GetTokenCount() == 0) {
       if (!(last && line.GetText().empty())) reqNew_->Append(line.GetText(), !last);
-    } else if (*first == u"VER") {
+    } else if (kind == Kind::Version) {
       VR_TRACE_INFO("Updating VER line in reqcheck config file: ", reqVersion_);
       reqNew_->Append(u"VER " + reqVersion_, true);
-    } else if (*first == u"UPDATES:") {
+    } else if (kind == Kind::Updates) {
       if (reinstall) {
         reqNew_->Append(line.GetText(), true);
       } else {
         VR_TRACE_INFO("Updating UPDATES line in reqcheck config file: ", "++", patch);
         reqNew_->Append(line.GetText() + u" ++" + patch, true);
       }
-    } else if ((*first == kPrerequisitesTag || *first == kSystemTag) && line.GetTokenCount() >= 2) {
-      const bool system = *first == kSystemTag;
-      const WString name(*line.GetToken(1));
-      const WString block = ReadBlock(*reqOriginal_, line, system);
+    } else if ((kind == Kind::PrerequisitesTag || kind == Kind::SystemTag) && line.GetTokenCount() >= 2) {
+      const bool system = kind == Kind::SystemTag;
+      const WString name = TagNameOf(line);
+      const WString block = ReadBlock(*reqOriginal_, line);
       auto& wanted = system ? systems : prerequisites;
       auto it = wanted.find(name);
       if (it != wanted.end() && it->second.replace) {
@@ -237,11 +276,14 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
         VR_TRACE_INFO("Using existing tag content, no updates from Tessera XML.");
         reqNew_->Append(block, true);
       }
-    } else if (*first == u"[SYSTEM_SECTION]") {
-      addMissing(prerequisites, prerequisiteOrder, false);
+    } else if (kind == Kind::PrerequisitesSection || kind == Kind::SystemSection) {
+      addPending(current);
+      current = kind == Kind::SystemSection ? Section::System : Section::Prerequisites;
       reqNew_->Append(line.GetText(), true);
-    } else if (IsCrcLine(line)) {
-      addMissing(systems, systemOrder, true);
+    } else if (kind == Kind::Crc) {
+      addPending(current);
+      addPending(Section::Prerequisites);  // nothing left after a loaded file; kept for safety
+      addPending(Section::System);
       break;  // the save writes a new CRC line
     } else {
       reqNew_->Append(line.GetText(), !last);
@@ -299,7 +341,12 @@ bool CVrPlatformRegistration::CopyPrereqInstances(const WString& saved, const WS
 }
 
 bool CVrPlatformRegistration::ReqCheckCfgRegCleanup(WString&) {
+  // A registration that did not get as far as its summary (the final message still says that
+  // nothing was done, or the run was rolled back) keeps no version folder it created.
+  if (rollback_ && !vr::front::FinalMessage().empty()) DiscardNewPrereqVersion();
   reqOriginal_.reset();
   reqNew_.reset();
+  reqCreatedFolder_.clear();
+  reqCreatedFile_.clear();
   return true;
 }

@@ -3,6 +3,7 @@
 // back, added tags are removed, and the "UPDATES:" line records the reversal.
 #include <map>
 
+#include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
@@ -19,9 +20,20 @@ namespace {
 
 // The undo records: tag name to the block to put back; an empty text removes the tag.
 struct UndoRecords {
-  std::map<WString, WString> prerequisites;
-  std::map<WString, WString> systems;
+  std::map<WString, WString, NoCaseLess> prerequisites;
+  std::map<WString, WString, NoCaseLess> systems;
 };
+
+// Markers and record keywords are recognised as the undo file's check recognises its markers:
+// by the line's first token, without regard to case.
+bool FirstTokenIs(const VrTextLine& line, WStringView word) {
+  const auto first = line.GetToken(0);
+  return first && vr::text::EqualsNoCase(*first, word);
+}
+
+bool StartsWithNoCase(WStringView text, WStringView word) {
+  return text.size() >= word.size() && vr::text::EqualsNoCase(text.substr(0, word.size()), word);
+}
 
 }  // namespace
 
@@ -41,7 +53,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   log.ResetPosition();
   bool found = false;
   while (!found) {
-    if (log.ReadLine(line, vr::undo::kPrereqBegin, true, true)) found = true;
+    if (log.ReadLine(line, nullptr, true, true) && FirstTokenIs(line, vr::undo::kPrereqBegin)) found = true;
     else if (line.IsAtEnd()) break;
   }
   if (!found) {
@@ -60,21 +72,19 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   };
   bool terminated = false;
   while (log.ReadLine(line, nullptr, true, false)) {
-    const auto first = line.GetToken(0);
     const uint32_t number = line.GetPosition().line;
-    if (first && *first == vr::undo::kPrereqEnd) {
+    if (FirstTokenIs(line, vr::undo::kPrereqEnd)) {
       terminated = true;
       break;
     }
-    const bool prereqAdd = first && *first == kPrerequisitesAdd, systemAdd = first && *first == kSystemAdd;
-    const bool prereqReplace = first && *first == kPrerequisitesReplace,
-               systemReplace = first && *first == kSystemReplace;
+    const bool prereqAdd = FirstTokenIs(line, kPrerequisitesAdd), systemAdd = FirstTokenIs(line, kSystemAdd);
+    const bool prereqReplace = FirstTokenIs(line, kPrerequisitesReplace),
+               systemReplace = FirstTokenIs(line, kSystemReplace);
     if (prereqAdd || systemAdd || prereqReplace || systemReplace) {
       const bool system = systemAdd || systemReplace;
-      const auto name = line.GetRestOfLine(1);
-      if (line.GetTokenCount() < 2 || !name) return syntaxError(number, system ? u"<system_name>" : u"<prerequisite_name>");
-      WString tag = *name;
-      while (!tag.empty() && (tag.back() == u' ' || tag.back() == u'\t')) tag.pop_back();
+      const WString tag = TagNameOf(line);
+      if (line.GetTokenCount() < 2 || tag.empty())
+        return syntaxError(number, system ? u"<system_name>" : u"<prerequisite_name>");
       auto& map = system ? records.systems : records.prerequisites;
       if (prereqAdd || systemAdd) {
         map[tag] = WString();
@@ -86,7 +96,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
         bool closed = false;
         while (log.ReadLine(body, nullptr, false, false)) {
           const auto t = body.GetToken(0);
-          if (t && t->substr(0, WStringView(kBeginNew).size()) == kBeginNew) {
+          if (t && StartsWithNoCase(*t, kBeginNew)) {
             log.GoBackOneLine(nullptr, false, false);
             closed = true;
             break;
@@ -125,19 +135,20 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   reqNew_->SetHasHeader(reqOriginal_->HasHeader());
   reqOriginal_->ResetPosition();
   const WString& patch = patch_;
+  using Kind = VrConfigFile::LineKind;
   while (reqOriginal_->ReadLine(line, nullptr, false, false)) {
     const bool last = line.IsAtEnd();
-    const auto first = line.GetToken(0);
-    if (!first) {
+    const Kind kind = reqOriginal_->Classify(line);
+    if (line.GetTokenCount() == 0) {
       if (!(last && line.GetText().empty())) reqNew_->Append(line.GetText(), !last);
-    } else if (*first == u"UPDATES:") {
+    } else if (kind == Kind::Updates) {
       VR_TRACE_INFO("Updating UPDATES line in reqcheck config file: ", "--", patch);
       reqNew_->Append(line.GetText() + u" --" + patch, true);
-    } else if ((*first == kPrerequisitesTag || *first == kSystemTag) && line.GetTokenCount() >= 2) {
-      const bool system = *first == kSystemTag;
-      const WString name(*line.GetToken(1));
+    } else if ((kind == Kind::PrerequisitesTag || kind == Kind::SystemTag) && line.GetTokenCount() >= 2) {
+      const bool system = kind == Kind::SystemTag;
+      const WString name = TagNameOf(line);
       VR_TRACE_INFO(system ? "Encountered system tag for '" : "Encountered prerequisites tag for '", name, "'.");
-      const WString block = ReadBlock(*reqOriginal_, line, system);
+      const WString block = ReadBlock(*reqOriginal_, line);
       const auto& map = system ? records.systems : records.prerequisites;
       const auto it = map.find(name);
       if (it == map.end()) {
@@ -153,7 +164,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
         WriteCommonLog(WString(system ? u"Undone system tag '" : u"Undone prerequisite tag '") + name +
                        u"' content:\n" + block);
       }
-    } else if (IsCrcLine(line)) {
+    } else if (kind == Kind::Crc) {
       break;  // the save writes a new CRC line
     } else {
       reqNew_->Append(line.GetText(), !last);

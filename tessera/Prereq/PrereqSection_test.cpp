@@ -197,6 +197,8 @@ TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
         EXPECT_EQ(now.find("LINUX_ARM64_AGENT"), std::string::npos) << point << " exit " << code << " " << files[i];
       }
       EXPECT_EQ(Read(files[0]), before_[0]) << point;
+      // Nor does it leave the version folder it made: it would be the highest from then on.
+      EXPECT_FALSE(fs::exists(NewVersionFile().parent_path())) << point << " exit " << code;
     }
   }
   EXPECT_GT(failed, 0u);

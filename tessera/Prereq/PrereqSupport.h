@@ -1,6 +1,7 @@
 // Names and markers shared by the registration and the rollback of the prerequisite section.
 #pragma once
 #include "platform/os/path.h"
+#include "platform/text/casefold.h"
 #include "platform/text/wstring.h"
 #include "tessera/Files/VrTextLine.h"
 
@@ -35,10 +36,27 @@ inline WString PrereqFilePath(const WString& folder, const WString& version) {
   return folder + u"\\" + version + u"\\" + kPrereqFileName;
 }
 
-// The "CONFIG FILE CRC:" line.
-inline bool IsCrcLine(const VrTextLine& line) {
-  return line.GetTokenCount() >= 3 && *line.GetToken(0) == u"CONFIG" && *line.GetToken(1) == u"FILE" &&
-         *line.GetToken(2) == u"CRC:";
+// Tag names match without regard to case, in the file, in the registration file and in the
+// undo records alike, so that a name differing only in case never gives a second block.
+struct NoCaseLess {
+  bool operator()(const WString& a, const WString& b) const { return vr::text::CompareNoCase(a, b) < 0; }
+};
+
+// The name a tag line or an undo record line gives: everything behind its first token, blanks
+// inside kept, blanks at the end dropped. The registration and the unregistration take a name
+// the same way, so a name with blanks is found again.
+inline WString TagNameOf(const VrTextLine& line) {
+  WString name = line.GetRestOfLine(1).value_or(WString());
+  while (!name.empty() && VrIsWhiteSpace(name.back())) name.pop_back();
+  return name;
+}
+
+// A name as the registration file gives it, blanks around it dropped.
+inline WString TrimmedName(WStringView name) {
+  size_t a = 0, b = name.size();
+  while (a < b && VrIsWhiteSpace(name[a])) ++a;
+  while (b > a && VrIsWhiteSpace(name[b - 1])) --b;
+  return WString(name.substr(a, b - a));
 }
 
 }  // namespace vr::prereq
@@ -47,8 +65,14 @@ class VrConfigFile;
 
 namespace vr::prereq {
 // The tag block starting at line (see the registration for the rules).
-WString ReadBlock(VrConfigFile& file, VrTextLine& line, bool system);
+WString ReadBlock(VrConfigFile& file, VrTextLine& line);
 // A registration file's tag text in the file's form (LF line ends, outer blank lines dropped).
 WString TagText(const WString& text);
 WString TrailingBlankLines(const WString& block);
+
+// Checks that a registration tag's text is one block of its own name and kind: its first line
+// is the tag line ("[SYSTEM]" or "[PREREQUISITES]", as system says) naming name, and no later
+// line is a tag line, a section line or the CRC line, any of which would end the block when the
+// file is read again. False with reason (one line) when it is not.
+bool CheckTagText(const WString& name, const WString& text, bool system, WString& reason);
 }  // namespace vr::prereq

@@ -4,7 +4,9 @@
 
 #include "platform/os/dir.h"
 #include "platform/text/casefold.h"
+#include "platform/os/file.h"
 #include "tessera/Files/VrConfigFile.h"
+#include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/TesseraTrace.h"
 
 namespace vr::prereq {
@@ -71,6 +73,8 @@ WString FindHighestVersion(const WString& folder) {
   for (const auto& e : entries) {
     if (!e.isDirectory || e.name == u"." || e.name == u"..") continue;
     if (!VrConfigFile::IsVersion(e.name)) continue;
+    // A folder without its file (left empty by a run that stopped) is no version.
+    if (!vr::os::FileExists(PrereqFilePath(folder, e.name))) continue;
     if (CompareVersions(e.name, candidate) > 0) candidate = e.name;
   }
   return candidate;

@@ -10,7 +10,8 @@ namespace vr::prereq {
 // '*' matches anything; missing parts count as 0 ("1.0" equals "1.0.0").
 int CompareVersions(WStringView a, WStringView b);
 
-// The highest subfolder of folder whose name is a version, "1.0.0" (the folder itself) when
+// The highest subfolder of folder whose name is a version and that holds "vroreqcheck.cfg",
+// "1.0.0" (the folder itself) when
 // there is none, or empty when the folder cannot be listed.
 WString FindHighestVersion(const WString& folder);
 

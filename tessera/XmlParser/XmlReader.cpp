@@ -2,6 +2,7 @@
 
 #include "platform/com/runtime.h"
 #include "platform/text/casefold.h"
+#include "platform/text/format.h"
 #include "platform/xml/dom.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/XmlParser/XmlValues.h"
@@ -19,7 +20,23 @@ CXmlReader::~CXmlReader() {
 void CXmlReader::Clear() {
   document_.reset();
   config_ = CXmlConfiguration();
+  loadFailureReason_.clear();
 }
+
+namespace {
+
+// The parser's reason as one line for the run log: line ends and other control characters
+// become blanks, with the place where the parser stopped in front.
+WString OneLineReason(const WString& reason, const WString& url, long line) {
+  WString text = u"XML parser: ";
+  if (!url.empty()) text += u"'" + url + u"'";
+  if (line > 0) text += vr::text::Format(u"%S line %ld", url.empty() ? u"" : u",", line);
+  if (!url.empty() || line > 0) text += u": ";
+  for (WChar c : reason) text += (c < 0x20 || c == 0x7F) ? u' ' : c;
+  return text;
+}
+
+}  // namespace
 
 int CXmlReader::Load(const WString& path) {
   VR_TRACE_FUNCTION("CXmlReader::Load", "XmlParser\\XmlReader", 16);
@@ -46,12 +63,14 @@ int CXmlReader::Load(const WString& path) {
   hr = document->load(path, &loaded);
   if (FAILED(hr) || loaded != VARIANT_TRUE) {
     std::shared_ptr<IXMLDOMParseError> error;
-    WString reason;
+    WString reason, url;
     long line = 0;
     if (SUCCEEDED(document->get_parseError(&error)) && error) {
       error->get_reason(&reason);
+      error->get_url(&url);
       error->get_line(&line);
     }
+    if (!reason.empty()) loadFailureReason_ = OneLineReason(reason, url, line);
     VR_TRACE_ERROR("-> subHR failure from IXMLDOMDocument2::load(\"", path, "\") = ", vr::trace::Hr(hr),
                    ": line ", line, ": ", reason);
     return kLoadNotValid;
@@ -105,17 +124,5 @@ bool CXmlReader::GetPlatformType(long systemType, long osType, WString& platform
 }
 
 bool CXmlReader::FilesetApplies(const WString& vrms) const {
-  size_t start = 0;
-  while (start <= vrms.size()) {
-    size_t bar = vrms.find(u'|', start);
-    if (bar == WString::npos) bar = vrms.size();
-    WStringView piece = WStringView(vrms).substr(start, bar - start);
-    while (!piece.empty() && (piece.front() == u' ' || piece.front() == u'\t')) piece.remove_prefix(1);
-    while (!piece.empty() && (piece.back() == u' ' || piece.back() == u'\t')) piece.remove_suffix(1);
-    if (!piece.empty() && (vr::text::EqualsNoCase(piece, u"ALL") ||
-                           (!serverVersion_.empty() && vr::text::EqualsNoCase(piece, serverVersion_))))
-      return true;
-    start = bar + 1;
-  }
-  return false;
+  return XmlValues::VersionListHas(vrms, u"ALL") || XmlValues::VersionListHas(vrms, serverVersion_);
 }

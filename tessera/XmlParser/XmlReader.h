@@ -71,6 +71,9 @@ class CXmlReader {
   size_t SystemTagCount() const { return config_.systemTags.size(); }
   size_t PrerequisiteTagCount() const { return config_.prerequisiteTags.size(); }
   const CXmlConfiguration& Configuration() const { return config_; }
+  // Why the last load gave kLoadNotValid, as the XML parser tells it, in one line (where the
+  // parser stopped and its reason); empty after a successful load or when it gave no reason.
+  const WString& LoadFailureReason() const { return loadFailureReason_; }
 
   // The platform type string of the first mapping, in document order, whose system type is
   // the given one and whose OS type is the given one or left out, or whose system type is
@@ -118,4 +121,5 @@ class CXmlReader {
   WString serverVersion_;
   std::shared_ptr<IXMLDOMDocument2> document_;
   CXmlConfiguration config_;
+  WString loadFailureReason_;
 };

@@ -43,7 +43,11 @@ int32_t NumberOf(IXMLDOMElement& element, unsigned message, const char16_t* tag)
 
 void CXmlReader::ReadDocument(IXMLDOMElement& root, CXmlConfiguration& out) {
   VR_TRACE_FUNCTION("CXmlReader::ReadDocument", "XmlParser\\XmlReader", 16);
+  // The text becomes the undo file's one-line "TesseraConfigVersion=" field: a line break
+  // written as a character reference would end that line, so control characters are blanks.
   out.supportedVersions = AttributeText(root, u"version");
+  for (WChar& c : out.supportedVersions)
+    if (c < 0x20 || c == 0x7F) c = u' ';
   VR_TRACE_INFO("Supported versions: \"", out.supportedVersions, "\".");
   ForEachChildElement(root, [&](IXMLDOMElement& child, const WString& name) {
     if (Is(name, u"OsTypeForReg")) ReadPlatformTypeMapping(child, out);

@@ -156,6 +156,11 @@ TEST_F(ReaderTest, OnlyWhatTheFileHolds) {
   // An empty root is a valid, empty file; its missing version reads as empty text.
   ASSERT_EQ(reader.Load(Write("empty.xml", "<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\"><VrNPConfig/>")), 0);
   EXPECT_EQ(reader.SupportedVersions(), u"");
+  // A line break written as a reference would end the undo file's one-line field.
+  ASSERT_EQ(reader.Load(Write("lf.xml", "<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">"
+                                        "<VrNPConfig version=\"A.07.50&#10;Patch=X&#9;|A.07.51\"/>")),
+            0);
+  EXPECT_EQ(reader.SupportedVersions(), u"A.07.50 Patch=X |A.07.51");
   EXPECT_EQ(reader.PackageCount(), 0u);
 }
 

@@ -109,4 +109,24 @@ bool LocalisedText(IXMLDOMElement& element, const WString& language, WString& te
   return language == u"1033";
 }
 
+bool VersionListHas(WStringView list, WStringView version) {
+  auto blank = [](WChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  auto trim = [&](WStringView t) {
+    while (!t.empty() && blank(t.front())) t.remove_prefix(1);
+    while (!t.empty() && blank(t.back())) t.remove_suffix(1);
+    return t;
+  };
+  const WStringView wanted = trim(version);
+  if (wanted.empty()) return false;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t bar = list.find(u'|', start);
+    if (bar == WStringView::npos) bar = list.size();
+    const WStringView piece = trim(list.substr(start, bar - start));
+    if (!piece.empty() && vr::text::EqualsNoCase(piece, wanted)) return true;
+    start = bar + 1;
+  }
+  return false;
+}
+
 }  // namespace XmlValues

@@ -44,6 +44,12 @@ bool ParseWholeInt32(WStringView text, int32_t& out);
 // ignored. False when there are no digits or the number does not fit 32 bits.
 bool ScanLong(WStringView text, int32_t& out);
 
+// True when one piece of a version list ("A.07.50|A.07.51", the root's "version" and a
+// fileset's "VRMS") equals version without regard to case. Pieces are split at '|' and
+// compared without the blanks around them, wherever a list is read; an empty piece matches
+// nothing, and neither does an empty version.
+bool VersionListHas(WStringView list, WStringView version);
+
 // The text of a localised element: the "text" child whose attribute L equals the language;
 // else, for a language other than "1033", the one with "1033"; else kNoTextFound. Returns the
 // in-language flag: true when the language's own text was found, always for "1033".

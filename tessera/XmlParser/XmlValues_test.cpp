@@ -30,3 +30,13 @@ TEST(XmlNumbers, ScanLongReadsLikePercentLd) {
   EXPECT_FALSE(ScanLong(u"- 5", v));
   EXPECT_FALSE(ScanLong(u"4294967296", v));  // does not fit: skipped rather than wrapped
 }
+
+TEST(XmlVersionLists, PiecesCompareWithoutTheirBlanksAndCase) {
+  using XmlValues::VersionListHas;
+  EXPECT_TRUE(VersionListHas(u"A.07.49 | A.07.50 ", u"A.07.50"));
+  EXPECT_TRUE(VersionListHas(u"\tall|x", u"ALL"));
+  EXPECT_TRUE(VersionListHas(u"A.07.50", u" a.07.50 "));
+  EXPECT_FALSE(VersionListHas(u"A.07.5|A.07.500", u"A.07.50"));
+  EXPECT_FALSE(VersionListHas(u"A.07.50||", u""));
+  EXPECT_FALSE(VersionListHas(u" | ", u" "));
+}
