@@ -99,6 +99,8 @@ constexpr Entry kCatalogue[] = {
     {902, u"(TESSERA902) XML parsing error, non-integer OS version value, in tag '%1', line '%2'.\n"},
     {903, u"(TESSERA903) Failed to replace directory placeholder in '%1'.\n"},
     {904, u"(TESSERA904) XML parsing error, only YES or NO values are allowed for the <removable> flag, in tag '%1', line '%2'.\n"},
+    // ---- Platform section: WMI connection
+    {1022, u"(TESSERA1022) Cannot connect to WMI\n"},
     // ---- Usage
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
@@ -139,6 +141,20 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    // ---- Platform section: platform values and qualifier access
+    {3016, u"(TESSERA3016) The SystemType property of VR_ManagedNode did not have CPU Type qualifier (that is, '%1') which matched the '%2' Values qualifier entry for the property.\n"},
+    {3017, u"(TESSERA3017) IWbemService::GetObject('VR_ManagedNode',...) failed. hr='%1'.\n"},
+    {3032, u"(TESSERA3032) '%1' class does not exists, please check WMI model.\n"},
+    {3038, u"(TESSERA3038) SafeArrayUnaccessData() failed. hr = '%1'.\n"},
+    {3039, u"(TESSERA3039) SafeArrayGetUBound() failed. hr = '%1'.\n"},
+    {3040, u"(TESSERA3040) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode had '%3' as a lower bound. Expected it to have zero as its lower bound.\n"},
+    {3041, u"(TESSERA3041) SafeArrayGetLBound() failed. hr = '%1'.\n"},
+    {3042, u"(TESSERA3042) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode had '%3' dimensions. Expected it to only have one dimension.\n"},
+    {3043, u"(TESSERA3043) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode to was NULL.\n"},
+    {3044, u"(TESSERA3044) Expected the '%1' qualifier for the '%2' property of 'VR_ManagedNode' to return a SAFEARRAY of BSTRs.  It did not.\n"},
+    {3045, u"(TESSERA3045) IWbemQualifierSet::Get('%1',...) failed. hr = '%2' Cause: The '%3' property in VR_ManagedNode did not have qualifier named '%4'.\n"},
+    {3046, u"(TESSERA3046) In the '%1' property of VR_ManagedNode, the '%2' qualifier contains '%3' items and the '%4' qualifier contains '%5' items. These qualifiers should contain the same number of items.\n"},
+    {3047, u"(TESSERA3047) IWbemClassObject::GetPropertyQualifierSet('%1',...) failed. hr = '%2'.\n"},
     // ---- Files and prerequisite configuration
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     {3057, u"(TESSERA3057) Enumerating folder '%1' for subfolders has failed."},
