@@ -101,6 +101,8 @@ constexpr Entry kCatalogue[] = {
     {904, u"(TESSERA904) XML parsing error, only YES or NO values are allowed for the <removable> flag, in tag '%1', line '%2'.\n"},
     // ---- Platform section: WMI connection
     {1022, u"(TESSERA1022) Cannot connect to WMI\n"},
+    // ---- Platform match records and node groups: writing instances
+    {2021, u"(TESSERA2021) IWbemClassObject::Put('%1') - value = '%2' failed. hr='%3'.\n"},
     // ---- Usage
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},
@@ -144,6 +146,17 @@ constexpr Entry kCatalogue[] = {
     // ---- Platform section: platform values and qualifier access
     {3016, u"(TESSERA3016) The SystemType property of VR_ManagedNode did not have CPU Type qualifier (that is, '%1') which matched the '%2' Values qualifier entry for the property.\n"},
     {3017, u"(TESSERA3017) IWbemService::GetObject('VR_ManagedNode',...) failed. hr='%1'.\n"},
+    // ---- Platform match records and node groups
+    {3018, u"(TESSERA3018) IWbemServices::GetObject('%1',...) failed. hr='%2'.\n"},
+    {3019, u"(TESSERA3019) IWbemClassObject::SpawnInstance('%1',...) failed. hr= '%2'.\n"},
+    {3020, u"(TESSERA3020) IWbemClassObject::DeleteInstance - instance value = '%1' failed. hr ='%2'.\n"},
+    {3026, u"(TESSERA3026) IWbemClassObject::PutInstance failed. hr='1'.\n"},
+    {3027, u"(TESSERA3027) PlatformMatch container with values from WMI is empty.\n"},
+    {3028, u"(TESSERA3028) IEnumWbemClassObject::CreateInstanceEnum failed hr = '%1'.\n"},
+    {3029, u"(TESSERA3029) IWbemClassObject::Get('%1') - value = '%2' failed. hr='%3'.\n"},
+    {3030, u"(TESSERA3030) NodeGroup container with values from WMI is empty. \n"},
+    {3031, u"(TESSERA3031) Could not parse '%1' property value from instance '%2'.\n"},
+    // ---- Platform section: model classes and qualifier vectors
     {3032, u"(TESSERA3032) '%1' class does not exists, please check WMI model.\n"},
     {3038, u"(TESSERA3038) SafeArrayUnaccessData() failed. hr = '%1'.\n"},
     {3039, u"(TESSERA3039) SafeArrayGetUBound() failed. hr = '%1'.\n"},

@@ -53,7 +53,40 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
                                        VrLogFile* undoSink, VrLogFile& log);
 
 // The object path of a record: VR_PlatformMatch.MatchExpression="%s",Method=%i,Property=%i
+// (a double quote or backslash inside the match expression is escaped with a backslash).
 WString ObjectPath(const PlatformMatch& record);
+
+// True when both name the same instance: MatchExpression without regard to case, Method and
+// Property.
+bool SameIdentity(const PlatformMatch& a, const PlatformMatch& b);
+
+// The planning behind CreateUpdateAndUnDoVec. One change per distinct file entry, in file order:
+// an existing record gains one reference per occurrence (none in OP_REINSTALL) and takes the
+// file's Value when it differs (ACTION_MODIFY); a new record is added (ACTION_ADD). Entries of
+// one identity build on each other in file order. An empty file set plans nothing; an empty
+// WMI set with file entries reports message 3027 and gives E_FAIL.
+HRESULT CreateUpdateAndUnDo_PlatformMatchVec(const OperationContext& context,
+                                             const std::vector<PlatformMatch>& wmiRecords,
+                                             const std::vector<PlatformMatch>& fileEntries,
+                                             std::vector<PlatformMatchChange>& changes, WString& error,
+                                             VrLogFile& log);
+
+namespace WMIInteraction {
+
+// Enumerates VR_PlatformMatch (messages 3028, 3029); records only handed out on success.
+HRESULT GetPlatformInfoFromWMI(IWbemServices* services, std::vector<PlatformMatch>& records, WString& error,
+                               VrLogFile& log);
+
+// Per change in order: a change whose update action is not ACTION_REMOVE and whose to RefCnt
+// is above 0 writes the whole to record (so a reversal's lowered count and earlier Value are
+// written as given); any other change deletes the instance named by its from record. A NODEDISC
+// line follows each committed write. The first failure ends the apply with E_FAIL, except in
+// OP_ROLLBACK, where the next change is still processed and E_FAIL is returned at the end.
+HRESULT UpdatePlatformInfoInWMI(OperationContext& context, IWbemServices* services,
+                                const std::vector<PlatformMatchChange>& changes, WString& error,
+                                VrLogFile* undoSink, VrLogFile& log);
+
+}  // namespace WMIInteraction
 
 }  // namespace PlatformMatchOperations
 }  // namespace PlatformOperations
