@@ -124,6 +124,9 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
   std::map<int, int> outcomes;
   for (const auto& point : points) {
     RestoreNamespace();
+    // Every run starts as the probe did: no undo file of that name yet.
+    fs::remove(base_ / "sweep.undo");
+    fs::remove(base_ / "sweep.undo.bak");
     error_.clear();
     vr::fault::Configure(point);
     const int code = Run(true, (base_ / "sweep.undo").string());
@@ -136,10 +139,12 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
       // what it registered unregisters cleanly.
       ASSERT_EQ(Run(false, (base_ / "sweep.undo").string()), 0) << point << " " << error_;
       EXPECT_EQ(Namespace(), before_) << point;
+    } else if (code == 100 && error_.find("(TESSERA206)") != std::string::npos) {
+      // After every section succeeded the undo file could not be saved: the changes stay, and
+      // the message says so.
     } else if (code == 100) {
-      // Only after every section succeeded: the changes stay and the message says the undo
-      // file could not be saved.
-      EXPECT_NE(error_.find("(TESSERA206)"), std::string::npos) << point << " " << error_;
+      // A failure of the run before any section was updated changes nothing.
+      EXPECT_EQ(Namespace(), before_) << point << " " << error_;
     } else {
       EXPECT_EQ(code, 2) << point << " " << error_;
       EXPECT_NE(error_.find("(TESSERA3052)"), std::string::npos) << point << " " << error_;
