@@ -1,6 +1,7 @@
 // The platform section handlers of a registration run: registration of the file's platforms
 // into the WMI model with one undo line per committed change, and the reversal of those lines
 // for unregistration (from the undo file) or rollback (from the section log of a failed run).
+#include "tessera/Console.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/ModelUpdater/PlatformOperations.h"
@@ -63,7 +64,11 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
       ReportMessage(LoadMessage(3049), message, log);
       return kUpdateFailed;
     }
-    if (context.warnings) SetWarnings();
+    if (context.warnings) {
+      // The run ends "with warnings"; the console says which (the run log has them too).
+      vr::console::PrintConsoleText(message, vr::console::kWarning);
+      SetWarnings();
+    }
     return 0;
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);

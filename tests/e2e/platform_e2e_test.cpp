@@ -260,4 +260,38 @@ TEST_F(PlatformE2e, MalformedPlatformSectionsFailAndChangeNothing) {
   }
 }
 
+TEST_F(PlatformE2e, InstrumentationCopiesWarnOnlyButANonStringRootFailsTheRegistration) {
+  Init();
+  const std::string before = Export();
+  const std::string depot = "SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+  const std::string instrumentation = host_ + "/server/share/instrumentation";
+  // An existing OS type folder stays as it is; a file at a destination is overwritten; a
+  // source that is missing is a warning, and the run ends with warnings (exit 5).
+  fs::create_directories(instrumentation + "/91");
+  WriteFileBytes(instrumentation + "/91/keep.txt", "mine");
+  fs::create_directories(instrumentation + "/91/9101/monitor");
+  WriteFileBytes(instrumentation + "/91/9101/monitor/vr_riscv_mon.sh", "old");
+  fs::remove(host_ + "/server/data/instrumentation/riscv64/vr_riscv_probe.cfg");
+  const RunResult warned = Register(kExample, dir_ / "warned.undo");
+  EXPECT_EQ(warned.exitCode, 5) << warned.err;
+  EXPECT_NE(warned.err.find("(TESSERA4004) Could not copy file: 'vr_riscv_probe.cfg'"), std::string::npos)
+      << warned.err;
+  EXPECT_EQ(ReadFileBytes(instrumentation + "/91/keep.txt"), "mine");
+  EXPECT_EQ(ReadFileBytes(instrumentation + "/91/9101/monitor/vr_riscv_mon.sh"),
+            ReadFileBytes(host_ + "/server/data/instrumentation/riscv64/vr_riscv_mon.sh"));
+  ASSERT_EQ(Unregister(dir_ / "warned.undo").exitCode, 0);
+  EXPECT_EQ(Export(), before);
+
+  // A root that is no string, or none at all, fails the registration before anything is written.
+  for (const std::vector<std::string>& change :
+       {std::vector<std::string>{"reg", "set", depot, "InstrumentationPath", "REG_DWORD", "7"},
+        std::vector<std::string>{"reg", "delete", depot, "InstrumentationPath"}}) {
+    ASSERT_EQ(Vrhost(change).exitCode, 0);
+    const RunResult failed = Register(kExample, dir_ / "failed.undo");
+    EXPECT_EQ(failed.exitCode, 1) << change[1] << failed.err;
+    EXPECT_NE(failed.err.find("(TESSERA3049)"), std::string::npos) << failed.err;
+    EXPECT_EQ(Export(), before) << change[1];
+  }
+}
+
 }  // namespace
