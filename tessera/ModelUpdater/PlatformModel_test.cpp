@@ -322,4 +322,14 @@ TEST_F(SectionReader, ChangeLinesBringTheOldCaptionAndTheOldMatchValueBack) {
   EXPECT_EQ(changes_.matches[1].to.RefCnt, 0);  // the record is deleted
 }
 
+TEST_F(SectionReader, TheConnectionAndTheModelCheck) {
+  // A pointer that already holds a connection is refused without connecting.
+  EXPECT_EQ(ConnectToWmi(&services_), E_FAIL);
+  EXPECT_EQ(CheckIfWMIModelIsValid(services_.get(), error_, log_), S_OK);
+  ASSERT_EQ(services_->DeleteClass(u"VR_NodeGroupMember", 0, nullptr, nullptr), S_OK);
+  ASSERT_EQ(services_->DeleteClass(u"VR_NodeGroup", 0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(CheckIfWMIModelIsValid(services_.get(), error_, log_), E_FAIL);
+  EXPECT_EQ(WideToUtf8(error_), "(TESSERA3032) 'VR_NodeGroup' class does not exists, please check WMI model.\n");
+}
+
 }  // namespace
