@@ -6,4 +6,5 @@ target_sources(tessera_registration PRIVATE
 )
 
 vr_test(tessera_matchgroups_test SOURCES PlatformMatchOperations_test.cpp NodeGroupOperations_test.cpp
+  MatchGroupsFaultSweep_test.cpp
   DEPS tessera_registration vr_wmi_testing vr_fault)

@@ -222,9 +222,15 @@ HRESULT UpdateNodeGroupInfoInWMI(OperationContext& context, IWbemServices* servi
         hr = WriteGroup(services, c.to, error, log);
         if (SUCCEEDED(hr)) {
           groupWritten[i] = true;
-          const WString line = Line(u"ADD", c.to);
-          if (undoSink && IsRegistering(context)) undoSink->AppendLine(line, true);
-          log.AppendLine(line, true);
+          if (c.updateAction == ACTION_ADD) {
+            const WString line = Line(u"ADD", c.to);
+            if (undoSink && IsRegistering(context)) undoSink->AppendLine(line, true);
+            log.AppendLine(line, true);
+          } else {
+            // A rewritten group existed before: an ADD line would have its reversal remove
+            // it, so the change is only logged.
+            log.AppendLine(Line(u"CHANGE", c.to), true);
+          }
         }
       } else if (c.updateAction == ACTION_REMOVE) {
         hr = DeleteInstanceAt(services, GroupPath(c.from.Name), error, log);

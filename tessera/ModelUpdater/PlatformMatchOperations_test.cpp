@@ -165,10 +165,12 @@ TEST_F(PlatformMatchTest, ReversalLowersTheCountOrDeletesAndLogsOnly) {
                                                     "NODEDISC DECREMENT 3 3 \"6240\" \"Linux 2.4\""}));
 }
 
-TEST_F(PlatformMatchTest, QuotesAndBackslashesInAMatchExpressionNameTheirInstance) {
-  ASSERT_EQ(Register({Entry(u"SunOS\\s\"5\"", 3, 3, u"4580")}), S_OK);
-  EXPECT_EQ(Lines(*undo_).at(0), "NODEDISC ADD 3 3 \"4580\" \"SunOS\\s\"5\"\"");
-  ASSERT_EQ(Reverse({u"SunOS\\s\"5\"", 3, 3, u"4580", 1}, OP_UNINSTALL), S_OK);
+TEST_F(PlatformMatchTest, BackslashesAndQuotesInAMatchExpressionNameTheirInstance) {
+  ASSERT_EQ(Register({Entry(u"SunOS\\s5\\.8", 3, 3, u"4580"), Entry(u"say \"5\"", 3, 3, u"4581")}), S_OK);
+  EXPECT_EQ(Lines(*undo_).at(0), "NODEDISC ADD 3 3 \"4580\" \"SunOS\\s5\\.8\"");
+  EXPECT_EQ(Count(u"VR_PlatformMatch"), 10u);
+  ASSERT_EQ(Reverse({u"SunOS\\s5\\.8", 3, 3, u"4580", 1}, OP_UNINSTALL), S_OK);
+  ASSERT_EQ(Reverse({u"say \"5\"", 3, 3, u"4581", 1}, OP_UNINSTALL), S_OK);
   EXPECT_EQ(Count(u"VR_PlatformMatch"), 8u);
 }
 
