@@ -47,8 +47,12 @@ struct SectionRequests {
 };
 
 WString MatchKey(const WString& expression, int32_t method, int32_t property) {
-  const std::string numbers = "\x1f" + std::to_string(method) + "," + std::to_string(property);
-  return ToLower(expression) + WString(numbers.begin(), numbers.end());
+  WString key = ToLower(expression);
+  key += u'\x1f';
+  for (char c : std::to_string(method)) key += static_cast<WChar>(c);
+  key += u',';
+  for (char c : std::to_string(property)) key += static_cast<WChar>(c);
+  return key;
 }
 
 // One line of the section, its tokens checked for shape.
