@@ -59,7 +59,11 @@ class PlatformE2e : public ::testing::Test {
     return {"VR_HOST_ROOT=" + host_, "VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"};
   }
   RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, Env()); }
-  RunResult Tessera(std::vector<std::string> args) { return RunProgram(TESSERA, args, Env()); }
+  RunResult Tessera(std::vector<std::string> args, std::vector<std::string> extraEnv = {}) {
+    auto env = Env();
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    return RunProgram(TESSERA, args, env);
+  }
   void Init(const std::string& cluster = "none") {
     const RunResult r = Vrhost({"init", "--force", "--cluster", cluster});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -292,6 +296,22 @@ TEST_F(PlatformE2e, InstrumentationCopiesWarnOnlyButANonStringRootFailsTheRegist
     EXPECT_NE(failed.err.find("(TESSERA3049)"), std::string::npos) << failed.err;
     EXPECT_EQ(Export(), before) << change[1];
   }
+}
+
+TEST_F(PlatformE2e, AFailureAfterCommittedChangesRollsThemAllBack) {
+  Init();
+  const std::string before = Export();
+  WriteFileBytes(dir_ / "kept.undo", "an older undo file");
+  // The fourth instance write fails: the qualifiers and three match records are in WMI by then.
+  const RunResult r = Tessera({"-reg", kExample, "-patch", "VRPATCH_RISCV_01", "-sections", "platform", "-log",
+                               dir_ / "kept.undo"},
+                              {"VR_FAULTS=wmi.PutInstance#4=0x80041001"});
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("(TESSERA3026)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(TESSERA3049)"), std::string::npos) << r.err;
+  EXPECT_NE((r.out + r.err).find("Rollback succeeded"), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(Export(), before);
+  EXPECT_EQ(ReadFileBytes(dir_ / "kept.undo"), "an older undo file");
 }
 
 }  // namespace
