@@ -47,6 +47,32 @@ vrhost snapshot --relative > "$root/after.txt"
 echo; echo "--- what stays after the unregistration (run log, version folder, VER and UPDATES lines)"
 diff "$root/before.txt" "$root/after.txt" | grep '^[<>]' | cut -c1-160 || true
 
+# The platform section: a new platform (RISC-V) into the WMI model and out again.
+platform_undo="$root/undo/VRPATCH_RISCV_01.undo"
+platform_query="SELECT * FROM VR_PlatformMatch WHERE Value = '91'"
+"$prefix/bin/vrhost" wmi export > "$root/platform-before.mof"
+run "$prefix/bin/tessera" -reg examples/NewPlatformRiscV.xml -patch VRPATCH_RISCV_01 -sections platform -log "$platform_undo"
+if [ -f "$platform_undo" ]; then
+  echo; echo "--- the platform section of $platform_undo"; utf16 "$platform_undo" | sed -n '/^\[\[\[PLATFORMS\]\]\]/,/PLATFORMS_END/p'
+fi
+echo; echo "\$ vrhost wmi query \"$platform_query\""
+"$prefix/bin/vrhost" wmi query "$platform_query" || true
+echo; echo "\$ vrhost wmi query \"SELECT * FROM VR_NodeGroup WHERE Name = 'RISCV_LINUX'\""
+"$prefix/bin/vrhost" wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'RISCV_LINUX'" || true
+echo; echo "--- what the registration changed in VR_ManagedNode (one qualifier a line)"
+"$prefix/bin/vrhost" wmi export VR_ManagedNode > "$root/platform-registered.mof"
+qualifiers() { grep 'uint32 \(SystemType\|OsType\|OsVersion\)' "$1" | sed 's/}[^,]*, /}\n/g'; }
+diff <(qualifiers "$root/platform-before.mof") <(qualifiers "$root/platform-registered.mof") | grep '^[<>]' || true
+run "$prefix/bin/tessera" -unreg "$platform_undo" -delundo
+echo; echo "\$ vrhost wmi query \"$platform_query\""
+"$prefix/bin/vrhost" wmi query "$platform_query" || true
+"$prefix/bin/vrhost" wmi export > "$root/platform-after.mof"
+if cmp -s "$root/platform-before.mof" "$root/platform-after.mof"; then
+  echo "The namespace is exactly as before the registration (the copied instrumentation files stay)."
+else
+  echo "The namespace differs from before the registration:"; diff "$root/platform-before.mof" "$root/platform-after.mof" || true
+fi
+
 echo; echo "--- the run log"
 log="$VR_HOST_ROOT/server/share/install/log/tessera.log"
 [ -f "$log" ] && utf16 "$log"

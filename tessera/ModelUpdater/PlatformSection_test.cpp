@@ -1,0 +1,170 @@
+// The platform section through the registration run on demo hosts made by vrhost: the fault
+// sweep of a registration of the RISC-V example, and a rollback after a later section failed.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/com/com_error.h"
+#include "platform/com/runtime.h"
+#include "platform/fault/fault.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/VrPlatformRegistration.h"
+
+namespace fs = std::filesystem;
+using vr::text::Utf8ToWide;
+
+namespace {
+
+constexpr int kPlatformSection = 4;
+
+class PlatformSection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const char* bin = std::getenv("VR_BINARY_DIR");
+    const char* src = std::getenv("VR_SOURCE_DIR");
+    ASSERT_TRUE(bin && src);
+    vrhost_ = std::string(bin) + "/tools/vrhost/vrhost";
+    example_ = fs::path(src) / "examples/NewPlatformRiscV.xml";
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    base_ = fs::path(::testing::TempDir()) / ("platform_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    root_ = base_ / "host";
+    ASSERT_EQ(std::system((vrhost_ + " init --root '" + root_.string() + "' >/dev/null").c_str()), 0);
+    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
+    setenv("PATH", path.c_str(), 1);
+    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    before_ = Namespace();
+    fs::copy(root_ / "wmi", base_ / "wmi.saved", fs::copy_options::recursive);
+  }
+  void TearDown() override {
+    vr::fault::Reset();
+    vr::console::SetConsoleWriter(nullptr);
+    CoUninitialize();
+    fs::remove_all(base_);
+  }
+
+  // The whole product namespace as vrhost exports it.
+  std::string Namespace() {
+    std::string text;
+    FILE* pipe = ::popen((vrhost_ + " wmi export --root '" + root_.string() + "'").c_str(), "r");
+    if (!pipe) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0);
+    return text;
+  }
+  // The instrumentation folders that registering the example makes.
+  fs::path Copies() const { return root_ / "server/share/instrumentation/91"; }
+  void RestoreNamespace() {
+    fs::remove_all(root_ / "wmi");
+    fs::copy(base_ / "wmi.saved", root_ / "wmi", fs::copy_options::recursive);
+  }
+
+  int Run(bool reg, const std::string& undo, const WString& patch = u"VRPATCH_RISCV_01") {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) {
+      error_ = vr::text::WideToUtf8(message);
+      return status;
+    }
+    try {
+      return reg ? r.RegisterPlatform(Utf8ToWide(example_.string()), patch, false, Utf8ToWide(undo), kPlatformSection)
+                 : r.UnregisterPlatform(Utf8ToWide(undo), false);
+    } catch (const CApp_error& e) {
+      error_ = vr::text::WideToUtf8(e.Message());
+      return e.ExitCode();
+    } catch (const _com_error&) {  // main reports these with exit code 100
+      return 100;
+    }
+  }
+
+  std::string vrhost_;
+  fs::path base_, root_, example_;
+  std::string before_, console_, error_;
+};
+
+}  // namespace
+
+// Every fault point that the platform section of a registration reaches, failing in turn:
+// the run ends with exit 1 (rolled back: the namespace is exactly as before) or 2 (the
+// rollback failed too, and says so); a point whose failure the run survives leaves a
+// registration that unregisters back to the original namespace; a failure to save the undo
+// file after the update says so (message 206).
+TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
+  const fs::path log = base_ / "points.log";
+  // The first run of a process reads some things once for all later runs; the probe is the
+  // second run, so that its fault points are those of the runs of the sweep.
+  vr::fault::Configure("");
+  ASSERT_EQ(Run(true, (base_ / "warmup.undo").string()), 0) << error_;
+  RestoreNamespace();
+  fs::remove_all(Copies());
+  vr::fault::Configure("");
+  vr::fault::SetLogFile(log.string());
+  ASSERT_EQ(Run(true, (base_ / "probe.undo").string()), 0) << error_;
+  vr::fault::SetLogFile("");
+  std::vector<std::string> points;
+  {
+    std::ifstream in(log);
+    bool inSection = false;
+    // The section begins with its connection to WMI: its COM scope is the point before it.
+    std::vector<std::string> all;
+    for (std::string p; std::getline(in, p);) all.push_back(p);
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (!inSection && i + 1 < all.size() && all[i + 1] == "wmi.ConnectServer#1") inSection = true;
+      if (inSection) points.push_back(all[i]);
+    }
+  }
+  ASSERT_GT(points.size(), 100u);
+  RestoreNamespace();
+  std::map<int, int> outcomes;
+  std::string others;  // the points that did not end in a rollback, with their exit codes
+  for (const auto& point : points) {
+    RestoreNamespace();
+    fs::remove_all(Copies());
+    // Every run starts as the probe did: no undo file of that name yet.
+    fs::remove(base_ / "sweep.undo");
+    fs::remove(base_ / "sweep.undo.bak");
+    error_.clear();
+    vr::fault::Configure(point);
+    const int code = Run(true, (base_ / "sweep.undo").string());
+    vr::fault::Reset();
+    ++outcomes[code];
+    if (code != 1) others += " " + point + "=" + std::to_string(code);
+    if (code == 1) {
+      EXPECT_EQ(Namespace(), before_) << point;
+    } else if (code == 0 || code == 5) {
+      // The failure did not reach the platform section's result (the run log, a trace):
+      // what it registered unregisters cleanly.
+      ASSERT_EQ(Run(false, (base_ / "sweep.undo").string()), 0) << point << " " << error_;
+      EXPECT_EQ(Namespace(), before_) << point;
+    } else if (code == 100 && error_.find("(TESSERA206)") != std::string::npos) {
+      // After every section succeeded the undo file could not be saved: the changes stay, and
+      // the message says so.
+    } else if (code == 100) {
+      // A failure of the run before any section was updated changes nothing.
+      EXPECT_EQ(Namespace(), before_) << point << " " << error_;
+    } else {
+      EXPECT_EQ(code, 2) << point << " " << error_;
+      EXPECT_NE(error_.find("(TESSERA3052)"), std::string::npos) << point << " " << error_;
+    }
+  }
+  std::ostringstream summary;
+  summary << points.size() << " fault points:";
+  for (const auto& [code, count] : outcomes) summary << " exit " << code << " x" << count;
+  std::printf("%s\nnot rolled back:%s\n", summary.str().c_str(), others.c_str());
+  RecordProperty("outcomes", summary.str());
+  EXPECT_GT(outcomes[1], 0);
+}
