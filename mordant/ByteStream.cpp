@@ -115,6 +115,14 @@ bool ByteStreamT::Flush() {
 bool ByteStreamT::Close() {
   if (!file_) return !error_;
   bool ok = Flush();
+  // What was written reaches the disk before the file counts as written.
+  if (ok && writing_) {
+    const long synced = file_->Sync();
+    if (synced != ERROR_SUCCESS) {
+      Fail(synced);
+      ok = false;
+    }
+  }
   const long rc = file_->Close();
   if (rc != ERROR_SUCCESS && ok) {
     Fail(rc);
