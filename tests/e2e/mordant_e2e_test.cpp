@@ -217,6 +217,23 @@ TEST_F(MordantE2e, CommandLineErrorsAndUsage) {
   EXPECT_EQ(Dump().find("BeOS"), std::string::npos);
 }
 
+// Without comments the undo MOF starts at the line feed before the namespace pragma; a class
+// text of any length is written whole.
+TEST_F(MordantE2e, AnUndoMofOfALargeClassWithoutComments) {
+  std::string big;
+  for (int i = 0; i < 600; ++i) big += "OS-VERSION: 4.0." + std::to_string(i) + ", " + std::to_string(10000 + i) + ";\n";
+  ASSERT_EQ(Mordant({"-a" + File("big.txt", big)}).exitCode, 0);
+  const std::string large = Export();
+  ASSERT_GT(large.size(), 3 * 4096u);
+  const std::string undo = dir_ / "big.mof";
+  const RunResult r = Mordant({"-a" + File("more.txt", "OS-TYPE: BeOS, 13;"), "-u" + undo}, {"NO_UNDO_OR_LOG_COMMENTS="});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string mof = ReadFileBytes(undo);
+  EXPECT_EQ(mof.substr(0, 8), std::string("\xFF\xFE\r\0\n\0#\0", 8));
+  ASSERT_EQ(Vrhost({"wmi", "import", undo}).exitCode, 0);
+  EXPECT_EQ(Export(), large);
+}
+
 // Each failing set-up step: its report, the extended report, the FAILURE banner, exit 1, and
 // the model untouched.
 TEST_F(MordantE2e, FailingSetUpSteps) {
