@@ -2,7 +2,7 @@
 # The demo: installs missing packages, builds, installs the programs into a prefix under
 # build/demo, makes a demo management server with vrhost, and runs the main job on it: a
 # registration with tessera, its undo file, the unregistration, and what changed on the host;
-# then revenant.
+# then mordant (dump, add with an undo MOF, the undo MOF put back) and revenant.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -76,6 +76,28 @@ fi
 echo; echo "--- the run log"
 log="$VR_HOST_ROOT/server/share/install/log/tessera.log"
 [ -f "$log" ] && utf16 "$log"
+
+# mordant: the platform values of VR_ManagedNode, an add with an undo MOF, and the undo MOF
+# put back with vrhost wmi import.
+mordant="$prefix/bin/mordant"
+vrhost="$prefix/bin/vrhost"
+mofdir="$root/mordant"
+rm -rf "$mofdir"; mkdir -p "$mofdir"
+run "$mordant" --dump
+"$vrhost" wmi export VR_ManagedNode > "$mofdir/before.mof"
+run "$mordant" --check examples/RiscVPlatform.txt
+run "$mordant" --add examples/RiscVPlatform.txt --undo "$mofdir/riscv-undo.mof"
+echo; echo "--- the undo MOF (UTF-16), first lines"; utf16 "$mofdir/riscv-undo.mof" | head -12 | cut -c1-160
+run "$mordant" --dump
+run "$mordant" -aexamples/RiscVPlatform.txt -l"$mofdir/riscv.log"
+echo; echo "--- the change log of the second add"; cat "$mofdir/riscv.log"
+run "$vrhost" wmi import "$mofdir/riscv-undo.mof"
+"$vrhost" wmi export VR_ManagedNode > "$mofdir/after.mof"
+if cmp -s "$mofdir/before.mof" "$mofdir/after.mof"; then
+  echo "--- VR_ManagedNode is as it was before the add"
+else
+  echo "--- VR_ManagedNode differs from before the add:"; diff "$mofdir/before.mof" "$mofdir/after.mof" || true
+fi
 
 if command -v revenant >/dev/null; then
   run revenant

@@ -437,9 +437,18 @@ HRESULT WbemObject::QualifierView(const WString& property, QualifierList* out) {
 }
 
 HRESULT WbemObject::QualifierGet(const WString& property, WStringView name, VARIANT* value, long* flavor) {
+  // A class answers from its own lists: copying the whole view for one qualifier makes a run
+  // of calls on a property with many qualifiers quadratic.
   QualifierList view;
-  if (HRESULT hr = QualifierView(property, &view); FAILED(hr)) return hr;
-  const Qualifier* q = view.Find(name);
+  const QualifierList* list = &view;
+  if (isClass_) {
+    int at = -1;
+    if (!property.empty() && (at = PropertyIndex(property)) < 0) return WBEM_E_NOT_FOUND;
+    list = at < 0 ? &cls_->qualifiers : &cls_->properties[static_cast<size_t>(at)].qualifiers;
+  } else if (HRESULT hr = QualifierView(property, &view); FAILED(hr)) {
+    return hr;
+  }
+  const Qualifier* q = list->Find(name);
   if (!q) return WBEM_E_NOT_FOUND;
   if (value) *value = q->value;
   if (flavor) *flavor = q->flavor;
@@ -459,8 +468,10 @@ HRESULT WbemObject::QualifierPut(const WString& property, WStringView name, cons
   int at = -1;
   if (!property.empty() && (at = PropertyIndex(property)) < 0) return WBEM_E_NOT_FOUND;
   QualifierList view;
-  QualifierView(property, &view);
-  if (const Qualifier* existing = view.Find(name))
+  if (!isClass_) QualifierView(property, &view);
+  const QualifierList& current =
+      !isClass_ ? view : at < 0 ? cls_->qualifiers : cls_->properties[static_cast<size_t>(at)].qualifiers;
+  if (const Qualifier* existing = current.Find(name))
     if ((existing->flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED) && (existing->flavor & WBEM_FLAVOR_NOT_OVERRIDABLE))
       return WBEM_E_OVERRIDE_NOT_ALLOWED;
   if (!isClass_) {

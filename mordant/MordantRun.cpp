@@ -1,0 +1,154 @@
+// The run of one mordant action: locale, COM and WMI set-up, the undo MOF, the platform lists,
+// the action, and the closing banner.
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "mordant/MordantMain.h"
+#include "mordant/PlatformInfo.h"
+#include "mordant/UndoMof.h"
+#include "platform/com/runtime.h"
+#include "wbem/WbemUtils.h"
+
+namespace {
+
+// RPC_C_AUTHN_LEVEL_NONE: no authentication of calls into this process.
+constexpr DWORD kAuthnLevelNone = 1;
+
+unsigned Hex(HRESULT hr) { return static_cast<unsigned>(hr); }
+
+// The locale categories as they were at start, put back before the program returns.
+class SavedLocaleT {
+ public:
+  SavedLocaleT() {
+    for (size_t i = 0; i < kCount; ++i) {
+      const char* current = std::setlocale(kCategories[i], nullptr);
+      saved_[i] = current ? current : "C";
+    }
+    // LC_CTYPE, LC_COLLATE, LC_TIME, LC_ALL: each from its environment variable, or the
+    // user's default locale.
+    const int order[] = {LC_CTYPE, LC_COLLATE, LC_TIME, LC_ALL};
+    const char* names[] = {"LC_CTYPE", "LC_COLLATE", "LC_TIME", "LC_ALL"};
+    for (size_t i = 0; i < kCount; ++i) {
+      const char* value = std::getenv(names[i]);
+      std::setlocale(order[i], value ? value : "");
+    }
+  }
+  ~SavedLocaleT() {
+    for (size_t i = 0; i < kCount; ++i) std::setlocale(kCategories[i], saved_[i].c_str());
+  }
+  SavedLocaleT(const SavedLocaleT&) = delete;
+  SavedLocaleT& operator=(const SavedLocaleT&) = delete;
+
+ private:
+  static constexpr size_t kCount = 4;
+  // Saved in this order, and put back in this order.
+  static constexpr int kCategories[kCount] = {LC_ALL, LC_TIME, LC_COLLATE, LC_CTYPE};
+  std::string saved_[kCount];
+};
+
+}  // namespace
+
+int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "UpdatePlatformInformation()");
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__, "  CoInitializeEx(0, COINIT_APARTMENTTHREADED) failed.\n    hr = 0x%08X  %s\n",
+                Hex(hr), GetHresultName(hr));
+    return 1;
+  }
+  std::shared_ptr<IWbemServices> services;
+  std::shared_ptr<IWbemClassObject> managedNode;
+  // A failed set-up step: release what is held, the extended report, uninitialise.
+  const auto setupFailed = [&](HRESULT failure) {
+    managedNode.reset();
+    services.reset();
+    ReportExtendedErrorInfo(failure);
+    CoUninitialize();
+    return 1;
+  };
+
+  context.line = __LINE__;
+  hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, kAuthnLevelNone, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                            EOAC_NONE, nullptr);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__, "  CoInitializeSecurity(...) failed.\n    hr = 0x%08X  %s\n", Hex(hr),
+                GetHresultName(hr));
+    return setupFailed(hr);
+  }
+  context.line = __LINE__;
+  hr = InitializeWbem(&services);
+  if (FAILED(hr)) return setupFailed(hr);
+
+  context.line = __LINE__;
+  hr = services->GetObject(u"VR_ManagedNode", 0, nullptr, &managedNode, nullptr);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__, "  IWbemService::GetObject(\"VR_ManagedNode\",...) failed.\n    hr = 0x%08X  %s\n",
+                Hex(hr), GetHresultName(hr));
+    return setupFailed(hr);
+  }
+
+  context.line = __LINE__;
+  if (!CreateUndoMof(managedNode.get(), undoMof, action, inputFile)) {
+    managedNode.reset();
+    services.reset();
+    CoUninitialize();
+    return 1;
+  }
+
+  context.line = __LINE__;
+  SystemTypeList systemTypes;
+  CpuOsList cpuOs;
+  OsTypeList osTypes;
+  OsVersionList osVersions;
+  hr = LoadInfoFromWbem(managedNode.get(), &systemTypes, &cpuOs, &osTypes, &osVersions);
+  if (FAILED(hr)) return setupFailed(hr);
+
+  context.line = __LINE__;
+  const HRESULT result = ProcessPlatformInfo(action, services.get(), managedNode.get(), systemTypes, cpuOs, osTypes,
+                                             osVersions, inputFile, changeLog);
+  managedNode.reset();
+  services.reset();
+  CoUninitialize();
+  return result;
+}
+
+int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
+  int result = 1;
+  try {
+    // The host-wide run lock belongs here: taken before the action reads or changes anything,
+    // held until its result is known.
+    result = UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
+  } catch (const std::exception& e) {
+    ReportError(WBEM_UNIT, __LINE__, "  mordant terminated because of the following exception:\n  %s\n", e.what());
+    result = 1;
+  } catch (...) {
+    ReportError(WBEM_UNIT, __LINE__, "  mordant terminated because of an unknown exception.\n");
+    result = 1;
+  }
+  if (result == 0) {
+    // The dump is an update-information file on standard output; its banner goes beside it.
+    std::fputs("\n\nSUCCESS: mordant completed successfully!\n\n", action == eDUMP ? stderr : stdout);
+  } else {
+    std::fputs("\n***\n*** FAILURE: mordant terminated due to errors!\n***\n\n", stderr);
+  }
+  std::fflush(stdout);
+  return result;
+}
+
+int MordantMain(const std::vector<WString>& args) {
+  SavedLocaleT locale;
+  RunRequestT request;
+  int exitCode = 1;
+  if (!ParseCommandLine(args, &request, &exitCode)) return exitCode;
+  const auto name = [](const std::optional<WString>& s) { return s ? s->c_str() : nullptr; };
+  return Run(request.action, name(request.inputFile), name(request.undoMof), name(request.changeLog));
+}
+
+int ExitStatusOf(int result) {
+  if (result >= 0 && result <= 255) return result;
+  const int low = static_cast<int>(static_cast<unsigned>(result) & 0xFF);
+  return low == 0 ? 1 : low;
+}

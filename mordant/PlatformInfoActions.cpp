@@ -1,0 +1,117 @@
+// The four actions of mordant on the platform lists: add, check, dump and remove.
+#include <cstdio>
+
+#include "mordant/PlatformInfo.h"
+#include "mordant/UpdateInfoReader.h"
+#include "platform/text/format.h"
+#include "wbem/WbemUtils.h"
+
+using vr::text::FormatA;
+
+namespace {
+
+void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void Err(const std::string& text) { std::fputs(text.c_str(), stderr); }
+
+HRESULT StoreClass(IWbemServices* services, IWbemClassObject* managedNode) {
+  const HRESULT hr = services->PutClass(managedNode, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__,
+                "  IWbemServices::PutClass() failed --  Unable to update VR_ManagedNode\n  after its qualifiers were "
+                "modified.\n  hr = 0x%08X  %s\n",
+                static_cast<unsigned>(hr), GetHresultName(hr));
+    return hr;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT AddPlatformInfo(IWbemServices* services, IWbemClassObject* managedNode, const SystemTypeList& systemTypes,
+                        const CpuOsList& cpuOs, const OsTypeList& osTypes, const OsVersionList& osVersions,
+                        const WChar* inputFile, const WChar* changeLog) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "AddPlatformInfo()");
+  SystemTypeList newSystemTypes;
+  CpuOsList newCpuOs;
+  OsTypeList newOsTypes;
+  OsVersionList newOsVersions;
+  if (!ReadUpdateInfo(inputFile, changeLog, systemTypes, cpuOs, osTypes, osVersions, &newSystemTypes, &newCpuOs,
+                      &newOsTypes, &newOsVersions)) {
+    return E_FAIL;
+  }
+  if (newSystemTypes.empty() && newCpuOs.empty() && newOsTypes.empty() && newOsVersions.empty()) {
+    Err("\nWARNING: No updates were made, because the model already\n  contained all of the updates.\n");
+    return S_OK;
+  }
+  context.line = __LINE__;
+  HRESULT hr = PutSystemTypeQualifiers(managedNode, newSystemTypes, newCpuOs);
+  if (SUCCEEDED(hr)) hr = PutOsTypeQualifiers(managedNode, newOsTypes);
+  if (SUCCEEDED(hr)) hr = PutOsVersionQualifiers(managedNode, newOsVersions);
+  if (FAILED(hr)) return hr;
+  context.line = __LINE__;
+  return StoreClass(services, managedNode);
+}
+
+HRESULT CheckPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
+                          const OsVersionList& osVersions, const WChar* inputFile) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "CheckPlatformInfo()");
+  SystemTypeList newSystemTypes;
+  CpuOsList newCpuOs;
+  OsTypeList newOsTypes;
+  OsVersionList newOsVersions;
+  const WString name = inputFile ? WString(inputFile) : WString();
+  if (ReadUpdateInfo(inputFile, nullptr, systemTypes, cpuOs, osTypes, osVersions, &newSystemTypes, &newCpuOs,
+                     &newOsTypes, &newOsVersions)) {
+    Out(FormatA("\n\"%S\" passes compliance checks.\n", name));
+    return S_OK;
+  }
+  Out(FormatA("\n\"%S\" fails compliance checks!!!\n", name));
+  return E_FAIL;
+}
+
+HRESULT DumpPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
+                         const OsVersionList& osVersions) {
+  std::string text = "\n";
+  for (const SystemTypeEntry& e : systemTypes) text += FormatA("SYSTEM-TYPE: %-20S, %5S;\n", e.description, e.value);
+  text += "\n";
+  for (const OsTypeEntry& e : osTypes) text += FormatA("OS-TYPE: %-20S, %5S;\n", e.description, e.value);
+  text += "\n";
+  for (const CpuOsEntry& e : cpuOs) {
+    text += FormatA("SYSTEM-CPU-OS: %-8S", e.cpuKey);
+    for (const WString& v : e.osTypes) text += FormatA(", %S", v);
+    text += ";\n";
+  }
+  text += "\n";
+  for (const OsVersionEntry& e : osVersions) text += FormatA("OS-VERSION: %-12S, %8S;\n", e.version, e.value);
+  Out(text);
+  return S_OK;
+}
+
+HRESULT RemoveVersionInfo(IWbemServices* services, IWbemClassObject* managedNode, const OsTypeList& osTypes,
+                          const OsVersionList& osVersions, const WChar* inputFile) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "RemoveVersionInfo()");
+  OsVersionList newOsVersions;
+  if (!ReadRemoveInfo(inputFile, osTypes, osVersions, &newOsVersions)) return E_FAIL;
+  if (newOsVersions.empty()) {
+    Err("\nWARNING: No OSVersions were removed, because none of the OSVersions\n  specified previously existed in the "
+        "model.\n");
+    return S_OK;
+  }
+  context.line = __LINE__;
+  const HRESULT hr = PutOsVersionQualifiers(managedNode, newOsVersions);
+  if (FAILED(hr)) return hr;
+  return StoreClass(services, managedNode);
+}
+
+HRESULT ProcessPlatformInfo(int action, IWbemServices* services, IWbemClassObject* managedNode,
+                            const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
+                            const OsVersionList& osVersions, const WChar* inputFile, const WChar* changeLog) {
+  switch (action) {
+    case eADD:
+      return AddPlatformInfo(services, managedNode, systemTypes, cpuOs, osTypes, osVersions, inputFile, changeLog);
+    case eCHECK: return CheckPlatformInfo(systemTypes, cpuOs, osTypes, osVersions, inputFile);
+    case eDUMP: return DumpPlatformInfo(systemTypes, cpuOs, osTypes, osVersions);
+    case eREMOVE: return RemoveVersionInfo(services, managedNode, osTypes, osVersions, inputFile);
+    default: return E_UNEXPECTED;
+  }
+}
