@@ -80,6 +80,24 @@ class PgServer {
     return *server;
   }
 
+  // A new empty database of the server, named uniquely ("vrdepot_1", "vrdepot_2", ...), so that
+  // every test gets tables of its own.
+  std::string NewDatabase() {
+    const std::string name = "vrdepot_" + std::to_string(::getpid()) + "_" + std::to_string(++databases_);
+    const RunResult r = RunProgram(bin_ + "/psql", {"-h", socket_, "-p", kPort, "-U", kUser, "-d", kDatabase, "-v",
+                                                    "ON_ERROR_STOP=1", "-q", "-c", "CREATE DATABASE " + name},
+                                   {std::string("PGPASSWORD=") + kPassword});
+    if (r.exitCode != 0) throw std::runtime_error("cannot create the database " + name + ": " + r.err);
+    return name;
+  }
+
+  // The arguments of `vrhost dbaccess` that point a host at a new database of this server,
+  // with the Depot tables and the demo data in it.
+  std::vector<std::string> UsePostgresArgs() {
+    return {"dbaccess", "use-postgresql", "--server", socket_, "--port", kPort, "--database", NewDatabase(),
+            "--user", kUser, "--password", kPassword, "--create-tables", "--demo-data"};
+  }
+
   // Stops or starts the server (to test a server that is down).
   void Stop() { Run(bin_ + "/pg_ctl", {"-D", data_, "-m", "fast", "-w", "stop"}, "pg_ctl stop"); started_ = false; }
   void Start() {
@@ -124,6 +142,7 @@ class PgServer {
   TempDir dir_{"vrpg"};
   std::string bin_, data_, socket_, runAs_;
   bool started_ = false;
+  int databases_ = 0;
 };
 
 }  // namespace vr::testing
