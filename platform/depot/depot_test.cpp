@@ -231,7 +231,9 @@ TEST_P(DepotTest, FailuresInsideARegistrationLeaveNoRow) {
 TEST_P(DepotTest, FaultSweepOfARegistrationLeavesNoHalfState) {
   auto registration = [](bool& registered, bool& added) {
     registered = added = false;
-    auto depot = Create();
+    std::shared_ptr<IUnknown> unknown;
+    if (FAILED(CoCreateInstance(CLSID_VrDepotServer, nullptr, CLSCTX_ALL, IID_IVrDepotServer, &unknown))) return;
+    auto depot = std::dynamic_pointer_cast<IVrDepotServer>(unknown);
     if (!depot || FAILED(depot->Connect())) return;
     std::shared_ptr<IVrDepotPackage> package;
     if (depot->GetPackage(u"Swept", u"2.0", &package) != S_FALSE) return;
@@ -263,7 +265,9 @@ TEST_P(DepotTest, FaultSweepOfARegistrationLeavesNoHalfState) {
     registration(registered, added);
     vr::fault::Reset();
     // Closing a key or the connection after the work may fail without undoing it.
-    if (point.find("Close") == std::string::npos) EXPECT_FALSE(registered && added) << point << " was reached but did not fail";
+    if (point.find("Close") == std::string::npos) {
+      EXPECT_FALSE(registered && added) << point << " was reached but did not fail";
+    }
     EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_DeplPack WHERE Name = 'Swept'"), registered ? "1\n" : "0\n") << point;
     EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_FunctionalityModule WHERE ModuleTypeId = 'M'"), added ? "1\n" : "0\n")
         << point;
