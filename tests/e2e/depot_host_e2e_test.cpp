@@ -2,6 +2,7 @@
 // depot snapshot section, the enciphered password, and the same host on a PostgreSQL server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "tests/support/HostTestSupport.h"
@@ -137,6 +138,20 @@ TEST_F(DepotHostE2e, UnknownDataSourceFailsClearly) {
 // The same host with its Depot on a PostgreSQL server, as a site points one at its server.
 TEST_F(DepotHostE2e, HostOnPostgresql) {
   auto& pg = vr::testing::PgServer::Shared();
+  // A server the host cannot use leaves the host on its embedded database.
+  std::vector<std::string> refused = pg.UsePostgresArgs();
+  std::replace(refused.begin(), refused.end(), std::string(vr::testing::PgServer::kPassword), std::string("Nope-7"));
+  RunResult r = Vrhost(refused);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("keeps its previous data source"), std::string::npos) << r.err;
+  EXPECT_EQ(Query("SELECT COUNT(*) AS n FROM VR_PM_DeplPack"), "n\n6\n");
+  EXPECT_EQ(vr::testing::ReadFileBytes(host_ + "/odbc.ini").find("Servername"), std::string::npos);
+  std::vector<std::string> empty = pg.UsePostgresArgs();
+  empty.resize(empty.size() - 2);  // without --create-tables --demo-data: a database without tables
+  r = Vrhost(empty);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("--create-tables"), std::string::npos) << r.err;
+
   std::vector<std::string> args = pg.UsePostgresArgs();
   const RunResult use = Vrhost(args);
   ASSERT_EQ(use.exitCode, 0) << use.err;
@@ -148,7 +163,7 @@ TEST_F(DepotHostE2e, HostOnPostgresql) {
 
   // A wrong password and a server that is down give clear errors without the password.
   ASSERT_EQ(Vrhost({"dbaccess", "set-password", "Wrong-Pg-Pw"}).exitCode, 0);
-  RunResult r = Vrhost({"db", "query", "SELECT 1"});
+  r = Vrhost({"db", "query", "SELECT 1"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("password authentication failed"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Wrong-Pg-Pw"), std::string::npos);
