@@ -14,6 +14,11 @@
 #include "platform/registry/registry.h"
 #include "platform/text/convert.h"
 
+namespace vr::depot::testing {
+// Test names and messages show the engine by name.
+void PrintTo(Engine engine, std::ostream* os) { *os << (engine == Engine::sqlite ? "sqlite" : "postgresql"); }
+}  // namespace vr::depot::testing
+
 namespace {
 
 using vr::text::WideToUtf8;
