@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # Every file the install wrote lies below the prefix.
 while read -r line; do
   case "$line" in
-    -- Installing:*|--\ Up-to-date:*) f=${line#*: } ;;
+    "-- Installing: "*|"-- Up-to-date: "*) f=${line#*: } ;;
     *) continue ;;
   esac
   case "$f" in "$prefix"/*) ;; *) fail "installed outside the prefix: $f" ;; esac
