@@ -477,7 +477,9 @@ HRESULT Session::DeleteClass(const NamespaceInfo& ns, WStringView name, WString*
   return sp.Release();
 }
 
-HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why) {
+HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why,
+                          int* failedProperty) {
+  if (failedProperty) *failedProperty = -1;
   auto fail = [&](HRESULT hr, const WString& text) {
     if (why) *why = text;
     return hr;
@@ -510,7 +512,20 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
   }
   std::shared_ptr<const ResolvedClass> resolved;
   WString reason;
-  if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason); FAILED(hr)) return fail(hr, reason);
+  ResolveChecks checks;
+  // A reference may name a class that is not there yet, as any reference may (an export
+  // lists classes by name, not in the order they refer to each other); a class that is there
+  // must descend from the class of the inherited reference.
+  checks.isSubclassOf = [&](WStringView derived, WStringView base) {
+    std::shared_ptr<const ResolvedClass> c;
+    const HRESULT hr = GetClass(ns, derived, &c, nullptr);
+    if (hr == WBEM_E_NOT_FOUND) return true;
+    return SUCCEEDED(hr) && (EqualsNoCase(c->name, base) || c->InheritsFrom(base));
+  };
+  if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason, &checks); FAILED(hr)) {
+    if (failedProperty) *failedProperty = checks.failedProperty;
+    return fail(hr, reason);
+  }
   const ClassDecl decl = LocalDeclaration(*resolved);
 
   Savepoint sp(*repo_.db_);
