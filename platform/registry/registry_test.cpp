@@ -225,6 +225,30 @@ TEST_F(RegistryTest, BrokenRootsAndStoresGiveClearErrorsAndStayUntouched) {
   EXPECT_EQ(vr::registry::SnapshotRegText(text), ERROR_BADDB);
   EXPECT_EQ(vr::testing::ReadFileBytes(root_ / "registry.db"), garbage);
 
+  // An empty store is a damaged one, not a new hive: refused for reading and writing, and
+  // left empty, not rewritten.
+  std::filesystem::remove(root_ / "registry.db");
+  vr::testing::WriteFileBytes(root_ / "registry.db", "");
+  vr::registry::CloseHive();
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &h), ERROR_BADDB);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_BADDB);
+  EXPECT_EQ(vr::registry::SnapshotRegText(text), ERROR_BADDB);
+  EXPECT_EQ(std::filesystem::file_size(root_ / "registry.db"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(root_ / "registry.db-journal"));
+
+  // A new hive appears whole: its first change links in a file that has its schema, and
+  // nothing of the making stays beside it.
+  std::filesystem::remove(root_ / "registry.db");
+  vr::registry::CloseHive();
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(h);
+  for (const auto& e : std::filesystem::directory_iterator(root_.path()))
+    EXPECT_EQ(e.path().filename().string().find(".new-"), std::string::npos) << e.path();
+  vr::registry::CloseHive();
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"New", 0, KEY_READ, &h), ERROR_SUCCESS);
+  RegCloseKey(h);
+
   // A database of someone else's is not a hive either.
   std::filesystem::remove(root_ / "registry.db");
   sqlite3* db = nullptr;

@@ -1,6 +1,8 @@
 #include "platform/wmi/repository.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -140,7 +142,58 @@ HRESULT Repository::OpenFile(const std::string& path, std::shared_ptr<Repository
   return S_OK;
 }
 
+namespace {
+
+// Makes a new repository with its tables beside `path` and links it into place, so that the
+// path never names a file without them (an empty file there is a damaged repository).
+HRESULT CreateRepositoryFile(const std::string& path, WString* why) {
+  const std::string temp = path + ".new-" + std::to_string(::getpid());
+  auto removeTemp = [&] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((temp + suffix).c_str());
+  };
+  removeTemp();
+  HRESULT hr;
+  {
+    std::unique_ptr<Database> db;
+    hr = Database::Open(temp, &db, why);
+    if (SUCCEEDED(hr)) hr = db->Begin(true);
+    if (SUCCEEDED(hr)) hr = db->Exec(kSchema);
+    if (SUCCEEDED(hr)) hr = db->Commit();
+    if (FAILED(hr) && db && why && why->empty())
+      *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created: " + db->ErrorText();
+  }  // closed: its journal is folded into the file
+  // link() does not replace: a repository another program linked in meanwhile stays.
+  if (SUCCEEDED(hr) && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+    hr = errno == ENOSPC ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
+    if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
+  }
+  removeTemp();
+  if (SUCCEEDED(hr)) {
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  return hr;
+}
+
+}  // namespace
+
 HRESULT Repository::Initialize(WString* why) {
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      if (why) *why = u"The WMI repository " + Utf8ToWide(path_) + u" cannot be read.";
+      return WBEM_E_ACCESS_DENIED;
+    }
+    if (HRESULT hr = CreateRepositoryFile(path_, why); FAILED(hr)) return hr;
+  } else if (S_ISREG(st.st_mode) && st.st_size == 0) {
+    if (why)
+      *why = u"The WMI repository " + Utf8ToWide(path_) +
+             u" is damaged: the file is empty. It has been left as it is; restore it from a backup or remove it.";
+    return WBEM_E_CRITICAL_ERROR;
+  }
   if (HRESULT hr = Database::Open(path_, &db_, why); FAILED(hr)) return hr;
   // A repository that has its tables is ready: opening it must not wait for a writer.
   if (SUCCEEDED(db_->Begin(false))) {
