@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -15,6 +17,8 @@ const std::string& Dir() {
   static const std::string dir = [] {
     char tmpl[] = "/tmp/vrxmlfuzz.XXXXXX";
     std::string d = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+    // One folder per process, removed when the process ends.
+    if (d != "/tmp") std::atexit([] { std::filesystem::remove_all(Dir()); });
     std::ofstream(d + "/Fuzz.dtd") << "<!ELEMENT Root ANY><!ELEMENT a ANY><!ELEMENT b ANY>"
                                       "<!ATTLIST a x CDATA #IMPLIED y CDATA 'd'>";
     return d;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -38,6 +39,8 @@ const std::string& Dir() {
   static const std::string dir = [] {
     char tmpl[] = "/tmp/vrxmlreaderfuzz.XXXXXX";
     std::string d = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+    // One folder per process, removed when the process ends.
+    if (d != "/tmp") std::atexit([] { std::filesystem::remove_all(Dir()); });
     std::string dtd;
     for (const char* n : kNames)
       dtd += std::string("<!ELEMENT ") + n + " ANY>\n<!ATTLIST " + n +
