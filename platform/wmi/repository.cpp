@@ -437,7 +437,10 @@ HRESULT Session::DirectChildren(const NamespaceInfo& ns, WStringView name, std::
   out->clear();
   for (const auto& c : SystemClasses())
     if (EqualsNoCase(c->superclass, name)) out->push_back(c->name);
-  Statement& q = repo_.db_->Sql("SELECT name FROM classes WHERE ns=?1 AND super=?2 ORDER BY fold");
+  // The index is named: left to itself, SQLite walks the namespace's rows in primary-key order,
+  // and an export (one call per class) then reads every class text once per class. The names
+  // are sorted below.
+  Statement& q = repo_.db_->Sql("SELECT name FROM classes INDEXED BY classes_by_super WHERE ns=?1 AND super=?2");
   q.Bind(1, ns.id).Bind(2, Fold(name));
   bool row = false;
   HRESULT hr;
