@@ -5,15 +5,11 @@
 
 #include <cstdlib>
 
+#include "platform/os/dir.h"
 #include "platform/os/process.h"
 
 namespace vr::os {
 namespace {
-
-bool IsDirectory(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 }  // namespace
 
@@ -22,7 +18,7 @@ std::string DataDir() {
   const std::string bin = RunningProgramFolder();
   if (!bin.empty()) {
     const std::string installed = bin + "/../share/vorant";
-    if (IsDirectory(installed)) return installed;
+    if (IsNativeDirectory(installed)) return installed;
   }
   return VR_SOURCE_DATA_DIR;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/os/dir.h"
 #include "platform/os/hostroot.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
@@ -48,11 +49,6 @@ std::mutex g_openMutex;
 std::map<std::string, std::weak_ptr<Repository>>& OpenRepositories() {
   static auto* m = new std::map<std::string, std::weak_ptr<Repository>>;
   return *m;
-}
-
-bool IsDirectory(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 WString KeySpace(const ResolvedClass& cls) { return cls.keyClass.empty() ? cls.name : cls.keyClass; }
@@ -117,12 +113,12 @@ HRESULT Repository::OpenHost(std::shared_ptr<Repository>* out, WString* why) {
 }
 
 HRESULT Repository::OpenRoot(const std::string& root, std::shared_ptr<Repository>* out, WString* why) {
-  if (!IsDirectory(root)) {
+  if (!vr::os::IsNativeDirectory(root)) {
     if (why) *why = u"The host root folder " + Utf8ToWide(root) + u" does not exist.";
     return WBEM_E_INVALID_NAMESPACE;
   }
   const std::string dir = root + "/wmi";
-  if (!IsDirectory(dir) && ::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (!vr::os::IsNativeDirectory(dir) && ::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
     if (why) *why = u"The WMI repository folder " + Utf8ToWide(dir) + u" cannot be created.";
     return WBEM_E_ACCESS_DENIED;
   }
