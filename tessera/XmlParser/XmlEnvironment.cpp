@@ -49,26 +49,7 @@ bool EndsWithSeparator(const WString& s) { return !s.empty() && (s.back() == u'\
 // A REG_SZ value of HKEY_LOCAL_MACHINE; a Win32 error code when it cannot be read.
 LONG ReadRegistryString(const char16_t* key, const char16_t* value, WString& out) {
   VR_TRACE_FUNCTION("ReadRegistryString", "XmlParser\\XmlReader", 16);
-  out.clear();
-  HKEY h = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
-  if (rc != ERROR_SUCCESS) return rc;
-  DWORD type = REG_NONE, bytes = 0;
-  rc = RegQueryValueExW(h, value, nullptr, &type, nullptr, &bytes);
-  if (rc == ERROR_SUCCESS && type != REG_SZ) rc = ERROR_INVALID_DATA;
-  std::vector<WChar> buffer;
-  if (rc == ERROR_SUCCESS) {
-    buffer.assign(bytes / sizeof(WChar) + 1, 0);
-    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(WChar));
-    rc = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (rc == ERROR_SUCCESS) {
-      size_t n = size / sizeof(WChar);
-      while (n > 0 && buffer[n - 1] == 0) --n;
-      out.assign(buffer.data(), n);
-    }
-  }
-  RegCloseKey(h);
-  return rc;
+  return vr::registry::ReadStringValue(key, value, out);
 }
 
 }  // namespace
