@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/qkit/qkit.h"
+#include "platform/registry/product_keys.h"
 #include "platform/registry/registry.h"
 #include "platform/text/casefold.h"
 #include "tessera/Messages.h"
@@ -13,8 +14,8 @@
 
 namespace {
 
-constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
-constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+constexpr const char16_t* kVorantKey = vr::keys::kVorantKey;
+constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
 
 struct Placeholder {
   const char16_t* text;
