@@ -4,6 +4,8 @@
 // Imports it into an empty namespace, exports the namespace, imports the export into a second
 // one and checks that the two exports are the same text. Prints the figures; exit code 1 when
 // the export takes longer than the import of the same namespace.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,8 +111,11 @@ void Check(HRESULT hr, const vr::wmi::MofError& e, const char* what) {
 int main(int argc, char** argv) {
   const size_t classes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 3000;
   const size_t perLeaf = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4;
-  const std::string root = (std::filesystem::temp_directory_path() / ("vr-mof-bench-" + std::to_string(::getpid()))).string();
+  static char root[512];  // a plain array: the exit handler runs after locals are gone
+  std::snprintf(root, sizeof root, "%s/vr-mof-bench-%d", std::filesystem::temp_directory_path().c_str(),
+                static_cast<int>(::getpid()));
   std::filesystem::create_directories(root);
+  std::atexit([] { std::filesystem::remove_all(root); });  // on every way out, failures too
   std::shared_ptr<vr::wmi::Repository> repo;
   WString why;
   if (FAILED(vr::wmi::Repository::OpenRoot(root, &repo, &why))) {
@@ -142,7 +147,6 @@ int main(int argc, char** argv) {
   WString again;
   vr::wmi::ExportNamespace(*repo, u"root\\again", u"", false, [&](const WString& t) { again += t; }, &why);
   repo.reset();
-  std::filesystem::remove_all(root);
 
   std::printf("MOF schema: %zu classes, %zu instances, %zu KB of MOF\n", counts.classes, counts.instances,
               schema.size() / 1024);
