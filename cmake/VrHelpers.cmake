@@ -12,6 +12,10 @@ function(vr_test name)
     return()
   endif()
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  foreach(src IN LISTS A_SOURCES)
+    get_filename_component(full "${src}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    set_property(GLOBAL APPEND PROPERTY VR_TEST_SOURCES "${full}")
+  endforeach()
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
@@ -22,15 +26,70 @@ function(vr_test name)
                ENVIRONMENT_MODIFICATION "VR_BINARY_DIR=set:${CMAKE_BINARY_DIR}")
 endfunction()
 
-# vr_fuzzer(NAME SOURCES... [DEPS libs...])  a libFuzzer target, built only with clang.
+# vr_fuzzer(NAME SOURCES... SEEDS folder [DEPS libs...])  a libFuzzer target, built only with
+# clang. Every target has a seed corpus (a folder of inputs, checked at configure time whether
+# or not fuzzers are built); the fuzz run (scripts/fuzz.sh) starts each target from its seeds,
+# listed in fuzz_targets.txt of the build tree.
 function(vr_fuzzer name)
+  cmake_parse_arguments(A "" "SEEDS" "SOURCES;DEPS" ${ARGN})
+  get_filename_component(seeds "${A_SEEDS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  file(GLOB seedFiles LIST_DIRECTORIES false "${seeds}/*")
+  if(NOT A_SEEDS OR NOT seedFiles)
+    message(FATAL_ERROR "The fuzz target ${name} has no seed corpus (SEEDS folder with inputs).")
+  endif()
   if(NOT VR_BUILD_FUZZERS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     return()
   endif()
-  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${A_DEPS})
+  set_property(GLOBAL APPEND PROPERTY VR_FUZZ_TARGETS "$<TARGET_FILE:${name}> ${seeds}")
+endfunction()
+
+# vr_write_fuzz_targets()  writes fuzz_targets.txt: one line per target, its program and its seeds.
+function(vr_write_fuzz_targets)
+  get_property(targets GLOBAL PROPERTY VR_FUZZ_TARGETS)
+  if(targets)
+    list(JOIN targets "\n" text)
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/fuzz_targets.txt" CONTENT "${text}\n")
+  endif()
+endfunction()
+
+# vr_check_test_sources()  fails the configuration when a *_test.cpp of the source tree belongs
+# to no vr_test target: such tests would silently never run.
+function(vr_check_test_sources)
+  if(NOT VR_BUILD_TESTS)
+    return()
+  endif()
+  file(GLOB_RECURSE found CONFIGURE_DEPENDS LIST_DIRECTORIES false
+    RELATIVE "${CMAKE_SOURCE_DIR}" "${CMAKE_SOURCE_DIR}/*_test.cpp")
+  get_property(built GLOBAL PROPERTY VR_TEST_SOURCES)
+  file(RELATIVE_PATH binRel "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}")
+  set(orphans "")
+  foreach(rel IN LISTS found)
+    # Build trees inside the source tree (build-asan, build/...) and hidden folders are not sources.
+    if(rel MATCHES "^(build[^/]*|\\.[^/]*)/" OR (NOT binRel MATCHES "^\\.\\." AND rel MATCHES "^${binRel}/"))
+      continue()
+    endif()
+    if(NOT "${CMAKE_SOURCE_DIR}/${rel}" IN_LIST built)
+      list(APPEND orphans "${rel}")
+    endif()
+  endforeach()
+  if(orphans)
+    list(JOIN orphans "\n  " text)
+    message(FATAL_ERROR "These test sources belong to no vr_test target, so their tests would never run:\n  ${text}")
+  endif()
+endfunction()
+
+# vr_add_subdirectories(DIRS...)  adds each folder; a listed folder without its CMakeLists.txt
+# fails the configuration instead of being skipped.
+function(vr_add_subdirectories)
+  foreach(dir IN LISTS ARGN)
+    if(NOT EXISTS "${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt")
+      message(FATAL_ERROR "The build lists the folder '${dir}', which has no CMakeLists.txt.")
+    endif()
+    add_subdirectory(${dir})
+  endforeach()
 endfunction()

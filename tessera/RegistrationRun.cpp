@@ -14,6 +14,7 @@
 #include "tessera/AppErrors.h"
 #include "tessera/CmdlineValues.h"
 #include "tessera/Console.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Files/VrTempLogFile.h"
@@ -28,17 +29,7 @@ using vr::msg::LoadMessage;
 
 namespace {
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitRollbackSucceeded = 1;
-constexpr int kExitRollbackFailed = 2;
-constexpr int kExitPackageDeployed = 3;
-constexpr int kExitUnregisterErrors = 4;
-constexpr int kExitWarnings = 5;
-constexpr int kExitNotRegistered = 6;
-constexpr int kExitConfiguration = 51;
-constexpr int kExitCannotRead = 52;
-constexpr int kExitUndoSyntax = 53;
-constexpr int kExitFailure = 100;
+using namespace vr::front;  // the exit codes
 constexpr double kPrereqMinimumVersion = 7.499;
 
 // The text with exactly one line end behind it, as the run log takes its lines.
@@ -210,7 +201,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     VrTextFile probe(configFile.c_str(), TEXT_UNICODE, LINES_CRLF);
     const HRESULT hr = probe.LoadFile();
     if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
-      loadStatus = kExitCannotRead;
+      loadStatus = kExitCannotOpen;
       loadMessage = LoadMessage(9, configFile);
     }
   }
@@ -234,7 +225,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   vr::undo::UndoHeader header{patch, createdOn, configFile, reader && loadStatus == 0 ? reader->SupportedVersions() : WString()};
   WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
   if (reinstall) commandLine += u" -reinstall";
-  if (sectionsMask & 1) {  // "-sections" was given
+  if (sectionsMask & vr::undo::kSectionsGiven) {
     WString names;
     if (sectionsMask & vr::undo::kSectionPackages) names += u"package";
     if (sectionsMask & vr::undo::kSectionPlatforms) names += WString(names.empty() ? u"" : u"|") + u"platform";
@@ -423,7 +414,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   int sections = 0;
   VrLogFile undo(undoFile.c_str(), true);
   if (FAILED(undo.LoadFile())) {
-    status = kExitCannotRead;
+    status = kExitCannotOpen;
     statusMessage = LoadMessage(207, undoFile);
   } else {
     status = vr::undo::ValidateUndoFile(undo, header, sections, statusMessage);
@@ -456,7 +447,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     WString message;
     if (!sections_->PackageRegRollback(undo, message)) {
       if (patchNotRegistered_ || packageDeployed_) {
-        const int code = patchNotRegistered_ ? kExitNotRegistered : kExitPackageDeployed;
+        const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
         vr::console::WriteStdout(message);
         const WString notUnregistered = LoadMessage(156, patch);
         LogLine(u"\n# " + notUnregistered);

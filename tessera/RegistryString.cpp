@@ -34,12 +34,6 @@ bool ReadRegistryString(const WChar* key, const WChar* name, WString& text) {
     VR_TRACE_FAILURE("RegQueryValueEx 2 (\"HKEY_LOCAL_MACHINE\\", key, "\\", name, "\")", rc);
     return false;
   }
-  // The text ends at its terminator, or at the end of the data when it was stored without one.
-  text.clear();
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const WChar c = static_cast<WChar>(static_cast<unsigned char>(buffer[i]) | (static_cast<unsigned char>(buffer[i + 1]) << 8));
-    if (c == 0) break;
-    text += c;
-  }
+  text = vr::registry::StringFromData(reinterpret_cast<const BYTE*>(buffer.data()), size);
   return true;
 }

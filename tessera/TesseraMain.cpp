@@ -13,6 +13,7 @@
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/Usage.h"
+#include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
@@ -20,12 +21,10 @@ using vr::msg::LoadMessage;
 namespace vr::front {
 namespace {
 
-constexpr int kAllSections = 14;  // platform, package and prerequisite sections
-constexpr int kNoSections = 1;
+constexpr int kAllSections = vr::undo::kSectionPackages | vr::undo::kSectionPlatforms | vr::undo::kSectionPrereq;
 constexpr int kClusterNone = 0;
 constexpr int kClusterFull = 1;
 constexpr int kClusterLocal = 2;
-constexpr int kStatusCommandLine = 50;
 
 [[noreturn]] void ThrowStatus(int status, const WString& word) {
   throw CCmdline_error(LoadMessage(CCmdline::StatusToMessageId(status), word), status);
@@ -65,15 +64,15 @@ WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool fo
 // "-sections": a comma-separated list of package, platform and prereq, each at most once.
 int SectionsMask(const WString& value) {
   VR_TRACE_FUNCTION("SectionsMask", "tessera", vr::trace::kRunFlags);
-  int mask = kNoSections;
+  int mask = vr::undo::kSectionsGiven;
   size_t pos = 0;
   while (true) {
     const size_t comma = value.find(u',', pos);
     const WString piece = value.substr(pos, comma == WString::npos ? WString::npos : comma - pos);
     int bit = 0;
-    if (vr::text::EqualsNoCase(piece, u"package")) bit = 2;
-    else if (vr::text::EqualsNoCase(piece, u"platform")) bit = 4;
-    else if (vr::text::EqualsNoCase(piece, u"prereq")) bit = 8;
+    if (vr::text::EqualsNoCase(piece, u"package")) bit = vr::undo::kSectionPackages;
+    else if (vr::text::EqualsNoCase(piece, u"platform")) bit = vr::undo::kSectionPlatforms;
+    else if (vr::text::EqualsNoCase(piece, u"prereq")) bit = vr::undo::kSectionPrereq;
     if (bit == 0) throw CCmdline_error(LoadMessage(805, u"-sections", value, piece), 805);
     if (mask & bit) throw CCmdline_error(LoadMessage(804, u"-sections", value, piece), 804);
     mask |= bit;
@@ -96,7 +95,7 @@ int ClusterMode(const CCmdline& cmdline) {
 // status ends the run with that exit code and the final message.
 void CheckConstruction(int status, const WString& message, const WString& finalMessage) {
   if (status == 0) return;
-  if (status == kStatusCommandLine) throw CCmdline_error(message, kStatusCommandLine);
+  if (status == kExitCommandLine) throw CCmdline_error(message, kExitCommandLine);
   SetFinalMessage(finalMessage);
   throw CApp_error(message, status);
 }

@@ -5,21 +5,9 @@
 #include <vector>
 
 #include "platform/text/wstring.h"
+#include "tessera/ExitCodes.h"
 
-// Exit codes of tessera.
 namespace vr::front {
-constexpr int kExitSuccess = 0;
-constexpr int kExitRollbackSucceeded = 1;
-constexpr int kExitRollbackFailed = 2;
-constexpr int kExitPackageDeployed = 3;
-constexpr int kExitUnregisterErrors = 4;
-constexpr int kExitWarnings = 5;
-constexpr int kExitPatchNotRegistered = 6;
-constexpr int kExitCommandLine = 50;
-constexpr int kExitConfiguration = 51;
-constexpr int kExitCannotOpen = 52;
-constexpr int kExitUndoSyntax = 53;
-constexpr int kExitFailure = 100;
 
 // Prints the exception that ended a run (a _com_error, CCmdline_error, CApp_error or anything
 // else) with the texts that go with it and returns its exit code. patch is the patch number of

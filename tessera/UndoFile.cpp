@@ -4,6 +4,7 @@
 
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
@@ -11,7 +12,6 @@
 namespace vr::undo {
 namespace {
 
-constexpr int kSyntaxError = 53;
 
 struct SectionKind {
   int bit;
@@ -76,7 +76,7 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
       message = vr::msg::LoadMessage(301, static_cast<unsigned>(number), path, keys[k]);
       VR_TRACE_ERROR("Syntax error in line ", static_cast<unsigned>(number), " of file '", path,
                      "': line does not start with '", keys[k], "'.");
-      return kSyntaxError;
+      return vr::front::kExitUndoSyntax;
     }
     *fields[k] = text.substr(WStringView(keys[k]).size());
   }
@@ -96,7 +96,7 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
         message = vr::msg::LoadMessage(300, number, path);
         VR_TRACE_ERROR("Syntax error in line ", number, " of undo file '", path, "': unexpected line '",
                        line.GetText(), "'.");
-        return kSyntaxError;
+        return vr::front::kExitUndoSyntax;
       }
     } else if (vr::text::EqualsNoCase(first, open->end)) {
       sections |= open->bit;
@@ -108,7 +108,7 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
           message = vr::msg::LoadMessage(open->unexpectedLineMessage, number, path);
           VR_TRACE_ERROR("Syntax error in line ", number, " of undo file '", path, "': marker '",
                          WString(first), "' inside section '", open->begin, "'.");
-          return kSyntaxError;
+          return vr::front::kExitUndoSyntax;
         }
       }
     }
@@ -118,7 +118,7 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
     message = vr::msg::LoadMessage(open->unterminatedMessage, path, open->end);
     VR_TRACE_ERROR("Syntax error in undo file '", path, "': section '", open->begin,
                    "' not terminated with line '", open->end, "'.");
-    return kSyntaxError;
+    return vr::front::kExitUndoSyntax;
   }
   return 0;
 }

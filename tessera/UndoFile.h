@@ -11,6 +11,7 @@ class VrLogFile;
 namespace vr::undo {
 
 // Bits of the sections found (also the bits of the "-sections" mask).
+constexpr int kSectionsGiven = 1;  // in a "-sections" mask: the option was given
 constexpr int kSectionPackages = 2;
 constexpr int kSectionPlatforms = 4;
 constexpr int kSectionPrereq = 8;

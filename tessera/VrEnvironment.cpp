@@ -10,6 +10,7 @@
 #include "platform/os/file.h"
 #include "platform/os/lasterror.h"
 #include "platform/os/process.h"
+#include "platform/registry/product_keys.h"
 #include "platform/registry/registry.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
@@ -23,9 +24,9 @@
 
 namespace {
 
-constexpr const WChar* kServerKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server";
+constexpr const WChar* kServerKey = vr::keys::kManagementServerKey;
 constexpr const WChar* kVersionValue = u"Version";
-constexpr const WChar* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
+constexpr const WChar* kVorantKey = vr::keys::kVorantKey;
 constexpr const WChar* kDataDirValue = u"DataDir";
 constexpr const WChar* kShareInstallDirValue = u"VrMsShareInstallDir";
 constexpr const WChar* kClusterTool = u"VrMsClusterInfo ";

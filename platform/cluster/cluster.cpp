@@ -58,23 +58,7 @@ bool Injected(const char* point, long usual) {
 // A string value; ERROR_FILE_NOT_FOUND when the key or the value is missing,
 // ERROR_INVALID_DATA when the value is not a string.
 long ReadString(const WChar* key, const WChar* name, WString& out) {
-  HKEY h = nullptr;
-  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
-  if (rc != ERROR_SUCCESS) return rc;
-  DWORD type = 0, size = 0;
-  rc = RegQueryValueExW(h, name, nullptr, &type, nullptr, &size);
-  std::string data(size, '\0');
-  if (rc == ERROR_SUCCESS && type != REG_SZ && type != REG_EXPAND_SZ) rc = ERROR_INVALID_DATA;
-  if (rc == ERROR_SUCCESS) rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-  RegCloseKey(h);
-  if (rc != ERROR_SUCCESS) return rc;
-  out.clear();
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    const WChar c = static_cast<WChar>(static_cast<unsigned char>(data[i]) | (static_cast<unsigned char>(data[i + 1]) << 8));
-    if (c == 0) break;
-    out += c;
-  }
-  return ERROR_SUCCESS;
+  return vr::registry::ReadStringValue(key, name, out, true);
 }
 
 long ReadDword(const WChar* key, const WChar* name, DWORD& out) {

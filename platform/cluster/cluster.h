@@ -14,6 +14,7 @@
 // point "cluster.<Call>"; an injected 0 stands for the usual failure named beside it.
 #pragma once
 #include "platform/com/types.h"
+#include "platform/registry/product_keys.h"
 #include "platform/text/wstring.h"
 
 struct ClusterHandle;
@@ -52,7 +53,7 @@ namespace vr::cluster {
 inline constexpr const WChar* kClusterKey = u"Cluster";
 inline constexpr const WChar* kGroupsKey = u"Cluster\\Groups";
 inline constexpr const WChar* kInstallationKey =
-    u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\ClusterInstallation";
+    vr::keys::kClusterInstallationKey;
 constexpr DWORD kInstalledOnCluster = 5;
 constexpr DWORD kStandalone = 0;
 

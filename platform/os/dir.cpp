@@ -50,14 +50,10 @@ std::string ParentOf(const std::string& native) {
   return p.substr(0, slash);
 }
 
-bool IsDir(const std::string& native) {
-  struct stat st;
-  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 // ENOENT of the last component is "file not found"; of a parent, "path not found".
 long MissingError(const std::string& native) {
-  return IsDir(ParentOf(native)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+  return IsNativeDirectory(ParentOf(native)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
 bool NameLess(const DirEntry& a, const DirEntry& b) {
@@ -138,34 +134,6 @@ long RemoveNative(const std::string& native) {
   return ::rmdir(native.c_str()) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
 }
 
-long WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return ERROR_SUCCESS;
-}
-
-// Copies the bytes of in to out and flushes them to disk.
-long CopyBytes(int in, int out) {
-  std::vector<char> buf(1 << 16);
-  for (;;) {
-    const ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
-    }
-    if (n == 0) break;
-    if (long rc = WriteAll(out, buf.data(), static_cast<size_t>(n)); rc != ERROR_SUCCESS) return rc;
-  }
-  return ::fsync(out) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
-}
-
 struct FdGuard {
   int fd;
   ~FdGuard() { ::close(fd); }
@@ -194,13 +162,13 @@ long CreateDirectoryTree(WStringView path) {
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   std::string native = Native(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
-  if (IsDir(native)) return ERROR_SUCCESS;
+  if (IsNativeDirectory(native)) return ERROR_SUCCESS;
   const std::string parent = ParentOf(native);
-  if (parent != native && !IsDir(parent)) {
+  if (parent != native && !IsNativeDirectory(parent)) {
     if (long rc = CreateDirectoryTree(vr::text::Utf8ToWide(parent)); rc != ERROR_SUCCESS) return rc;
   }
   const long rc = CreateDirectory(vr::text::Utf8ToWide(native));
-  return (rc == ERROR_ALREADY_EXISTS && IsDir(native)) ? ERROR_SUCCESS : rc;
+  return (rc == ERROR_ALREADY_EXISTS && IsNativeDirectory(native)) ? ERROR_SUCCESS : rc;
 }
 
 long RemoveDirectory(WStringView path) {
@@ -224,7 +192,12 @@ long RemoveTree(WStringView path) {
   return RemoveNative(native);
 }
 
-bool DirectoryExists(WStringView path) { return CheckName(path) == ERROR_SUCCESS && IsDir(Native(path)); }
+bool IsNativeDirectory(const std::string& nativePath) {
+  struct stat st;
+  return ::stat(nativePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(WStringView path) { return CheckName(path) == ERROR_SUCCESS && IsNativeDirectory(Native(path)); }
 
 long ListDirectory(WStringView path, std::vector<DirEntry>& entries) {
   entries.clear();
@@ -274,12 +247,12 @@ long CopyFile(WStringView from, WStringView to, bool failIfExists) {
     if (target.st_dev == st.st_dev && target.st_ino == st.st_ino) return ERROR_SHARING_VIOLATION;
   }
   const std::string parent = ParentOf(dst);
-  if (!IsDir(parent)) return ERROR_PATH_NOT_FOUND;
+  if (!IsNativeDirectory(parent)) return ERROR_PATH_NOT_FOUND;
   // The new content goes to a temporary file beside the target and is renamed into place.
   const std::string temp = parent + "/.vrcopy-" + UniqueSuffix();
   const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
   if (out < 0) return ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
-  long rc = CopyBytes(in, out);
+  long rc = internal::CopyAllBytes(in, out);
   if (::close(out) != 0 && rc == ERROR_SUCCESS) rc = ErrorFromErrno(errno);
   if (rc == ERROR_SUCCESS) {
     if (failIfExists) {
@@ -322,7 +295,7 @@ long SetCurrentDirectory(WStringView path) {
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   const std::string native = Native(path);
   if (::chdir(native.c_str()) == 0) return ERROR_SUCCESS;
-  if (errno == ENOTDIR) return IsDir(ParentOf(native)) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND;
+  if (errno == ENOTDIR) return IsNativeDirectory(ParentOf(native)) ? ERROR_DIRECTORY : ERROR_PATH_NOT_FOUND;
   return errno == ENOENT ? MissingError(native) : ErrorFromErrno(errno);
 }
 

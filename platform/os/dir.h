@@ -7,6 +7,7 @@
 // folder). Every fallible call first asks the fault hook with the point named beside it; an
 // injected code 0 stands for the usual failure named there.
 #pragma once
+#include <string>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -35,6 +36,9 @@ long RemoveDirectory(WStringView path);
 long RemoveTree(WStringView path);
 // True when path names an existing folder.
 bool DirectoryExists(WStringView path);
+// The same for a POSIX file name (symbolic links followed): the one test of the host for
+// "is this a folder".
+bool IsNativeDirectory(const std::string& nativePath);
 
 // The entries of a folder except "." and "..", ordered by name without regard to case (as the
 // file system of the product's home platform lists them). Point "os.ListDirectory"

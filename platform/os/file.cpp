@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <optional>
 #include <random>
+#include <vector>
 
 #include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
+#include "platform/os/dir.h"
+#include "platform/os/native_internal.h"
 #include "platform/os/path.h"
 #include "platform/text/convert.h"
 
@@ -41,15 +44,10 @@ std::string ParentOf(const std::string& native) {
   return native.substr(0, slash);
 }
 
-bool IsFolder(const std::string& native) {
-  struct stat st;
-  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // ENOENT means "file not found" when the folder exists and "path not found" when it does not,
 // as Windows tells the two apart.
 long ErrorForPath(int err, const std::string& native) {
-  if (err == ENOENT && !IsFolder(ParentOf(native))) return ERROR_PATH_NOT_FOUND;
+  if (err == ENOENT && !IsNativeDirectory(ParentOf(native))) return ERROR_PATH_NOT_FOUND;
   return Win32FromErrno(err);
 }
 
@@ -105,21 +103,6 @@ bool TakeShareLocks(int fd, bool writer, bool denyWrite) {
   return !conflict;
 }
 
-long WriteAll(int fd, const void* data, size_t size, size_t& written) {
-  written = 0;
-  const char* p = static_cast<const char*>(data);
-  while (written < size) {
-    const ssize_t n = ::write(fd, p + written, size - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Win32FromErrno(errno);
-    }
-    if (n == 0) return ERROR_WRITE_FAULT;
-    written += static_cast<size_t>(n);
-  }
-  return ERROR_SUCCESS;
-}
-
 void SyncFolder(const std::string& folder) {
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -148,21 +131,7 @@ long CopyBytes(const std::string& from, const std::string& to) {
     ::close(in);
     return Win32FromErrno(e);
   }
-  long rc = ERROR_SUCCESS;
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      rc = Win32FromErrno(errno);
-      break;
-    }
-    if (n == 0) break;
-    size_t w;
-    rc = WriteAll(out, buf, static_cast<size_t>(n), w);
-    if (rc != ERROR_SUCCESS) break;
-  }
-  if (rc == ERROR_SUCCESS && ::fsync(out) != 0) rc = Win32FromErrno(errno);
+  long rc = internal::CopyAllBytes(in, out);
   if (::close(out) != 0 && rc == ERROR_SUCCESS) rc = Win32FromErrno(errno);
   ::close(in);
   if (rc != ERROR_SUCCESS) ::unlink(to.c_str());
@@ -170,6 +139,40 @@ long CopyBytes(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
+
+namespace internal {
+
+long WriteAllBytes(int fd, const void* data, size_t size, size_t& written) {
+  written = 0;
+  const char* p = static_cast<const char*>(data);
+  while (written < size) {
+    const ssize_t n = ::write(fd, p + written, size - written);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Win32FromErrno(errno);
+    }
+    if (n == 0) return ERROR_WRITE_FAULT;
+    written += static_cast<size_t>(n);
+  }
+  return ERROR_SUCCESS;
+}
+
+long CopyAllBytes(int in, int out) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Win32FromErrno(errno);
+    }
+    if (n == 0) break;
+    size_t written = 0;
+    if (long rc = WriteAllBytes(out, buf.data(), static_cast<size_t>(n), written); rc != ERROR_SUCCESS) return rc;
+  }
+  return ::fsync(out) == 0 ? ERROR_SUCCESS : Win32FromErrno(errno);
+}
+
+}  // namespace internal
 
 long Win32FromErrno(int err) {
   switch (err) {
@@ -316,7 +319,7 @@ long File::Write(const void* data, size_t size, size_t& written) {
   written = 0;
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
   if (auto f = Fault("file.Write", ERROR_WRITE_FAULT)) return *f;
-  return WriteAll(fd_, data, size, written);
+  return internal::WriteAllBytes(fd_, data, size, written);
 }
 
 long File::Sync() {
@@ -373,7 +376,7 @@ long AtomicFile::Create(WStringView target, std::unique_ptr<AtomicFile>& out) {
   const std::string& native = a->nativeTarget_;
   if (native.back() == '/') return ERROR_ACCESS_DENIED;
   const std::string folder = ParentOf(native);
-  if (!IsFolder(folder)) return ERROR_PATH_NOT_FOUND;
+  if (!IsNativeDirectory(folder)) return ERROR_PATH_NOT_FOUND;
 
   struct stat st;
   const bool targetExists = ::stat(native.c_str(), &st) == 0;
@@ -566,7 +569,7 @@ long FileSize(WStringView path, uint64_t& size) {
 long GetTempPath(WString& folder) {
   if (auto f = Fault("file.GetTempPath", ERROR_PATH_NOT_FOUND)) return *f;
   std::string dir = "/tmp";
-  if (const char* env = std::getenv("TMPDIR"); env && *env && IsFolder(env)) dir = env;
+  if (const char* env = std::getenv("TMPDIR"); env && *env && IsNativeDirectory(env)) dir = env;
   if (dir.back() != '/') dir += '/';
   folder = vr::text::Utf8ToWide(dir);
   return ERROR_SUCCESS;
@@ -575,7 +578,7 @@ long GetTempPath(WString& folder) {
 long GetTempFileName(WStringView folder, WStringView prefix, WString& path) {
   if (auto f = Fault("file.GetTempFileName", ERROR_ACCESS_DENIED)) return *f;
   std::string dir = folder.empty() ? std::string("./") : NativePath(folder);
-  if (!IsFolder(dir)) return ERROR_DIRECTORY;
+  if (!IsNativeDirectory(dir)) return ERROR_DIRECTORY;
   if (dir.back() != '/') dir += '/';
   const std::string pre = vr::text::WideToUtf8(prefix.substr(0, 3));
   for (int attempt = 0; attempt < 100; ++attempt) {

@@ -20,4 +20,10 @@ inline long ErrorFromErrno(int err, long missing = ERROR_FILE_NOT_FOUND) {
   return Win32FromErrno(err);
 }
 
+// Writes all of data, retrying short writes and EINTR; a write that makes no progress is
+// ERROR_WRITE_FAULT (never a loop without end). written: the bytes that went out.
+long WriteAllBytes(int fd, const void* data, size_t size, size_t& written);
+// Copies the rest of in to out, then flushes out to disk.
+long CopyAllBytes(int in, int out);
+
 }  // namespace vr::os::internal

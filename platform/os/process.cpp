@@ -46,7 +46,9 @@ bool IsRunnable(const std::string& path, long& why) {
 }
 
 // The program file a command names: a name with a separator as it stands, else the first
-// runnable file of that name on PATH. "name.exe" also finds "name".
+// runnable file of that name in the running program's folder, the current folder, then along
+// PATH, the order of the home platform's own process start, so that a program finds the tools
+// installed beside it whatever PATH holds. "name.exe" also finds "name".
 long FindProgram(const WString& word, std::string& program) {
   std::vector<std::string> names{internal::Native(word)};
   if (word.size() > 4 && vr::text::EqualsNoCase(WStringView(word).substr(word.size() - 4), u".exe"))
@@ -60,17 +62,21 @@ long FindProgram(const WString& word, std::string& program) {
       }
     return why;
   }
+  std::vector<std::string> folders;
+  if (const std::string own = RunningProgramFolder(); !own.empty()) folders.push_back(own + '/');
+  folders.push_back("./");
   const char* env = std::getenv("PATH");
   const std::string path = env ? env : "/usr/local/bin:/usr/bin:/bin";
-  long best = ERROR_FILE_NOT_FOUND;
   size_t i = 0;
   while (i <= path.size()) {
     size_t j = path.find(':', i);
     if (j == std::string::npos) j = path.size();
     // An empty entry stands for the current directory.
-    std::string dir = j > i ? path.substr(i, j - i) : std::string(1, '.');
+    folders.push_back((j > i ? path.substr(i, j - i) : std::string(1, '.')) + '/');
     i = j + 1;
-    dir += '/';
+  }
+  long best = ERROR_FILE_NOT_FOUND;
+  for (const std::string& dir : folders) {
     for (const auto& n : names) {
       const std::string candidate = dir + n;
       if (IsRunnable(candidate, why)) {
@@ -94,6 +100,15 @@ DWORD ExitCodeOf(int status) {
 }
 
 }  // namespace
+
+std::string RunningProgramFolder() {
+  std::string exe(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+  if (n <= 0) return std::string();
+  exe.resize(static_cast<size_t>(n));
+  const size_t slash = exe.rfind('/');
+  return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}
 
 Process::~Process() {
   if (!ended_ && pid_ > 0) {

@@ -1,5 +1,5 @@
-// Starting programs: a command line whose first word names the program (searched on PATH when
-// it holds no separator), optionally with its standard output in a file; waiting for it; its
+// Starting programs: a command line whose first word names the program (when it holds no
+// separator, searched in the running program's folder, the current folder, then along PATH), optionally with its standard output in a file; waiting for it; its
 // exit code. The shapes of CreateProcessW with STARTF_USESTDHANDLES, WaitForSingleObject and
 // GetExitCodeProcess. Calls return Win32 error codes; each fallible call first asks the fault
 // hook with the point named beside it (an injected 0 stands for the usual failure named there).
@@ -10,6 +10,7 @@
 // depend on the programs it starts.
 #pragma once
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/com/types.h"
@@ -41,6 +42,10 @@ class Process {
 // separate words, double quotes group, 2n backslashes before a quote stand for n backslashes,
 // 2n+1 for n and a literal quote; "" inside quotes is a literal quote.
 std::vector<WString> SplitCommandLine(WStringView commandLine);
+
+// The folder of the running program as a native path without a trailing separator; empty when
+// it cannot be told.
+std::string RunningProgramFolder();
 
 // Starts the program. stdoutPath empty: the child writes where the caller does; otherwise its
 // standard output goes to that file, created or emptied. A program that cannot be found gives

@@ -175,6 +175,42 @@ TEST_F(Services, ProgramsRunWithTheirOutputInAFile) {
   EXPECT_EQ(StartProcess(u"tool", W(dir_ / "no/out.txt"), p), ERROR_PATH_NOT_FOUND);
 }
 
+TEST_F(Services, ABareNameIsFoundBesideTheProgramAndInTheCurrentFolderBeforePath) {
+  // The test program's own folder comes first: its name finds it with an empty PATH.
+  const std::string own = RunningProgramFolder();
+  ASSERT_FALSE(own.empty());
+  ScopedEnv path("PATH", "/nonexistent");
+  std::unique_ptr<Process> p;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+  EXPECT_TRUE(std::filesystem::exists(own + "/" + self));
+  const WString selfName = W(self);
+  ASSERT_EQ(StartProcess(selfName + u" --gtest_list_tests --gtest_filter=None", W(dir_ / "self.txt"), p),
+            ERROR_SUCCESS);
+  ASSERT_EQ(WaitForProcess(*p), ERROR_SUCCESS);
+  DWORD code = 1;
+  ASSERT_EQ(GetProcessExitCode(*p, code), ERROR_SUCCESS);
+  EXPECT_EQ(code, 0u);
+
+  // Then the current folder, then PATH: the folder's own copy wins over PATH's.
+  std::filesystem::create_directories(dir_ / "cwd");
+  std::filesystem::create_directories(dir_ / "onpath");
+  vr::testing::WriteFileBytes(dir_ / "cwd/here-tool", "#!/bin/sh\necho cwd\n");
+  vr::testing::WriteFileBytes(dir_ / "onpath/here-tool", "#!/bin/sh\necho path\n");
+  ::chmod((dir_ / "cwd/here-tool").c_str(), 0755);
+  ::chmod((dir_ / "onpath/here-tool").c_str(), 0755);
+  ScopedEnv path2("PATH", (dir_ / "onpath") + ":/usr/bin:/bin");
+  const auto before = std::filesystem::current_path();
+  std::filesystem::current_path(dir_ / "cwd");
+  const long rc = StartProcess(u"here-tool", W(dir_ / "o.txt"), p);
+  std::filesystem::current_path(before);
+  ASSERT_EQ(rc, ERROR_SUCCESS);
+  ASSERT_EQ(WaitForProcess(*p), ERROR_SUCCESS);
+  EXPECT_EQ(vr::testing::ReadFileBytes(dir_ / "o.txt"), "cwd\n");
+  ASSERT_EQ(StartProcess(u"here-tool", W(dir_ / "o.txt"), p), ERROR_SUCCESS);
+  ASSERT_EQ(WaitForProcess(*p), ERROR_SUCCESS);
+  EXPECT_EQ(vr::testing::ReadFileBytes(dir_ / "o.txt"), "path\n");
+}
+
 TEST_F(Services, WaitsEndAndFaultSettingsStayWithTheCaller) {
   const std::string script = dir_ / "slow";
   vr::testing::WriteFileBytes(script, "#!/bin/sh\necho \"[$VR_FAULTS]\"\nsleep 0.3\nkill -TERM $$\n");

@@ -1,6 +1,7 @@
 #include "platform/registry/hive.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <thread>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/com/hresult.h"
 #include "platform/os/hostroot.h"
@@ -83,6 +85,9 @@ Hive& Hive::Instance() {
 }
 
 long Hive::Fail(int rc) {
+  // A write that failed for want of space is a full disk, whatever form SQLite gave it
+  // (SQLITE_FULL, or an I/O error whose system error is ENOSPC).
+  if ((rc & 0xFF) == SQLITE_IOERR && db_ && sqlite3_system_errno(db_) == ENOSPC) return ERROR_DISK_FULL;
   switch (rc & 0xFF) {
     case SQLITE_OK: case SQLITE_DONE: case SQLITE_ROW: return ERROR_SUCCESS;
     case SQLITE_BUSY: case SQLITE_LOCKED: return ERROR_TIMEOUT;
@@ -124,16 +129,56 @@ long Hive::Ready(bool forWrite) {
   if (::access(root.c_str(), X_OK | R_OK) != 0) return ERROR_ACCESS_DENIED;
 
   path_ = root + "/registry.db";
+  bool missing = false;
   if (::stat(path_.c_str(), &st) != 0) {
     if (errno != ENOENT) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
     if (!forWrite) return ERROR_SUCCESS;  // an empty hive until the first change
     if (::access(root.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED;
+    missing = true;
   } else if (!S_ISREG(st.st_mode)) {
+    return ERROR_BADDB;
+  } else if (st.st_size == 0) {
+    // A new hive is linked into place with its schema, so an empty file is a damaged one
+    // (truncated, or its blocks lost): refused and left as it is, never taken as a new hive.
     return ERROR_BADDB;
   } else if (::access(path_.c_str(), R_OK) != 0) {
     return ERROR_ACCESS_DENIED;
   }
+  if (missing)
+    if (long rc = CreateFresh(); rc != ERROR_SUCCESS) return rc;
   return Open(root, forWrite);
+}
+
+long Hive::CreateFresh() {
+  const std::string temp = path_ + ".new-" + std::to_string(::getpid());
+  ::unlink(temp.c_str());
+  ::unlink((temp + "-journal").c_str());
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  long result = rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
+  db_ = db;
+  if (result == ERROR_SUCCESS) result = Exec("PRAGMA synchronous=FULL");
+  if (result == ERROR_SUCCESS) result = Exec("BEGIN IMMEDIATE");
+  if (result == ERROR_SUCCESS) result = CreateSchema();
+  if (result == ERROR_SUCCESS) result = Exec("COMMIT");
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  schemaReady_ = false;
+  schemaCreated_ = false;
+  // link() does not replace: a hive another program linked in meanwhile stays, and is used.
+  if (result == ERROR_SUCCESS && ::link(temp.c_str(), path_.c_str()) != 0 && errno != EEXIST)
+    result = errno == ENOSPC ? ERROR_DISK_FULL : errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE;
+  ::unlink(temp.c_str());
+  ::unlink((temp + "-journal").c_str());
+  if (result == ERROR_SUCCESS) {
+    const std::string folder = path_.substr(0, path_.rfind('/') + 1);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  return result;
 }
 
 long Hive::Open(const std::string& root, bool forWrite) {

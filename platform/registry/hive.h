@@ -83,6 +83,9 @@ class Hive {
   long Open(const std::string& root, bool forWrite);
   long CheckSchema();
   long CreateSchema();
+  // Makes a new hive with its schema beside the store and links it into place, so that the
+  // store's path never names a file without its schema.
+  long CreateFresh();
   long Exec(const char* sql);
   long Prepare(const char* sql, sqlite3_stmt*& stmt);
   long Fail(int rc);

@@ -375,3 +375,32 @@ LONG RegQueryInfoKeyW(HKEY key, WChar* keyClass, DWORD* cchClass, DWORD* reserve
   if (securityDescriptor) *securityDescriptor = 0;
   return ERROR_SUCCESS;
 }
+
+namespace vr::registry {
+
+WString StringFromData(const BYTE* data, size_t size) {
+  WString text;
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    const WChar c = static_cast<WChar>(data[i] | (data[i + 1] << 8));
+    if (c == 0) break;
+    text += c;
+  }
+  return text;
+}
+
+LONG ReadStringValue(const WChar* key, const WChar* name, WString& out, bool allowExpand) {
+  out.clear();
+  HKEY h = nullptr;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD type = REG_NONE, size = 0;
+  rc = RegQueryValueExW(h, name, nullptr, &type, nullptr, &size);
+  if (rc == ERROR_SUCCESS && type != REG_SZ && !(allowExpand && type == REG_EXPAND_SZ)) rc = ERROR_INVALID_DATA;
+  std::string data(size, '\0');
+  if (rc == ERROR_SUCCESS) rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+  RegCloseKey(h);
+  if (rc == ERROR_SUCCESS) out = StringFromData(reinterpret_cast<const BYTE*>(data.data()), size);
+  return rc;
+}
+
+}  // namespace vr::registry

@@ -55,3 +55,16 @@ LONG RegEnumValueW(HKEY key, DWORD index, WChar* valueName, DWORD* cchValueName,
 LONG RegQueryInfoKeyW(HKEY key, WChar* keyClass, DWORD* cchClass, DWORD* reserved, DWORD* subKeys,
                       DWORD* maxSubKeyLen, DWORD* maxClassLen, DWORD* values, DWORD* maxValueNameLen,
                       DWORD* maxValueLen, DWORD* securityDescriptor, void* lastWriteTime);
+
+namespace vr::registry {
+
+// The text of string data (REG_SZ, REG_EXPAND_SZ): up to its first NUL, or all of it when it
+// was stored without one; an odd last byte is no character. The one reading of such data.
+WString StringFromData(const BYTE* data, size_t size);
+
+// A string value of HKEY_LOCAL_MACHINE, read in two steps (size and type, then the data):
+// ERROR_INVALID_DATA when it is not REG_SZ (or REG_EXPAND_SZ, when allowExpand); the Win32
+// error of the failing call otherwise. The key is closed on every path.
+LONG ReadStringValue(const WChar* key, const WChar* name, WString& out, bool allowExpand = false);
+
+}  // namespace vr::registry

@@ -184,6 +184,36 @@ TEST_F(RegistryTest, HandlesAccessAndDeletion) {
   EXPECT_EQ(RegConnectRegistryW(u"\\\\ELSEWHERE-FAR", HKEY_LOCAL_MACHINE, &local), ERROR_BAD_NETPATH);
 }
 
+// Every reader of string values reads them one way: the text ends at its first NUL, or at the
+// end of the data when it was stored without one.
+TEST_F(RegistryTest, StringValuesReadUpToTheirFirstNul) {
+  HKEY h = Create(u"SOFTWARE\\Strings");
+  auto set = [&](const WChar* name, DWORD type, const std::string& bytes) {
+    ASSERT_EQ(RegSetValueExW(h, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+  };
+  set(u"Embedded", REG_SZ, std::string("a\0b\0\0\0c\0\0\0", 10));
+  set(u"Unterminated", REG_SZ, std::string("x\0y\0", 4));
+  set(u"Odd", REG_SZ, std::string("x\0y", 3));
+  set(u"Expand", REG_EXPAND_SZ, std::string("%\0T\0%\0\0\0", 8));
+  set(u"Number", REG_DWORD, std::string("\x01\0\0\0", 4));
+  RegCloseKey(h);
+  WString text;
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Embedded", text), ERROR_SUCCESS);
+  EXPECT_EQ(text, u"ab");
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Unterminated", text), ERROR_SUCCESS);
+  EXPECT_EQ(text, u"xy");
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Odd", text), ERROR_SUCCESS);
+  EXPECT_EQ(text, u"x");
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Expand", text), ERROR_INVALID_DATA);
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Expand", text, true), ERROR_SUCCESS);
+  EXPECT_EQ(text, u"%T%");
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Number", text, true), ERROR_INVALID_DATA);
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Strings", u"Missing", text), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(vr::registry::ReadStringValue(u"SOFTWARE\\Nowhere", u"x", text), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(RegistryTest, ChangesAreOnDiskWhenTheCallReturns) {
   HKEY h = Create(u"Durable");
   SetString(h, u"v", u"kept");
@@ -224,6 +254,30 @@ TEST_F(RegistryTest, BrokenRootsAndStoresGiveClearErrorsAndStayUntouched) {
   std::string text;
   EXPECT_EQ(vr::registry::SnapshotRegText(text), ERROR_BADDB);
   EXPECT_EQ(vr::testing::ReadFileBytes(root_ / "registry.db"), garbage);
+
+  // An empty store is a damaged one, not a new hive: refused for reading and writing, and
+  // left empty, not rewritten.
+  std::filesystem::remove(root_ / "registry.db");
+  vr::testing::WriteFileBytes(root_ / "registry.db", "");
+  vr::registry::CloseHive();
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &h), ERROR_BADDB);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr), ERROR_BADDB);
+  EXPECT_EQ(vr::registry::SnapshotRegText(text), ERROR_BADDB);
+  EXPECT_EQ(std::filesystem::file_size(root_ / "registry.db"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(root_ / "registry.db-journal"));
+
+  // A new hive appears whole: its first change links in a file that has its schema, and
+  // nothing of the making stays beside it.
+  std::filesystem::remove(root_ / "registry.db");
+  vr::registry::CloseHive();
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(h);
+  for (const auto& e : std::filesystem::directory_iterator(root_.path()))
+    EXPECT_EQ(e.path().filename().string().find(".new-"), std::string::npos) << e.path();
+  vr::registry::CloseHive();
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"New", 0, KEY_READ, &h), ERROR_SUCCESS);
+  RegCloseKey(h);
 
   // A database of someone else's is not a hive either.
   std::filesystem::remove(root_ / "registry.db");

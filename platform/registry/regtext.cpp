@@ -177,7 +177,9 @@ class Parser {
     return true;
   }
 
-  // A quoted string at i_ with \\ and \" escapes; it may span lines.
+  // A quoted string at i_ with \\ and \" escapes; it may span lines. A backslash before any
+  // other character stands for itself and keeps that character, as the registry editor reads
+  // it, so that "C:\Program Files" is not turned into "C:Program Files".
   bool Quoted(WString& out) {
     ++i_;  // opening quote
     out.clear();
@@ -187,7 +189,7 @@ class Parser {
         ++i_;
         return true;
       }
-      if (c == u'\\' && i_ + 1 < t_.size()) {
+      if (c == u'\\' && i_ + 1 < t_.size() && (t_[i_ + 1] == u'\\' || t_[i_ + 1] == u'"')) {
         out += t_[i_ + 1];
         i_ += 2;
         continue;

@@ -25,6 +25,12 @@ std::string Utf16(const std::u16string& s) {
   return out;
 }
 
+class RegToolsTest : public ::testing::Test {
+ protected:
+  ~RegToolsTest() override { vr::registry::CloseHive(); }
+  TempDir a_{"vrrega"}, b_{"vrregb"};
+};
+
 TEST(RegText, ParsesEveryValueForm) {
   const std::string text =
       "Windows Registry Editor Version 5.00\r\n"
@@ -61,6 +67,46 @@ TEST(RegText, ParsesEveryValueForm) {
   EXPECT_EQ(ops[7].kind, RegOperation::Kind::DeleteValue);
   EXPECT_EQ(ops[8].kind, RegOperation::Kind::DeleteTree);
   EXPECT_EQ(ops[8].key, u"SOFTWARE\\Gone");
+}
+
+// Hand-written files put single backslashes in paths; the editor of the home platform keeps a
+// backslash before any character but a backslash or a double quote, and so does the import.
+TEST_F(RegToolsTest, ALoneBackslashStaysAndExportImportStaysAnIdentity) {
+  ScopedEnv root("VR_HOST_ROOT", a_.path());
+  const std::string handWritten = R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Tamberlin\TB Vorant]
+"Tool"="C:\Program Files\x.exe"
+"Share"="\\srv\share\\"
+"Mixed"="a\\b\nc\"d\\"
+"C:\Names\too"="1"
+)";
+  std::string error;
+  ASSERT_EQ(vr::registry::ImportRegText(handWritten, error), ERROR_SUCCESS) << error;
+  std::vector<RegOperation> ops;
+  ASSERT_TRUE(ParseRegText(handWritten, ops, error)) << error;
+  ASSERT_EQ(ops.size(), 5u);
+  EXPECT_EQ(ops[1].data, Utf16(uR"(C:\Program Files\x.exe)") + std::string(2, '\0'));
+  EXPECT_EQ(ops[2].data, Utf16(uR"(\srv\share\)") + std::string(2, '\0'));
+  EXPECT_EQ(ops[3].data, Utf16(uR"(a\b\nc"d\)") + std::string(2, '\0'));
+  EXPECT_EQ(ops[4].name, uR"(C:\Names\too)");
+  // The export doubles every backslash.
+  std::string exported;
+  ASSERT_EQ(vr::registry::ExportRegText(u"SOFTWARE\\Tamberlin", exported), ERROR_SUCCESS);
+  EXPECT_NE(exported.find(R"("Tool"="C:\\Program Files\\x.exe")" "\n"), std::string::npos) << exported;
+  EXPECT_NE(exported.find(R"("Share"="\\srv\\share\\")" "\n"), std::string::npos) << exported;
+  EXPECT_NE(exported.find(R"("Mixed"="a\\b\\nc\"d\\")" "\n"), std::string::npos) << exported;
+  EXPECT_NE(exported.find(R"("C:\\Names\\too"="1")"), std::string::npos) << exported;
+  // The export reads back to the same values: export, import elsewhere, export again.
+  std::string again;
+  {
+    ScopedEnv other("VR_HOST_ROOT", b_.path());
+    vr::registry::CloseHive();
+    ASSERT_EQ(vr::registry::ImportRegText(exported, error), ERROR_SUCCESS) << error;
+    ASSERT_EQ(vr::registry::ExportRegText(u"SOFTWARE\\Tamberlin", again), ERROR_SUCCESS);
+    vr::registry::CloseHive();
+  }
+  EXPECT_EQ(again, exported);
 }
 
 TEST(RegText, ReadsUtf16WithItsMark) {
@@ -137,12 +183,6 @@ TEST(RegText, WrittenValuesParseBackToTheSameBytes) {
   EXPECT_EQ(vr::registry::RegValueLine(u"a", REG_SZ, Utf16(u"x")), "\"a\"=hex(1):78,00\n");
   EXPECT_EQ(vr::registry::RegValueLine(u"", REG_DWORD, std::string("\x05\0\0\0", 4)), "@=dword:00000005\n");
 }
-
-class RegToolsTest : public ::testing::Test {
- protected:
-  ~RegToolsTest() override { vr::registry::CloseHive(); }
-  TempDir a_{"vrrega"}, b_{"vrregb"};
-};
 
 TEST_F(RegToolsTest, ExportThenImportIntoAFreshRootGivesTheSameSnapshot) {
   const std::string source =

@@ -152,8 +152,14 @@ HRESULT ConvertScalar(const Variant& v, CIMTYPE base, Variant* out) {
       auto d = RealOf(v);
       if (!d) return WBEM_E_TYPE_MISMATCH;
       if (base == CIM_REAL32) {
-        if (std::isfinite(*d) && std::fabs(*d) > std::numeric_limits<float>::max()) return WBEM_E_TYPE_MISMATCH;
-        r.vt = VT_R4; r.fltVal = static_cast<float>(*d);
+        // A value beyond the largest float refuses only when it would round to infinity:
+        // the shortest text of the largest float (3.4028235e+38) reads as a double above it.
+        constexpr double kFloatOverflow = 3.4028235677973366e+38;  // 2^128 - 2^103
+        const float largest = std::numeric_limits<float>::max();
+        if (std::isfinite(*d) && std::fabs(*d) >= kFloatOverflow) return WBEM_E_TYPE_MISMATCH;
+        r.vt = VT_R4;
+        if (std::isfinite(*d) && std::fabs(*d) > largest) r.fltVal = *d < 0 ? -largest : largest;
+        else r.fltVal = static_cast<float>(*d);
       } else {
         r.vt = VT_R8; r.dblVal = *d;
       }

@@ -1,6 +1,7 @@
 #include "platform/wmi/extended_status.h"
 
 #include "platform/com/errorinfo.h"
+#include "platform/wmi/sqlite_store.h"
 #include "platform/wmi/system_classes.h"
 #include "platform/wmi/wbem_object.h"
 
@@ -40,6 +41,7 @@ WString WbemStatusText(HRESULT hr) {
       {WBEM_E_INVALID_PROPERTY, u"Invalid property"},
       {WBEM_E_INVALID_OBJECT_PATH, u"Invalid object path"},
       {WBEM_E_OUT_OF_DISK_SPACE, u"Out of disk space"},
+      {kWmiDiskFull, u"There is not enough space on the disk."},
       {WBEM_E_INVALID_QUALIFIER, u"Invalid qualifier"},
       {WBEM_E_SERVER_TOO_BUSY, u"Server too busy"},
       {WBEM_E_INVALID_FLAVOR, u"Invalid flavor"},

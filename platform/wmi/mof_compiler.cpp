@@ -58,8 +58,13 @@ class Compiler {
   void Class(const MofStatement& st) {
     const NamespaceInfo ns = Namespace(st);
     WString why;
-    if (HRESULT hr = s_.PutClass(ns, st.cls, st.flags, &why); FAILED(hr))
-      Fail(hr, st.position, u"class " + st.cls.name + u": " + why);
+    int property = -1;
+    if (HRESULT hr = s_.PutClass(ns, st.cls, st.flags, &why, &property); FAILED(hr)) {
+      // A failure about one property is reported where that property is declared.
+      const bool atProperty = property >= 0 && static_cast<size_t>(property) < st.propertyPositions.size();
+      Fail(hr, atProperty ? st.propertyPositions[static_cast<size_t>(property)] : st.position,
+           u"class " + st.cls.name + u": " + why);
+    }
     ++counts_->classes;
   }
 

@@ -312,6 +312,8 @@ constexpr FlavorWord kFlavors[] = {
     {u"Translatable", WBEM_FLAVOR_AMENDED, 0},
 };
 
+constexpr long kDeclaredFlavorDefault = WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS;  // and overridable
+
 const FlavorWord* FindFlavor(WStringView word) {
   for (const auto& f : kFlavors)
     if (EqualsNoCase(word, f.word)) return &f;
@@ -460,7 +462,9 @@ class Parser {
     Advance();
     const WString name = ExpectIdentifier(WBEMMOF_E_EXPECTED_QUALIFIER_NAME, u"a qualifier name");
     Expect(u':', WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, u"':'");
-    long flavor = 0;
+    // A declaration's flavours start from the DMTF defaults, EnableOverride and ToSubclass;
+    // its Flavor clause changes only the aspects it names.
+    long flavor = kDeclaredFlavorDefault;
     if (cur_.kind == Tok::kIdent && !FindFlavor(cur_.text)) {
       // DMTF form: type [array] [= default], scope(...) [, flavor(...)]
       Advance();
@@ -491,15 +495,15 @@ class Parser {
         Advance();
       }
     } else {
-      flavor = ReadFlavors();
+      flavor = ReadFlavors(flavor);
     }
     Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the qualifier declaration");
     (void)at;
     defaultFlavors_[vr::text::ToLower(name)] = flavor;
   }
 
-  long ReadFlavors() {
-    long flavor = 0;
+  // Flavour words, applied to `flavor`: each sets or clears the aspect it names.
+  long ReadFlavors(long flavor) {
     long seenSet = 0, seenClear = 0;
     bool any = false;
     while (cur_.kind == Tok::kIdent) {
@@ -534,12 +538,13 @@ class Parser {
       } else {
         q.value = Variant(true);
       }
+      // A use takes the flavours of the qualifier's declaration; words after ':' change
+      // the aspects they name.
+      auto it = defaultFlavors_.find(vr::text::ToLower(q.name));
+      q.flavor = it == defaultFlavors_.end() ? 0 : it->second;
       if (IsPunct(u':')) {
         Advance();
-        q.flavor = ReadFlavors();
-      } else {
-        auto it = defaultFlavors_.find(vr::text::ToLower(q.name));
-        q.flavor = it == defaultFlavors_.end() ? 0 : it->second;
+        q.flavor = ReadFlavors(q.flavor);
       }
       list.items().push_back(std::move(q));
       if (IsPunct(u']')) break;
@@ -673,7 +678,19 @@ class Parser {
     }
     Advance();  // '}'
     Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the class declaration");
+    classes_.push_back(vr::text::ToLower(s.cls.name));
     doc_->statements.push_back(std::move(s));
+  }
+
+  // A type word that names a class: one declared earlier in this text, or a name of the
+  // schema_class form every schema class has (a CIM type name has no underscore).
+  bool NamesAClass(const WString& word) const {
+    if (!IsValidIdentifier(word)) return false;
+    const WString lower = vr::text::ToLower(word);
+    for (const auto& c : classes_)
+      if (c == lower) return true;
+    const size_t underscore = word.find(u'_');
+    return underscore != WString::npos && underscore > 0 && underscore + 1 < word.size();
   }
 
   PropertyDef PropertyDeclaration() {
@@ -687,12 +704,16 @@ class Parser {
       if (!EqualsNoCase(type, u"object")) p.refClass = type;
     } else {
       p.type = CimTypeFromName(type);
-      if (p.type == CIM_ILLEGAL) Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt, u"unknown type \"" + type + u"\"");
-      if (p.type == CIM_OBJECT)
-        Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt, u"embedded objects are not supported by this repository");
     }
     p.name = ExpectIdentifier(WBEMMOF_E_EXPECTED_PROPERTY_NAME, u"a property name");
-    if (IsPunct(u'(')) Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"methods are not supported by this repository");
+    // Refused on purpose, and said so: methods (of any return type, void included) and
+    // embedded objects (a property whose type is a class, or object).
+    if (IsPunct(u'('))
+      Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"methods are not supported by this repository");
+    if (p.type == CIM_OBJECT || (p.type == CIM_ILLEGAL && NamesAClass(type)))
+      Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt,
+           u"embedded objects are not supported by this repository (the property " + p.name + u" has the type " + type + u")");
+    if (p.type == CIM_ILLEGAL) Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt, u"unknown type \"" + type + u"\"");
     if (IsPunct(u'[')) {
       if (p.type == CIM_REFERENCE) Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"references cannot be arrays");
       Advance();
@@ -768,6 +789,7 @@ class Parser {
   long instanceFlags_ = 0;
   std::map<WString, long> defaultFlavors_;
   std::vector<WString> aliases_;
+  std::vector<WString> classes_;  // the classes declared so far, lower case
   MofDocument* doc_;
 };
 

@@ -2,12 +2,15 @@
 // whole namespace, all-or-nothing import, and the undo MOF that puts a class back.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "platform/text/convert.h"
 #include "platform/com/safearray.h"
 #include "platform/wmi/cim_types.h"
 #include "platform/wmi/mof_compiler.h"
 #include "platform/wmi/mof_reader.h"
 #include "platform/wmi/mof_writer.h"
+#include "platform/wmi/repository.h"
 #include "platform/wmi/testing/temp_host.h"
 
 namespace {
@@ -64,6 +67,17 @@ TEST(MofReader, ErrorsNameLineAndColumn) {
       {"instance of A { B = $nowhere; };", 1, 21, WBEMMOF_E_UNEXPECTED_ALIAS, "not defined"},
       {"[Values{\"a\", 1}] class A {};", 1, 8, WBEMMOF_E_TYPE_MISMATCH, "one type"},
       {"class A { uint32 Method(); };", 1, 24, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
+      // Refused by name, not as unknown types: void methods, methods returning a class or a
+      // reference, and embedded objects (a property whose type is a class or object).
+      {"class A {\n  [Static] void Reset([IN] uint32 Code);\n};", 2, 22, WBEMMOF_E_INVALID_CLASS_DECLARATION,
+       "methods are not supported"},
+      {"class A { CIM_Job REF StartJob(); };", 1, 31, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
+      {"class A { CIM_Error Failure(); };", 1, 28, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
+      {"class A { [EmbeddedInstance(\"CIM_Error\")] CIM_Error LastError; };", 1, 43, WBEMMOF_E_UNRECOGNIZED_TYPE,
+       "embedded objects are not supported by this repository (the property LastError has the type CIM_Error)"},
+      {"class Part {};\nclass Whole { Part Parts[]; };", 2, 15, WBEMMOF_E_UNRECOGNIZED_TYPE,
+       "embedded objects are not supported"},
+      {"class A { object Anything; };", 1, 11, WBEMMOF_E_UNRECOGNIZED_TYPE, "embedded objects are not supported"},
       {"[key: ToSubclass Restricted] class A {};", 1, 18, WBEMMOF_E_INCOMPATIBLE_FLAVOR_TYPES, "contradicts"},
       {"class A { string X; string x; };", 1, 21, WBEMMOF_E_DUPLICATE_PROPERTY, "declared twice"},
       {"@", 1, 1, WBEMMOF_E_UNRECOGNIZED_TOKEN, "unexpected character"},
@@ -119,7 +133,8 @@ TEST(MofReader, ValuesFlavorsPragmasAndDeclarations) {
   EXPECT_EQ(d->value.bstrVal, u"multipart\n");
   EXPECT_EQ(d->flavor, WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS | WBEM_FLAVOR_AMENDED);
   EXPECT_EQ(c.cls.Find(u"Name")->qualifiers.Find(u"Units")->flavor,
-            WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE | WBEM_FLAVOR_NOT_OVERRIDABLE);
+            WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE | WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS |
+                WBEM_FLAVOR_NOT_OVERRIDABLE);
   EXPECT_EQ(c.cls.Find(u"Name")->qualifiers.Find(u"MaxLen")->value.lVal, 256);
   EXPECT_EQ(c.cls.Find(u"Hex")->value.lVal, 31);
   EXPECT_EQ(c.cls.Find(u"Octal")->value.lVal, 15);
@@ -159,7 +174,7 @@ TEST(MofReader, BytesInEveryEncoding) {
 
 TEST(MofWriter, ValuesReadBackExactly) {
   Variant real(0.1);
-  EXPECT_EQ(MofValueText(real, CIM_REAL64), u"0.10000000000000001");
+  EXPECT_EQ(MofValueText(real, CIM_REAL64), u"0.1");
   EXPECT_EQ(MofValueText(Variant(3.0), CIM_REAL64), u"3.0");
   EXPECT_EQ(MofValueText(Variant(u"tab\there \"q\" \\ \x01"), CIM_STRING), u"\"tab\\there \\\"q\\\" \\\\ \\x0001\"");
   Variant c;
@@ -168,12 +183,33 @@ TEST(MofWriter, ValuesReadBackExactly) {
   EXPECT_EQ(MofValueText(c, CIM_CHAR16), u"'\\''");
   Variant u32(static_cast<int32_t>(-1));
   EXPECT_EQ(MofValueText(u32, CIM_UINT32), u"4294967295");
-  for (const char16_t* value : {u"0.10000000000000001", u"-1.7976931348623157e+308", u"4.9406564584124654e-324"}) {
+  // Reals are written in their shortest form that reads back to the same value of their own
+  // type: the extremes of real64 and real32 included.
+  for (const char16_t* value : {u"0.1", u"-1.7976931348623157e+308", u"5e-324", u"2.2250738585072014e-308",
+                                u"1e+300", u"123456789012345680.0"}) {
     const WString mof = WString(u"class A { real64 R = ") + value + u"; };";
     const MofDocument doc = Read(mof.c_str());
     ASSERT_EQ(doc.statements.size(), 1u);
     EXPECT_EQ(MofValueText(doc.statements[0].cls.properties[0].value, CIM_REAL64), value);
   }
+  const float floats[] = {std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
+                          std::numeric_limits<float>::min(), std::numeric_limits<float>::denorm_min(),
+                          0.1f, 16777216.0f, 1.0f / 3.0f};
+  for (float f : floats) {
+    Variant v;
+    v.vt = VT_R4;
+    v.fltVal = f;
+    const WString text = MofValueText(v, CIM_REAL32);
+    const MofDocument doc = Read((u"class A { real32 R = " + text + u"; };").c_str());
+    ASSERT_EQ(doc.statements.size(), 1u) << WideToUtf8(text);
+    EXPECT_EQ(doc.statements[0].cls.properties[0].value.fltVal, f) << WideToUtf8(text);
+  }
+  Variant largest;
+  largest.vt = VT_R4;
+  largest.fltVal = std::numeric_limits<float>::max();
+  EXPECT_EQ(MofValueText(largest, CIM_REAL32), u"3.4028235e+38");
+  // Beyond what rounds to the largest float, a real32 is still refused.
+  EXPECT_EQ(ReadError("class A { real32 R = 3.4028236e+38; };").code, WBEMMOF_E_TYPE_MISMATCH);
 }
 
 class MofImport : public ::testing::Test {
@@ -190,6 +226,22 @@ TEST_F(MofImport, ExportedNamespaceRoundTripsThroughAnEmptyNamespace) {
   // And once more: importing the same text again changes nothing.
   ASSERT_EQ(host_.Compile(Utf8ToWide(original), u"root\\empty"), "");
   EXPECT_EQ(Export(u"root\\empty"), original);
+}
+
+TEST_F(MofImport, RealExtremesExportAndImportBack) {
+  ASSERT_EQ(host_.Compile(u"instance of __NAMESPACE { Name = \"reals\"; };"), "");
+  ASSERT_EQ(host_.Compile(u"class R { [key] string Id; real32 Single = 3.4028235e+38; real64 Double; };\n"
+                          u"instance of R { Id = \"max\"; Single = 3.4028234663852886e+38; Double = 1.7976931348623157e+308; };\n"
+                          u"instance of R { Id = \"min\"; Single = -1.17549435e-38; Double = 5e-324; };\n"
+                          u"instance of R { Id = \"tenth\"; Single = 0.1; Double = 0.1; };\n",
+                          u"root\\reals"),
+            "");
+  const std::string exported = Export(u"root\\reals");
+  EXPECT_NE(exported.find("Single = 3.4028235e+38;"), std::string::npos) << exported;
+  EXPECT_NE(exported.find("Single = 0.1;"), std::string::npos) << exported;
+  ASSERT_EQ(host_.Compile(u"instance of __NAMESPACE { Name = \"back\"; };"), "");
+  ASSERT_EQ(host_.Compile(Utf8ToWide(exported), u"root\\back"), "");
+  EXPECT_EQ(Export(u"root\\back"), exported);
 }
 
 TEST_F(MofImport, AnErrorAnywhereChangesNothing) {
@@ -275,6 +327,133 @@ TEST_F(MofImport, UndoMofPutsTheClassBack) {
   WString restored;
   ExportNamespace(*repo, ns, u"VR_ManagedNode", false, [&](const WString& t) { if (restored.empty()) restored = t; }, nullptr);
   EXPECT_EQ(restored, classText);
+}
+
+// A schema shaped as the DMTF CIM schemas are: qualifier declarations with and without a
+// Flavor clause, abstract associations, and subclasses that narrow inherited references.
+constexpr const char16_t* kCimShapedSchema = uR"(
+Qualifier Abstract : boolean = false, Scope(class, association, indication), Flavor(Restricted);
+Qualifier Association : boolean = false, Scope(association), Flavor(DisableOverride);
+Qualifier Description : string = null, Scope(any), Flavor(Translatable);
+Qualifier Key : boolean = false, Scope(property, reference), Flavor(DisableOverride);
+Qualifier MaxLen : uint32 = null, Scope(property, method, parameter);
+Qualifier Override : string = null, Scope(property, reference, method), Flavor(Restricted);
+Qualifier ValueMap : string[], Scope(property, method, parameter);
+Qualifier Values : string[], Scope(property, method, parameter), Flavor(Translatable);
+Qualifier Version : string = null, Scope(class, association, indication), Flavor(Restricted, Translatable);
+
+[Abstract, Version ( "2.19.0" ), Description ( "The root of the managed elements." )]
+class CIM_ManagedElement {
+      [Key, MaxLen ( 256 ), Description ( "An identifier." )]
+   string InstanceID;
+      [ValueMap { "0", "2", "3", ".." }, Values { "Unknown", "Enabled", "Disabled", "DMTF Reserved" }]
+   uint16 EnabledState;
+};
+
+[Version ( "2.7.0" ), Description ( "A view of an element." )]
+class CIM_View : CIM_ManagedElement {
+   string ViewName;
+};
+
+[Version ( "2.8.0" )]
+class CIM_SpecialView : CIM_View {
+};
+
+[Version ( "2.7.0" )]
+class CIM_Unrelated : CIM_ManagedElement {
+};
+
+[Association, Abstract, Version ( "2.10.0" ), Description ( "A dependency between two elements." )]
+class CIM_Dependency {
+      [Key, Description ( "The element depended on." )]
+   CIM_ManagedElement REF Antecedent;
+      [Key, Description ( "The dependent element." )]
+   CIM_ManagedElement REF Dependent;
+};
+
+[Association, Version ( "2.7.0" )]
+class CIM_ViewDependency : CIM_Dependency {
+      [Override ( "Dependent" ), Description ( "The view." )]
+   CIM_View REF Dependent;
+};
+
+[Association, Version ( "2.8.0" )]
+class CIM_SpecialViewDependency : CIM_ViewDependency {
+      [Override ( "Dependent" )]
+   CIM_SpecialView REF Dependent;
+};
+)";
+
+std::shared_ptr<const ResolvedClass> StoredClass(const WString& ns, const WString& name) {
+  std::shared_ptr<Repository> repo;
+  EXPECT_EQ(Repository::OpenHost(&repo, nullptr), S_OK);
+  Session s(*repo, false);
+  NamespaceInfo info;
+  std::shared_ptr<const ResolvedClass> cls;
+  EXPECT_EQ(s.FindNamespace(ns, &info, nullptr), S_OK);
+  EXPECT_EQ(s.GetClass(info, name, &cls, nullptr), S_OK) << WideToUtf8(name);
+  return cls;
+}
+
+TEST_F(MofImport, ASchemaShapedAsCimNarrowsReferencesAndHandsDownItsQualifiers) {
+  ASSERT_EQ(host_.Compile(u"instance of __NAMESPACE { Name = \"cim\"; };"), "");
+  ASSERT_EQ(host_.Compile(kCimShapedSchema, u"root\\cim"), "");
+
+  // The narrowed references keep their own classes, all the way down.
+  const auto view = StoredClass(u"root\\cim", u"CIM_ViewDependency");
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->properties[static_cast<size_t>(view->FindProperty(u"Dependent"))].refClass, u"CIM_View");
+  EXPECT_EQ(view->properties[static_cast<size_t>(view->FindProperty(u"Antecedent"))].refClass, u"CIM_ManagedElement");
+  const auto special = StoredClass(u"root\\cim", u"CIM_SpecialViewDependency");
+  ASSERT_TRUE(special);
+  EXPECT_EQ(special->properties[static_cast<size_t>(special->FindProperty(u"Dependent"))].refClass, u"CIM_SpecialView");
+  EXPECT_EQ(special->keys.size(), 2u);
+
+  // A declaration without a Flavor clause hands its qualifier down (ToSubclass); Restricted
+  // ones (Abstract, Version) stay with their class.
+  const auto sub = StoredClass(u"root\\cim", u"CIM_SpecialView");
+  ASSERT_TRUE(sub);
+  const PropertyDef& state = sub->properties[static_cast<size_t>(sub->FindProperty(u"EnabledState"))];
+  const Qualifier* valueMap = state.qualifiers.Find(u"ValueMap");
+  ASSERT_TRUE(valueMap);
+  EXPECT_EQ(valueMap->value.parray()->data[3].bstrVal, u"..");
+  EXPECT_TRUE(state.qualifiers.Find(u"Values"));
+  EXPECT_TRUE(sub->properties[static_cast<size_t>(sub->FindProperty(u"InstanceID"))].qualifiers.Find(u"MaxLen"));
+  EXPECT_TRUE(sub->qualifiers.Find(u"Description"));
+  EXPECT_FALSE(sub->qualifiers.Find(u"Abstract"));
+  EXPECT_EQ(WideToUtf8(sub->qualifiers.Find(u"Version")->value.bstrVal), "2.8.0");
+  EXPECT_FALSE(StoredClass(u"root\\cim", u"CIM_View")->IsAbstract());
+
+  // The namespace exports and imports back to the same text.
+  const std::string exported = Export(u"root\\cim");
+  ASSERT_EQ(host_.Compile(u"instance of __NAMESPACE { Name = \"again\"; };"), "");
+  ASSERT_EQ(host_.Compile(Utf8ToWide(exported), u"root\\again"), "");
+  EXPECT_EQ(Export(u"root\\again"), exported);
+}
+
+TEST_F(MofImport, AReferenceToAClassOutsideTheInheritedOnesIsRefusedAtTheProperty) {
+  ASSERT_EQ(host_.Compile(u"instance of __NAMESPACE { Name = \"cim\"; };"), "");
+  ASSERT_EQ(host_.Compile(kCimShapedSchema, u"root\\cim"), "");
+  // CIM_Unrelated is no subclass of CIM_View: not a narrowing of CIM_ViewDependency.Dependent.
+  std::string error = host_.Compile(u"[Association]\nclass CIM_Wrong : CIM_ViewDependency {\n  string Note;\n"
+                                    u"    [Override(\"Dependent\")]\n  CIM_Unrelated REF Dependent;\n};",
+                                    u"root\\cim");
+  EXPECT_EQ(error, "4:5: error: class CIM_Wrong: The reference Dependent of CIM_Wrong refers to CIM_Unrelated, "
+                   "which is not a subclass of CIM_View, the class of the inherited reference.");
+  // Widening to the inherited class's own superclass is no narrowing either, nor a reference
+  // over a property of another type. A class not (yet) in the repository cannot be judged and
+  // is taken, as any reference to it is.
+  error = host_.Compile(u"class CIM_Wide : CIM_ViewDependency { CIM_ManagedElement REF Dependent; };", u"root\\cim");
+  EXPECT_NE(error.find("1:39: error: class CIM_Wide: The reference Dependent of CIM_Wide refers to CIM_ManagedElement"),
+            std::string::npos) << error;
+  EXPECT_EQ(host_.Compile(u"class CIM_Later : CIM_ViewDependency { CIM_NotYet REF Dependent; };", u"root\\cim"), "");
+  error = host_.Compile(u"class CIM_Typed : CIM_View {\n  uint32 ViewName;\n};", u"root\\cim");
+  EXPECT_EQ(error, "2:3: error: class CIM_Typed: The property ViewName of CIM_Typed overrides an inherited "
+                   "property of another type.");
+  // A qualifier that may not be overridden is refused where its property stands.
+  error = host_.Compile(u"class CIM_Keyless : CIM_View {\n  string ViewName;\n  [Key(false)] string InstanceID;\n};",
+                        u"root\\cim");
+  EXPECT_EQ(error.rfind("3:3: error: class CIM_Keyless: The qualifier Key", 0), 0u) << error;
 }
 
 }  // namespace

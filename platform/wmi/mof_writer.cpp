@@ -1,5 +1,6 @@
 #include "platform/wmi/mof_writer.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -13,10 +14,14 @@ namespace {
 
 WString Narrow(const std::string& s) { return vr::text::Utf8ToWide(s); }
 
+// The shortest text that reads back to the same value of its own type (a real32 is written
+// as a float, not as the double it widens to), with ".0" on a whole number so that it reads
+// back as a real.
 WString RealText(double d, bool single) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, single ? "%.9g" : "%.17g", d);
-  std::string s(buf);
+  const auto r = single ? std::to_chars(buf, buf + sizeof buf, static_cast<float>(d))
+                        : std::to_chars(buf, buf + sizeof buf, d);
+  std::string s(buf, r.ptr);
   if (s.find_first_of(".eEn") == std::string::npos) s += ".0";
   return Narrow(s);
 }

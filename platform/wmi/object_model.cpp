@@ -188,8 +188,29 @@ HRESULT ComputeKeys(ResolvedClass& cls, WString* why) {
   return S_OK;
 }
 
+namespace {
+
+// True when a reference to `narrower` may stand where the inherited one referred to `wider`.
+bool NarrowsReference(const ClassDecl& decl, const ResolvedClass* parent, WStringView narrower, WStringView wider,
+                      const ResolveChecks* checks) {
+  if (wider.empty() || EqualsNoCase(narrower, wider)) return true;
+  if (narrower.empty()) return false;  // an untyped reference is wider than any class
+  if (EqualsNoCase(narrower, decl.name))  // the class being declared is not stored yet
+    return parent && (EqualsNoCase(parent->name, wider) || parent->InheritsFrom(wider));
+  return !checks || !checks->isSubclassOf || checks->isSubclassOf(narrower, wider);
+}
+
+}  // namespace
+
 HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass> parent,
-                     std::shared_ptr<const ResolvedClass>* out, WString* why) {
+                     std::shared_ptr<const ResolvedClass>* out, WString* why, ResolveChecks* checks) {
+  if (checks) checks->failedProperty = -1;
+  HRESULT hr = S_OK;
+  size_t current = 0;
+  auto propertyFailure = [&](HRESULT code) {
+    if (checks) checks->failedProperty = static_cast<int>(current);
+    return code;
+  };
   auto r = std::make_shared<ResolvedClass>();
   r->name = decl.name;
   r->superclass = decl.superclass;
@@ -215,41 +236,50 @@ HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass>
 
   const bool parentHasKeys = parent && !parent->keys.empty();
   for (size_t i = 0; i < decl.properties.size(); ++i) {
+    current = i;
     const PropertyDef& p = decl.properties[i];
     for (size_t j = 0; j < i; ++j)
       if (EqualsNoCase(decl.properties[j].name, p.name)) {
         if (why) *why = u"The property " + p.name + u" is declared twice in " + decl.name + u".";
-        return WBEM_E_INVALID_PROPERTY;
+        return propertyFailure(WBEM_E_INVALID_PROPERTY);
       }
     if (!IsValidIdentifier(p.name) || (p.name.size() >= 2 && p.name[0] == u'_' && p.name[1] == u'_')) {
       if (why) *why = u"\"" + p.name + u"\" is not a valid property name.";
-      return WBEM_E_INVALID_PROPERTY;
+      return propertyFailure(WBEM_E_INVALID_PROPERTY);
     }
     if (!IsValidCimType(p.type)) {
       if (why) *why = u"The property " + p.name + u" of " + decl.name + u" has a type this repository does not support.";
-      return WBEM_E_INVALID_PROPERTY_TYPE;
+      return propertyFailure(WBEM_E_INVALID_PROPERTY_TYPE);
     }
     Variant value;
-    if (HRESULT hr = ConvertToCim(p.value, p.type, &value); FAILED(hr)) {
+    if (hr = ConvertToCim(p.value, p.type, &value); FAILED(hr)) {
       if (why) *why = u"The default value of " + decl.name + u"." + p.name + u" does not fit its type.";
-      return hr;
+      return propertyFailure(hr);
     }
     const int at = r->FindProperty(p.name);
     if (at >= 0) {
       PropertyDef& inherited = r->properties[static_cast<size_t>(at)];
-      if (inherited.type != p.type ||
-          (!p.refClass.empty() && !inherited.refClass.empty() && !EqualsNoCase(p.refClass, inherited.refClass))) {
+      if (inherited.type != p.type) {
         if (why) *why = u"The property " + p.name + u" of " + decl.name + u" overrides an inherited property of another type.";
-        return WBEM_E_TYPE_MISMATCH;
+        return propertyFailure(WBEM_E_TYPE_MISMATCH);
+      }
+      // A reference may be narrowed to a subclass of the class it referred to, never widened.
+      if (inherited.BaseType() == CIM_REFERENCE && !p.refClass.empty() &&
+          !NarrowsReference(decl, parent.get(), p.refClass, inherited.refClass, checks)) {
+        if (why)
+          *why = u"The reference " + p.name + u" of " + decl.name + u" refers to " + p.refClass +
+                 u", which is not a subclass of " + inherited.refClass + u", the class of the inherited reference.";
+        return propertyFailure(WBEM_E_TYPE_MISMATCH);
       }
       const bool wasKey = inherited.IsKey();
-      if (HRESULT hr = MergeQualifiers(inherited.qualifiers, p.qualifiers, decl.name + u"." + p.name, why); FAILED(hr))
-        return hr;
+      if (hr = MergeQualifiers(inherited.qualifiers, p.qualifiers, decl.name + u"." + p.name, why); FAILED(hr))
+        return propertyFailure(hr);
       // A class may make an inherited property its key only when nothing above it has keys.
       if (inherited.IsKey() != wasKey && (wasKey || parentHasKeys)) {
         if (why) *why = u"The key property " + p.name + u" cannot change its key status in " + decl.name + u".";
-        return WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE;
+        return propertyFailure(WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE);
       }
+      if (!p.refClass.empty()) inherited.refClass = p.refClass;
       if (value.vt != VT_NULL) inherited.value = std::move(value);
       inherited.overridden = true;
     } else {
@@ -260,7 +290,7 @@ HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass>
       for (auto& q : c.qualifiers.items()) q.flavor &= ~WBEM_FLAVOR_MASK_ORIGIN;
       if (parentHasKeys && c.IsKey()) {
         if (why) *why = u"The class " + decl.name + u" cannot add the key " + p.name + u" to the keys it inherits.";
-        return WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE;
+        return propertyFailure(WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE);
       }
       r->properties.push_back(std::move(c));
     }

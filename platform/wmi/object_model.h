@@ -2,6 +2,7 @@
 // class declarations as a MOF states them (the local part of a class), and resolved classes
 // (a declaration merged with everything its superclasses hand down).
 #pragma once
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -87,11 +88,23 @@ struct ResolvedClass {
   bool InheritsFrom(WStringView ancestor) const;
 };
 
-// Merges a declaration with its resolved superclass (null for a root class). Errors:
-// WBEM_E_TYPE_MISMATCH (override of another type), WBEM_E_OVERRIDE_NOT_ALLOWED,
-// WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE, WBEM_E_CANNOT_BE_KEY, WBEM_E_INVALID_PROPERTY_TYPE.
+// What ResolveClass needs from the repository when it checks a new declaration, and where it
+// tells which property a failure is about.
+struct ResolveChecks {
+  // False when the class `derived` is known not to be `base` or one of its subclasses. Unset:
+  // every narrowing of a reference is taken as valid (a stored class was checked when put).
+  std::function<bool(WStringView derived, WStringView base)> isSubclassOf;
+  // Out: the index in decl.properties of the property a failure is about, or -1.
+  int failedProperty = -1;
+};
+
+// Merges a declaration with its resolved superclass (null for a root class). An override may
+// narrow an inherited reference to a subclass of its class. Errors: WBEM_E_TYPE_MISMATCH
+// (override of another type, or a reference to a class that is not a subclass),
+// WBEM_E_OVERRIDE_NOT_ALLOWED, WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE, WBEM_E_CANNOT_BE_KEY,
+// WBEM_E_INVALID_PROPERTY_TYPE.
 HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass> parent,
-                     std::shared_ptr<const ResolvedClass>* out, WString* why);
+                     std::shared_ptr<const ResolvedClass>* out, WString* why, ResolveChecks* checks = nullptr);
 
 // The declaration a resolved class stands for: local qualifiers, local and overridden properties.
 ClassDecl LocalDeclaration(const ResolvedClass& cls);

@@ -1,10 +1,13 @@
 #include "platform/wmi/repository.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/os/dir.h"
 #include "platform/os/hostroot.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
@@ -46,11 +49,6 @@ std::mutex g_openMutex;
 std::map<std::string, std::weak_ptr<Repository>>& OpenRepositories() {
   static auto* m = new std::map<std::string, std::weak_ptr<Repository>>;
   return *m;
-}
-
-bool IsDirectory(const std::string& p) {
-  struct stat st;
-  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 WString KeySpace(const ResolvedClass& cls) { return cls.keyClass.empty() ? cls.name : cls.keyClass; }
@@ -115,12 +113,12 @@ HRESULT Repository::OpenHost(std::shared_ptr<Repository>* out, WString* why) {
 }
 
 HRESULT Repository::OpenRoot(const std::string& root, std::shared_ptr<Repository>* out, WString* why) {
-  if (!IsDirectory(root)) {
+  if (!vr::os::IsNativeDirectory(root)) {
     if (why) *why = u"The host root folder " + Utf8ToWide(root) + u" does not exist.";
     return WBEM_E_INVALID_NAMESPACE;
   }
   const std::string dir = root + "/wmi";
-  if (!IsDirectory(dir) && ::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (!vr::os::IsNativeDirectory(dir) && ::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
     if (why) *why = u"The WMI repository folder " + Utf8ToWide(dir) + u" cannot be created.";
     return WBEM_E_ACCESS_DENIED;
   }
@@ -140,7 +138,58 @@ HRESULT Repository::OpenFile(const std::string& path, std::shared_ptr<Repository
   return S_OK;
 }
 
+namespace {
+
+// Makes a new repository with its tables beside `path` and links it into place, so that the
+// path never names a file without them (an empty file there is a damaged repository).
+HRESULT CreateRepositoryFile(const std::string& path, WString* why) {
+  const std::string temp = path + ".new-" + std::to_string(::getpid());
+  auto removeTemp = [&] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((temp + suffix).c_str());
+  };
+  removeTemp();
+  HRESULT hr;
+  {
+    std::unique_ptr<Database> db;
+    hr = Database::Open(temp, &db, why);
+    if (SUCCEEDED(hr)) hr = db->Begin(true);
+    if (SUCCEEDED(hr)) hr = db->Exec(kSchema);
+    if (SUCCEEDED(hr)) hr = db->Commit();
+    if (FAILED(hr) && db && why && why->empty())
+      *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created: " + db->ErrorText();
+  }  // closed: its journal is folded into the file
+  // link() does not replace: a repository another program linked in meanwhile stays.
+  if (SUCCEEDED(hr) && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+    hr = errno == ENOSPC ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
+    if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
+  }
+  removeTemp();
+  if (SUCCEEDED(hr)) {
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  return hr;
+}
+
+}  // namespace
+
 HRESULT Repository::Initialize(WString* why) {
+  struct stat st;
+  if (::stat(path_.c_str(), &st) != 0) {
+    if (errno != ENOENT) {
+      if (why) *why = u"The WMI repository " + Utf8ToWide(path_) + u" cannot be read.";
+      return WBEM_E_ACCESS_DENIED;
+    }
+    if (HRESULT hr = CreateRepositoryFile(path_, why); FAILED(hr)) return hr;
+  } else if (S_ISREG(st.st_mode) && st.st_size == 0) {
+    if (why)
+      *why = u"The WMI repository " + Utf8ToWide(path_) +
+             u" is damaged: the file is empty. It has been left as it is; restore it from a backup or remove it.";
+    return WBEM_E_CRITICAL_ERROR;
+  }
   if (HRESULT hr = Database::Open(path_, &db_, why); FAILED(hr)) return hr;
   // A repository that has its tables is ready: opening it must not wait for a writer.
   if (SUCCEEDED(db_->Begin(false))) {
@@ -384,7 +433,10 @@ HRESULT Session::DirectChildren(const NamespaceInfo& ns, WStringView name, std::
   out->clear();
   for (const auto& c : SystemClasses())
     if (EqualsNoCase(c->superclass, name)) out->push_back(c->name);
-  Statement& q = repo_.db_->Sql("SELECT name FROM classes WHERE ns=?1 AND super=?2 ORDER BY fold");
+  // The index is named: left to itself, SQLite walks the namespace's rows in primary-key order,
+  // and an export (one call per class) then reads every class text once per class. The names
+  // are sorted below.
+  Statement& q = repo_.db_->Sql("SELECT name FROM classes INDEXED BY classes_by_super WHERE ns=?1 AND super=?2");
   q.Bind(1, ns.id).Bind(2, Fold(name));
   bool row = false;
   HRESULT hr;
@@ -477,7 +529,9 @@ HRESULT Session::DeleteClass(const NamespaceInfo& ns, WStringView name, WString*
   return sp.Release();
 }
 
-HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why) {
+HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why,
+                          int* failedProperty) {
+  if (failedProperty) *failedProperty = -1;
   auto fail = [&](HRESULT hr, const WString& text) {
     if (why) *why = text;
     return hr;
@@ -510,7 +564,20 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
   }
   std::shared_ptr<const ResolvedClass> resolved;
   WString reason;
-  if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason); FAILED(hr)) return fail(hr, reason);
+  ResolveChecks checks;
+  // A reference may name a class that is not there yet, as any reference may (an export
+  // lists classes by name, not in the order they refer to each other); a class that is there
+  // must descend from the class of the inherited reference.
+  checks.isSubclassOf = [&](WStringView derived, WStringView base) {
+    std::shared_ptr<const ResolvedClass> c;
+    const HRESULT hr = GetClass(ns, derived, &c, nullptr);
+    if (hr == WBEM_E_NOT_FOUND) return true;
+    return SUCCEEDED(hr) && (EqualsNoCase(c->name, base) || c->InheritsFrom(base));
+  };
+  if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason, &checks); FAILED(hr)) {
+    if (failedProperty) *failedProperty = checks.failedProperty;
+    return fail(hr, reason);
+  }
   const ClassDecl decl = LocalDeclaration(*resolved);
 
   Savepoint sp(*repo_.db_);

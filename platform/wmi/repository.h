@@ -89,7 +89,10 @@ class Session {
   // Classes. GetClass gives WBEM_E_NOT_FOUND for an unknown class.
   HRESULT GetClass(const NamespaceInfo& ns, WStringView name, std::shared_ptr<const ResolvedClass>* out,
                    WString* why = nullptr);
-  HRESULT PutClass(const NamespaceInfo& ns, const ClassDecl& decl, long flags, WString* why);
+  // failedProperty (when given) receives the index in decl.properties of the property a
+  // failure is about, or -1 when it is about the class.
+  HRESULT PutClass(const NamespaceInfo& ns, const ClassDecl& decl, long flags, WString* why,
+                   int* failedProperty = nullptr);
   HRESULT DeleteClass(const NamespaceInfo& ns, WStringView name, WString* why);
   // The class and all its descendants (system classes included), the class first.
   HRESULT ClassAndDescendants(const NamespaceInfo& ns, WStringView name, std::vector<WString>* out);

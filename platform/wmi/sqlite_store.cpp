@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/text/convert.h"
@@ -9,11 +10,12 @@
 
 namespace vr::wmi {
 
-HRESULT SqliteCode(int rc) {
+HRESULT SqliteCode(int rc, int systemErrno) {
   switch (rc & 0xFF) {
     case SQLITE_OK: case SQLITE_ROW: case SQLITE_DONE: return S_OK;
     case SQLITE_BUSY: case SQLITE_LOCKED: return WBEM_E_SERVER_TOO_BUSY;
-    case SQLITE_FULL: return WBEM_E_OUT_OF_DISK_SPACE;
+    case SQLITE_FULL: return kWmiDiskFull;
+    case SQLITE_IOERR: return systemErrno == ENOSPC ? kWmiDiskFull : WBEM_E_FAILED;
     case SQLITE_CORRUPT: case SQLITE_NOTADB: return WBEM_E_CRITICAL_ERROR;
     case SQLITE_NOMEM: return WBEM_E_OUT_OF_MEMORY;
     case SQLITE_PERM: case SQLITE_READONLY: case SQLITE_AUTH: return WBEM_E_ACCESS_DENIED;
@@ -48,7 +50,7 @@ HRESULT Statement::Step(bool* row) {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) { *row = true; return S_OK; }
   Reset();
-  return rc == SQLITE_DONE ? S_OK : SqliteCode(rc);
+  return rc == SQLITE_DONE ? S_OK : SqliteCode(rc, sqlite3_system_errno(sqlite3_db_handle(stmt_)));
 }
 
 HRESULT Statement::Run() {
@@ -84,7 +86,8 @@ HRESULT Database::Open(const std::string& path, std::unique_ptr<Database>* out, 
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     if (why) *why = u"The WMI repository " + vr::text::Utf8ToWide(path) + u" cannot be opened: " + d->ErrorText();
-    return SqliteCode(rc) == WBEM_E_FAILED ? WBEM_E_CRITICAL_ERROR : SqliteCode(rc);
+    const HRESULT hr = SqliteCode(rc, d->db_ ? sqlite3_system_errno(d->db_) : 0);
+    return hr == WBEM_E_FAILED ? WBEM_E_CRITICAL_ERROR : hr;
   }
   long timeout = 10000;
   if (const char* t = std::getenv("VR_WMI_LOCK_TIMEOUT_MS"); t && *t) timeout = std::strtol(t, nullptr, 10);
@@ -113,7 +116,8 @@ Statement& Database::Sql(const char* sql) {
 }
 
 HRESULT Database::Exec(const char* sql) {
-  return SqliteCode(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return SqliteCode(rc, rc == SQLITE_OK ? 0 : sqlite3_system_errno(db_));
 }
 
 HRESULT Database::Begin(bool write) { return Exec(write ? "BEGIN IMMEDIATE" : "BEGIN"); }
@@ -131,6 +135,8 @@ void Database::Rollback() {
 int64_t Database::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
 WString Database::ErrorText() const {
+  if (db_ && (sqlite3_errcode(db_) == SQLITE_FULL || sqlite3_system_errno(db_) == ENOSPC))
+    return u"There is not enough space on the disk.";
   return vr::text::Utf8ToWide(db_ ? sqlite3_errmsg(db_) : "out of memory");
 }
 

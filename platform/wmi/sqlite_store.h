@@ -53,7 +53,8 @@ class Database {
   HRESULT Commit();
   void Rollback();
   int64_t LastInsertId() const;
-  // Text of the connection's last error, for error objects.
+  // Text of the connection's last error, for error objects; a full disk says so, not
+  // "disk I/O error".
   WString ErrorText() const;
 
  private:
@@ -62,8 +63,12 @@ class Database {
   std::map<const char*, std::unique_ptr<Statement>> statements_;
 };
 
-// SQLITE_BUSY/LOCKED: WBEM_E_SERVER_TOO_BUSY; FULL: WBEM_E_OUT_OF_DISK_SPACE; CORRUPT/NOTADB:
-// WBEM_E_CRITICAL_ERROR; NOMEM: WBEM_E_OUT_OF_MEMORY; anything else WBEM_E_FAILED.
-HRESULT SqliteCode(int rc);
+// A full disk, as the registry and the file calls report it: Win32 error 112.
+constexpr HRESULT kWmiDiskFull = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+
+// SQLITE_BUSY/LOCKED: WBEM_E_SERVER_TOO_BUSY; FULL, and an I/O error whose system error
+// (systemErrno) is ENOSPC: kWmiDiskFull; CORRUPT/NOTADB: WBEM_E_CRITICAL_ERROR; NOMEM:
+// WBEM_E_OUT_OF_MEMORY; anything else WBEM_E_FAILED.
+HRESULT SqliteCode(int rc, int systemErrno = 0);
 
 }  // namespace vr::wmi

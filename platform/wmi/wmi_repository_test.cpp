@@ -5,13 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/com/errorinfo.h"
 #include "platform/com/runtime.h"
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
+#include "platform/wmi/extended_status.h"
 #include "platform/wmi/repository.h"
+#include "platform/wmi/sqlite_store.h"
 #include "platform/wmi/testing/temp_host.h"
 #include "platform/wmi/wbemcli.h"
 
@@ -388,6 +393,47 @@ TEST_F(Repo, AWriterGivesUpOnALockHeldTooLong) {
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
   EXPECT_EQ(services_->PutInstance(group.get(), 0, nullptr, nullptr), S_OK);
+}
+
+
+// The store's file: an empty one is damaged, not new; a new one never shows without its tables;
+// a full disk is reported as the registry and the file calls report it.
+TEST(RepositoryFile, AnEmptyFileIsDamagedAndLeftAsItIs) {
+  TempHost host(false);
+  const std::string folder = host.root() + "/wmi";
+  std::filesystem::create_directories(folder);
+  const std::string path = folder + "/repository.db";
+  { std::ofstream(path, std::ios::binary); }
+  std::shared_ptr<vr::wmi::Repository> repo;
+  WString why;
+  EXPECT_EQ(vr::wmi::Repository::OpenHost(&repo, &why), WBEM_E_CRITICAL_ERROR);
+  EXPECT_NE(vr::text::WideToUtf8(why).find("repository.db is damaged: the file is empty. It has been left as it is"),
+            std::string::npos) << vr::text::WideToUtf8(why);
+  EXPECT_FALSE(repo);
+  EXPECT_EQ(std::filesystem::file_size(path), 0u);
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"repository.db"});
+
+  // Without a file, a new repository appears whole, and nothing of its making stays beside it.
+  std::filesystem::remove(path);
+  ASSERT_EQ(vr::wmi::Repository::OpenHost(&repo, &why), S_OK) << vr::text::WideToUtf8(why);
+  EXPECT_GT(std::filesystem::file_size(path), 0u);
+  repo.reset();
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    EXPECT_EQ(e.path().filename().string().find(".new-"), std::string::npos) << e.path();
+  ASSERT_EQ(vr::wmi::Repository::OpenHost(&repo, &why), S_OK) << vr::text::WideToUtf8(why);
+}
+
+TEST(RepositoryFile, AFullDiskIsErrorOneHundredTwelve) {
+  // SQLite reports a full disk as SQLITE_FULL, or, where the shared-memory file or a sync
+  // cannot grow, as an I/O error whose system error is ENOSPC.
+  EXPECT_EQ(vr::wmi::SqliteCode(SQLITE_FULL), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(vr::wmi::SqliteCode(SQLITE_IOERR_SHMSIZE, ENOSPC), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(vr::wmi::SqliteCode(SQLITE_IOERR_WRITE, ENOSPC), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(vr::wmi::SqliteCode(SQLITE_IOERR_WRITE, EIO), WBEM_E_FAILED);
+  EXPECT_EQ(vr::text::WideToUtf8(vr::wmi::WbemStatusText(HRESULT_FROM_WIN32(ERROR_DISK_FULL))),
+            "There is not enough space on the disk.");
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -15,6 +18,13 @@ const std::string& Dir() {
   static const std::string dir = [] {
     char tmpl[] = "/tmp/vrxmlfuzz.XXXXXX";
     std::string d = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+    // One folder per process, removed when the process ends. The handler reads the name from
+    // a plain array: the string of this function is destroyed before the handler runs.
+    static char made[sizeof tmpl];
+    if (d != "/tmp") {
+      std::memcpy(made, tmpl, sizeof tmpl);
+      std::atexit([] { std::filesystem::remove_all(made); });
+    }
     std::ofstream(d + "/Fuzz.dtd") << "<!ELEMENT Root ANY><!ELEMENT a ANY><!ELEMENT b ANY>"
                                       "<!ATTLIST a x CDATA #IMPLIED y CDATA 'd'>";
     return d;

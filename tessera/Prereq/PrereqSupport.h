@@ -2,14 +2,15 @@
 #pragma once
 #include "platform/os/path.h"
 #include "platform/text/casefold.h"
+#include "platform/registry/product_keys.h"
 #include "platform/text/wstring.h"
 #include "tessera/Files/VrTextLine.h"
 
 namespace vr::prereq {
 
-inline constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
+inline constexpr const char16_t* kVorantKey = vr::keys::kVorantKey;
 inline constexpr const char16_t* kShareInstallValue = u"VrMsShareInstallDir";
-inline constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+inline constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
 inline constexpr const char16_t* kPackagesValue = u"PackagesPath";
 inline constexpr const char16_t* kPrereqFolder = u"conf\\PrereqCheck";
 inline constexpr const char16_t* kPrereqFileName = u"vroreqcheck.cfg";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/qkit/qkit.h"
+#include "platform/registry/product_keys.h"
 #include "platform/registry/registry.h"
 #include "platform/text/casefold.h"
 #include "tessera/Messages.h"
@@ -13,8 +14,8 @@
 
 namespace {
 
-constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
-constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+constexpr const char16_t* kVorantKey = vr::keys::kVorantKey;
+constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
 
 struct Placeholder {
   const char16_t* text;
@@ -49,26 +50,7 @@ bool EndsWithSeparator(const WString& s) { return !s.empty() && (s.back() == u'\
 // A REG_SZ value of HKEY_LOCAL_MACHINE; a Win32 error code when it cannot be read.
 LONG ReadRegistryString(const char16_t* key, const char16_t* value, WString& out) {
   VR_TRACE_FUNCTION("ReadRegistryString", "XmlParser\\XmlReader", 16);
-  out.clear();
-  HKEY h = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
-  if (rc != ERROR_SUCCESS) return rc;
-  DWORD type = REG_NONE, bytes = 0;
-  rc = RegQueryValueExW(h, value, nullptr, &type, nullptr, &bytes);
-  if (rc == ERROR_SUCCESS && type != REG_SZ) rc = ERROR_INVALID_DATA;
-  std::vector<WChar> buffer;
-  if (rc == ERROR_SUCCESS) {
-    buffer.assign(bytes / sizeof(WChar) + 1, 0);
-    DWORD size = static_cast<DWORD>((buffer.size() - 1) * sizeof(WChar));
-    rc = RegQueryValueExW(h, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (rc == ERROR_SUCCESS) {
-      size_t n = size / sizeof(WChar);
-      while (n > 0 && buffer[n - 1] == 0) --n;
-      out.assign(buffer.data(), n);
-    }
-  }
-  RegCloseKey(h);
-  return rc;
+  return vr::registry::ReadStringValue(key, value, out);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // order. Content errors throw CApp_error with exit code 51.
 #include "platform/text/casefold.h"
 #include "tessera/AppErrors.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Messages.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/XmlParser/XmlReader.h"
@@ -15,7 +16,6 @@ using XmlValues::NodeXml;
 
 namespace {
 
-constexpr int kContentErrorExit = 51;
 
 // Messages of a number that is not a decimal integer.
 constexpr unsigned kNonIntegerOsType = 900;
@@ -29,7 +29,7 @@ bool Is(const WString& name, const char16_t* expected) { return vr::text::Equals
   VR_TRACE_FUNCTION("CXmlReader::ContentError", "XmlParser\\XmlReader", 16);
   const WString text = vr::msg::LoadMessage(message, tag, NodeXml(offending));
   VR_TRACE_ERROR(text);
-  throw CApp_error(text, kContentErrorExit);
+  throw CApp_error(text, vr::front::kExitConfiguration);
 }
 
 // The element's text as a number; a text that is not one ends the load with the message.
@@ -167,7 +167,7 @@ void CXmlReader::ReadFileset(IXMLDOMElement& e, std::vector<WString>& files) {
   ForEachChildElement(e, [&](IXMLDOMElement& child, const WString& name) {
     if (!Is(name, u"copyfile")) return;
     WString resolved, message;
-    if (!ReplaceDirectoryPlaceholder(NodeText(child), resolved, message)) throw CApp_error(message, kContentErrorExit);
+    if (!ReplaceDirectoryPlaceholder(NodeText(child), resolved, message)) throw CApp_error(message, vr::front::kExitConfiguration);
     files.push_back(std::move(resolved));
   });
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -38,6 +40,13 @@ const std::string& Dir() {
   static const std::string dir = [] {
     char tmpl[] = "/tmp/vrxmlreaderfuzz.XXXXXX";
     std::string d = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+    // One folder per process, removed when the process ends. The handler reads the name from
+    // a plain array: the string of this function is destroyed before the handler runs.
+    static char made[sizeof tmpl];
+    if (d != "/tmp") {
+      std::memcpy(made, tmpl, sizeof tmpl);
+      std::atexit([] { std::filesystem::remove_all(made); });
+    }
     std::string dtd;
     for (const char* n : kNames)
       dtd += std::string("<!ELEMENT ") + n + " ANY>\n<!ATTLIST " + n +

@@ -10,6 +10,7 @@
 #include "platform/com/com_error.h"
 #include "platform/com/runtime.h"
 #include "platform/fault/fault.h"
+#include "platform/registry/product_keys.h"
 #include "platform/registry/registry.h"
 #include "platform/text/convert.h"
 #include "tessera/AppErrors.h"
@@ -17,8 +18,8 @@
 
 namespace xmltest {
 
-inline constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
-inline constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
+inline constexpr const char16_t* kVorantKey = vr::keys::kVorantKey;
+inline constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
 
 inline void SetRegString(const char16_t* key, const char16_t* name, const WString& text) {
   HKEY h = nullptr;

@@ -130,10 +130,13 @@ TEST_F(HostE2e, AFailedInitLeavesNothingBehind) {
   std::istringstream in(vr::testing::ReadFileBytes(log));
   for (std::string line; std::getline(in, line);) points.push_back(line);
   ASSERT_GT(points.size(), 20u);
-  for (const std::string& point : points) {
+  for (size_t i = 0; i < points.size(); ++i) {
+    const std::string& point = points[i];
     const std::string root = dir_ / "swept";
     const RunResult r = Vrhost({"init", "--cluster", "active"}, root, {"VR_FAULTS=" + point + "=5"});
-    if (point.find("CloseKey") != std::string::npos && r.exitCode == 0) {
+    // A registry handle, or a file read to its end, that cannot be closed loses nothing.
+    const bool readClose = point.rfind("file.Close", 0) == 0 && i > 0 && points[i - 1].rfind("file.Read#", 0) == 0;
+    if ((point.find("CloseKey") != std::string::npos || readClose) && r.exitCode == 0) {
       fs::remove_all(root);
       continue;
     }

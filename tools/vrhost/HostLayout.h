@@ -17,6 +17,7 @@
 // directly; the host maps '\' to '/'. "InstrumentationPath" has no trailing backslash: its
 // users append "\" and a name.
 #pragma once
+#include "platform/registry/product_keys.h"
 #include <string>
 
 namespace vrhost {
@@ -35,11 +36,11 @@ inline constexpr const char* kInstrumentationFolder = "server/share/instrumentat
 inline constexpr const char* kPackageCopyFolders[] = {"server/install/Packages/Windows/x64",
                                                       "server/install/Packages/Linux/x64"};
 
-inline constexpr const char16_t* kManagementServerKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server";
-inline constexpr const char16_t* kDepotKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\Depot";
-inline constexpr const char16_t* kDbAccessKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\DBAccess";
-inline constexpr const char16_t* kPatchesKey = u"SOFTWARE\\Tamberlin\\VREnterprise\\Patches";
-inline constexpr const char16_t* kVorantKey = u"SOFTWARE\\Tamberlin\\TB Vorant";
+inline constexpr const char16_t* kManagementServerKey = vr::keys::kManagementServerKey;
+inline constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
+inline constexpr const char16_t* kDbAccessKey = vr::keys::kDbAccessKey;
+inline constexpr const char16_t* kPatchesKey = vr::keys::kPatchesKey;
+inline constexpr const char16_t* kVorantKey = vr::keys::kVorantKey;
 
 inline constexpr const char16_t* kClusterName = u"VRMSCLUSTER";
 inline constexpr const char16_t* kResourceGroup = u"VRMS Resource Group";

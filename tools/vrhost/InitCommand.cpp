@@ -15,6 +15,7 @@
 #include "platform/os/computer.h"
 #include "platform/os/datadir.h"
 #include "platform/os/dir.h"
+#include "platform/os/file.h"
 #include "platform/os/path.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
@@ -44,47 +45,15 @@ bool Fail(std::string& error, const std::string& what, long code) {
   return false;
 }
 
-// Writes a whole file and flushes it to disk.
+// Writes a whole file and flushes it to disk (the host's atomic save).
 bool WriteFile(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string temp = path + ".vrhost-new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  const long rc = vr::os::SaveFileAtomic(W(path), bytes);
+  return rc == 0 || Fail(error, "cannot write " + path, rc);
 }
 
 bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  bytes.clear();
-  char buf[8192];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) bytes.append(buf, static_cast<size_t>(n));
-  ::close(fd);
-  if (n < 0) {
-    error = "cannot read " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  const long rc = vr::os::ReadWholeFile(W(path), bytes);
+  return rc == 0 || Fail(error, "cannot read " + path, rc);
 }
 
 bool MakeFolders(const InitContext& c, std::string& error) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/os/dir.h"
 #include "platform/os/hostroot.h"
 
 namespace vrhost {
@@ -48,9 +49,8 @@ std::vector<SnapshotSection> SnapshotSections() {
 std::string Root() { return vr::os::HostRoot(); }
 
 bool RequireRoot() {
-  struct stat st;
   const std::string root = Root();
-  if (::stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  if (vr::os::IsNativeDirectory(root)) return true;
   Error("the host root " + root + " does not exist; create it with vrhost init");
   return false;
 }
