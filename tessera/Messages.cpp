@@ -120,7 +120,9 @@ constexpr Entry kCatalogue[] = {
     {1019, u"(TESSERA1019) Cannot update LogicalID value in VR_PM_DeplPack table.\n"},
     {1020, u"(TESSERA1020) Illegal number of tokens in undo line:\n%1"},
     {1021, u"(TESSERA1021) Patch %1 is not registered\n"},
+    // ---- Platform section: WMI connection
     {1022, u"(TESSERA1022) Cannot connect to WMI\n"},
+    // ---- Package section (continued)
     {1023, u"(TESSERA1023) Cannot get information if package '%1' is deployed on node(s)\n"},
     {2022, u"(TESSERA2022) Policy type '%1' was not found (most likely not registered on this server). This is an information only. Proceeding with installation..."},
     // ---- Usage
@@ -163,6 +165,20 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    // ---- Platform section: platform values and qualifier access
+    {3016, u"(TESSERA3016) The SystemType property of VR_ManagedNode did not have CPU Type qualifier (that is, '%1') which matched the '%2' Values qualifier entry for the property.\n"},
+    {3017, u"(TESSERA3017) IWbemService::GetObject('VR_ManagedNode',...) failed. hr='%1'.\n"},
+    {3032, u"(TESSERA3032) '%1' class does not exists, please check WMI model.\n"},
+    {3038, u"(TESSERA3038) SafeArrayUnaccessData() failed. hr = '%1'.\n"},
+    {3039, u"(TESSERA3039) SafeArrayGetUBound() failed. hr = '%1'.\n"},
+    {3040, u"(TESSERA3040) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode had '%3' as a lower bound. Expected it to have zero as its lower bound.\n"},
+    {3041, u"(TESSERA3041) SafeArrayGetLBound() failed. hr = '%1'.\n"},
+    {3042, u"(TESSERA3042) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode had '%3' dimensions. Expected it to only have one dimension.\n"},
+    {3043, u"(TESSERA3043) The SAFEARRAY of BSTRs returned from the '%1' qualifier for the '%2' property of VR_ManagedNode to was NULL.\n"},
+    {3044, u"(TESSERA3044) Expected the '%1' qualifier for the '%2' property of 'VR_ManagedNode' to return a SAFEARRAY of BSTRs.  It did not.\n"},
+    {3045, u"(TESSERA3045) IWbemQualifierSet::Get('%1',...) failed. hr = '%2' Cause: The '%3' property in VR_ManagedNode did not have qualifier named '%4'.\n"},
+    {3046, u"(TESSERA3046) In the '%1' property of VR_ManagedNode, the '%2' qualifier contains '%3' items and the '%4' qualifier contains '%5' items. These qualifiers should contain the same number of items.\n"},
+    {3047, u"(TESSERA3047) IWbemClassObject::GetPropertyQualifierSet('%1',...) failed. hr = '%2'.\n"},
     // ---- Files and prerequisite configuration
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     {3057, u"(TESSERA3057) Enumerating folder '%1' for subfolders has failed."},

@@ -25,7 +25,3 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile&, WString& message) 
   return false;
 }
 bool CVrPlatformRegistration::PlatformRegCleanup(WString&) { return true; }
-bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
-  message = Unavailable(u"CVrPlatformRegistration::InitListOfWinOSTypes");
-  return false;
-}

@@ -1,0 +1,49 @@
+// The list of Windows OS type values that the package section needs: filled from the OS types
+// of VR_ManagedNode before the package section's Init.
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/ModelUpdater/PlatformModelOperations.h"
+#include "tessera/ModelUpdater/WmiAccess.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/VrPlatformRegistration.h"
+
+namespace PlatformOperations {
+
+HRESULT GetListOfWinOSTypes(IWbemServices* services, std::vector<WString>& windowsOsTypes, WString& error,
+                            VrLogFile& log) {
+  VR_TRACE_FUNCTION("PlatformOperations::GetListOfWinOSTypes", "ModelUpdater\\WinOSTypesHandler",
+                    vr::trace::kModelFlags);
+  try {
+    std::shared_ptr<IWbemClassObject> nodeClass;
+    if (FAILED(PlatformModelOperations::GetClassObjectT(services, nodeClass, error, log))) return E_FAIL;
+    return PlatformModelOperations::GetListOfWinOSTypes(nodeClass.get(), windowsOsTypes, error, log);
+  } catch (...) {
+    VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
+    return E_FAIL;
+  }
+}
+
+}  // namespace PlatformOperations
+
+bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::InitListOfWinOSTypes", "ModelUpdater\\WinOSTypesHandler",
+                    vr::trace::kModelFlags);
+  try {
+    // Without a run log (a section run on its own) the messages still reach the error text.
+    VrLogFile noLog(u"", false);
+    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    PlatformOperations::ComScope com;
+    std::shared_ptr<IWbemServices> services;
+    if (FAILED(PlatformOperations::ConnectToWmi(&services))) {
+      PlatformOperations::ReportMessage(vr::msg::LoadMessage(1022), message, log);
+      return false;
+    }
+    std::vector<WString> windows;
+    if (FAILED(PlatformOperations::GetListOfWinOSTypes(services.get(), windows, message, log))) return false;
+    windowsOsTypes_ = std::move(windows);
+    return true;
+  } catch (...) {
+    VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
+    return false;
+  }
+}
