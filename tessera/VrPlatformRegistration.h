@@ -14,6 +14,9 @@ class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
+namespace vr::pkg {
+struct PackageSectionState;
+}
 
 class CVrPlatformRegistration {
  public:
@@ -133,6 +136,9 @@ class CVrPlatformRegistration {
   std::unique_ptr<VrConfigFile> reqOriginal_;  // the file as loaded at Init
   std::unique_ptr<VrConfigFile> reqNew_;       // the file being built, saved at the end
   WString reqVersion_;                         // the version folder in use
+
+  // ---- Package section (Packages/PackageSection.h): Depot access and what the Update added
+  std::shared_ptr<vr::pkg::PackageSectionState> packageState_;
 
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;
