@@ -1,0 +1,281 @@
+// Unregistration of packages from undo files on demo hosts made by vrhost: what the lines
+// describe is removed from the Depot database and the patch bookkeeping; a package deployed on
+// a Windows node, a patch that is not installed, lines that do not parse and a database that
+// cannot be reached stop the run before anything is removed.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/drivers.h"
+#include "platform/com/com_error.h"
+#include "platform/com/runtime.h"
+#include "platform/crypto/host_secret.h"
+#include "platform/fault/fault.h"
+#include "platform/registry/regtools.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Packages/PackageRegistry.h"
+#include "tessera/UndoFile.h"
+#include "tessera/VrPlatformRegistration.h"
+
+namespace fs = std::filesystem;
+using vr::text::Utf8ToWide;
+using vr::text::WideToUtf8;
+using namespace vr::pkg;
+
+namespace {
+
+constexpr const char16_t* kDbAccess = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\DBAccess";
+
+class PackageUnregistration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const char* bin = std::getenv("VR_BINARY_DIR");
+    ASSERT_TRUE(bin);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    base_ = fs::path(::testing::TempDir()) / ("pkgunreg_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    root_ = base_ / "host";
+    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
+    ASSERT_EQ(std::system(init.c_str()), 0);
+    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
+    setenv("PATH", path.c_str(), 1);
+    PrepareDepotDatabase();
+    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+  }
+  void TearDown() override {
+    vr::fault::Reset();
+    vr::console::SetConsoleWriter(nullptr);
+    admin_.reset();
+    vr::registry::CloseHive();
+    CoUninitialize();
+    fs::remove_all(base_);
+  }
+
+  // The host's Depot data source on SQLite with the three tables the section reads, and the
+  // enciphered password, where the host does not have them yet.
+  void PrepareDepotDatabase() {
+    if (!fs::exists(root_ / "odbc.ini")) {
+      const std::string driver = vr::ado::SqliteOdbcDriverPath();
+      ASSERT_FALSE(driver.empty());
+      std::ofstream(root_ / "odbcinst.ini") << "[VrSQLite3]\nDriver=" << driver << "\n";
+      std::ofstream(root_ / "odbc.ini") << "[VrDepot]\nDriver=VrSQLite3\nDatabase=" << (root_ / "depot.db").string()
+                                        << "\nTimeout=10000\n";
+    }
+    std::string error;
+    ASSERT_TRUE(vr::crypto::CreateHostKey(root_.string(), error)) << error;
+    WString stored;
+    ASSERT_TRUE(vr::crypto::EncipherSecret(u"depot-secret", stored, error)) << error;
+    SetValue(kDbAccess, u"Password", stored);
+    ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
+    ASSERT_TRUE(SUCCEEDED(admin_->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=depot-secret;")));
+    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_DeplPack (DeplPackId INTEGER PRIMARY KEY, Name TEXT, Version TEXT, "
+        u"LogicalId TEXT)");
+    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_FunctionalityModule (PolTypeId TEXT, DeplPackId INTEGER, SystemType "
+        u"INTEGER, OsType INTEGER, OsVersion TEXT)");
+    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_InstalledDeplPack (DeplPackId INTEGER, SystemId TEXT)");
+  }
+  void Sql(const WString& sql, const std::vector<Variant>& values = {}) {
+    ASSERT_TRUE(SUCCEEDED(admin_->Execute(sql, values))) << WideToUtf8(sql);
+  }
+  void SetValue(const WString& key, const WString& name, const WString& value) {
+    HKEY h = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(WChar))),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+  }
+  WString Value(const WString& key, const WString& name) {
+    WString text;
+    return HKLMGetRegistryKeyValue(key, name, text) ? text : u"<none>";
+  }
+  // Every row of the three tables, sorted.
+  std::string Rows() {
+    std::string out;
+    for (const char16_t* sql : {u"SELECT DeplPackId, Name, Version, LogicalId FROM VR_PM_DeplPack ORDER BY 1",
+                                u"SELECT PolTypeId, DeplPackId, SystemType, OsType FROM VR_PM_FunctionalityModule "
+                                u"ORDER BY 1, 2, 3, 4",
+                                u"SELECT DeplPackId, SystemId FROM VR_PM_InstalledDeplPack ORDER BY 1, 2"}) {
+      ADODB::RecordsetPtr rs;
+      EXPECT_TRUE(SUCCEEDED(ADODB::CreateRecordset(&rs)));
+      EXPECT_TRUE(SUCCEEDED(rs->Open(sql, {}, admin_)));
+      for (; !rs->EndOfFile(); rs->MoveNext()) {
+        for (long i = 0; i < rs->FieldCount(); ++i) {
+          Variant v, t;
+          rs->GetValue(i, &v);
+          VariantChangeType(&t, &v, 0, VT_BSTR);
+          out += WideToUtf8(t.bstrVal) + "|";
+        }
+        out += "\n";
+      }
+      out += "--\n";
+    }
+    return out;
+  }
+
+  // The demo content: a Windows package (5) with two modules, a Unix package (6) on two
+  // platforms, a package of another kind (7) of which one module is this patch's.
+  void AddDemoRows() {
+    Sql(u"INSERT INTO VR_PM_DeplPack VALUES (5, 'Win Agent', '1.0', '{W}'), (6, 'Ux Agent', '2.0', '{U}'), "
+        u"(7, 'Scripts', '1.0', '{S}'), (8, 'Unrelated', '1.0', '{R}')");
+    Sql(u"INSERT INTO VR_PM_FunctionalityModule VALUES ('{P1}', 5, 2, 11, ''), ('{P2}', 5, 2, 11, ''), "
+        u"('{P3}', 6, 2, 6, ''), ('{P3}', 6, 3, 6, ''), ('{P4}', 7, 2, 11, ''), ('{P5}', 7, 2, 11, ''), "
+        u"('{P1}', 8, 2, 11, '')");
+  }
+  std::vector<WString> DemoLines() {
+    return {u"PACKAGE WindowsPackage 5 \"Win Agent\" 1.0 {W} D \"Windows agent\"",
+            u"PLAT_POLICY 5 {W} 2 11 {P1}",
+            u"PLAT_POLICY 5 {W} 2 11 {P2}",
+            u"PACKAGE_UNIX 6 \"Ux Agent\" 2.0 {U} D \"Unix agent\" 2 6 3",
+            u"PACKAGE 657AF3A3-BCFD-11D2-8608-080009D961F6 7 \"Scripts\" 1.0 {S} D \"\"",
+            u"PLAT_POLICY 7 {S} 2 11 {P4}"};
+  }
+  void Bookkeep(const WString& patch, bool installed = true, const WString& unixInfo = u"2.0|Linux") {
+    if (installed) SetValue(PatchKey(0, patch), kInstalledValue, u"1");
+    SetValue(PatchKey(0, patch), kWinPkgInfoValue, u"1.0|Windows_2000");
+    SetValue(PatchKey(0, patch), kUxAgtInfoValue, unixInfo);
+  }
+  std::string WriteUndo(const WString& patch, const std::vector<WString>& lines, bool terminated = true) {
+    const std::string path = (base_ / (WideToUtf8(patch) + ".undo")).string();
+    VrLogFile undo(Utf8ToWide(path).c_str(), true);
+    vr::undo::AppendHeader(undo, {patch, u"01/02/2026 10:00:00 +00:00", u"C:\\p.xml", u"A.07.50"});
+    undo.AppendLine(u"", true);
+    undo.AppendLine(vr::undo::kPackagesBegin, true);
+    for (const auto& l : lines) undo.AppendLine(l, true);
+    if (terminated) undo.AppendLine(vr::undo::kPackagesEnd, true);
+    EXPECT_TRUE(SUCCEEDED(undo.SaveFile()));
+    return path;
+  }
+  int Unregister(const std::string& undo) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) {
+      error_ = WideToUtf8(message);
+      return status;
+    }
+    try {
+      return r.UnregisterPlatform(Utf8ToWide(undo), false);
+    } catch (const CApp_error& e) {
+      error_ = WideToUtf8(e.Message());
+      return e.ExitCode();
+    } catch (const _com_error&) {
+      return 100;
+    }
+  }
+
+  fs::path base_, root_;
+  ADODB::ConnectionPtr admin_;
+  std::string console_, error_;
+};
+
+}  // namespace
+
+TEST_F(PackageUnregistration, RemovesWhatTheLinesDescribeAndKeepsWhatOthersUse) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack VALUES (6, 'billing.corp.example.com')");
+  ASSERT_EQ(Unregister(WriteUndo(u"P1", DemoLines())), 0) << error_ << console_;
+  // Package 6 is deployed on an HP-UX node: its modules go, the package stays; package 7
+  // keeps the module that is not this patch's.
+  EXPECT_EQ(Rows(),
+            "6|Ux Agent|2.0|{U}|\n7|Scripts|1.0|{S}|\n8|Unrelated|1.0|{R}|\n--\n"
+            "{P1}|8|2|11|\n{P5}|7|2|11|\n--\n6|billing.corp.example.com|\n--\n");
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kWinPkgInfoValue), u"<none>");
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kUxAgtInfoValue), u"<none>");
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kInstalledValue), u"1");
+}
+
+TEST_F(PackageUnregistration, RefusalsChangeNothing) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack VALUES (5, 'billing.corp.example.com'), (5, 'mgmt01.corp.example.com')");
+  const std::string before = Rows();
+  const std::string undo = WriteUndo(u"P1", DemoLines());
+  EXPECT_EQ(Unregister(undo), 3);
+  EXPECT_NE(console_.find("(TESSERA1011) Package '5' is still deployed on node(s) and cannot be removed from DEPOT"),
+            std::string::npos) << console_;
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kWinPkgInfoValue), u"1.0|Windows_2000");
+
+  // A patch without "Installed".
+  console_.clear();
+  Bookkeep(u"P2", false);
+  EXPECT_EQ(Unregister(WriteUndo(u"P2", DemoLines())), 6);
+  EXPECT_NE(console_.find("(TESSERA1021) Patch P2 is not registered"), std::string::npos) << console_;
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Value(PatchKey(0, u"P2"), kUxAgtInfoValue), u"2.0|Linux");
+
+  // The node list cannot be read: no answer, nothing removed.
+  vr::fault::Configure("ado.Execute#1");
+  EXPECT_EQ(Unregister(undo), 4);
+  EXPECT_NE(error_.find("(TESSERA1023) Cannot get information if package '5' is deployed on node(s)"),
+            std::string::npos) << error_;
+  vr::fault::Reset();
+  EXPECT_EQ(Rows(), before);
+}
+
+TEST_F(PackageUnregistration, LinesThatDoNotParseStopBeforeAnyRemoval) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  const std::string before = Rows();
+  std::vector<WString> lines = DemoLines();
+  lines.push_back(u"PLAT_POLICY 5 {W} 2 11");
+  EXPECT_EQ(Unregister(WriteUndo(u"P1", lines)), 4);
+  EXPECT_NE(error_.find("(TESSERA1020) Illegal number of tokens in undo line:\nPLAT_POLICY 5 {W} 2 11\n"),
+            std::string::npos) << error_;
+  lines.back() = u"PACKAGE_PLUS 5";
+  EXPECT_EQ(Unregister(WriteUndo(u"P1", lines)), 53);
+  EXPECT_NE(error_.find("(TESSERA303) Syntax error in line 13 section PACKAGES of undo file"), std::string::npos)
+      << error_;
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kUxAgtInfoValue), u"2.0|Linux");
+
+  // Only the markers: nothing to do.
+  EXPECT_EQ(Unregister(WriteUndo(u"P1", {})), 0) << error_;
+  EXPECT_EQ(Rows(), before);
+}
+
+TEST_F(PackageUnregistration, SharedUnixPackageStaysUntilItsLastPatchGoes) {
+  AddDemoRows();
+  Bookkeep(u"PA");
+  Bookkeep(u"PB", true, u"2.0|Linux|1");
+  Bookkeep(u"PC", true, u"2.0|Linux5");  // another platform text: not the same package
+  const std::vector<WString> unix{DemoLines()[3]};
+  const std::string before = Rows();
+  ASSERT_EQ(Unregister(WriteUndo(u"PA", unix)), 0) << error_;
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Value(PatchKey(0, u"PA"), kUxAgtInfoValue), u"<none>");
+  ASSERT_EQ(Unregister(WriteUndo(u"PB", unix)), 0) << error_;
+  EXPECT_EQ(Rows().find("6|Ux Agent"), std::string::npos);
+  EXPECT_EQ(Rows().find("{P3}"), std::string::npos);
+  EXPECT_EQ(Value(PatchKey(0, u"PC"), kUxAgtInfoValue), u"2.0|Linux5");
+}
+
+TEST_F(PackageUnregistration, UnreachableDatabaseFailsInit) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  const std::string before = Rows();
+  const std::string undo = WriteUndo(u"P1", DemoLines());
+  SetValue(kDbAccess, u"Source", u"NoSuchDsn");
+  EXPECT_EQ(Unregister(undo), 100);
+  EXPECT_NE(error_.find("(TESSERA1010) Connect to DEPOT database failed"), std::string::npos) << error_;
+  SetValue(kDbAccess, u"Source", u"VrDepot");
+  SetValue(kDbAccess, u"Password", u"VRSB1:bm90IGEgYm94");  // no stored form of this host
+  EXPECT_EQ(Unregister(undo), 100);
+  EXPECT_NE(error_.find("(RGST100) Cannot get db password."), std::string::npos) << error_;
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kWinPkgInfoValue), u"1.0|Windows_2000");
+}
