@@ -21,12 +21,20 @@ namespace {
 constexpr const char* kFile = "Database\\DepotData";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 
-std::vector<Variant> Bind(const std::vector<WString>& values) {
-  std::vector<Variant> bound;
-  bound.reserve(values.size());
-  for (const auto& v : values) bound.emplace_back(v);
-  return bound;
+// A number column's value: bound as an integer when the text is one, so that the comparison
+// is the same on every database engine; any other text is bound as it is (and matches no row).
+Variant Number(const WString& text) {
+  if (text.empty() || text.size() > 9) return Variant(text);
+  size_t i = text[0] == u'-' ? 1 : 0;
+  if (i == text.size()) return Variant(text);
+  int32_t n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return Variant(text);
+    n = n * 10 + (text[i] - u'0');
+  }
+  return Variant(text[0] == u'-' ? -n : n);
 }
+Variant Text(const WString& text) { return Variant(text); }
 
 // The description the failing ADO call left, or the system's text of its code.
 WString DescribeFailure(HRESULT hr) {
@@ -81,11 +89,10 @@ void CDepotData::CloseDBConnection() {
   }
 }
 
-bool CDepotData::Execute(const char* function, const WString& sql, const std::vector<WString>& values,
+bool CDepotData::Execute(const char* function, const WString& sql, const std::vector<Variant>& bound,
                          const char16_t* column, size_t maxRows, Rows& rows) {
   VR_TRACE_FUNCTION("CDepotData::Execute", kFile, kFlags);
   try {
-    const std::vector<Variant> bound = Bind(values);
     VR_TRACE_INFO(function, ": SQL: ", ADODB::FormatForTrace(sql, bound));
     if (!connection_ || !connection_->ptr) {
       VR_TRACE_ERROR("Cannot execute SQL command");
@@ -132,11 +139,11 @@ bool CDepotData::Execute(const char* function, const WString& sql, const std::ve
   return false;
 }
 
-bool CDepotData::Exists(const char* function, const WString& sql, const std::vector<WString>& values,
+bool CDepotData::Exists(const char* function, const WString& sql, const std::vector<Variant>& bound,
                         const char* foundTrace, const char* notFoundTrace, bool& found) {
   VR_TRACE_FUNCTION("CDepotData::Exists", kFile, kFlags);
   Rows rows;
-  if (!Execute(function, sql, values, nullptr, 0, rows)) return false;
+  if (!Execute(function, sql, bound, nullptr, 0, rows)) return false;
   found = rows.any;
   if (found && foundTrace) VR_TRACE_INFO(foundTrace);
   if (!found && notFoundTrace) VR_TRACE_INFO(notFoundTrace);
@@ -146,7 +153,7 @@ bool CDepotData::Exists(const char* function, const WString& sql, const std::vec
 bool CDepotData::GetDeplPackId(const WString& name, const WString& version, WString& id) {
   VR_TRACE_FUNCTION("CDepotData::GetDeplPackId", kFile, kFlags);
   Rows rows;
-  if (!Execute("GetDeplPackId", u"SELECT * FROM VR_PM_DeplPack WHERE Name=? AND Version=?", {name, version},
+  if (!Execute("GetDeplPackId", u"SELECT * FROM VR_PM_DeplPack WHERE Name=? AND Version=?", {Text(name), Text(version)},
                u"DeplPackId", 1, rows))
     return false;
   if (rows.column.empty()) {
@@ -164,25 +171,25 @@ bool CDepotData::CheckFunctionalityModule(const WString& policyType, const WStri
   return Exists("CheckFunctionalityModule",
                 u"SELECT * FROM VR_PM_FunctionalityModule WHERE PolTypeId=? AND DeplPackId=? AND SystemType=? AND "
                 u"OsType=? AND OsVersion=?",
-                {policyType, id, systemType, osType, osVersion}, nullptr, "Record not found", found);
+                {Text(policyType), Number(id), Number(systemType), Number(osType), Text(osVersion)}, nullptr, "Record not found", found);
 }
 
 bool CDepotData::IsPackageInstalled(const WString& id, bool& found) {
   VR_TRACE_FUNCTION("CDepotData::IsPackageInstalled", kFile, kFlags);
-  return Exists("IsPackageInstalled", u"SELECT * FROM VR_PM_DeplPack WHERE DeplPackId=?", {id},
+  return Exists("IsPackageInstalled", u"SELECT * FROM VR_PM_DeplPack WHERE DeplPackId=?", {Number(id)},
                 "Package is installed", "Package is not installed", found);
 }
 
 bool CDepotData::IsPackageDeployed(const WString& id, bool& found) {
   VR_TRACE_FUNCTION("CDepotData::IsPackageDeployed", kFile, kFlags);
-  return Exists("IsPackageDeployed", u"SELECT * FROM VR_PM_InstalledDeplPack WHERE DeplPackId=?", {id},
+  return Exists("IsPackageDeployed", u"SELECT * FROM VR_PM_InstalledDeplPack WHERE DeplPackId=?", {Number(id)},
                 "Package is deployed", "Package is not deployed", found);
 }
 
 bool CDepotData::GetDeployedNodeNames(const WString& id, std::vector<WString>& nodes) {
   VR_TRACE_FUNCTION("CDepotData::GetDeployedNodeNames", kFile, kFlags);
   Rows rows;
-  if (!Execute("GetDeployedNodeNames", u"SELECT * FROM VR_PM_InstalledDeplPack WHERE DeplPackId=?", {id},
+  if (!Execute("GetDeployedNodeNames", u"SELECT * FROM VR_PM_InstalledDeplPack WHERE DeplPackId=?", {Number(id)},
                u"SystemId", 0, rows))
     return false;
   if (rows.column.empty()) VR_TRACE_INFO("Package is not deployed");
@@ -195,7 +202,7 @@ bool CDepotData::GetDeployedNodeNames(const WString& id, std::vector<WString>& n
 
 bool CDepotData::HasPackageDependency(const WString& id, bool& found) {
   VR_TRACE_FUNCTION("CDepotData::HasPackageDependency", kFile, kFlags);
-  return Exists("HasPackageDependency", u"SELECT * FROM VR_PM_FunctionalityModule WHERE DeplPackId=?", {id},
+  return Exists("HasPackageDependency", u"SELECT * FROM VR_PM_FunctionalityModule WHERE DeplPackId=?", {Number(id)},
                 "Package has dependency", "Package has no dependency", found);
 }
 
@@ -204,7 +211,7 @@ bool CDepotData::HasPackageDependency(const WString& id, const WString& systemTy
   VR_TRACE_FUNCTION("CDepotData::HasPackageDependency", kFile, kFlags);
   return Exists("HasPackageDependency",
                 u"SELECT * FROM VR_PM_FunctionalityModule WHERE DeplPackId=? AND SystemType=? AND OsType=?",
-                {id, systemType, osType}, "Package has dependency", "Package has no dependency", found);
+                {Number(id), Number(systemType), Number(osType)}, "Package has dependency", "Package has no dependency", found);
 }
 
 bool CDepotData::HasPackageDependency(const WString& policyType, const WString& id, const WString& systemType,
@@ -213,14 +220,14 @@ bool CDepotData::HasPackageDependency(const WString& policyType, const WString& 
   return Exists("HasPackageDependency",
                 u"SELECT * FROM VR_PM_FunctionalityModule WHERE DeplPackId=? AND SystemType=? AND OsType=? AND "
                 u"PolTypeId=?",
-                {id, systemType, osType, policyType}, "Package has dependency", "Package has no dependency", found);
+                {Number(id), Number(systemType), Number(osType), Text(policyType)}, "Package has dependency", "Package has no dependency", found);
 }
 
 bool CDepotData::RemovePackageFromDEPOT(const WString& logicalId, const WString& name, const WString& version) {
   VR_TRACE_FUNCTION("CDepotData::RemovePackageFromDEPOT", kFile, kFlags);
   Rows rows;
   return Execute("RemovePackageFromDEPOT", u"DELETE FROM VR_PM_DeplPack WHERE LogicalId=? AND Name=? AND Version=?",
-                 {logicalId, name, version}, nullptr, 0, rows);
+                 {Text(logicalId), Text(name), Text(version)}, nullptr, 0, rows);
 }
 
 bool CDepotData::RemovePackageFromDEPOT(const WString& id, WString& message) {
@@ -234,7 +241,7 @@ bool CDepotData::RemovePackageFromDEPOT(const WString& id, WString& message) {
     return true;
   }
   Rows rows;
-  if (!Execute("RemovePackageFromDEPOT", u"DELETE FROM VR_PM_DeplPack WHERE DeplPackId=?", {id}, nullptr, 0, rows))
+  if (!Execute("RemovePackageFromDEPOT", u"DELETE FROM VR_PM_DeplPack WHERE DeplPackId=?", {Number(id)}, nullptr, 0, rows))
     return false;
   VR_TRACE_INFO("Package removed");
   message = u"Package removed [DeplPackId='" + id + u"']";
@@ -257,7 +264,7 @@ bool CDepotData::RemovePackageFromDEPOT(const WString& policyType, const WString
   if (!Execute("RemovePackageFromDEPOT",
                u"DELETE FROM VR_PM_FunctionalityModule WHERE PolTypeId=? AND DeplPackId=? AND SystemType=? AND "
                u"OsType=? AND OsVersion=?",
-               {policyType, id, systemType, osType, osVersion}, nullptr, 0, rows))
+               {Text(policyType), Number(id), Number(systemType), Number(osType), Text(osVersion)}, nullptr, 0, rows))
     return false;
   VR_TRACE_INFO("Dependency removed");
   message = u"Functionality module removed " + fields;
@@ -278,7 +285,7 @@ bool CDepotData::RemoveDependencyFromDEPOT(const WString& id, const WString& sys
   Rows rows;
   if (!Execute("RemoveDependencyFromDEPOT",
                u"DELETE FROM VR_PM_FunctionalityModule WHERE DeplPackId=? AND SystemType=? AND OsType=?",
-               {id, systemType, osType}, nullptr, 0, rows))
+               {Number(id), Number(systemType), Number(osType)}, nullptr, 0, rows))
     return false;
   VR_TRACE_INFO("Dependency removed");
   message = u"Functionality modules removed " + fields;
@@ -290,7 +297,7 @@ bool CDepotData::UpdateLogicalId() {
   VR_TRACE_INFO("Updating LogicalId in VR_PM_DeplPack table");
   Rows rows;
   if (!Execute("UpdateLogicalId", u"UPDATE VR_PM_DeplPack SET LogicalId=? WHERE LogicalId=?",
-               {kLogicalIdUpper, kLogicalIdMixed}, nullptr, 0, rows))
+               {Text(kLogicalIdUpper), Text(kLogicalIdMixed)}, nullptr, 0, rows))
     return false;
   VR_TRACE_INFO("LogicalId successfully updated");
   return true;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/com/variant.h"
 #include "platform/text/wstring.h"
 
 namespace ado {
@@ -67,9 +68,9 @@ class CDepotData {
   };
   // Runs a statement with its values bound in order; column names the column to collect (or
   // none); maxRows stops collecting after that many rows (0: all).
-  bool Execute(const char* function, const WString& sql, const std::vector<WString>& values,
+  bool Execute(const char* function, const WString& sql, const std::vector<Variant>& values,
                const char16_t* column, size_t maxRows, Rows& rows);
-  bool Exists(const char* function, const WString& sql, const std::vector<WString>& values,
+  bool Exists(const char* function, const WString& sql, const std::vector<Variant>& values,
               const char* foundTrace, const char* notFoundTrace, bool& found);
 
   std::unique_ptr<ado::Connection> connection_;
