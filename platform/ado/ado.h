@@ -32,7 +32,8 @@
 // the driver and its settings; a DSN the host root does not define goes to the driver manager
 // as it is (system and user DSNs). "Provider=" with anything but MSDASQL is refused.
 //
-// Fault points (VR_FAULTS), each failing with the given HRESULT (0: E_FAIL):
+// Fault points (VR_FAULTS), each failing with the given HRESULT (0: E_FAIL; a positive Win32
+// error number e: HRESULT_FROM_WIN32(e)):
 //   ado.CreateInstance  CreateConnection, CreateRecordset
 //   ado.Open            Connection::Open
 //   ado.Execute         every statement: Connection::Execute, Recordset::Open

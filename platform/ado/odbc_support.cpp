@@ -88,8 +88,12 @@ HRESULT Raise(const std::vector<ADODB::Error>& errors, HRESULT fallback) {
 }
 
 HRESULT Injected(const char* point, HRESULT fallback) {
-  if (auto code = vr::fault::Hit(point)) return *code ? static_cast<HRESULT>(*code) : fallback;
-  return S_OK;
+  auto code = vr::fault::Hit(point);
+  if (!code) return S_OK;
+  if (*code == 0) return fallback;
+  // A Win32 error number, as the fault sweeps of whole programs give one, is its HRESULT.
+  const HRESULT hr = static_cast<HRESULT>(*code);
+  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(static_cast<long>(*code));
 }
 
 namespace {

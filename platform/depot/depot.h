@@ -20,7 +20,8 @@
 // Every method returns an HRESULT; a failure leaves an ErrorInfo whose description says what
 // failed (GetErrorInfo), as the component does for its callers' error messages.
 //
-// Fault points (VR_FAULTS), each failing with the given HRESULT (0: E_FAIL):
+// Fault points (VR_FAULTS), each failing with the given HRESULT (0: E_FAIL; a positive Win32
+// error number e: HRESULT_FROM_WIN32(e)):
 //   depot.Connect, depot.GetPackage, depot.RegisterPackage, depot.GetPolicyType,
 //   depot.AddFunctionalityModule
 // and, below them, the ado.* points of its database connection.
