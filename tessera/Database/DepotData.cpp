@@ -21,19 +21,9 @@ namespace {
 constexpr const char* kFile = "Database\\DepotData";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 
-// A number column's value: bound as an integer when the text is one, so that the comparison
-// is the same on every database engine; any other text is bound as it is (and matches no row).
-Variant Number(const WString& text) {
-  if (text.empty() || text.size() > 9) return Variant(text);
-  size_t i = text[0] == u'-' ? 1 : 0;
-  if (i == text.size()) return Variant(text);
-  int32_t n = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < u'0' || text[i] > u'9') return Variant(text);
-    n = n * 10 + (text[i] - u'0');
-  }
-  return Variant(text[0] == u'-' ? -n : n);
-}
+// Every column of the Depot tables is text: identifiers and platform numbers are compared as
+// the texts they are.
+Variant Number(const WString& text) { return Variant(text); }
 Variant Text(const WString& text) { return Variant(text); }
 
 // The description the failing ADO call left, or the system's text of its code.

@@ -5,23 +5,22 @@
 #include <gtest/gtest.h>
 
 #include "platform/ado/ado.h"
-#include "platform/ado/testing/sqlite_data_source.h"
+#include "platform/depot/testing/depot_host.h"
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
 
 namespace {
+
+WString N(int n) { return vr::text::Utf8ToWide(std::to_string(n)); }
 
 class DepotDataTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vr::fault::Reset();
     ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
-    ASSERT_TRUE(SUCCEEDED(admin_->Open(source_.ConnectionString())));
-    Run(u"CREATE TABLE VR_PM_DeplPack (DeplPackId INTEGER PRIMARY KEY, Name TEXT, Version TEXT, LogicalId TEXT)");
-    Run(u"CREATE TABLE VR_PM_FunctionalityModule (PolTypeId TEXT, DeplPackId INTEGER, SystemType INTEGER, "
-        u"OsType INTEGER, OsVersion TEXT)");
-    Run(u"CREATE TABLE VR_PM_InstalledDeplPack (DeplPackId INTEGER, SystemId TEXT)");
-    ASSERT_TRUE(db_.ConnectWith(source_.ConnectionString()));
+    ASSERT_TRUE(SUCCEEDED(admin_->Open(Connection())));
+    // The settings of the host: the DBAccess values and the enciphered password.
+    ASSERT_TRUE(db_.ConnectToDB());
   }
   void TearDown() override { vr::fault::Reset(); }
   void Run(const WString& sql, const std::vector<Variant>& values = {}) {
@@ -34,14 +33,19 @@ class DepotDataTest : public ::testing::Test {
     return rs->RecordCount();
   }
   void AddPackage(int id, const WString& name, const WString& version, const WString& logicalId = u"{L}") {
-    Run(u"INSERT INTO VR_PM_DeplPack VALUES (?, ?, ?, ?)", {Variant(id), Variant(name), Variant(version), Variant(logicalId)});
+    Run(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES (?, ?, ?, ?)",
+        {Variant(N(id)), Variant(name), Variant(version), Variant(logicalId)});
   }
   void AddModule(const WString& policyType, int id, int systemType, int osType) {
-    Run(u"INSERT INTO VR_PM_FunctionalityModule VALUES (?, ?, ?, ?, '')",
-        {Variant(policyType), Variant(id), Variant(systemType), Variant(osType)});
+    Run(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES (?, ?, ?, ?)",
+        {Variant(policyType), Variant(N(id)), Variant(N(systemType)), Variant(N(osType))});
   }
 
-  vr::ado::testing::SqliteDataSource source_;
+  WString Connection() const {
+    return u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=" + host_.password() + u";";
+  }
+
+  vr::depot::testing::DepotHost host_{false};  // the schema without demo rows
   ADODB::ConnectionPtr admin_;
   CDepotData db_;
 };
@@ -61,7 +65,7 @@ TEST_F(DepotDataTest, PackageIdsAndNodes) {
   ASSERT_TRUE(db_.GetDeployedNodeNames(u"7", nodes));
   EXPECT_EQ(nodes.size(), 1u);
   for (const char16_t* node : {u"c.example", u"a.example", u"b.example"})
-    Run(u"INSERT INTO VR_PM_InstalledDeplPack VALUES (7, ?)", {Variant(node)});
+    Run(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES ('7', ?)", {Variant(node)});
   ASSERT_TRUE(db_.GetDeployedNodeNames(u"7", nodes));
   EXPECT_EQ(nodes, (std::vector<WString>{u"kept", u"c.example", u"a.example", u"b.example"}));
   bool found = false;

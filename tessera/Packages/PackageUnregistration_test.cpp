@@ -8,13 +8,14 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "platform/ado/ado.h"
-#include "platform/ado/drivers.h"
 #include "platform/com/com_error.h"
 #include "platform/com/runtime.h"
 #include "platform/crypto/host_secret.h"
+#include "platform/depot/depot_setup.h"
+#include "platform/depot/sql_script.h"
+#include "platform/depot/testing/depot_host.h"
 #include "platform/fault/fault.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
@@ -61,28 +62,23 @@ class PackageUnregistration : public ::testing::Test {
     fs::remove_all(base_);
   }
 
-  // The host's Depot data source on SQLite with the three tables the section reads, and the
-  // enciphered password, where the host does not have them yet.
+  // The Depot database vrhost made (SQLite; its password is not checked), emptied: the tests
+  // bring their own rows.
   void PrepareDepotDatabase() {
-    if (!fs::exists(root_ / "odbc.ini")) {
-      const std::string driver = vr::ado::SqliteOdbcDriverPath();
-      ASSERT_FALSE(driver.empty());
-      std::ofstream(root_ / "odbcinst.ini") << "[VrSQLite3]\nDriver=" << driver << "\n";
-      std::ofstream(root_ / "odbc.ini") << "[VrDepot]\nDriver=VrSQLite3\nDatabase=" << (root_ / "depot.db").string()
-                                        << "\nTimeout=10000\n";
+    if (!fs::exists(root_ / "odbc.ini")) {  // a vrhost without the Depot step
+      std::string error;
+      vr::depot::DataSource source;
+      ASSERT_TRUE(vr::crypto::CreateHostKey(root_.string(), error) &&
+                  vr::depot::SqliteDataSource(root_.string(), source, error) &&
+                  vr::depot::WriteDataSource(root_.string(), source, error) &&
+                  vr::depot::WriteDbAccess(u"VrDepot", u"vrdepot", u"depot-secret", error) &&
+                  vr::depot::CreateDepotTables(vr::depot::testing::SourceDataFile(vr::depot::kSchemaFile), "", error))
+          << error;
     }
-    std::string error;
-    ASSERT_TRUE(vr::crypto::CreateHostKey(root_.string(), error)) << error;
-    WString stored;
-    ASSERT_TRUE(vr::crypto::EncipherSecret(u"depot-secret", stored, error)) << error;
-    SetValue(kDbAccess, u"Password", stored);
     ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
-    ASSERT_TRUE(SUCCEEDED(admin_->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=depot-secret;")));
-    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_DeplPack (DeplPackId INTEGER PRIMARY KEY, Name TEXT, Version TEXT, "
-        u"LogicalId TEXT)");
-    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_FunctionalityModule (PolTypeId TEXT, DeplPackId INTEGER, SystemType "
-        u"INTEGER, OsType INTEGER, OsVersion TEXT)");
-    Sql(u"CREATE TABLE IF NOT EXISTS VR_PM_InstalledDeplPack (DeplPackId INTEGER, SystemId TEXT)");
+    ASSERT_TRUE(SUCCEEDED(admin_->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=unused;")));
+    for (const char16_t* table : {u"VR_PM_InstalledDeplPack", u"VR_PM_FunctionalityModule", u"VR_PM_DeplPack"})
+      Sql(WString(u"DELETE FROM ") + table);
   }
   void Sql(const WString& sql, const std::vector<Variant>& values = {}) {
     ASSERT_TRUE(SUCCEEDED(admin_->Execute(sql, values))) << WideToUtf8(sql);
@@ -128,9 +124,9 @@ class PackageUnregistration : public ::testing::Test {
   // The demo content: a Windows package (5) with two modules, a Unix package (6) on two
   // platforms, a package of another kind (7) of which one module is this patch's.
   void AddDemoRows() {
-    Sql(u"INSERT INTO VR_PM_DeplPack VALUES (5, 'Win Agent', '1.0', '{W}'), (6, 'Ux Agent', '2.0', '{U}'), "
+    Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES (5, 'Win Agent', '1.0', '{W}'), (6, 'Ux Agent', '2.0', '{U}'), "
         u"(7, 'Scripts', '1.0', '{S}'), (8, 'Unrelated', '1.0', '{R}')");
-    Sql(u"INSERT INTO VR_PM_FunctionalityModule VALUES ('{P1}', 5, 2, 11, ''), ('{P2}', 5, 2, 11, ''), "
+    Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType, OsVersion) VALUES ('{P1}', 5, 2, 11, ''), ('{P2}', 5, 2, 11, ''), "
         u"('{P3}', 6, 2, 6, ''), ('{P3}', 6, 3, 6, ''), ('{P4}', 7, 2, 11, ''), ('{P5}', 7, 2, 11, ''), "
         u"('{P1}', 8, 2, 11, '')");
   }
@@ -186,7 +182,7 @@ class PackageUnregistration : public ::testing::Test {
 TEST_F(PackageUnregistration, RemovesWhatTheLinesDescribeAndKeepsWhatOthersUse) {
   AddDemoRows();
   Bookkeep(u"P1");
-  Sql(u"INSERT INTO VR_PM_InstalledDeplPack VALUES (6, 'billing.corp.example.com')");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES (6, 'billing.corp.example.com')");
   ASSERT_EQ(Unregister(WriteUndo(u"P1", DemoLines())), 0) << error_ << console_;
   // Package 6 is deployed on an HP-UX node: its modules go, the package stays; package 7
   // keeps the module that is not this patch's.
@@ -201,7 +197,7 @@ TEST_F(PackageUnregistration, RemovesWhatTheLinesDescribeAndKeepsWhatOthersUse) 
 TEST_F(PackageUnregistration, RefusalsChangeNothing) {
   AddDemoRows();
   Bookkeep(u"P1");
-  Sql(u"INSERT INTO VR_PM_InstalledDeplPack VALUES (5, 'billing.corp.example.com'), (5, 'mgmt01.corp.example.com')");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES (5, 'billing.corp.example.com'), (5, 'mgmt01.corp.example.com')");
   const std::string before = Rows();
   const std::string undo = WriteUndo(u"P1", DemoLines());
   EXPECT_EQ(Unregister(undo), 3);
