@@ -4,9 +4,11 @@
 
 #include <fstream>
 
+#include "platform/ado/testing/pg_data_source.h"
 #include "platform/ado/testing/sqlite_data_source.h"
 #include "platform/com/errorinfo.h"
 #include "platform/fault/fault.h"
+#include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
 namespace {
@@ -20,13 +22,22 @@ std::string Describe(const ConnectionPtr& c) {
   return s;
 }
 
-class AdoTest : public ::testing::Test {
+// The same tests on the embedded database and on a PostgreSQL server, through the same code.
+class AdoTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     vr::fault::Reset();
+    if (GetParam() == "sqlite") {
+      sqlite_ = std::make_unique<vr::ado::testing::SqliteDataSource>();
+      connectionString_ = sqlite_->ConnectionString();
+    } else {
+      pg_ = std::make_unique<vr::ado::testing::PgDataSource>();
+      connectionString_ = pg_->ConnectionString();
+    }
     ASSERT_EQ(CreateConnection(&c_), S_OK);
-    ASSERT_EQ(c_->Open(source_.ConnectionString()), S_OK) << Describe(c_);
-    ASSERT_EQ(c_->Execute(u"CREATE TABLE T (Id VARCHAR(40) NOT NULL PRIMARY KEY, Name VARCHAR(255), N INTEGER)", {}), S_OK)
+    ASSERT_EQ(c_->Open(connectionString_), S_OK) << Describe(c_);
+    ASSERT_EQ(c_->Execute(u"DROP TABLE IF EXISTS T", {}), S_OK) << Describe(c_);
+    ASSERT_EQ(c_->Execute(u"CREATE TABLE T (Id VARCHAR(40) NOT NULL PRIMARY KEY, Name VARCHAR(8000), N INTEGER)", {}), S_OK)
         << Describe(c_);
   }
   void TearDown() override { vr::fault::Reset(); }
@@ -55,9 +66,14 @@ class AdoTest : public ::testing::Test {
     return out;
   }
 
-  vr::ado::testing::SqliteDataSource source_;
+  std::unique_ptr<vr::ado::testing::SqliteDataSource> sqlite_;
+  std::unique_ptr<vr::ado::testing::PgDataSource> pg_;
+  std::u16string connectionString_;
   ConnectionPtr c_;
 };
+
+INSTANTIATE_TEST_SUITE_P(Engines, AdoTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const ::testing::TestParamInfo<std::string>& p) { return p.param; });
 
 TEST(AdoConnectionString, ProviderDsnAndCredentialsBecomeAnOdbcString) {
   vr::ado::testing::SqliteDataSource source;
@@ -106,7 +122,7 @@ TEST(AdoConnection, UnknownDataSourceFailsClearlyWithoutThePassword) {
   EXPECT_EQ(c->Close(), adErrObjectClosed);
 }
 
-TEST_F(AdoTest, ValuesTravelAsParametersAndComeBackExactly) {
+TEST_P(AdoTest, ValuesTravelAsParametersAndComeBackExactly) {
   // Quotes, markers and statement text inside values change nothing.
   const std::u16string nasty = u"x'); DROP TABLE T; -- ? \"q\" \U0001F600 \u00e9";
   long affected = 0;
@@ -133,7 +149,7 @@ TEST_F(AdoTest, ValuesTravelAsParametersAndComeBackExactly) {
   EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM T"), "2\n");
 }
 
-TEST_F(AdoTest, RecordsetFollowsAdoStates) {
+TEST_P(AdoTest, RecordsetFollowsAdoStates) {
   ASSERT_EQ(c_->Execute(u"INSERT INTO T (Id, Name) VALUES ('a', 'first')", {}), S_OK);
   ASSERT_EQ(c_->Execute(u"INSERT INTO T (Id, Name) VALUES ('b', 'second')", {}), S_OK);
   RecordsetPtr rs;
@@ -153,7 +169,7 @@ TEST_F(AdoTest, RecordsetFollowsAdoStates) {
   Variant v;
   EXPECT_EQ(rs->GetValue(u"Missing", &v), adErrItemNotFound);
   EXPECT_EQ(rs->GetValue(long(9), &v), adErrItemNotFound);
-  EXPECT_EQ(WideToUtf8(rs->FieldName(1)), "Name");
+  EXPECT_TRUE(vr::text::EqualsNoCase(rs->FieldName(1), u"Name"));  // PostgreSQL gives "name"
   ASSERT_EQ(rs->MoveNext(), S_OK);
   ASSERT_EQ(rs->MoveNext(), S_OK);
   EXPECT_TRUE(rs->EndOfFile());
@@ -173,7 +189,7 @@ TEST_F(AdoTest, RecordsetFollowsAdoStates) {
   // A failing statement reports the driver's error in the connection's collection.
   EXPECT_TRUE(FAILED(rs->Open(u"SELECT * FROM NoSuchTable", {}, c_)));
   ASSERT_FALSE(c_->Errors().empty());
-  EXPECT_NE(Describe(c_).find("NoSuchTable"), std::string::npos) << Describe(c_);
+  EXPECT_NE(vr::text::FindNoCase(vr::text::Utf8ToWide(Describe(c_)), u"NoSuchTable"), WString::npos) << Describe(c_);
   EXPECT_EQ(rs->State(), adStateClosed);
 
   // A closed connection cannot serve a recordset.
@@ -182,7 +198,7 @@ TEST_F(AdoTest, RecordsetFollowsAdoStates) {
   EXPECT_EQ(rs->Open(u"SELECT * FROM T", {}, nullptr), adErrInvalidConnection);
 }
 
-TEST_F(AdoTest, TransactionsCommitAndRollBack) {
+TEST_P(AdoTest, TransactionsCommitAndRollBack) {
   ASSERT_EQ(c_->BeginTrans(), S_OK);
   EXPECT_TRUE(FAILED(c_->BeginTrans()));
   ASSERT_EQ(c_->Execute(u"INSERT INTO T (Id) VALUES ('gone')", {}), S_OK);
@@ -195,14 +211,14 @@ TEST_F(AdoTest, TransactionsCommitAndRollBack) {
   // What one connection committed, another sees; an open transaction dies with its connection.
   ConnectionPtr other;
   ASSERT_EQ(CreateConnection(&other), S_OK);
-  ASSERT_EQ(other->Open(source_.ConnectionString()), S_OK);
+  ASSERT_EQ(other->Open(connectionString_), S_OK);
   ASSERT_EQ(other->BeginTrans(), S_OK);
   ASSERT_EQ(other->Execute(u"INSERT INTO T (Id) VALUES ('lost')", {}), S_OK);
   ASSERT_EQ(other->Close(), S_OK);
   EXPECT_EQ(Rows(u"SELECT Id FROM T"), "kept\n");
 }
 
-TEST_F(AdoTest, FaultPointsFailWithTheirCode) {
+TEST_P(AdoTest, FaultPointsFailWithTheirCode) {
   vr::fault::Configure("ado.Execute#2=0x80004005;ado.Open#1=0x80040E4D;ado.CreateInstance#1;ado.CommitTrans#1");
   EXPECT_EQ(c_->Execute(u"INSERT INTO T (Id) VALUES ('1')", {}), S_OK);
   EXPECT_EQ(c_->Execute(u"INSERT INTO T (Id) VALUES ('2')", {}), E_FAIL);
@@ -214,13 +230,36 @@ TEST_F(AdoTest, FaultPointsFailWithTheirCode) {
   EXPECT_EQ(CreateConnection(&c), REGDB_E_CLASSNOTREG);
   EXPECT_EQ(c, nullptr);
   ASSERT_EQ(CreateConnection(&c), S_OK);
-  EXPECT_EQ(c->Open(source_.ConnectionString()), MakeHr(0x80040E4D));
+  EXPECT_EQ(c->Open(connectionString_), MakeHr(0x80040E4D));
   EXPECT_EQ(c->State(), adStateClosed);
   ASSERT_EQ(c_->BeginTrans(), S_OK);
   ASSERT_EQ(c_->Execute(u"INSERT INTO T (Id) VALUES ('3')", {}), S_OK);
   EXPECT_EQ(c_->CommitTrans(), E_FAIL);  // a commit that fails leaves nothing of the transaction
   EXPECT_FALSE(c_->InTransaction());
   EXPECT_EQ(Rows(u"SELECT Id FROM T"), "1\n");
+}
+
+TEST(AdoPostgres, WrongPasswordAndServerDownFailClearly) {
+  vr::ado::testing::PgDataSource source;
+  ConnectionPtr c;
+  ASSERT_EQ(CreateConnection(&c), S_OK);
+  EXPECT_TRUE(FAILED(c->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrtest;Password=Wrong-Guess7;")));
+  EXPECT_NE(Describe(c).find("password authentication failed"), std::string::npos) << Describe(c);
+  EXPECT_EQ(Describe(c).find("Wrong-Guess7"), std::string::npos);
+  EXPECT_EQ(c->State(), adStateClosed);
+
+  // A connection open when the server stops fails on its next statement; a new one cannot open.
+  ASSERT_EQ(c->Open(source.ConnectionString()), S_OK) << Describe(c);
+  source.server().Stop();
+  EXPECT_TRUE(FAILED(c->Execute(u"SELECT 1", {})));
+  EXPECT_FALSE(c->Errors().empty());
+  ConnectionPtr other;
+  ASSERT_EQ(CreateConnection(&other), S_OK);
+  EXPECT_TRUE(FAILED(other->Open(source.ConnectionString())));
+  EXPECT_NE(Describe(other).find("socket"), std::string::npos) << Describe(other);
+  source.server().Start();
+  ASSERT_EQ(other->Open(source.ConnectionString()), S_OK) << Describe(other);
+  EXPECT_NE(WideToUtf8(other->DbmsName()).find("PostgreSQL"), std::string::npos);
 }
 
 TEST(AdoTrace, StatementShownWithItsValues) {

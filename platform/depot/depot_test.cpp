@@ -22,10 +22,12 @@ std::string LastError() {
   return info ? WideToUtf8(info->description) : std::string();
 }
 
-class DepotTest : public ::testing::Test {
+// Every test on the embedded database and on a PostgreSQL server.
+class DepotTest : public ::testing::TestWithParam<vr::depot::testing::Engine> {
  protected:
   void SetUp() override {
     vr::fault::Reset();
+    host_ = std::make_unique<vr::depot::testing::DepotHost>(true, GetParam());
     CoInitialize(nullptr);
     depot_ = Create();
     ASSERT_TRUE(depot_);
@@ -66,11 +68,17 @@ class DepotTest : public ::testing::Test {
     return out;
   }
 
-  vr::depot::testing::DepotHost host_;
+  std::unique_ptr<vr::depot::testing::DepotHost> host_;
   std::shared_ptr<IVrDepotServer> depot_;
 };
 
-TEST_F(DepotTest, CreatedThroughItsClassAndNeedsAConnection) {
+INSTANTIATE_TEST_SUITE_P(Engines, DepotTest,
+                         ::testing::Values(vr::depot::testing::Engine::sqlite, vr::depot::testing::Engine::postgresql),
+                         [](const ::testing::TestParamInfo<vr::depot::testing::Engine>& p) {
+                           return p.param == vr::depot::testing::Engine::sqlite ? "sqlite" : "postgresql";
+                         });
+
+TEST_P(DepotTest, CreatedThroughItsClassAndNeedsAConnection) {
   std::shared_ptr<IUnknown> unknown;
   const IID other = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
   EXPECT_EQ(CoCreateInstance(CLSID_VrDepotServer, nullptr, CLSCTX_ALL, other, &unknown), E_NOINTERFACE);
@@ -88,7 +96,7 @@ TEST_F(DepotTest, CreatedThroughItsClassAndNeedsAConnection) {
   EXPECT_EQ(connected, VARIANT_FALSE);
 }
 
-TEST_F(DepotTest, PackagesAndModulesRegisterWithIdsThatComeBack) {
+TEST_P(DepotTest, PackagesAndModulesRegisterWithIdsThatComeBack) {
   ASSERT_EQ(depot_->Connect(), S_OK) << LastError();
   std::shared_ptr<IVrDepotPackage> known;
   ASSERT_EQ(depot_->GetPackage(u"Vorant Agent for Linux", u"11.00.010", &known), S_OK);
@@ -150,7 +158,7 @@ TEST_F(DepotTest, PackagesAndModulesRegisterWithIdsThatComeBack) {
   EXPECT_EQ(id, u"100");
 }
 
-TEST_F(DepotTest, UnreachableDatabasesFailWithClearErrors) {
+TEST_P(DepotTest, UnreachableDatabasesFailWithClearErrors) {
   auto setSource = [](const char16_t* value) {
     HKEY h = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
@@ -164,7 +172,7 @@ TEST_F(DepotTest, UnreachableDatabasesFailWithClearErrors) {
   const std::string why = LastError();
   EXPECT_NE(why.find("NoSuchSource"), std::string::npos) << why;
   EXPECT_NE(why.find("IM002"), std::string::npos) << why;
-  EXPECT_EQ(LastError().find(WideToUtf8(host_.password())), std::string::npos);
+  EXPECT_EQ(LastError().find(WideToUtf8(host_->password())), std::string::npos);
   setSource(u"VrDepot");
 
   // A password that does not decipher (written in clear by hand) stops the connection.
@@ -179,10 +187,19 @@ TEST_F(DepotTest, UnreachableDatabasesFailWithClearErrors) {
   EXPECT_EQ(LastError().find("InClearText"), std::string::npos);
   std::string error;
   ASSERT_TRUE(vr::depot::WriteDbPassword(u"other", error)) << error;
-  EXPECT_EQ(depot_->Connect(), S_OK) << LastError();  // SQLite has no users: any password opens it
+  if (GetParam() == vr::depot::testing::Engine::sqlite) {
+    EXPECT_EQ(depot_->Connect(), S_OK) << LastError();  // SQLite has no users: any password opens it
+  } else {
+    EXPECT_TRUE(FAILED(depot_->Connect()));
+    const std::string refused = LastError();
+    EXPECT_NE(refused.find("password authentication failed"), std::string::npos) << refused;
+    EXPECT_EQ(refused.find("other"), std::string::npos) << refused;
+    ASSERT_TRUE(vr::depot::WriteDbPassword(host_->password(), error)) << error;
+    EXPECT_EQ(depot_->Connect(), S_OK) << LastError();
+  }
 }
 
-TEST_F(DepotTest, FailuresInsideARegistrationLeaveNoRow) {
+TEST_P(DepotTest, FailuresInsideARegistrationLeaveNoRow) {
   ASSERT_EQ(depot_->Connect(), S_OK);
   std::shared_ptr<IVrDepotPackage> added;
   // The insert is the third statement of a registration (lookup, next id, insert).

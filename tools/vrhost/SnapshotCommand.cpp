@@ -15,6 +15,7 @@
 #include "platform/com/hresult.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
+#include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/HostLayout.h"
 #include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
@@ -51,7 +52,7 @@ bool PrintRegistry(const SnapshotContext&, std::string& out, std::string& error)
     error = "cannot read the registry: " + ErrorText(rc);
     return false;
   }
-  out += text;
+  out += HideStoredSecrets(text);
   return true;
 }
 

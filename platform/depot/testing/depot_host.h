@@ -1,6 +1,8 @@
 // Tests: a temporary host root with a Depot database, as `vrhost init` makes it: host key,
 // DBAccess registry values with the enciphered password, the SQLite data source in the root,
 // the tables and (optionally) the demo data. VR_HOST_ROOT points there for the object's life.
+// With Engine::postgresql the data source is a new database of the test program's own
+// PostgreSQL server instead (tests/support/PgServer.h).
 #pragma once
 #include <string>
 
@@ -8,9 +10,11 @@
 
 namespace vr::depot::testing {
 
+enum class Engine { sqlite, postgresql };
+
 class DepotHost {
  public:
-  explicit DepotHost(bool demoData = true);
+  explicit DepotHost(bool demoData = true, Engine engine = Engine::sqlite);
   ~DepotHost();
   const std::string& root() const { return dir_.path(); }
   const std::u16string& password() const { return password_; }

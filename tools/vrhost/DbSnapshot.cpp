@@ -1,0 +1,92 @@
+// vrhost snapshot, section "depot": the rows of the Depot tables (each table's rows sorted, in
+// the db query line format) and whether the host key is there. The database file and the key
+// are this section's, so the files section leaves them out: their bytes change with every
+// write and every host, their content is what counts.
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "platform/crypto/host_secret.h"
+#include "platform/depot/depot_connection.h"
+#include "platform/depot/depot_setup.h"
+#include "platform/depot/sql_script.h"
+#include "platform/text/convert.h"
+#include "tools/vrhost/DbSnapshot.h"
+#include "tools/vrhost/Vrhost.h"
+
+namespace vrhost {
+
+std::string HideStoredSecrets(std::string text) {
+  const std::string prefix = vr::text::WideToUtf8(vr::crypto::kStoredPrefix);
+  for (size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+    size_t end = at + prefix.size();
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '+' ||
+                                 text[end] == '/' || text[end] == '='))
+      ++end;
+    text.replace(at + prefix.size(), end - at - prefix.size(), "(enciphered with the host key)");
+  }
+  return text;
+}
+
+namespace {
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) {
+  struct stat st;
+  const std::string key = c.root + "/" + vr::crypto::kHostKeyFile;
+  if (::stat(key.c_str(), &st) == 0)
+    out += "host key " + std::string(vr::crypto::kHostKeyFile) + " (" + std::to_string(st.st_size) + " bytes, mode " +
+           ((st.st_mode & 077) == 0 ? "owner only" : "readable by others") + ")\n";
+  else
+    out += "no host key\n";
+  ADODB::ConnectionPtr connection;
+  if (FAILED(vr::depot::OpenDepotDatabase(&connection, error))) return false;
+  for (const char* table : vr::depot::kDepotTables) {
+    ADODB::RecordsetPtr rs;
+    ADODB::CreateRecordset(&rs);
+    rs->PutCursorLocation(ADODB::adUseClient);
+    if (FAILED(rs->Open(u"SELECT * FROM " + vr::text::Utf8ToWide(table), {}, connection))) {
+      error = std::string("cannot read ") + table + ": " + vr::depot::DescribeErrors(connection);
+      return false;
+    }
+    std::string header;
+    for (long i = 0; i < rs->FieldCount(); ++i) header += (i ? "\t" : "") + vr::text::WideToUtf8(rs->FieldName(i));
+    std::vector<std::string> rows;
+    for (; !rs->EndOfFile(); rs->MoveNext()) {
+      std::string line;
+      for (long i = 0; i < rs->FieldCount(); ++i) {
+        Variant v, s;
+        rs->GetValue(i, &v);
+        if (i) line += "\t";
+        if (v.vt == VT_NULL || v.vt == VT_EMPTY) line += "\\N";
+        else if (SUCCEEDED(VariantChangeType(&s, &v, 0, VT_BSTR))) line += Escaped(vr::text::WideToUtf8(s.bstrVal));
+      }
+      rows.push_back(std::move(line));
+    }
+    std::sort(rows.begin(), rows.end());
+    out += "table " + std::string(table) + " (" + std::to_string(rows.size()) + " rows)\n  " + header + "\n";
+    for (const auto& row : rows) out += "  " + row + "\n";
+  }
+  connection->Close();
+  return true;
+}
+
+const Registrar kDepotSection{SnapshotSection{
+    40, "depot", PrintDepot,
+    {"depot.db", "depot.db-journal", "depot.db-wal", "depot.db-shm", vr::crypto::kHostKeyFile}}};
+
+}  // namespace
+}  // namespace vrhost
