@@ -18,6 +18,9 @@ class Connection {
 
 namespace {
 
+// Warnings: something the caller asked for was not there to do.
+#define PKG_TRACE_WARNING(...) VR_TRACE(_qkit_TraceTypeMap_t::eSevWarning, __VA_ARGS__)
+
 constexpr const char* kFile = "Database\\DepotData";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 
@@ -226,7 +229,7 @@ bool CDepotData::RemovePackageFromDEPOT(const WString& id, WString& message) {
   bool found = false;
   if (!IsPackageInstalled(id, found)) return false;
   if (!found) {
-    VR_TRACE_ERROR("Package not registered and cannot be removed");
+    PKG_TRACE_WARNING("Package not registered and cannot be removed");
     message = u"Package not registered and cannot be removed [DeplPackId='" + id + u"']";
     return true;
   }
@@ -246,7 +249,7 @@ bool CDepotData::RemovePackageFromDEPOT(const WString& policyType, const WString
   bool found = false;
   if (!HasPackageDependency(policyType, id, systemType, osType, found)) return false;
   if (!found) {
-    VR_TRACE_ERROR("Functionality module not registered and cannot be removed");
+    PKG_TRACE_WARNING("Functionality module not registered and cannot be removed");
     message = u"Functionality module not registered and cannot be removed " + fields;
     return true;
   }
@@ -268,7 +271,7 @@ bool CDepotData::RemoveDependencyFromDEPOT(const WString& id, const WString& sys
   bool found = false;
   if (!HasPackageDependency(id, systemType, osType, found)) return false;
   if (!found) {
-    VR_TRACE_ERROR("Functionality module not registered and cannot be removed");
+    PKG_TRACE_WARNING("Functionality module not registered and cannot be removed");
     message = u"Functionality modules not registered and cannot be removed " + fields;
     return true;
   }

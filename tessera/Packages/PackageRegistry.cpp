@@ -10,6 +10,9 @@
 
 namespace {
 
+// Warnings: something the caller asked for was not there to do.
+#define PKG_TRACE_WARNING(...) VR_TRACE(_qkit_TraceTypeMap_t::eSevWarning, __VA_ARGS__)
+
 constexpr const char* kFile = "Packages\\PackageRegistry";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 constexpr const char16_t* kHklm = u"HKEY_LOCAL_MACHINE\\";
@@ -60,7 +63,7 @@ bool HKLMRegistryKeyCreate(const WString& key, const WString& name, const WStrin
     const LONG rc = QueryString(h, name, existing);
     RegCloseKey(h);
     if (rc == ERROR_SUCCESS) {
-      VR_TRACE(vr::trace::kError, "Registry key '", kHklm, key, "' with value '", name, "=", existing,
+      PKG_TRACE_WARNING("Registry key '", kHklm, key, "' with value '", name, "=", existing,
                "' already exist and cannot be recreated");
       return true;
     }
@@ -112,12 +115,12 @@ bool HKLMRegistryKeyRemove(const WString& key) {
   VR_TRACE_FUNCTION("HKLMRegistryKeyRemove", kFile, kFlags);
   VR_TRACE_INFO("Removing registry key '", kHklm, key);
   if (!HKLMRegistryKeyExist(key)) {
-    VR_TRACE_ERROR("Registry key '", kHklm, key, "' does not exist and cannot be removed");
+    PKG_TRACE_WARNING("Registry key '", kHklm, key, "' does not exist and cannot be removed");
     return true;
   }
   const LONG rc = RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
   if (rc != ERROR_SUCCESS) {
-    VR_TRACE_ERROR("Cannot remove registry key '", kHklm, key);
+    PKG_TRACE_WARNING("Cannot remove registry key '", kHklm, key);
     VR_TRACE_FAILURE("RegDeleteKey (\"HKEY_LOCAL_MACHINE\\", key, "\")", rc);
     return false;
   }
@@ -129,26 +132,26 @@ bool HKLMRegistryKeyValueRemove(const WString& key, const WString& name, VrLogFi
   VR_TRACE_FUNCTION("HKLMRegistryKeyValueRemove", kFile, kFlags);
   VR_TRACE_INFO("Removing value '", name, ", of registry key '", kHklm, key);
   if (!HKLMRegistryKeyExist(key)) {
-    VR_TRACE_ERROR("Registry key '", kHklm, key, "' does not exist and value cannot be removed");
+    PKG_TRACE_WARNING("Registry key '", kHklm, key, "' does not exist and value cannot be removed");
     return true;
   }
   HKEY h = nullptr;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
                           &h);
   if (rc != ERROR_SUCCESS) {
-    VR_TRACE_ERROR("Cannot find registry key");
+    PKG_TRACE_WARNING("Cannot find registry key");
     VR_TRACE_FAILURE("RegOpenKeyEx (\"HKEY_LOCAL_MACHINE\\", key, "\")", rc);
     return false;
   }
   rc = RegDeleteValueW(h, name.c_str());
   if (rc == ERROR_FILE_NOT_FOUND) {
     RegCloseKey(h);
-    VR_TRACE_ERROR("Cannot remove registry key value");
+    PKG_TRACE_WARNING("Cannot remove registry key value");
     return true;  // nothing to remove
   }
   if (rc != ERROR_SUCCESS) {
     RegCloseKey(h);
-    VR_TRACE_ERROR("Cannot remove registry key value");
+    PKG_TRACE_WARNING("Cannot remove registry key value");
     VR_TRACE_FAILURE("RegDeleteValue (\"", name, "\")", rc);
     return false;
   }

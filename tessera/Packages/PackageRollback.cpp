@@ -17,6 +17,9 @@ using namespace vr::pkg;
 
 namespace {
 
+// Warnings: something the caller asked for was not there to do.
+#define PKG_TRACE_WARNING(...) VR_TRACE(_qkit_TraceTypeMap_t::eSevWarning, __VA_ARGS__)
+
 constexpr const char* kFile = "Packages\\PackageRollback";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 constexpr int kLocalClusterMode = 2;
@@ -175,7 +178,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       long n = 0, m = 0;
       if (!HKLMGetPatchCounts(patchesKey, version, platform, n, m)) return fail(LoadMessage(1016));
       if (n > 1) {
-        VR_TRACE_ERROR("Cannot unregister package - another patch is using this package");
+        PKG_TRACE_WARNING("Cannot unregister package - another patch is using this package");
         LogLine(u"Package won't be unregistered. There are other subagents of same version installed");
       } else {
         const WString osType = Token(unix, 8);

@@ -72,7 +72,11 @@ bool ConnectToDEPOT(std::unique_ptr<DepotConnection>& connection, VrLogFile* run
   auto failed = [&]() {
     connection.reset();
     message = LoadMessage(1003);
-    if (runLog) runLog->AppendLine(u"(TESSERA1003) Connect to policy management server (DEPOT) failed", true);
+    if (runLog) {
+      WString line = message;
+      while (!line.empty() && line.back() == u'\n') line.pop_back();
+      runLog->AppendLine(line, true);
+    }
     return false;
   };
   HRESULT hr = CreateDepotConnection(connection);
