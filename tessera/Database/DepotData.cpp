@@ -295,3 +295,30 @@ bool CDepotData::UpdateLogicalId() {
   VR_TRACE_INFO("LogicalId successfully updated");
   return true;
 }
+
+bool CDepotData::BeginTransaction() {
+  VR_TRACE_FUNCTION("CDepotData::BeginTransaction", kFile, kFlags);
+  if (!connection_ || !connection_->ptr) return false;
+  const HRESULT hr = connection_->ptr->BeginTrans();
+  if (FAILED(hr)) VR_TRACE_ERROR("Cannot begin a transaction: ", DescribeFailure(hr));
+  return SUCCEEDED(hr);
+}
+
+bool CDepotData::CommitTransaction() {
+  VR_TRACE_FUNCTION("CDepotData::CommitTransaction", kFile, kFlags);
+  if (!connection_ || !connection_->ptr) return false;
+  const HRESULT hr = connection_->ptr->CommitTrans();
+  if (FAILED(hr)) {
+    VR_TRACE_ERROR("Cannot commit the transaction: ", DescribeFailure(hr));
+    if (connection_->ptr->InTransaction()) connection_->ptr->RollbackTrans();
+  }
+  return SUCCEEDED(hr);
+}
+
+void CDepotData::RollbackTransaction() {
+  VR_TRACE_FUNCTION("CDepotData::RollbackTransaction", kFile, kFlags);
+  if (connection_ && connection_->ptr && connection_->ptr->InTransaction()) {
+    const HRESULT hr = connection_->ptr->RollbackTrans();
+    if (FAILED(hr)) VR_TRACE_ERROR("Cannot roll back the transaction: ", DescribeFailure(hr));
+  }
+}

@@ -60,6 +60,13 @@ class CDepotData {
                                  WString& message);
   bool UpdateLogicalId();
 
+  // One transaction over the removals that follow, so that they reach the database together
+  // (one durable commit) or not at all. False when the call failed (traced).
+  bool BeginTransaction();
+  bool CommitTransaction();
+  // Takes back every statement since BeginTransaction; nothing when none is open.
+  void RollbackTransaction();
+
  private:
   // What one statement yields: whether it has a row, and the texts of one column of every row.
   struct Rows {

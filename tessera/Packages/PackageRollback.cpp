@@ -123,11 +123,11 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     }
 
     if (fromRecord) {
-      // Newest first: registry values, then modules, then the packages they belonged to.
+      // Newest first: modules, then the packages they belonged to, in one transaction; then
+      // the registry values.
       bool ok = true;
       PackageRunRecord& record = state.record;
-      for (auto v = record.values.rbegin(); v != record.values.rend(); ++v)
-        if (!HKLMRegistryKeyValueRemove(v->key, v->name, runLog_.get())) ok = fail(LoadMessage(1015));
+      const bool transaction = db.BeginTransaction();
       for (auto m = record.modules.rbegin(); m != record.modules.rend(); ++m) {
         WString removed;
         if (!db.RemovePackageFromDEPOT(m->policyType, m->id, m->systemType, m->osType, WString(), removed))
@@ -142,11 +142,17 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         if (!done) ok = fail(LoadMessage(1013, p->id));
         else if (!removed.empty()) LogLine(removed);
       }
+      if (transaction && !db.CommitTransaction()) ok = fail(LoadMessage(1014));
+      for (auto v = record.values.rbegin(); v != record.values.rend(); ++v)
+        if (!HKLMRegistryKeyValueRemove(v->key, v->name, runLog_.get())) ok = fail(LoadMessage(1015));
       if (ok) record = PackageRunRecord();
       return ok;
     }
 
-    // Removal pass over every package section from the start of the file.
+    // Removal pass over every package section from the start of the file. The Depot rows go in
+    // one transaction, so that a failure leaves them all; the bookkeeping values of the patch
+    // are removed once the rows are gone.
+    std::vector<WString> values;
     struct OpenPackage {
       bool open = false;
       WString type, id;
@@ -164,9 +170,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         LogLine(u"Package cannot be removed because other functionality modules use this package or this package is "
                 u"deployed on Non-Windows node");
       }
-      if (PackageKindOf(current.type) != eOTHER_PACKAGE &&
-          !HKLMRegistryKeyValueRemove(patchKey, kWinPkgInfoValue, runLog_.get()))
-        return fail(LoadMessage(1015));
+      if (PackageKindOf(current.type) != eOTHER_PACKAGE) values.push_back(kWinPkgInfoValue);
       return true;
     };
     auto removeUnixPackage = [&](const VrTextLine& unix) {
@@ -200,39 +204,51 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
                   u"is deployed on any node");
         }
       }
-      if (!HKLMRegistryKeyValueRemove(patchKey, kUxAgtInfoValue, runLog_.get())) return fail(LoadMessage(1015));
+      values.push_back(kUxAgtInfoValue);
       return true;
     };
 
-    log.ResetPosition();
-    inSection = false;
-    while (log.ReadLine(line, nullptr, true, true)) {
-      const WString first = Token(line, 0);
-      if (!inSection) {
-        inSection = first == vr::undo::kPackagesBegin;
-      } else if (first == vr::undo::kPackagesEnd) {
-        if (!finishPackage()) return false;
-        inSection = false;
-      } else if (first == kPackageKeyword) {
-        if (!finishPackage()) return false;
-        current = {true, Token(line, 1), Token(line, 2)};
-      } else if (first == kPlatPolicyKeyword) {
-        const WString id = current.open ? current.id : Token(line, 1);
-        WString removed;
-        if (!db.RemovePackageFromDEPOT(Token(line, 5), id, Token(line, 3), Token(line, 4), WString(), removed))
-          return fail(LoadMessage(1014));
-        LogLine(removed);
-      } else if (first == kPackageUnixKeyword) {
-        if (!finishPackage() || !removeUnixPackage(line)) return false;
-      } else {
-        error_ = true;
-        return fail(LoadMessage(303, line.GetPosition().line, log.GetPath()));
+    auto removalPass = [&]() {
+      log.ResetPosition();
+      inSection = false;
+      while (log.ReadLine(line, nullptr, true, true)) {
+        const WString first = Token(line, 0);
+        if (!inSection) {
+          inSection = first == vr::undo::kPackagesBegin;
+        } else if (first == vr::undo::kPackagesEnd) {
+          if (!finishPackage()) return false;
+          inSection = false;
+        } else if (first == kPackageKeyword) {
+          if (!finishPackage()) return false;
+          current = {true, Token(line, 1), Token(line, 2)};
+        } else if (first == kPlatPolicyKeyword) {
+          const WString id = current.open ? current.id : Token(line, 1);
+          WString removed;
+          if (!db.RemovePackageFromDEPOT(Token(line, 5), id, Token(line, 3), Token(line, 4), WString(), removed))
+            return fail(LoadMessage(1014));
+          LogLine(removed);
+        } else if (first == kPackageUnixKeyword) {
+          if (!finishPackage() || !removeUnixPackage(line)) return false;
+        } else {
+          error_ = true;
+          return fail(LoadMessage(303, line.GetPosition().line, log.GetPath()));
+        }
+        if (line.IsAtEnd()) break;
       }
-      if (line.IsAtEnd()) break;
+      return finishPackage();
+    };
+    if (!db.BeginTransaction()) return fail(LoadMessage(1007));
+    if (!removalPass()) {
+      db.RollbackTransaction();
+      return false;
     }
-    return finishPackage();
+    if (!db.CommitTransaction()) return fail(LoadMessage(1014));
+    for (const WString& name : values)
+      if (!HKLMRegistryKeyValueRemove(patchKey, name, runLog_.get())) return fail(LoadMessage(1015));
+    return true;
   } catch (...) {
     VR_TRACE_ERROR("Unspecified error occured");
+    if (packageState_) packageState_->db.RollbackTransaction();
     if (message.empty()) message = LoadMessage(1007);
     return false;
   }

@@ -104,3 +104,21 @@ TEST_F(PackageUnregistration, UnreachableDatabaseFailsInit) {
   EXPECT_EQ(Rows(), before);
   EXPECT_EQ(Value(PatchKey(0, u"P1"), kWinPkgInfoValue), u"1.0|Windows_2000");
 }
+
+TEST_F(PackageUnregistration, AFailedRemovalLeavesEveryRowAndValue) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  const std::string before = Rows();
+  const std::string undo = WriteUndo(u"P1", DemoLines());
+  // The second module's DELETE (the first one has run), then the commit of all removals.
+  for (const char* fault : {"ado.Execute#6", "ado.CommitTrans#1", "ado.BeginTrans#1"}) {
+    vr::fault::Configure(fault);
+    EXPECT_EQ(Unregister(undo), 4) << fault;
+    vr::fault::Reset();
+    EXPECT_EQ(Rows(), before) << fault;
+    EXPECT_EQ(Value(PatchKey(0, u"P1"), kWinPkgInfoValue), u"1.0|Windows_2000") << fault;
+    EXPECT_EQ(Value(PatchKey(0, u"P1"), kUxAgtInfoValue), u"2.0|Linux") << fault;
+  }
+  EXPECT_EQ(Unregister(undo), 0) << error_;
+  EXPECT_EQ(Value(PatchKey(0, u"P1"), kUxAgtInfoValue), u"<none>");
+}
