@@ -100,6 +100,7 @@ bool Measure(const char* engine, int n, double& regSeconds, double& unregSeconds
 
 int main(int argc, char** argv) {
   const bool sqliteOnly = argc > 1 && std::strcmp(argv[1], "--sqlite-only") == 0;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
   bool ok = true;
   std::printf("%-11s %9s %13s %15s %13s %15s\n", "database", "packages", "register (s)", "per package (ms)",
               "unregister (s)", "per package (ms)");
