@@ -32,6 +32,8 @@ utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 run vrhost init --force
 echo; echo "\$ vrhost wmi query \"SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'\""
 vrhost wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'" || true
+# The Depot database of the demo server: its deployed packages and where they run.
+run vrhost db query "SELECT p.DeplPackId, p.Name, p.Version, i.SystemId FROM VR_PM_DeplPack p JOIN VR_PM_InstalledDeplPack i ON i.DeplPackId = p.DeplPackId ORDER BY i.SystemId"
 vrhost snapshot --relative > "$root/before.txt"
 
 run tessera -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"

@@ -3,7 +3,7 @@
 # the missing ones).
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libxml2-dev libxml2-utils
-      libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql libsodium-dev clang
+      libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql libsodium-dev clang
       time)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -27,6 +27,7 @@ class Connection final : public OdbcConnection {
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
       std::vector<ADODB::Error> e = Diagnostics(SQL_HANDLE_ENV, env, kSource, E_FAIL, secret_);
       if (e.empty()) e.push_back(MakeError(u"Cannot allocate an ODBC connection", kSource, E_OUTOFMEMORY));
+      WipeSecret();
       return Fail(std::move(e));
     }
     SQLSMALLINT outLength = 0;
@@ -39,6 +40,7 @@ class Connection final : public OdbcConnection {
       std::vector<ADODB::Error> e = Diagnostics(SQL_HANDLE_DBC, dbc, kSource, E_FAIL, secret_);
       if (e.empty()) e.push_back(MakeError(u"Cannot connect to the data source", kSource, E_FAIL, u"08001"));
       SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+      WipeSecret();
       return Fail(std::move(e));
     }
     dbc_ = dbc;
@@ -154,6 +156,10 @@ class Connection final : public OdbcConnection {
     SQLDisconnect(dbc_);
     SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
     dbc_ = SQL_NULL_HDBC;
+    WipeSecret();
+  }
+
+  void WipeSecret() {
     std::fill(secret_.begin(), secret_.end(), u'\0');
     secret_.clear();
   }

@@ -4,7 +4,7 @@
 //
 // The host root's ODBC files are the ones unixODBC reads when ODBCSYSINI names the root:
 //   ROOT/odbcinst.ini   [VrSQLite3] Driver=<path of libsqlite3odbc.so>
-//   ROOT/odbc.ini       [VrDepot] Driver=VrSQLite3, Database=ROOT/depot.db, Timeout, SyncPragma
+//   ROOT/odbc.ini       [VrDepot] Driver=VrSQLite3, Database=ROOT/depot.db, Timeout, JournalMode, SyncPragma
 // The ADO layer reads them itself (platform/ado/ado.h), so no environment needs setting.
 #pragma once
 #include <string>

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "platform/com/errorinfo.h"
 #include "platform/com/runtime.h"
 #include "platform/depot/depot_connection.h"
@@ -11,6 +13,11 @@
 #include "platform/fault/fault.h"
 #include "platform/registry/registry.h"
 #include "platform/text/convert.h"
+
+namespace vr::depot::testing {
+// Test names and messages show the engine by name.
+void PrintTo(Engine engine, std::ostream* os) { *os << (engine == Engine::sqlite ? "sqlite" : "postgresql"); }
+}  // namespace vr::depot::testing
 
 namespace {
 
@@ -221,6 +228,56 @@ TEST_P(DepotTest, FailuresInsideARegistrationLeaveNoRow) {
   VARIANT_BOOL connected = VARIANT_TRUE;
   depot_->IsConnected(&connected);
   EXPECT_EQ(connected, VARIANT_FALSE);
+}
+
+// Every fault point a registration reaches, failed in turn: the call that meets it fails, and
+// the database holds the package exactly when its registration succeeded and the module
+// exactly when adding it did; nothing is left half-made.
+TEST_P(DepotTest, FaultSweepOfARegistrationLeavesNoHalfState) {
+  auto registration = [](bool& registered, bool& added) {
+    registered = added = false;
+    std::shared_ptr<IUnknown> unknown;
+    if (FAILED(CoCreateInstance(CLSID_VrDepotServer, nullptr, CLSCTX_ALL, IID_IVrDepotServer, &unknown))) return;
+    auto depot = std::dynamic_pointer_cast<IVrDepotServer>(unknown);
+    if (!depot || FAILED(depot->Connect())) return;
+    std::shared_ptr<IVrDepotPackage> package;
+    if (depot->GetPackage(u"Swept", u"2.0", &package) != S_FALSE) return;
+    if (FAILED(depot->RegisterPackage(u"{L}", u"Swept", u"2.0", u"", u"local", u"", &package))) return;
+    registered = true;
+    std::shared_ptr<IVrDepotPolicyType> policy;
+    if (FAILED(depot->GetPolicyType(u"{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}", &policy))) return;
+    added = SUCCEEDED(policy->AddFunctionalityModule(2, 6, u"", u"M", u"local", package));
+    depot->Disconnect();
+  };
+  auto cleanUp = [this] {
+    Rows(u"DELETE FROM VR_PM_FunctionalityModule WHERE DeplPackId = '7'");
+    Rows(u"DELETE FROM VR_PM_DeplPack WHERE Name = 'Swept'");
+  };
+  vr::testing::TempDir logDir("vrdepotsweep");
+  const std::string log = logDir / "points";
+  vr::fault::SetLogFile(log);
+  bool registered = false, added = false;
+  registration(registered, added);
+  vr::fault::SetLogFile("");
+  ASSERT_TRUE(registered && added);
+  cleanUp();
+  std::vector<std::string> points;
+  std::istringstream in(vr::testing::ReadFileBytes(log));
+  for (std::string line; std::getline(in, line);) points.push_back(line);
+  ASSERT_GE(points.size(), 10u);
+  for (const std::string& point : points) {
+    vr::fault::Configure(point);
+    registration(registered, added);
+    vr::fault::Reset();
+    // Closing a key or the connection after the work may fail without undoing it.
+    if (point.find("Close") == std::string::npos) {
+      EXPECT_FALSE(registered && added) << point << " was reached but did not fail";
+    }
+    EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_DeplPack WHERE Name = 'Swept'"), registered ? "1\n" : "0\n") << point;
+    EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_FunctionalityModule WHERE ModuleTypeId = 'M'"), added ? "1\n" : "0\n")
+        << point;
+    cleanUp();
+  }
 }
 
 TEST(DepotScripts, StatementsSplitAtLineEndSemicolons) {

@@ -6,6 +6,8 @@
 //
 // vrhost dbaccess show | set-password TEXT|- | use-postgresql ... | use-embedded: the DBAccess
 // settings of the host.
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 
@@ -14,6 +16,7 @@
 #include "platform/depot/depot_setup.h"
 #include "platform/depot/sql_script.h"
 #include "platform/os/datadir.h"
+#include "platform/registry/registry.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/Vrhost.h"
@@ -137,6 +140,101 @@ int Show(std::vector<std::string>& args) {
   return std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
+// What a change of data source replaces, put back when the new one does not work, so that a
+// host is never left pointing at a database it cannot reach.
+class DataSourceBackup {
+ public:
+  DataSourceBackup() {
+    for (const char* file : {"odbc.ini", "odbcinst.ini"}) {
+      std::string bytes;
+      const bool had = ReadWhole(Root() + "/" + file, bytes);
+      files_.push_back({file, had, bytes});
+    }
+    HKEY h = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, &h) == ERROR_SUCCESS) {
+      for (const char16_t* name : {u"Source", u"User", u"Password"}) {
+        DWORD type = 0, size = 0;
+        Value v{name, false, {}};
+        if (RegQueryValueExW(h, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+          v.data.resize(size);
+          v.present = RegQueryValueExW(h, name, nullptr, &type, v.data.data(), &size) == ERROR_SUCCESS;
+        }
+        values_.push_back(std::move(v));
+      }
+      RegCloseKey(h);
+    }
+  }
+
+  void Restore() {
+    for (const auto& f : files_) {
+      const std::string path = Root() + "/" + f.name;
+      if (!f.had) {
+        ::unlink(path.c_str());
+        continue;
+      }
+      std::string error;
+      const std::string temp = path + ".restore";
+      if (FILE* out = std::fopen(temp.c_str(), "wb")) {
+        const bool ok = std::fwrite(f.bytes.data(), 1, f.bytes.size(), out) == f.bytes.size();
+        if (std::fclose(out) == 0 && ok) std::rename(temp.c_str(), path.c_str());
+      }
+    }
+    vr::registry::RunInTransaction([&]() -> long {
+      HKEY h = nullptr;
+      if (long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &h, nullptr);
+          rc != ERROR_SUCCESS)
+        return rc;
+      for (const auto& v : values_) {
+        if (v.present) RegSetValueExW(h, v.name, 0, REG_SZ, v.data.data(), static_cast<DWORD>(v.data.size()));
+        else RegDeleteValueW(h, v.name);
+      }
+      RegCloseKey(h);
+      return ERROR_SUCCESS;
+    });
+  }
+
+ private:
+  static bool ReadWhole(const std::string& path, std::string& bytes) {
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return false;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
+    std::fclose(in);
+    return true;
+  }
+  struct File {
+    const char* name;
+    bool had;
+    std::string bytes;
+  };
+  struct Value {
+    const char16_t* name;
+    bool present;
+    std::vector<BYTE> data;
+  };
+  std::vector<File> files_;
+  std::vector<Value> values_;
+};
+
+// Opens the database the host now names and reads its tables; false with error when it cannot.
+bool CheckConnection(std::string& error) {
+  ADODB::ConnectionPtr c;
+  if (FAILED(vr::depot::OpenDepotDatabase(&c, error))) return false;
+  for (const char* table : vr::depot::kDepotTables) {
+    ADODB::RecordsetPtr rs;
+    ADODB::CreateRecordset(&rs);
+    if (FAILED(rs->Open(u"SELECT COUNT(*) FROM " + Utf8ToWide(table), {}, c))) {
+      error = std::string("the Depot database has no readable table ") + table + " (" + vr::depot::DescribeErrors(c) +
+              "); --create-tables makes the tables";
+      return false;
+    }
+  }
+  c->Close();
+  return true;
+}
+
 int UsePostgres(std::vector<std::string>& args) {
   bool ok = true;
   std::string server, port = "5432", database, user, given;
@@ -159,6 +257,7 @@ int UsePostgres(std::vector<std::string>& args) {
   }
   vr::depot::DataSource source;
   std::string error;
+  DataSourceBackup backup;
   bool done = vr::depot::PostgresDataSource(vr::depot::kDefaultDataSource, server, port, database, source, error) &&
               vr::depot::WriteDataSource(Root(), source, error) &&
               vr::depot::WriteDbAccess(Utf8ToWide(source.name), Utf8ToWide(user), password, error);
@@ -167,9 +266,12 @@ int UsePostgres(std::vector<std::string>& args) {
   if (done && createTables)
     done = vr::depot::CreateDepotTables(data + "/" + vr::depot::kSchemaFile,
                                         demoData ? data + "/" + vr::depot::kDemoDataFile : "", error);
+  else if (done)
+    done = CheckConnection(error);
+  if (!done) backup.Restore();
   vr::registry::CloseHive();
   if (!done) {
-    Error(error);
+    Error(error + "; the host keeps its previous data source");
     return kFailed;
   }
   return kOk;
@@ -181,12 +283,15 @@ int UseEmbedded(std::vector<std::string>& args) {
   vr::depot::DataSource source;
   std::string error;
   WString password = vr::depot::GeneratePassword();
-  const bool done = vr::depot::SqliteDataSource(Root(), source, error) && vr::depot::WriteDataSource(Root(), source, error) &&
-                    vr::depot::WriteDbAccess(Utf8ToWide(source.name), Utf8ToWide(vr::depot::kDefaultUser), password, error);
+  DataSourceBackup backup;
+  bool done = vr::depot::SqliteDataSource(Root(), source, error) && vr::depot::WriteDataSource(Root(), source, error) &&
+              vr::depot::WriteDbAccess(Utf8ToWide(source.name), Utf8ToWide(vr::depot::kDefaultUser), password, error);
   vr::crypto::WipeSecret(password);
+  done = done && CheckConnection(error);
+  if (!done) backup.Restore();
   vr::registry::CloseHive();
   if (!done) {
-    Error(error);
+    Error(error + "; the host keeps its previous data source");
     return kFailed;
   }
   return kOk;
