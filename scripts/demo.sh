@@ -75,6 +75,24 @@ else
   echo "The namespace differs from before the registration:"; diff "$root/platform-before.mof" "$root/platform-after.mof" || true
 fi
 
+# Packages: the Depot database and the patch bookkeeping, by the installed programs' full paths.
+pkgundo="$root/undo/VRPATCH_PKG_01.undo"
+patchkey='HKEY_LOCAL_MACHINE\SOFTWARE\Tamberlin\VREnterprise\Patches\VRPATCH_PKG_01'
+"$prefix/bin/vrhost" reg set "$patchkey" Installed REG_DWORD 1   # what the patch's installer writes
+"$prefix/bin/vrhost" snapshot --section registry --section depot > "$root/pkg-before.txt" 2>/dev/null || true
+run "$prefix/bin/tessera" -reg examples/AgentPackages.xml -patch VRPATCH_PKG_01 -sections package -log "$pkgundo"
+if [ -f "$pkgundo" ]; then
+  echo; echo "--- the undo file $pkgundo"; utf16 "$pkgundo"
+fi
+run "$prefix/bin/vrhost" db query "SELECT DeplPackId, Name, Version, LogicalId FROM VR_PM_DeplPack ORDER BY DeplPackId"
+run "$prefix/bin/vrhost" db query "SELECT PolTypeId, DeplPackId, SystemType, OsType FROM VR_PM_FunctionalityModule WHERE DeplPackId IN (SELECT DeplPackId FROM VR_PM_DeplPack WHERE Version = '12.05.002' OR Name = 'Vorant Shared Scripts') ORDER BY DeplPackId, PolTypeId"
+run "$prefix/bin/vrhost" reg query "$patchkey"
+run "$prefix/bin/tessera" -unreg "$pkgundo" -delundo
+run "$prefix/bin/vrhost" db query "SELECT DeplPackId, Name, Version FROM VR_PM_DeplPack ORDER BY DeplPackId"
+"$prefix/bin/vrhost" snapshot --section registry --section depot > "$root/pkg-after.txt" 2>/dev/null || true
+echo; echo "--- what stays after the package unregistration (the package that cannot be uninstalled)"
+diff "$root/pkg-before.txt" "$root/pkg-after.txt" | grep '^[<>]' | cut -c1-160 || true
+
 echo; echo "--- the run log"
 log="$VR_HOST_ROOT/server/share/install/log/tessera.log"
 [ -f "$log" ] && utf16 "$log"

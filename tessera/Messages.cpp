@@ -101,10 +101,35 @@ constexpr Entry kCatalogue[] = {
     {902, u"(TESSERA902) XML parsing error, non-integer OS version value, in tag '%1', line '%2'.\n"},
     {903, u"(TESSERA903) Failed to replace directory placeholder in '%1'.\n"},
     {904, u"(TESSERA904) XML parsing error, only YES or NO values are allowed for the <removable> flag, in tag '%1', line '%2'.\n"},
+    // ---- Package section: Depot, undo lines, registry bookkeeping
+    {1000, u"(TESSERA1000) Cannot add deployment package '%1 %2' to policy management server (DEPOT)\n"},
+    {1001, u"(TESSERA1001) Cannot find policy type with ID '%1'\n"},
+    {1002, u"(TESSERA1002) Cannot add platform and policy type information  [PolTypeId='%1', SystemType='%2', OsType='%3']\n"},
+    {1003, u"(TESSERA1003) Connect to policy management server (DEPOT) failed\n"},
+    {1004, u"(TESSERA1004) Cannot get package '%1 %2' from policy management server (DEPOT)\n"},
+    {1005, u"(TESSERA1005) Cannot get DeplPackId from DEPOT database\n"},
+    {1006, u"(TESSERA1006) Cannot write to undo log file '%1'\n"},
+    {1007, u"(TESSERA1007) Cannot get data from DEPOT database\n"},
+    {1008, u"(TESSERA1008) Cannot map platform type digits to string value\n"},
+    {1009, u"(TESSERA1009) Cannot create registry key\n"},
+    {1010, u"(TESSERA1010) Connect to DEPOT database failed\n"},
+    {1011, u"(TESSERA1011) Package '%1' is still deployed on node(s) and cannot be removed from DEPOT\n"},
+    {1013, u"(TESSERA1013) Cannot remove package with DeplPackId '%1' from DEPOT\n"},
+    {1014, u"(TESSERA1014) Cannot remove dependency between package and policy type\n"},
+    {1015, u"(TESSERA1015) Cannot remove registry key\n"},
+    {1016, u"(TESSERA1016) Cannot get registry key value\n"},
+    {1017, u"(TESSERA1017) Cannot parse package info from registry key value\n"},
+    {1019, u"(TESSERA1019) Cannot update LogicalID value in VR_PM_DeplPack table.\n"},
+    {1020, u"(TESSERA1020) Illegal number of tokens in undo line:\n%1"},
+    {1021, u"(TESSERA1021) Patch %1 is not registered\n"},
     // ---- Platform section: WMI connection
     {1022, u"(TESSERA1022) Cannot connect to WMI\n"},
+    // ---- Package section (continued)
+    {1023, u"(TESSERA1023) Cannot get information if package '%1' is deployed on node(s)\n"},
     // ---- Platform match records and node groups: writing instances
     {2021, u"(TESSERA2021) IWbemClassObject::Put('%1') - value = '%2' failed. hr='%3'.\n"},
+    // ---- Package section (continued)
+    {2022, u"(TESSERA2022) Policy type '%1' was not found (most likely not registered on this server). This is an information only. Proceeding with installation..."},
     // ---- Usage
     {2600, u"Usage:\n"},
     {2601, u"tessera\n"},

@@ -14,6 +14,9 @@ class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
+namespace vr::pkg {
+struct PackageSectionState;
+}
 
 class CVrPlatformRegistration {
  public:
@@ -139,6 +142,9 @@ class CVrPlatformRegistration {
   WString reqCreatedFolder_;                   // the version folder this run's Init created
   WString reqCreatedFile_;                     // the file this run's Init copied into it
   void DiscardNewPrereqVersion();
+
+  // ---- Package section (Packages/PackageSection.h): Depot access and what the Update added
+  std::shared_ptr<vr::pkg::PackageSectionState> packageState_;
 
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;

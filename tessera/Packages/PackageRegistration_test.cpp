@@ -1,0 +1,140 @@
+// Registration of packages on demo hosts made by vrhost: the example's packages, modules, undo
+// lines and bookkeeping, an unregistration that puts the host back, a failed registration
+// that takes back exactly what it added, and the sweep of every fault point of a registration.
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "tessera/Packages/PackageTestHost.h"
+#include "tests/support/HostTestSupport.h"
+
+namespace {
+
+using PackageRegistration = PackageTestHost;
+
+// The example's package that cannot be uninstalled stays after an unregistration; taking it
+// away by hand gives the state before the registration.
+void RemoveScripts(PackageTestHost& host) {
+  host.Sql(u"DELETE FROM VR_PM_FunctionalityModule WHERE DeplPackId IN (SELECT DeplPackId FROM VR_PM_DeplPack "
+           u"WHERE Name = 'Vorant Shared Scripts')");
+  host.Sql(u"DELETE FROM VR_PM_DeplPack WHERE Name = 'Vorant Shared Scripts'");
+}
+
+}  // namespace
+
+TEST_F(PackageRegistration, ExampleRegistersAndUnregisters) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string undo = (base_ / "p.undo").string();
+  ASSERT_EQ(Register(Example(), undo), 0) << error_ << console_;
+  EXPECT_NE(console_.find("\n(TESSERA2022) Policy type '{F0E1D2C3-B4A5-4697-8879-6A5B4C3D2E1F}' was not found"),
+            std::string::npos) << console_;
+  const std::string registered = State();
+  EXPECT_NE(registered.find("|Vorant Windows Event Monitor|12.05.002|{0E7C3D92-81B4-4F36-A5D0-6C1E2B9F4A70}|"),
+            std::string::npos) << registered;
+  EXPECT_NE(registered.find("{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}|"), std::string::npos);
+  EXPECT_EQ(Value(PatchKey(0, u"VRPATCH_PKG_01"), kWinPkgInfoValue), u"12.05.002|Windows_2000");
+  EXPECT_EQ(Value(PatchKey(0, u"VRPATCH_PKG_01"), kUxAgtInfoValue), u"12.05.002|Linux_x86");
+
+  VrLogFile file(Utf8ToWide(undo).c_str(), true);
+  ASSERT_TRUE(SUCCEEDED(file.LoadFile()));
+  const WString text = file.GetContent();
+  EXPECT_NE(text.find(u"\r\n[[[PACKAGES]]]\r\nPACKAGE WindowsPackage 1 \"Vorant Windows Event Monitor\" 12.05.002 "
+                      u"{0E7C3D92-81B4-4F36-A5D0-6C1E2B9F4A70} 657AF3A3-BCFD-11D2-8608-080009D961F6 "
+                      u"\"Event log instrumentation for Windows nodes\"\r\n"
+                      u"PLAT_POLICY 1 {0E7C3D92-81B4-4F36-A5D0-6C1E2B9F4A70} 2 11 {B7A8C9D0-1E2F-4031-8425-36475869708A}\r\n"),
+            WString::npos) << WideToUtf8(text);
+  EXPECT_NE(text.find(u"PACKAGE_UNIX 2 \"Vorant Agent for Linux\" 12.05.002 {3F9A1B27-6C4D-4E8F-B0A2-7D5E9C1F3B48} "
+                      u"657AF3A3-BCFD-11D2-8608-080009D961F6 \"Monitoring agent for Linux nodes on Intel x86 and "
+                      u"Itanium\" 2 6 3\r\n[[[PACKAGES_END]]]"),
+            WString::npos) << WideToUtf8(text);
+  EXPECT_EQ(text.find(u"Vorant Shared Scripts"), WString::npos);  // not uninstallable: no line
+
+  // Registering again finds everything there and adds nothing.
+  ASSERT_EQ(Register(Example(), (base_ / "again.undo").string()), 0) << error_;
+  EXPECT_EQ(State(), registered);
+
+  ASSERT_EQ(Unregister(undo), 0) << error_ << console_;
+  RemoveScripts(*this);
+  EXPECT_EQ(State(), before);
+}
+
+TEST_F(PackageRegistration, FailedRegistrationTakesBackExactlyWhatItAdded) {
+  // A package of the example that the Depot knows already keeps its rows; the one that cannot
+  // be uninstalled goes too, for this run registered it.
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version) VALUES ('1', 'Vorant Agent for Linux', '12.05.002')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}', '1', '2', '6')");
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kUxAgtInfoValue, u"12.05.002|Linux_x86");
+  const std::string before = State();
+  vr::fault::Configure("depot.AddFunctionalityModule#5");  // the module of "Vorant Shared Scripts"
+  EXPECT_EQ(Register(Example(), (base_ / "f.undo").string()), 1) << error_;
+  EXPECT_NE(console_.find("(TESSERA1002) Cannot add platform and policy type information\n          [PolTypeId="
+                          "'{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}', SystemType='2',"),
+            std::string::npos) << "console: " << console_ << " error: " << error_;
+  vr::fault::Reset();
+  EXPECT_EQ(State(), before);
+}
+
+TEST_F(PackageRegistration, FaultSweep) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string log = (base_ / "faults.log").string();
+  const std::string undo = (base_ / "s.undo").string();
+  std::string before = State();
+  vr::fault::SetLogFile(log);
+  ASSERT_EQ(Register(Example(), undo), 0) << error_;
+  vr::fault::SetLogFile("");
+  ASSERT_EQ(Unregister(undo), 0) << error_;
+  RemoveScripts(*this);
+  ASSERT_EQ(State(), before);
+
+  std::vector<std::string> points;
+  {
+    std::istringstream lines(vr::testing::ReadFileBytes(log));
+    std::set<std::string> seen;
+    std::string p;
+    while (std::getline(lines, p))
+      if (!p.empty() && seen.insert(p).second) points.push_back(p);
+  }
+  ASSERT_GT(points.size(), 30u);
+  std::map<int, int> outcomes;
+  std::map<std::string, int> packagePoints;
+  for (const std::string& point : points) {
+    vr::fault::Configure(point);
+    const int code = Register(Example(), undo);
+    vr::fault::Reset();
+    ++outcomes[code];
+    if (code == 1) {
+      ++packagePoints[point.substr(0, point.find('.'))];
+      EXPECT_EQ(State(), before) << point << "\n" << error_;
+    } else if (code == 0) {
+      // The fault was absorbed: the registration is whole and unregisters cleanly.
+      EXPECT_EQ(Unregister(undo), 0) << point << "\n" << error_;
+      RemoveScripts(*this);
+      EXPECT_EQ(State(), before) << point;
+    } else if (error_.find("(TESSERA206)") != std::string::npos) {
+      // The changes were made but the undo file could not be saved (its section logs are
+      // kept for the administrator): a fresh host for the next point.
+      EXPECT_EQ(code, 100) << point;
+      TearDown();
+      SetUp();
+      SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+      before = State();
+    } else {
+      // Failures before any change: reading the registration file (51, 52), Init, the run
+      // log, the section logs, the undo file (100).
+      EXPECT_TRUE(code == 51 || code == 52 || code == 100) << point << " exit " << code;
+      EXPECT_EQ(State(), before) << point << "\n" << error_;
+    }
+    error_.clear();
+  }
+  std::string figures;
+  for (const auto& [code, count] : outcomes) figures += " exit " + std::to_string(code) + ": " + std::to_string(count) + ";";
+  std::string layers;
+  for (const auto& [layer, count] : packagePoints) layers += " " + layer + " " + std::to_string(count);
+  std::cout << "fault points of a package registration: " << points.size() << ";" << figures
+            << " rolled back by layer:" << layers << "\n";
+  EXPECT_EQ(outcomes[2], 0);
+  EXPECT_GT(outcomes[1], 20);
+}

@@ -1,0 +1,166 @@
+// The helpers of the package section: undo lines, the Depot component connection and its
+// error text, and the question whether a package is deployed on a Windows node.
+#include <memory>
+
+#include "platform/com/errorinfo.h"
+#include "platform/text/format.h"
+#include "tessera/ModelUpdater/WmiAccess.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/Packages/PackageSection.h"
+#include "tessera/Packages/PackageUndoLines.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/XmlParser/XmlRecords.h"
+
+using vr::msg::LoadMessage;
+
+namespace {
+
+constexpr const char* kFile = "Packages\\PackageSupport";
+constexpr unsigned kFlags = vr::trace::kRunFlags;
+
+}  // namespace
+
+WString GetDepotErrorMessage() {
+  std::shared_ptr<ErrorInfo> info;
+  if (GetErrorInfo(0, &info) != S_OK || !info) return WString();
+  return info->description;
+}
+
+namespace vr::pkg {
+
+bool LogPackageInfo(const CPackage& package, int kind, const WString& id, VrLogFile& sectionLog) {
+  VR_TRACE_FUNCTION("LogPackageInfo", kFile, kFlags);
+  try {
+    WString line;
+    if (kind == eUNIX_PACKAGE) {
+      const auto& platforms = package.platforms;
+      line = PackageUnixLine(id, package.name, package.version, package.logicalId, package.deployerId,
+                             package.description, platforms.empty() ? 0 : platforms[0].systemType,
+                             platforms.empty() ? 0 : platforms[0].osType);
+      for (size_t i = 1; i < platforms.size(); ++i) line += vr::text::Format(u" %ld", static_cast<long>(platforms[i].systemType));
+    } else {
+      line = PackageLine(package.type, id, package.name, package.version, package.logicalId, package.deployerId,
+                         package.description);
+    }
+    sectionLog.AppendLine(line, true);
+    VR_TRACE_INFO("Undo line: ", line);
+    return true;
+  } catch (...) {
+    VR_TRACE_ERROR("Unspecified error occured");
+    return false;
+  }
+}
+
+bool LogPlatPolicyInfo(const WString& id, const WString& logicalId, long systemType, long osType,
+                       const WString& policyType, VrLogFile& sectionLog) {
+  VR_TRACE_FUNCTION("LogPlatPolicyInfo", kFile, kFlags);
+  try {
+    const WString line = PlatPolicyLine(id, logicalId, systemType, osType, policyType);
+    sectionLog.AppendLine(line, true);
+    VR_TRACE_INFO("Undo line: ", line);
+    return true;
+  } catch (...) {
+    VR_TRACE_ERROR("Unspecified error occured");
+    return false;
+  }
+}
+
+bool ConnectToDEPOT(std::unique_ptr<DepotConnection>& connection, VrLogFile* runLog, WString& message) {
+  VR_TRACE_FUNCTION("ConnectToDEPOT", kFile, kFlags);
+  VR_TRACE_INFO("Try to connect to DEPOT database - interface");
+  auto failed = [&]() {
+    connection.reset();
+    message = LoadMessage(1003);
+    if (runLog) {
+      WString line = message;
+      while (!line.empty() && line.back() == u'\n') line.pop_back();
+      runLog->AppendLine(line, true);
+    }
+    return false;
+  };
+  HRESULT hr = CreateDepotConnection(connection);
+  if (FAILED(hr) || !connection) {
+    VR_TRACE_ERROR(GetDepotErrorMessage());
+    return failed();
+  }
+  hr = connection->Connect();
+  if (FAILED(hr)) {
+    VR_TRACE_ERROR("Cannot connect to DEPOT database");
+    VR_TRACE_ERROR(GetDepotErrorMessage());
+    return failed();
+  }
+  bool connected = false;
+  hr = connection->IsConnected(connected);
+  if (FAILED(hr) || !connected) {
+    VR_TRACE_ERROR("Missing connection to database");
+    return failed();
+  }
+  VR_TRACE_INFO("Connected to DEPOT");
+  return true;
+}
+
+bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWindowsOs, const WString& id,
+                            bool& deployedOnWindows, WString& message) {
+  VR_TRACE_FUNCTION("IsPkgDeployedOnWinNode", kFile, kFlags);
+  std::vector<WString> nodes;
+  if (!db.GetDeployedNodeNames(id, nodes)) {
+    VR_TRACE_ERROR("Cannot get DeplPackId from VR_PM_DeplPack");
+    message += LoadMessage(1007);
+    return false;
+  }
+  VR_TRACE_INFO("Number of deployed nodes: ", static_cast<unsigned long>(nodes.size()));
+  if (nodes.empty()) return true;
+
+  PlatformOperations::ComScope apartment;
+  HRESULT hr = S_OK;
+  std::shared_ptr<IWbemServices> services;
+  if (FAILED(PlatformOperations::ConnectToWmi(&services)) || !services) {
+    VR_TRACE_ERROR("Cannot connect to WMI");
+    message += LoadMessage(1022);
+    return false;
+  }
+  VR_TRACE_INFO("Connected to WMI");
+  for (const WString& node : nodes) {
+    const WString query = u"SELECT * FROM VR_ManagedNode WHERE Name = \"" + node + u"\"";
+    std::shared_ptr<IEnumWbemClassObject> instances;
+    hr = services->ExecQuery(u"WQL", query.c_str(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
+                             &instances);
+    if (FAILED(hr) || !instances) {
+      // A node that cannot be looked up might be a Windows node: the question has no answer.
+      VR_TRACE_ERROR("Next class object error!");
+      message += LoadMessage(1022);
+      return false;
+    }
+    for (;;) {
+      std::shared_ptr<IWbemClassObject> object;
+      ULONG returned = 0;
+      hr = instances->Next(WBEM_INFINITE, 1, &object, &returned);
+      if (FAILED(hr)) {
+        VR_TRACE_ERROR("Next class object error!");
+        message += LoadMessage(1022);
+        return false;
+      }
+      if (returned == 0 || !object) break;
+      Variant value;
+      hr = object->Get(u"OSType", 0, &value, nullptr, nullptr);
+      Variant number;
+      if (SUCCEEDED(hr)) hr = VariantChangeType(&number, &value, 0, VT_I4);
+      if (FAILED(hr)) {
+        VR_TRACE_ERROR("Get instance attribute value error!");
+        message += LoadMessage(1022);
+        return false;
+      }
+      VR_TRACE_INFO("Check if Windows OS type: ", static_cast<long>(number.lVal));
+      if (isWindowsOs(number.lVal)) {
+        VR_TRACE_INFO("Deployed Windows node found");
+        deployedOnWindows = true;
+      } else {
+        VR_TRACE_INFO("Deployed Non-Windows node found");
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace vr::pkg
