@@ -362,8 +362,12 @@ TEST_F(CrashE2e, InitKilledAtEachStepIsReplacedByInitForce) {
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
     const auto points = Lines(ReadFileBytes(log));
     ASSERT_GT(points.size(), 20u);
-    int steps = 0;
-    for (const std::string& point : points) {
+    int steps = 0, swept = 0;
+    for (size_t i = 0; i < points.size(); ++i) {
+      const std::string& point = points[i];
+      // The default run: every step start and every third point; the long mode: all.
+      if (!LongMode() && point.rfind("vrhost.InitStep", 0) != 0 && i % 3 != 0) continue;
+      ++swept;
       fs::remove_all(root_);
       if (replacing) Init();
       const RunResult killed = Vrhost({"init", "--force"}, {"VR_FAULTS=" + point + "=exit"});
@@ -373,8 +377,9 @@ TEST_F(CrashE2e, InitKilledAtEachStepIsReplacedByInitForce) {
       ASSERT_EQ(again.exitCode, 0) << (replacing ? "replacing, " : "") << "killed at " << point << ": " << again.err;
       ASSERT_EQ(Vrhost({"snapshot", "--relative"}).out, reference) << "killed at " << point;
     }
-    std::cout << (replacing ? "init --force over a host" : "init on an empty root") << ": killed at " << points.size()
-              << " points (" << steps << " step starts), each replaced by init --force" << std::endl;
+    std::cout << (replacing ? "init --force over a host" : "init on an empty root") << ": " << points.size()
+              << " points, killed at " << swept << " (" << steps << " step starts), each replaced by init --force"
+              << std::endl;
   }
 }
 
