@@ -219,20 +219,24 @@ std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {
   return found;
 }
 
-bool RunJournal::UndoFileComplete(const Interrupted& run, int sectionsWithChanges) {
-  if (run.manifest.undoFile.empty() || sectionsWithChanges == 0) return false;
+RunJournal::UndoState RunJournal::UndoFileState(const Interrupted& run, int sectionsWithChanges) {
+  if (run.manifest.undoFile.empty()) return UndoState::NotWritten;
   VrLogFile undo(run.manifest.undoFile.c_str(), true);
-  if (FAILED(undo.LoadFile())) return false;
+  if (FAILED(undo.LoadFile())) return UndoState::NotWritten;
   vr::undo::UndoHeader header;
   int sections = 0;
   WString message;
-  if (vr::undo::ValidateUndoFile(undo, header, sections, message) != 0) return false;
-  return header.patch == run.manifest.patch && header.createdOn == run.manifest.createdOn &&
-         (sections & sectionsWithChanges) == sectionsWithChanges;
+  const int status = vr::undo::ValidateUndoFile(undo, header, sections, message);
+  if (header.patch != run.manifest.patch || header.createdOn != run.manifest.createdOn) return UndoState::NotWritten;
+  if (status != 0) return UndoState::Partial;
+  if (sections == 0) return UndoState::HeaderOnly;
+  return (sections & sectionsWithChanges) == sectionsWithChanges ? UndoState::Complete : UndoState::Partial;
 }
 
 long RunJournal::Remove(const std::string& folder) {
   if (folder.empty()) return ERROR_SUCCESS;
+  const WString manifest = W(folder + "/" + kManifestName);
+  if (vr::os::FileExists(manifest)) vr::os::DeleteFile(manifest);
   const long rc = vr::os::RemoveTree(W(folder));
   // The journal folder itself goes with its last run, so that a host at rest holds none.
   vr::os::RemoveDirectory(W(JournalFolder()));

@@ -77,11 +77,17 @@ class RunJournal {
   };
   // The run folders below ROOT/journal, oldest first; a missing journal folder gives none.
   static std::vector<Interrupted> FindInterrupted();
-  // True when the killed run's undo file is complete: it is valid, carries the run's patch and
-  // creation time, and holds every section whose log records changes (the run was killed
-  // after its final save).
-  static bool UndoFileComplete(const Interrupted& run, int sectionsWithChanges);
-  // Removes a run folder and all in it.
+  // What became of the killed run's undo file.
+  enum class UndoState {
+    NotWritten,  // none, unreadable, or another run's (the killed run did not get to write it)
+    HeaderOnly,  // the killed run's header, no section yet: its changes are not recorded there
+    Complete,    // the killed run's, with every section whose log records changes and at least
+                 // one: the run was killed after its final save
+    Partial,     // the killed run's, with sections, but not all of them
+  };
+  static UndoState UndoFileState(const Interrupted& run, int sectionsWithChanges);
+  // Removes a run folder and all in it, the manifest first: a removal cut short leaves a
+  // folder without manifest, which counts as a run that has nothing to put right.
   static long Remove(const std::string& folder);
   static std::string JournalFolder();
 

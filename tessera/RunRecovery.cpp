@@ -27,22 +27,11 @@ namespace {
 
 constexpr int kExitFailure = 100;
 
-// The header of the undo file at path when it is the one the killed run wrote.
-bool UndoWrittenBy(const vr::journal::Manifest& m) {
-  VrLogFile undo(m.undoFile.c_str(), true);
-  if (FAILED(undo.LoadFile())) return false;
-  vr::undo::UndoHeader header;
-  int sections = 0;
-  WString message;
-  vr::undo::ValidateUndoFile(undo, header, sections, message);
-  return header.patch == m.patch && header.createdOn == m.createdOn;
-}
-
 // The undo file goes back to what it was before the killed run, as after a failed run: its
-// previous version from the backup, or none when there was none. An undo file the killed run
-// never got to write is left alone.
+// previous version from the backup, or none when there was none. Only a header-only undo file
+// of the killed run is touched: one the run did not write is another run's, and one with
+// sections records changes.
 void RestoreUndoFile(const vr::journal::Manifest& m) {
-  if (m.undoFile.empty() || !UndoWrittenBy(m)) return;
   const WString backup = m.undoFile + u".bak";
   if (m.undoExisted) {
     if (vr::os::FileExists(backup)) vr::os::MoveFile(backup, m.undoFile, true);
@@ -96,7 +85,8 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
     logs[i]->SetMakeBackup(false);
     if (vr::journal::SectionLogRecordsChanges(logs[i]->GetContent())) withChanges |= order[i];
   }
-  if (RunJournal::UndoFileComplete(run, withChanges)) {
+  const RunJournal::UndoState undoState = RunJournal::UndoFileState(run, withChanges);
+  if (undoState == RunJournal::UndoState::Complete) {
     ReportRecovery(LoadMessage(264, run.manifest.patch, run.manifest.undoFile));
     return true;
   }
@@ -150,7 +140,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
   patch_ = patch;
   if (!ok) return false;
 
-  RestoreUndoFile(run.manifest);
+  if (undoState == RunJournal::UndoState::HeaderOnly) RestoreUndoFile(run.manifest);
   // Folders the run noted before creating them go again when nothing is in them.
   for (auto it = run.folders.rbegin(); it != run.folders.rend(); ++it) vr::os::RemoveDirectory(*it);
   ReportRecovery(LoadMessage(262, run.manifest.patch, vr::text::Utf8ToWide(run.folder)));

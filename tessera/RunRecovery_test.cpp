@@ -220,6 +220,14 @@ TEST_F(RunRecovery, CompleteUndoFileKeepsTheChangesAndAHeaderOnlyOneIsRestored) 
   EXPECT_EQ(Calls().find("rollback"), std::string::npos) << Calls();
   EXPECT_TRUE(fs::exists(undo));
 
+  // Killed while its journal was being removed after the final save: the logs may be gone
+  // already, the complete undo file still stays.
+  err_.clear();
+  KilledRun({"reg", u"KILLED_01", Utf8ToWide(undo), createdOn, false, 8, "active"}, "", "", "");
+  EXPECT_EQ(Run(true, (base_ / "missing.undo").string()), 52);
+  EXPECT_NE(err_.find("(TESSERA264)"), std::string::npos) << err_;
+  EXPECT_TRUE(fs::exists(undo));
+
   // Header only, over an older undo file kept as ".bak".
   calls_.clear();
   err_.clear();
