@@ -152,7 +152,14 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
   // Under the lock no other run is writing: temporary files older than the lock are leftovers.
   const long long before = runLock_ ? runLock_->AcquiredAt() + 1 : 0;
   int removed = 0;
-  if (before) vr::os::RemoveStaleTempFiles(vr::os::HostRoot(), before, true, removed);
+  if (before) {
+    vr::os::RemoveStaleTempFiles(vr::os::HostRoot(), before, true, removed);
+    // The programs' own files in the user's temporary folder ("vrn*.tmp", for a tool's output)
+    // are made before the lock is taken: only those older than a minute are a killed run's.
+    WString temp;
+    if (vr::os::GetTempPath(temp) == ERROR_SUCCESS)
+      vr::os::RemoveStaleNamedFiles(vr::text::WideToUtf8(temp), "vrn", ".tmp", before - 60, removed);
+  }
 
   for (const RunJournal::Interrupted& run : RunJournal::FindInterrupted()) {
     if (journal_ && run.folder == journal_->Folder()) continue;

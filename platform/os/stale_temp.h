@@ -18,4 +18,10 @@ bool IsHostTempFileName(std::string_view name);
 // ERROR_SUCCESS. Point "os.RemoveStaleTempFiles" (ERROR_ACCESS_DENIED, nothing removed).
 long RemoveStaleTempFiles(const std::string& folder, long long olderThan, bool recursive, int& removed);
 
+// Removes the files in folder (not below it) whose names begin with prefix and end with suffix
+// and whose last change is older than olderThan: the temporary files of the programs' own kind
+// in the user's temporary folder ("vrn*.tmp"). Same results and point as above.
+long RemoveStaleNamedFiles(const std::string& folder, std::string_view prefix, std::string_view suffix,
+                           long long olderThan, int& removed);
+
 }  // namespace vr::os

@@ -62,6 +62,18 @@ TEST(StaleTemp, RemovesOldLeftoversOnlyAndKeepsEverythingElse) {
   EXPECT_EQ(temps, 2);
   save->Abort();
 
+  // Named leftovers in one folder: only the old ones of the name, not below it.
+  Touch(r + "/vrn1A2B.tmp", old);
+  Touch(r + "/vrn3C4D.tmp", std::time(nullptr) + 100);
+  Touch(r + "/a/vrn5E6F.tmp", old);
+  Touch(r + "/other.tmp", old);
+  EXPECT_EQ(vr::os::RemoveStaleNamedFiles(r, "vrn", ".tmp", std::time(nullptr), removed), ERROR_SUCCESS);
+  EXPECT_EQ(removed, 1);
+  EXPECT_FALSE(fs::exists(r + "/vrn1A2B.tmp"));
+  EXPECT_TRUE(fs::exists(r + "/vrn3C4D.tmp"));
+  EXPECT_TRUE(fs::exists(r + "/a/vrn5E6F.tmp"));
+  EXPECT_TRUE(fs::exists(r + "/other.tmp"));
+
   EXPECT_NE(vr::os::RemoveStaleTempFiles(r + "/missing", std::time(nullptr), true, removed), ERROR_SUCCESS);
   vr::fault::Configure("os.RemoveStaleTempFiles#1");
   Touch(r + "/.vrcopy-bbbbbb", old);
