@@ -129,7 +129,9 @@ long RunJournal::Begin(const Manifest& manifest, std::unique_ptr<RunJournal>& ou
   VR_TRACE_FUNCTION("RunJournal::Begin", "RunJournal", vr::trace::kRunFlags);
   out.reset();
   const std::string journal = JournalFolder();
-  if (long rc = vr::os::CreateDirectory(W(journal)); rc != ERROR_SUCCESS && rc != ERROR_ALREADY_EXISTS) {
+  if (long rc = vr::os::CreateDirectory(W(journal)); rc == ERROR_SUCCESS) {
+    vr::os::FlushFolder(W(vr::os::HostRoot()));
+  } else if (rc != ERROR_ALREADY_EXISTS) {
     VR_TRACE_FAILURE("CreateDirectoryW (\"", W(journal), "\")", rc);
     return rc;
   }
@@ -142,6 +144,18 @@ long RunJournal::Begin(const Manifest& manifest, std::unique_ptr<RunJournal>& ou
   if (long rc = vr::os::CreateDirectory(W(j->folder_)); rc != ERROR_SUCCESS) {
     VR_TRACE_FAILURE("CreateDirectoryW (\"", W(j->folder_), "\")", rc);
     return rc;
+  }
+  vr::os::FlushFolder(W(journal));
+  // The files of the run exist before the manifest names the run: saving the manifest flushes
+  // the run's folder, and with it their names.
+  for (const char* name : {"platforms.log", "packages.log", "prereq.log", kFoldersName}) {
+    std::unique_ptr<vr::os::File> file;
+    if (long rc = vr::os::File::Open(W(j->folder_ + "/" + name), "wb", vr::os::Share::DenyNone, file); rc != ERROR_SUCCESS) {
+      VR_TRACE_FAILURE("CreateFileW (\"", W(j->folder_ + "/" + name), "\")", rc);
+      vr::os::RemoveTree(W(j->folder_));
+      return rc;
+    }
+    file->Close();
   }
   if (long rc = j->WriteManifest(); rc != ERROR_SUCCESS) {
     vr::os::RemoveTree(W(j->folder_));

@@ -10,6 +10,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
+#include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/text/convert.h"
 #include "tests/support/HostTestSupport.h"
@@ -79,6 +80,25 @@ TEST(StaleTemp, RemovesOldLeftoversOnlyAndKeepsEverythingElse) {
   Touch(r + "/.vrcopy-bbbbbb", old);
   EXPECT_EQ(vr::os::RemoveStaleTempFiles(r, std::time(nullptr), true, removed), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(fs::exists(r + "/.vrcopy-bbbbbb"));
+  vr::fault::Reset();
+}
+
+}  // namespace
+
+namespace {
+
+// The journal flushes the folders it makes names in; a folder that is not there, or a file,
+// is refused, and the fault point stands for a failed flush.
+TEST(FlushFolder, FlushesFoldersAndRefusesTheRest) {
+  vr::testing::TempDir root("vrflush");
+  const WString folder = vr::text::Utf8ToWide(root.path());
+  EXPECT_EQ(vr::os::FlushFolder(folder), ERROR_SUCCESS);
+  EXPECT_NE(vr::os::FlushFolder(folder + u"/missing"), ERROR_SUCCESS);
+  std::ofstream(root.path() + "/file") << "x";
+  EXPECT_NE(vr::os::FlushFolder(folder + u"/file"), ERROR_SUCCESS);
+  vr::fault::Configure("os.FlushFolder#1");
+  EXPECT_EQ(vr::os::FlushFolder(folder), ERROR_WRITE_FAULT);
+  EXPECT_EQ(vr::os::FlushFolder(folder), ERROR_SUCCESS);
   vr::fault::Reset();
 }
 
