@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -221,8 +222,12 @@ TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
   KeepPristine();
   // The points of a whole registration, in the order it reaches them.
   const std::string log = dir_ / "points.log";
+  const auto started = std::chrono::steady_clock::now();
   const RunResult listed = Tessera(Register(Example(), "KILLED_01", dir_ / "killed.undo"), {"VR_FAULTS_LOG=" + log});
   ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  // The random kills land within the time a registration takes here.
+  const int runUs = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
   std::vector<std::string> points;
   for (const std::string& p : Lines(ReadFileBytes(log)))
     if (p.rfind("file.", 0) == 0 || p.rfind("os.", 0) == 0 || p.rfind("registry.", 0) == 0) points.push_back(p);
@@ -266,7 +271,7 @@ TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
     Restore();
     const auto args = Register(Example(), "KILLED_01", dir_ / "killed.undo");
     const pid_t pid = vr::testing::StartProgram(TESSERA, args, Env(), dir_ / "out", dir_ / "err");
-    const int delay = std::uniform_int_distribution<int>(0, 400000)(random);
+    const int delay = std::uniform_int_distribution<int>(0, runUs + runUs / 5)(random);
     ::usleep(delay);
     ::kill(pid, SIGKILL);
     const int code = vr::testing::WaitProgram(pid);
@@ -279,7 +284,7 @@ TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
                                                      "\nkilled run's output: " + ReadFileBytes(dir_ / "out") +
                                                      ReadFileBytes(dir_ / "err"))];
   }
-  std::cout << "random SIGKILL: " << count << " kills (" << finished << " ran to the end first); next run rolled back "
+  std::cout << "random SIGKILL within " << runUs / 1000 << " ms: " << count << " kills (" << finished << " ran to the end first); next run rolled back "
             << randomOutcomes[262] << ", found complete " << randomOutcomes[264] << ", had nothing to recover "
             << randomOutcomes[0] << std::endl;
 }
