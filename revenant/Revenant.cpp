@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/com/runtime.h"
+#include "platform/os/run_lock.h"
 #include "platform/text/format.h"
 #include "wbem/WbemUtils.h"
 
@@ -98,6 +99,21 @@ int ComMain() {
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__, "  CoInitializeSecurity(...) failed.\n    hr = 0x%08X  %s\n",
                 static_cast<unsigned>(hr), GetHresultName(hr));
+  }
+  // One program at a time changes the host: wait for a registration or qualifier update.
+  std::unique_ptr<vr::os::RunLock> runLock;
+  if (SUCCEEDED(hr)) {
+    std::string lockFile;
+    long timeoutMs = 0;
+    const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
+    if (rc == ERROR_TIMEOUT) {
+      ReportError(WBEM_UNIT, __LINE__, "  Another program is changing the host (run lock '%s'); gave up after waiting %ld ms.\n",
+                  lockFile.c_str(), timeoutMs);
+      hr = HRESULT_FROM_WIN32(rc);
+    } else if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {  // no host: the connection says so
+      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld).\n", lockFile.c_str(), rc);
+      hr = HRESULT_FROM_WIN32(rc);
+    }
   }
   if (SUCCEEDED(hr)) {
     context.line = __LINE__;

@@ -60,6 +60,14 @@ constexpr Entry kCatalogue[] = {
     {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},
     {253, u"(TESSERA253) Cluster resource group '%1' cannot be opened.\n"},
     {254, u"(TESSERA254) State cannot be retrieved for resource group '%1'.\n"},
+    // ---- Run lock and run journal: one run at a time, recovery of a killed run
+    {260, u"(TESSERA260) Another program is changing this management server (run lock '%1'); gave up after waiting %2 ms. Nothing was changed.\n"},
+    {261, u"(TESSERA261) The run lock '%1' cannot be taken (error %2). Nothing was changed.\n"},
+    {262, u"(TESSERA262) An earlier run of tessera for patch '%1' was interrupted; its changes, recorded in the run journal '%2', have been rolled back.\n"},
+    {263, u"(TESSERA263) An earlier run of tessera for patch '%1' was interrupted, and its changes, recorded in the run journal '%2', could not be rolled back: %3 The journal is kept and no run can change this server until it has been rolled back.\n"},
+    {264, u"(TESSERA264) An earlier run of tessera for patch '%1' was interrupted after it had completed its changes and its undo file '%2'; they stay.\n"},
+    {265, u"(TESSERA265) An earlier unregistration with undo file '%1' was interrupted; run it again to complete it.\n"},
+    {266, u"(TESSERA266) The run journal '%1' cannot be written (error %2). Nothing was changed.\n"},
     // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},

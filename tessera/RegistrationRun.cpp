@@ -176,6 +176,7 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
 int CVrPlatformRegistration::RegisterPlatform(const WString& configFile, const WString& patch, bool reinstall,
                                               const WString& undoFile, int sectionsMask) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterPlatform", "VrPlatformRegistration", vr::trace::kRunFlags);
+  TakeRunLock();
   try {
     return RegisterSteps(configFile, patch, reinstall, undoFile, sectionsMask);
   } catch (const CApp_error& e) {
@@ -236,6 +237,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
   WriteRunLogHeader(header, commandLine);
+  RecoverInterruptedRuns();
 
   if (loadStatus != 0) {
     LogLine(u"# " + loadMessage);
@@ -254,10 +256,14 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !CheckReqCheckTags(*reader, tagMessage))
     throw CApp_error(tagMessage, kExitFailure);
 
+  BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
   RunInits(selected, reader->ReqCheckVersion());
 
-  // One temporary log per section collects its undo lines.
-  VrTempLogFile packageLog(true, false), platformLog(true, false), prereqLog(true, false);
+  // One durable log per section in the run journal collects its undo lines; the journal
+  // removes them when the run is over.
+  VrTempLogFile packageLog(journal_->SectionLogPath(vr::undo::kSectionPackages), false, false),
+      platformLog(journal_->SectionLogPath(vr::undo::kSectionPlatforms), false, false),
+      prereqLog(journal_->SectionLogPath(vr::undo::kSectionPrereq), false, false);
   struct { VrTempLogFile* log; unsigned noNameMessage; } logs[] = {
       {&packageLog, 202}, {&platformLog, 203}, {&prereqLog, 204}};
   for (auto& l : logs) {
@@ -271,11 +277,13 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   }
 
   std::unique_ptr<VrLogFile> undo;
+  journal_->MarkUpdating();
   if (!undoFile.empty()) {
     PrepareUndoDirectory(undoFile);
     undo = std::make_unique<VrLogFile>(undoFile.c_str(), true);
     vr::undo::AppendHeader(*undo, header);
     if (FAILED(undo->SaveFile())) {
+      journal_->Finish();
       const WString message = LoadMessage(201, undoFile);
       LogLine(message);
       throw CApp_error(message, kExitFailure);
@@ -330,15 +338,14 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     // replace that backup with the header-only file.
     undo->SetMakeBackup(false);
     if (FAILED(undo->SaveFile())) {
-      packageLog.SetDeleteOnDestruction(false);
-      platformLog.SetDeleteOnDestruction(false);
-      prereqLog.SetDeleteOnDestruction(false);
+      journal_->Keep();  // the changes stay: the logs are the only record of them
       const WString message =
           LoadMessage(206, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
       LogLine(message);
       throw CApp_error(message, kExitFailure);
     }
   }
+  journal_->Finish();
   return Summarise(warnings_ ? 154 : 152, patch);
 }
 
@@ -372,13 +379,16 @@ void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int u
     else if (bit == vr::undo::kSectionPackages) ok = sections_->PackageRegRollback(log, message);
     else ok = sections_->ReqCheckCfgRegRollback(log, message);
     if (!ok) {
-      code = kExitRollbackFailed;
+      // "Changes stay" only when the log records some: a section that failed before its
+      // first change has nothing left behind, whatever its rollback says.
+      if (vr::journal::SectionLogRecordsChanges(log.GetContent())) code = kExitRollbackFailed;
       errors += message;
     }
   };
   rollBack(vr::undo::kSectionPlatforms, platformLog);
   rollBack(vr::undo::kSectionPackages, packageLog);
   rollBack(vr::undo::kSectionPrereq, prereqLog);
+  if (journal_) journal_->Finish();
 
   if (!undoFile.empty()) {
     if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
@@ -394,6 +404,7 @@ void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int u
 int CVrPlatformRegistration::UnregisterPlatform(const WString& undoFile, bool deleteUndo) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::UnregisterPlatform", "VrPlatformRegistration", vr::trace::kRunFlags);
   WString patch;
+  TakeRunLock();
   try {
     return UnregisterSteps(undoFile, deleteUndo, patch);
   } catch (const CApp_error& e) {
@@ -432,11 +443,13 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
   if (header.createdOn.empty()) header.createdOn = createdOn;
   WriteRunLogHeader(header, commandLine);
+  RecoverInterruptedRuns();
   if (status != 0) {
     LogLine(u"# " + statusMessage);
     throw CApp_error(statusMessage, status);
   }
   CheckServerVersion(header.supportedVersions);
+  BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, sections, {}});
   RunInits(sections, WString());
   vr::front::SetFinalMessage(LoadMessage(160, patch));
 

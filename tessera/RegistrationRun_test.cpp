@@ -318,6 +318,7 @@ TEST_F(RegistrationRun, FailedPackageUpdateRollsBackInOrderAndRestoresTheOlderUn
   calls_.clear();
   EXPECT_EQ(Register(cfg, undo, 14, [](ScriptedSections& s) {
               s.prereq.update = 7;
+              s.packages.lines = {"PACKAGE ADD y"};
               s.packages.rollback = false;
             }),
             2);
@@ -325,6 +326,16 @@ TEST_F(RegistrationRun, FailedPackageUpdateRollsBackInOrderAndRestoresTheOlderUn
   EXPECT_NE(Calls().find("rollback platforms [[[[PLATFORMS]]]|[[[PLATFORMS_END]]]]; rollback packages"),
             std::string::npos);
   EXPECT_NE(Calls().find("rollback prereq [[[[PREREQUISITE_CHECK]]]|[[[PREREQUISITE_CHECK_END]]]]"), std::string::npos);
+  EXPECT_EQ(ReadBytes(undo), older);
+
+  // A failed rollback of a section whose log records no change leaves nothing behind: the
+  // run says the rollback succeeded (exit 1), with the section's message.
+  EXPECT_EQ(Register(cfg, undo, 14, [](ScriptedSections& s) {
+              s.prereq.update = 7;
+              s.packages.rollback = false;
+            }),
+            1);
+  EXPECT_EQ(error_, "rollback of packages failed\n");
   EXPECT_EQ(ReadBytes(undo), older);
 }
 

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "platform/com/types.h"
+#include "platform/os/run_lock.h"
 #include "platform/text/wstring.h"
 #include "tessera/RegistrationSections.h"
+#include "tessera/RunJournal.h"
 #include "tessera/UndoFile.h"
 
 class VrConfigFile;
@@ -128,6 +130,19 @@ class CVrPlatformRegistration {
   void LogLine(WStringView text);
   // What the run log gets when a run ends with an error: the summary and the exit code.
   void LogOutcome(int exitCode, const WString& patch);
+
+  // ---- Crash safety (RunRecovery.cpp): the run lock and the run journal
+  // Takes the host's run lock for the rest of the run; CApp_error 100 (message 260 or 261).
+  void TakeRunLock();
+  // Starts the run's journal; CApp_error 100 (message 266) when it cannot be written.
+  void BeginRunJournal(const vr::journal::Manifest& manifest);
+  // Puts right what killed runs left (their journals, temporary files); CApp_error 100
+  // (message 263) when a killed run cannot be rolled back.
+  void RecoverInterruptedRuns();
+  bool RollBackInterruptedRun(const vr::journal::RunJournal::Interrupted& run, WString& failure);
+  void ReportRecovery(const WString& message);
+  std::unique_ptr<vr::os::RunLock> runLock_;
+  std::unique_ptr<vr::journal::RunJournal> journal_;
 
   // ---- Prerequisite section
   // A line of the run log, traced first.

@@ -15,6 +15,7 @@ struct Rule {
   std::string point;
   long long ordinal;  // 0 = every call
   long long code;
+  bool exit = false;  // end the process instead of failing the call
 };
 
 struct State {
@@ -71,6 +72,12 @@ std::vector<Rule> ParseSpec(std::string_view spec) {
       r.ordinal = ParseNumber(rest, ok);
       if (!ok || r.ordinal < 1) continue;
     }
+    if (codeText == "exit") {
+      r.exit = true;
+      r.code = 0;
+      rules.push_back(r);
+      continue;
+    }
     r.code = codeText.empty() ? 0 : ParseNumber(codeText, ok);
     if (!ok) continue;
     rules.push_back(r);
@@ -102,7 +109,10 @@ std::optional<long long> Hit(std::string_view point) {
     (void)ignored;
   }
   for (const Rule& r : s.rules)
-    if (r.point == point && (r.ordinal == 0 || r.ordinal == n)) return r.code;
+    if (r.point == point && (r.ordinal == 0 || r.ordinal == n)) {
+      if (r.exit) ::_exit(kExitStatus);
+      return r.code;
+    }
   return std::nullopt;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -50,5 +51,21 @@ TEST(Fault, LogRecordsEveryPointReached) {
   std::stringstream ss;
   ss << in.rdbuf();
   EXPECT_EQ(ss.str(), "a.One#1\nb.Two#1\na.One#2\n");
+  vr::fault::Reset();
+}
+
+// An "exit" rule ends the process at exactly that call, with no cleanup of any kind: the
+// earlier calls of the point go ahead, and nothing after the point runs.
+TEST(FaultDeathTest, ExitRuleEndsTheProcessAtItsCall) {
+  EXPECT_EXIT(
+      {
+        vr::fault::Configure("file.Write#2=exit");
+        if (Hit("file.Write")) std::_Exit(3);  // first call goes ahead
+        Hit("file.Write");
+        std::_Exit(4);  // not reached
+      },
+      ::testing::ExitedWithCode(vr::fault::kExitStatus), "");
+  vr::fault::Configure("file.Write#1=exit;file.Write#1=5");
+  EXPECT_EXIT(Hit("file.Write"), ::testing::ExitedWithCode(vr::fault::kExitStatus), "");
   vr::fault::Reset();
 }

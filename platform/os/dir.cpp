@@ -277,6 +277,17 @@ long CopyFile(WStringView from, WStringView to, bool failIfExists) {
   return rc;
 }
 
+long FlushFolder(WStringView path) {
+  long injected;
+  if (Injected("os.FlushFolder", ERROR_WRITE_FAULT, injected)) return injected;
+  if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
+  const int fd = ::open(Native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
+  const long rc = ::fsync(fd) == 0 ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  ::close(fd);
+  return rc;
+}
+
 long GetCurrentDirectory(WString& path) {
   long injected;
   if (Injected("os.GetCurrentDirectory", ERROR_ACCESS_DENIED, injected)) return injected;

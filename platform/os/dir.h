@@ -29,6 +29,9 @@ long CreateDirectory(WStringView path);
 // A folder and every missing parent; an existing folder is success.
 // Point "os.CreateDirectory" for each folder made.
 long CreateDirectoryTree(WStringView path);
+// Forces a folder's entries (names made, renamed or removed in it) to the disk, so that they
+// survive a power cut. Point "os.FlushFolder" (ERROR_WRITE_FAULT).
+long FlushFolder(WStringView path);
 // An empty folder: ERROR_DIR_NOT_EMPTY otherwise. Point "os.RemoveDirectory" (ERROR_ACCESS_DENIED).
 long RemoveDirectory(WStringView path);
 // A folder with everything in it (symbolic links are removed, never followed); a missing

@@ -434,41 +434,63 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
   if (long rc = temp_->Close()) return fail(Step::Write, rc);
 
   const std::string nativeBackup = backup.empty() ? std::string() : NativePath(backup);
-  bool linkedBackup = false;
+  // The previous file gets a second name first, a temporary one beside the backup; only once
+  // the new file is in place does that name replace the old backup. A save that fails, or is
+  // cut short, thus leaves the old backup as it was.
+  std::string keptTarget;
+  bool backupExists = false;
   if (!backup.empty()) {
     struct stat st;
-    const bool backupExists = ::lstat(nativeBackup.c_str(), &st) == 0;
+    backupExists = ::lstat(nativeBackup.c_str(), &st) == 0;
     const bool targetExists = ::stat(nativeTarget_.c_str(), &st) == 0;
-    // Both checks come before anything changes, so a refused save loses nothing.
+    // Every check comes before anything changes, so a refused save loses nothing.
     if (backupExists)
       if (long rc = CheckAccess(backup, true, true)) return fail(Step::BackupAccess, rc);
     if (targetExists)
       if (long rc = CheckAccess(target_, true, true)) return fail(Step::TargetAccess, rc);
-    if (backupExists)
-      if (long rc = DeleteFile(backup)) return fail(Step::BackupDelete, rc);
+    if (backupExists) {
+      // The old backup will be replaced: its folder must allow that.
+      if (auto f = Fault("file.Delete", ERROR_ACCESS_DENIED)) return fail(Step::BackupDelete, *f);
+      if (::access(ParentOf(nativeBackup).c_str(), W_OK | X_OK) != 0) return fail(Step::BackupDelete, Win32FromErrno(errno));
+    }
     if (targetExists) {
-      // A second name for the previous file: the target's own name keeps it meanwhile.
       if (auto f = Fault("file.SaveBackup", ERROR_ACCESS_DENIED)) return fail(Step::BackupKeep, *f);
-      if (::link(nativeTarget_.c_str(), nativeBackup.c_str()) == 0) {
-        linkedBackup = true;
-      } else {
-        const int e = errno;
-        if (e != EPERM && e != ENOTSUP && e != EMLINK && e != EXDEV && e != ENOSYS)
+      const size_t slash = nativeBackup.find_last_of('/');
+      const std::string folder = slash == std::string::npos ? "." : nativeBackup.substr(0, slash);
+      const std::string name = slash == std::string::npos ? nativeBackup : nativeBackup.substr(slash + 1);
+      int e = EEXIST;
+      for (int attempt = 0; attempt < 100 && e == EEXIST; ++attempt) {
+        keptTarget = folder + "/." + name + "." + RandomPart(6) + ".tmp";
+        e = ::link(nativeTarget_.c_str(), keptTarget.c_str()) == 0 ? 0 : errno;
+      }
+      if (e != 0) {
+        if (e != EPERM && e != ENOTSUP && e != EMLINK && e != EXDEV && e != ENOSYS) {
+          keptTarget.clear();
           return fail(Step::BackupKeep, Win32FromErrno(e));
-        if (long rc = CopyBytes(nativeTarget_, nativeBackup)) return fail(Step::BackupKeep, rc);
+        }
+        if (long rc = CopyBytes(nativeTarget_, keptTarget)) {
+          ::unlink(keptTarget.c_str());
+          keptTarget.clear();
+          return fail(Step::BackupKeep, rc);
+        }
       }
     }
   }
 
-  // A backup that is a second name of the target must not stay when the target keeps its old
-  // content: later writes into the target would change the backup too.
   auto failRename = [&](long rc) {
-    if (linkedBackup) ::unlink(nativeBackup.c_str());
+    if (!keptTarget.empty()) ::unlink(keptTarget.c_str());
     return fail(Step::Rename, rc);
   };
   if (auto f = Fault("file.SaveRename", ERROR_ACCESS_DENIED)) return failRename(*f);
   if (::rename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0) return failRename(Win32FromErrno(errno));
   nativeTemp_.clear();
+  // The new file is in place; the previous one becomes the backup (replacing the older one in
+  // one step), or, for a file that had none, an older backup goes.
+  if (!keptTarget.empty()) {
+    if (::rename(keptTarget.c_str(), nativeBackup.c_str()) != 0) ::unlink(keptTarget.c_str());
+  } else if (backupExists) {
+    ::unlink(nativeBackup.c_str());
+  }
   SyncFolder(ParentOf(nativeTarget_));
   targetGuard_.reset();
   failedStep = Step::None;

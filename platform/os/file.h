@@ -80,7 +80,7 @@ class AtomicFile {
     None,          // nothing failed
     Write,         // pending bytes could not be written, or the flush to disk failed
     BackupAccess,  // the existing backup is not readable and writable
-    BackupDelete,  // the existing backup could not be removed
+    BackupDelete,  // the existing backup could not be replaced
     TargetAccess,  // the existing target is not readable and writable
     BackupKeep,    // the existing target could not be kept under the backup name
     Rename,        // the new file could not be renamed over the target
@@ -100,12 +100,14 @@ class AtomicFile {
   long Write(const void* data, size_t size, size_t& written);
 
   // Ends the new version: flush to disk (point "file.Sync"), close ("file.Close"); then, when
-  // backup is not empty, an older file at backup is removed and the existing target is kept
-  // under that name (both must be readable and writable; points "file.Access", "file.Delete",
-  // "file.SaveBackup"); then the new file is renamed over the target (point "file.SaveRename")
-  // and the folder flushed. The target holds its old content until that rename. On failure
-  // failedStep tells where it stopped and the temporary file is gone. Commit after Commit or
-  // Abort fails with ERROR_INVALID_HANDLE.
+  // backup is not empty, the existing target is kept under a second, temporary name beside the
+  // backup (target and an older backup must be readable and writable, the backup's folder
+  // writable; points "file.Access", "file.Delete", "file.SaveBackup"); then the new file is
+  // renamed over the target (point "file.SaveRename") and the kept file over the backup (an
+  // older backup of a target that did not exist is removed), and the folder flushed. The
+  // target holds its old content until that rename, and an older backup stays as it was when
+  // the save fails. On failure failedStep tells where it stopped and the temporary files are
+  // gone. Commit after Commit or Abort fails with ERROR_INVALID_HANDLE.
   long Commit(WStringView backup, Step& failedStep);
   long Commit(WStringView backup = {}) {
     Step ignored;

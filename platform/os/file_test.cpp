@@ -167,6 +167,7 @@ TEST_F(FileTest, AtomicSaveInterruptedAtEveryStepKeepsOldFile) {
     vr::fault::Reset();
     EXPECT_NE(rc, ERROR_SUCCESS) << point;
     EXPECT_EQ(Get("cfg"), "old") << point;
+    EXPECT_EQ(Get("cfg.bak"), "older") << point << ": a failed save keeps the previous backup";
     a.reset();
     size_t count = 0;
     for (auto& e : fs::directory_iterator(dir_)) count += e.is_regular_file();

@@ -85,6 +85,8 @@ void VrLogFile::AppendLine(WStringView text, bool addLineEnd) {
         size_t written = 0;
         const long rc = writeStream_->Write(bytes.data(), bytes.size(), written);
         if (rc != ERROR_SUCCESS || written != bytes.size()) VR_TRACE_ERROR("Error during writing to the file.");
+        else if (durable_)
+          if (const long sync = writeStream_->Sync()) VR_TRACE_FAILURE("FlushFileBuffers", sync);
       }
     }
   } catch (const std::bad_alloc&) {

@@ -22,6 +22,10 @@ class VrLogFile : public VrTextFile {
   virtual HRESULT OpenForWriteAsNonBuffered(bool append);
 
   bool IsWritingThrough() const { return static_cast<bool>(writeStream_); }
+  // Durable: every piece written through is also flushed to the disk before AppendLine
+  // returns, so that a line survives a crash of the process or the machine (run journal).
+  void SetDurable(bool durable) { durable_ = durable; }
+  bool IsDurable() const { return durable_; }
   bool IsSaved() const { return saved_; }
 
  protected:
@@ -30,4 +34,5 @@ class VrLogFile : public VrTextFile {
 
   std::unique_ptr<vr::os::File> writeStream_;
   bool saved_ = true;
+  bool durable_ = false;
 };

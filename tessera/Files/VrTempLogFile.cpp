@@ -26,6 +26,27 @@ VrTempLogFile::VrTempLogFile(bool deleteOnDestruction, bool hasHeader)
   }
 }
 
+VrTempLogFile::VrTempLogFile(const WString& path, bool deleteOnDestruction, bool hasHeader)
+    : VrLogFile(nullptr, hasHeader), deleteOnDestruction_(deleteOnDestruction) {
+  VR_TRACE_FUNCTION("VrTempLogFile::VrTempLogFile", "Files\\VrTempLogFile", vr::files::kTraceFlags);
+  makeBackup_ = false;
+  durable_ = true;
+  try {
+    std::unique_ptr<vr::os::File> file;
+    if (const long rc = vr::os::File::Open(path, "wb", vr::os::Share::DenyNone, file)) {
+      VR_TRACE_FAILURE("CreateFile", rc);
+      return;
+    }
+    if (const long rc = file->Close()) {
+      VR_TRACE_FAILURE("CloseHandle", rc);
+      return;
+    }
+    path_ = path;
+  } catch (...) {
+    VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
+  }
+}
+
 VrTempLogFile::~VrTempLogFile() {
   VR_TRACE_FUNCTION("VrTempLogFile::~VrTempLogFile", "Files\\VrTempLogFile", vr::files::kTraceFlags);
   if (!deleteOnDestruction_) return;

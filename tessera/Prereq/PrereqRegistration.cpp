@@ -16,6 +16,7 @@
 #include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/RegistryString.h"
+#include "tessera/RunJournal.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 #include "tessera/XmlParser/XmlReader.h"
@@ -110,6 +111,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     const WString newFolder = folder + u"\\" + requestedVersion;
     const WString newPath = PrereqFilePath(folder, requestedVersion);
     VR_TRACE_INFO("New file will be created: '", newPath, "'.");
+    if (auto* journal = vr::journal::RunJournal::Current()) journal->NoteFolderToCreate(newFolder);
     if (const long rc = vr::os::CreateDirectory(newFolder); rc != 0 && rc != ERROR_ALREADY_EXISTS) {
       WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
       message = LoadMessage(3058, path, newPath);
@@ -291,15 +293,18 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
     if (last) break;
   }
 
+  // The undo records reach the section log (durable in the run journal) before the file
+  // changes, so that a run killed right after the save can still be rolled back; rolling back
+  // records of a save that did not happen leaves the file's tags as they are.
+  undo += u"[[[PREREQUISITE_CHECK_END]]]";
+  VR_TRACE_INFO("Trying to write to partial (reqcheck) log file: ", undo);
+  sectionLog.AppendLine(undo, true);
   VR_TRACE_INFO("Saving the updated original reqcheck config file");
   if (FAILED(reqNew_->SaveFile())) {
     WriteCommonLog(u"Original prerequisites config file could not be saved!");
     message = LoadMessage(205, reqNew_->GetPath());
     return kFailure;
   }
-  undo += u"[[[PREREQUISITE_CHECK_END]]]";
-  VR_TRACE_INFO("Trying to write to partial (reqcheck) log file: ", undo);
-  sectionLog.AppendLine(undo, true);
   WriteCommonLog(u"Updated original config file: " + reqNew_->GetPath());
   return CopyPrereqInstances(reqNew_->GetPath(), u"Updated instance config file: ", nullptr, message) ? 0 : kFailure;
 }

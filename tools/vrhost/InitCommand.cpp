@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/os/path.h"
+#include "platform/os/run_lock.h"
+#include "platform/fault/fault.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
@@ -114,14 +117,34 @@ const Registrar kRegistry{InitStep{20, "registry", WriteRegistry}};
 const Registrar kPrereq{InitStep{30, "prerequisite file", InstallPrereqFile}};
 const Registrar kCluster{InitStep{40, "cluster", SetUpCluster}};
 
-// Removes everything inside the root, leaving the root itself.
+// Removes everything inside the root but the marker and the run lock: a clear cut short by a
+// kill leaves a root that still says it is vrhost's, and the lock we hold stays the one file
+// every program locks.
 long ClearRoot(const std::string& root) {
   vr::registry::CloseHive();
   std::vector<vr::os::DirEntry> entries;
   if (long rc = vr::os::ListDirectory(W(root), entries); rc != ERROR_SUCCESS) return rc;
-  for (const auto& e : entries)
+  for (const auto& e : entries) {
+    if (e.name == W(kMarkerFile) || e.name == u"run.lock") continue;
     if (long rc = vr::os::RemoveTree(W(root) + u"/" + e.name); rc != ERROR_SUCCESS) return rc;
+  }
   return ERROR_SUCCESS;
+}
+
+// The marker, written in place (no temporary file): from the moment its name exists the root
+// counts as vrhost's, even when a kill leaves it empty.
+bool WriteMarker(const std::string& root, std::string& error) {
+  const std::string path = root + "/" + kMarkerFile;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  static const char kText[] = "vrhost host root\n";
+  const bool ok = ::write(fd, kText, sizeof kText - 1) == static_cast<ssize_t>(sizeof kText - 1) && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok) error = "cannot write " + path;
+  return ok;
 }
 
 bool UsableRoot(const std::string& root, std::string& why) {
@@ -164,6 +187,8 @@ int RunInit(std::vector<std::string>& args) {
   }
   const WString root = W(c.root);
   bool created = false;
+  // Replacing a host waits for the run that may be changing it, as every program does.
+  std::unique_ptr<vr::os::RunLock> lock;
   struct stat st;
   if (::stat(c.root.c_str(), &st) == 0) {
     if (!S_ISDIR(st.st_mode)) {
@@ -184,6 +209,13 @@ int RunInit(std::vector<std::string>& args) {
         Error("the folder " + c.root + " is not a host root made by vrhost init; it is left as it is");
         return kFailed;
       }
+      const long timeoutMs = vr::os::RunLock::TimeoutFromEnvironment();
+      if (long rc = vr::os::RunLock::Acquire(c.root, timeoutMs, lock); rc != ERROR_SUCCESS) {
+        Error(rc == ERROR_TIMEOUT ? "another program is changing the host in " + c.root + "; gave up after waiting " +
+                                        std::to_string(timeoutMs) + " ms"
+                                  : "cannot take the run lock of " + c.root + ": " + ErrorText(rc));
+        return kFailed;
+      }
       if (long rc = ClearRoot(c.root); rc != ERROR_SUCCESS) {
         Error("cannot clear the host root " + c.root + ": " + ErrorText(rc));
         return kFailed;
@@ -197,18 +229,29 @@ int RunInit(std::vector<std::string>& args) {
     created = true;
   }
 
-  // The marker first: a host whose init was cut short can be replaced with --force.
-  bool done = WriteFile(c.root + "/" + kMarkerFile, "vrhost host root\n", why);
+  // The marker first: a host whose init was cut short can be replaced with --force. Then the
+  // run lock's file, so that every host has it from the start.
+  bool done = WriteMarker(c.root, why);
   std::string failedStep = "marker";
+  if (done && !lock) {
+    const long rc = vr::os::RunLock::Acquire(c.root, 0, lock);
+    lock.reset();
+    if (rc != ERROR_SUCCESS) done = Fail(why, "cannot create the run lock", rc);
+  }
   for (const InitStep& step : InitSteps()) {
     if (!done) break;
     failedStep = step.name;
-    done = step.run(c, why);
+    // A point before each step, so that a test can end init at each of its steps.
+    if (auto code = vr::fault::Hit("vrhost.InitStep")) done = Fail(why, "injected fault", *code ? static_cast<long>(*code) : ERROR_ACCESS_DENIED);
+    else done = step.run(c, why);
   }
   vr::registry::CloseHive();
   if (!done) {
     Error("init failed in step '" + failedStep + "': " + why);
     ClearRoot(c.root);
+    lock.reset();
+    ::unlink((c.root + "/run.lock").c_str());
+    ::unlink((c.root + "/" + kMarkerFile).c_str());
     if (created) vr::os::RemoveDirectory(root);
     return kFailed;
   }

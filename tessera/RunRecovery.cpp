@@ -1,0 +1,198 @@
+// Crash safety of the registration run: the run lock that keeps runs apart, and the recovery
+// of runs that were killed, from their journals (RunJournal.h), before a run does its own work.
+#include <memory>
+#include <vector>
+
+#include "platform/com/hresult.h"
+#include "platform/os/dir.h"
+#include "platform/os/file.h"
+#include "platform/os/hostroot.h"
+#include "platform/os/path.h"
+#include "platform/os/run_lock.h"
+#include "platform/os/stale_temp.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Messages.h"
+#include "tessera/RunJournal.h"
+#include "tessera/TesseraTrace.h"
+#include "tessera/UndoFile.h"
+#include "tessera/VrPlatformRegistration.h"
+
+using vr::msg::LoadMessage;
+using vr::journal::RunJournal;
+
+namespace {
+
+constexpr int kExitFailure = 100;
+
+// The undo file goes back to what it was before the killed run, as after a failed run: its
+// previous version from the backup, or none when there was none. Only a header-only undo file
+// of the killed run is touched: one the run did not write is another run's, and one with
+// sections records changes.
+void RestoreUndoFile(const vr::journal::Manifest& m) {
+  const WString backup = m.undoFile + u".bak";
+  if (m.undoExisted) {
+    if (vr::os::FileExists(backup)) vr::os::MoveFile(backup, m.undoFile, true);
+  } else {
+    vr::os::DeleteFile(m.undoFile);
+  }
+}
+
+}  // namespace
+
+void CVrPlatformRegistration::TakeRunLock() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::TakeRunLock", "RunRecovery", vr::trace::kRunFlags);
+  std::string lockFile;
+  long timeoutMs = 0;
+  const long rc = vr::os::RunLock::AcquireForHost(runLock_, lockFile, timeoutMs);
+  if (rc == ERROR_SUCCESS) return;
+  VR_TRACE_FAILURE("RunLock::Acquire (\"", vr::text::Utf8ToWide(lockFile), "\")", rc);
+  if (rc == ERROR_TIMEOUT) throw CApp_error(LoadMessage(260, vr::text::Utf8ToWide(lockFile), timeoutMs), kExitFailure);
+  throw CApp_error(LoadMessage(261, vr::text::Utf8ToWide(lockFile), rc), kExitFailure);
+}
+
+void CVrPlatformRegistration::BeginRunJournal(const vr::journal::Manifest& manifest) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::BeginRunJournal", "RunRecovery", vr::trace::kRunFlags);
+  if (const long rc = RunJournal::Begin(manifest, journal_); rc != ERROR_SUCCESS) {
+    const WString message = LoadMessage(266, vr::text::Utf8ToWide(RunJournal::JournalFolder()), rc);
+    LogLine(message);
+    throw CApp_error(message, kExitFailure);
+  }
+}
+
+void CVrPlatformRegistration::ReportRecovery(const WString& message) {
+  vr::console::PrintConsoleText(message, vr::console::kWarning);
+  LogLine(u"# " + message);
+}
+
+// Rolls back one killed registration; false with message when that failed.
+bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupted& run, WString& failure) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackInterruptedRun", "RunRecovery", vr::trace::kRunFlags);
+  const int order[] = {vr::undo::kSectionPlatforms, vr::undo::kSectionPackages, vr::undo::kSectionPrereq};
+  std::unique_ptr<VrLogFile> logs[3];
+  int withChanges = 0;
+  for (int i = 0; i < 3; ++i) {
+    const WString path = vr::text::Utf8ToWide(run.folder) + (i == 0 ? u"/platforms.log" : i == 1 ? u"/packages.log" : u"/prereq.log");
+    if (!vr::os::FileExists(path)) continue;
+    logs[i] = std::make_unique<VrLogFile>(path.c_str(), false);
+    const HRESULT hr = logs[i]->LoadFile();
+    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
+      failure = LoadMessage(207, path);
+      return false;
+    }
+    logs[i]->SetMakeBackup(false);
+    if (vr::journal::SectionLogRecordsChanges(logs[i]->GetContent())) withChanges |= order[i];
+  }
+  const RunJournal::UndoState undoState = RunJournal::UndoFileState(run, withChanges);
+  if (undoState == RunJournal::UndoState::Complete) {
+    ReportRecovery(LoadMessage(264, run.manifest.patch, run.manifest.undoFile));
+    return true;
+  }
+
+  // The sections see a rollback of the killed run's patch; the run's own state comes back after.
+  const bool rollback = rollback_, error = error_, warnings = warnings_, notRegistered = patchNotRegistered_,
+             deployed = packageDeployed_;
+  const WString patch = patch_;
+  rollback_ = true;
+  patch_ = run.manifest.patch;
+  bool ok = true;
+  int initialised = 0;
+  for (int i = 0; i < 3 && ok; ++i) {
+    if (!(withChanges & order[i])) continue;
+    WString message;
+    int status = 0;
+    if (order[i] == vr::undo::kSectionPlatforms) status = sections_->PlatformRegInit(message);
+    else if (order[i] == vr::undo::kSectionPackages)
+      status = sections_->InitListOfWinOSTypes(message) ? sections_->PackageRegInit(message) : kExitFailure;
+    else status = sections_->ReqCheckCfgRegInit(message, WString());
+    if (status != 0) {
+      ok = false;
+      failure += message;
+    } else {
+      initialised |= order[i];
+    }
+  }
+  for (int i = 0; i < 3 && ok; ++i) {
+    if (!(withChanges & order[i])) continue;
+    logs[i]->ResetPosition();
+    WString message;
+    bool done;
+    if (order[i] == vr::undo::kSectionPlatforms) done = sections_->PlatformRegRollback(*logs[i], message);
+    else if (order[i] == vr::undo::kSectionPackages) done = sections_->PackageRegRollback(*logs[i], message);
+    else done = sections_->ReqCheckCfgRegRollback(*logs[i], message);
+    if (!done) {
+      ok = false;
+      failure += message;
+    }
+  }
+  WString ignored;
+  if (initialised & vr::undo::kSectionPlatforms) sections_->PlatformRegCleanup(ignored);
+  if (initialised & vr::undo::kSectionPackages) sections_->PackageRegCleanup(ignored);
+  if (initialised & vr::undo::kSectionPrereq) sections_->ReqCheckCfgRegCleanup(ignored);
+  windowsOsTypes_.clear();
+  rollback_ = rollback;
+  error_ = error;
+  warnings_ = warnings;
+  patchNotRegistered_ = notRegistered;
+  packageDeployed_ = deployed;
+  patch_ = patch;
+  if (!ok) return false;
+
+  if (undoState == RunJournal::UndoState::HeaderOnly) RestoreUndoFile(run.manifest);
+  // Folders the run noted before creating them go again when nothing is in them.
+  for (auto it = run.folders.rbegin(); it != run.folders.rend(); ++it) vr::os::RemoveDirectory(*it);
+  ReportRecovery(LoadMessage(262, run.manifest.patch, vr::text::Utf8ToWide(run.folder)));
+  return true;
+}
+
+void CVrPlatformRegistration::RecoverInterruptedRuns() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RecoverInterruptedRuns", "RunRecovery", vr::trace::kRunFlags);
+  // Under the lock no other run is writing: temporary files older than the lock are leftovers.
+  const long long before = runLock_ ? runLock_->AcquiredAt() + 1 : 0;
+  int removed = 0;
+  if (before) {
+    vr::os::RemoveStaleTempFiles(vr::os::HostRoot(), before, true, removed);
+    // The programs' own files in the user's temporary folder ("vrn*.tmp", for a tool's output)
+    // are made before the lock is taken: only those older than a minute are a killed run's.
+    WString temp;
+    if (vr::os::GetTempPath(temp) == ERROR_SUCCESS)
+      vr::os::RemoveStaleNamedFiles(vr::text::WideToUtf8(temp), "vrn", ".tmp", before - 60, removed);
+  }
+
+  for (const RunJournal::Interrupted& run : RunJournal::FindInterrupted()) {
+    if (journal_ && run.folder == journal_->Folder()) continue;
+    if (!run.hasManifest) {
+      // Killed while it wrote its first manifest, before it changed anything.
+      RunJournal::Remove(run.folder);
+      continue;
+    }
+    const vr::journal::Manifest& m = run.manifest;
+    if (m.state != "active") continue;  // kept for the user to investigate
+    if (m.mode == "unreg") {
+      ReportRecovery(LoadMessage(265, m.undoFile));
+      RunJournal::Remove(run.folder);
+      continue;
+    }
+    WString failure;
+    if (!RollBackInterruptedRun(run, failure)) {
+      const WString message = LoadMessage(263, m.patch, vr::text::Utf8ToWide(run.folder), failure);
+      LogLine(u"# " + message);
+      throw CApp_error(message, kExitFailure);
+    }
+    if (!m.undoFile.empty()) {
+      // A save of the undo file cut short leaves its temporary file beside it: ".NAME.XXXXXX.tmp".
+      const WString path = vr::os::ToNativeSeparators(m.undoFile);
+      const size_t slash = path.find_last_of(u'/');
+      const WString folder = path.substr(0, slash + 1), prefix = u"." + path.substr(slash + 1) + u".";
+      std::vector<vr::os::DirEntry> entries;
+      if (slash != WString::npos && vr::os::ListDirectory(folder, entries) == ERROR_SUCCESS)
+        for (const auto& e : entries)
+          if (!e.isDirectory && e.name.size() == prefix.size() + 10 && e.name.compare(0, prefix.size(), prefix) == 0 &&
+              e.name.compare(e.name.size() - 4, 4, u".tmp") == 0)
+            vr::os::DeleteFile(folder + e.name);
+    }
+    RunJournal::Remove(run.folder);
+  }
+}

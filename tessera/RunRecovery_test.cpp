@@ -1,0 +1,315 @@
+// The run journal and the recovery of killed runs, with sections that record what they are
+// asked to do, on demo hosts made by vrhost. A killed run is what its journal says: the tests
+// write the journal a killed run would have left.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/com/runtime.h"
+#include "platform/fault/fault.h"
+#include "platform/os/file.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
+#include "tessera/Console.h"
+#include "tessera/Files/VrLogFile.h"
+#include "tessera/Files/VrTempLogFile.h"
+#include "tessera/RunJournal.h"
+#include "tessera/UndoFile.h"
+#include "tessera/VrPlatformRegistration.h"
+
+namespace fs = std::filesystem;
+using vr::journal::Manifest;
+using vr::text::Utf8ToWide;
+using vr::text::WideToUtf8;
+
+namespace {
+
+std::string ReadLog(const VrLogFile& log) { return WideToUtf8(log.GetContent()); }
+
+// Sections that log their calls; the rollback records the body lines it was given.
+class RecordingSections : public IRegistrationSections {
+ public:
+  RecordingSections(CVrPlatformRegistration& reg, std::vector<std::string>& calls) : reg_(reg), calls_(calls) {}
+  bool rollbackOk = true;
+  std::vector<std::string> prereqLines;  // what the prerequisite Update writes
+
+  int PlatformRegInit(WString&) override { return Note("init platforms"), 0; }
+  int PlatformRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString&) override { return 0; }
+  bool PlatformRegRollback(VrLogFile& log, WString& m) override { return Rollback("platforms", log, m); }
+  bool PlatformRegCleanup(WString&) override { return Note("cleanup platforms"), true; }
+  bool InitListOfWinOSTypes(WString&) override { return true; }
+  int PackageRegInit(WString&) override { return Note("init packages"), 0; }
+  int PackageRegUpdate(CXmlReader&, const WString&, bool, VrLogFile&, WString&) override { return 0; }
+  bool PackageRegRollback(VrLogFile& log, WString& m) override { return Rollback("packages", log, m); }
+  bool PackageRegCleanup(WString&) override { return Note("cleanup packages"), true; }
+  int ReqCheckCfgRegInit(WString&, const WString& version) override {
+    return Note("init prereq " + WideToUtf8(version)), 0;
+  }
+  int ReqCheckCfgRegUpdate(CXmlReader&, const WString&, bool, VrLogFile& log, WString&) override {
+    Note("update prereq");
+    // What a section sees of the journal while it works: its log is durable and on disk.
+    for (const auto& l : prereqLines) log.AppendLine(Utf8ToWide(l), true);
+    Note(log.IsDurable() && fs::file_size(WideToUtf8(log.GetPath())) > 0 ? "log on disk" : "log not on disk");
+    return 0;
+  }
+  bool ReqCheckCfgRegRollback(VrLogFile& log, WString& m) override { return Rollback("prereq", log, m); }
+  bool ReqCheckCfgRegCleanup(WString&) override { return Note("cleanup prereq"), true; }
+
+ private:
+  void Note(const std::string& s) { calls_.push_back(s); }
+  bool Rollback(const std::string& name, VrLogFile& log, WString& m) {
+    std::string seen;
+    VrTextLine line;
+    while (log.ReadLine(line, nullptr, true, true)) {
+      if (!line.GetText().empty()) seen += (seen.empty() ? "" : "|") + WideToUtf8(line.GetText());
+      if (line.IsAtEnd()) break;
+    }
+    Note("rollback " + name + (reg_.IsRollback() ? " of " : " unreg ") + WideToUtf8(reg_.GetPatch()) + " [" + seen + "]");
+    if (!rollbackOk) m = u"rollback failed\n";
+    return rollbackOk;
+  }
+  CVrPlatformRegistration& reg_;
+  std::vector<std::string>& calls_;
+};
+
+const char* kPrereqConfig = R"(<?xml version="1.0"?>
+<!DOCTYPE VrNPConfig SYSTEM "VrNPConfig.dtd">
+<VrNPConfig version="A.07.50">
+  <VrReqCheckList><Systems_Section version="7.60"><system name="S">[SYSTEM] S</system></Systems_Section></VrReqCheckList>
+</VrNPConfig>
+)";
+
+class RunRecovery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    const char* bin = std::getenv("VR_BINARY_DIR");
+    ASSERT_NE(bin, nullptr);
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    base_ = fs::path(::testing::TempDir()) / ("recovery_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(base_);
+    fs::create_directories(base_);
+    root_ = base_ / "host";
+    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
+    ASSERT_EQ(std::system(init.c_str()), 0) << init;
+    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    const char* path = std::getenv("PATH");
+    setenv("PATH", (std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
+    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err_ : out_) += s; });
+    config_ = base_ / "prereq.xml";
+    std::ofstream(config_) << kPrereqConfig;
+  }
+  void TearDown() override {
+    CoUninitialize();
+    vr::console::SetConsoleWriter(nullptr);
+    vr::fault::Reset();
+    fs::remove_all(base_);
+  }
+
+  // A journal as a run killed during its updates leaves it: manifest and section logs.
+  std::string KilledRun(const Manifest& m, const std::string& platforms, const std::string& packages,
+                        const std::string& prereq, const std::string& name = "run-1-1") {
+    const std::string folder = (root_ / "journal" / name).string();
+    fs::create_directories(folder);
+    std::ofstream(folder + "/run.manifest", std::ios::binary) << vr::journal::FormatManifest(m);
+    auto log = [&](const char* file, const std::string& text) {
+      VrLogFile l(Utf8ToWide(folder + "/" + file).c_str(), false);
+      l.SetMakeBackup(false);
+      if (!text.empty()) l.AppendLine(Utf8ToWide(text), true);
+      EXPECT_EQ(l.SaveFile(), S_OK);
+    };
+    log("platforms.log", platforms);
+    log("packages.log", packages);
+    log("prereq.log", prereq);
+    return folder;
+  }
+
+  // One registration object, one run; the exit code, thrown or returned.
+  int Run(bool unregister, const std::string& undo, const std::function<void(RecordingSections&)>& setup = {}) {
+    WString message;
+    int status = -1, code = -1;
+    CVrPlatformRegistration reg(0, nullptr, message, status);
+    EXPECT_EQ(status, 0) << WideToUtf8(message);
+    auto sections = std::make_unique<RecordingSections>(reg, calls_);
+    if (setup) setup(*sections);
+    reg.SetSections(std::move(sections));
+    try {
+      code = unregister ? reg.UnregisterPlatform(Utf8ToWide(undo), false)
+                        : reg.RegisterPlatform(Utf8ToWide(config_.string()), u"OWN_01", false, Utf8ToWide(undo), 8);
+    } catch (const CApp_error& e) {
+      code = e.ExitCode();
+      error_ = WideToUtf8(e.Message());
+    }
+    return code;
+  }
+
+  std::string Calls() const {
+    std::string s;
+    for (const auto& c : calls_) s += (s.empty() ? "" : "; ") + c;
+    return s;
+  }
+  std::string RunLog() const {
+    VrLogFile log(Utf8ToWide((root_ / "server/share/install/log/tessera.log").string()).c_str(), true);
+    log.LoadFile();
+    return ReadLog(log);
+  }
+
+  fs::path base_, root_, config_;
+  std::string out_, err_, error_;
+  std::vector<std::string> calls_;
+};
+
+// A registration killed in its updates: the next run rolls back what the journal's logs
+// record, in the run's rollback order and under the killed run's patch, with the Init and
+// Cleanup of those sections only, says so once, and then does its own work.
+TEST_F(RunRecovery, NextRunRollsBackTheKilledRunThenDoesItsOwnWork) {
+  const Manifest m{"reg", u"KILLED_01", u"", u"01/01/2026 00:00:00 +00:00", false, 14, "active"};
+  const std::string folder =
+      KilledRun(m, "[[[PLATFORMS]]]\nOS-TYPE ADD 30 \"Plan 9\"", "[[[PACKAGES]]]", "[[[PREREQUISITE_CHECK]]]\n[[SYSTEM_ADD]] S");
+  // A save the killed run did not finish, and one of a run going on now (too young to touch).
+  const std::string stale = (root_ / "server/data/.tessera.log.AbCdEf.tmp").string();
+  std::ofstream(stale) << "x";
+  fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(1));
+
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string(), [](RecordingSections& s) { s.prereqLines = {"[[[PREREQUISITE_CHECK]]]"}; }), 0)
+      << error_;
+  EXPECT_EQ(Calls(),
+            "init platforms; init prereq ; "
+            "rollback platforms of KILLED_01 [[[[PLATFORMS]]]|OS-TYPE ADD 30 \"Plan 9\"]; "
+            "rollback prereq of KILLED_01 [[[[PREREQUISITE_CHECK]]]|[[SYSTEM_ADD]] S]; "
+            "cleanup platforms; cleanup prereq; "
+            "init prereq 7.60; update prereq; log on disk; cleanup prereq");
+  EXPECT_EQ(err_.rfind("WARNING:  (TESSERA262) An earlier run of tessera for patch 'KILLED_01' was\n", 0), 0u) << err_;
+  EXPECT_EQ(err_.find("WARNING:", 1), std::string::npos) << "one message";
+  EXPECT_NE(RunLog().find("# (TESSERA262) An earlier run of tessera for patch 'KILLED_01'"), std::string::npos);
+  EXPECT_FALSE(fs::exists(folder));
+  EXPECT_FALSE(fs::exists(root_ / "journal")) << "the run's own journal goes when it ends";
+  EXPECT_FALSE(fs::exists(stale));
+
+  // The next run finds nothing more.
+  calls_.clear();
+  err_.clear();
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string()), 0);
+  EXPECT_EQ(err_, "");
+  EXPECT_EQ(Calls().find("rollback"), std::string::npos);
+}
+
+// Killed after its undo file was complete: nothing is rolled back, the changes stay. Killed
+// before: the undo file it began goes back to the previous one, and a folder it noted before
+// creating it goes when empty.
+TEST_F(RunRecovery, CompleteUndoFileKeepsTheChangesAndAHeaderOnlyOneIsRestored) {
+  const std::string undo = (base_ / "killed.undo").string();
+  const WString createdOn = u"01/02/2026 03:04:05 +00:00";
+  {
+    VrLogFile file(Utf8ToWide(undo).c_str(), true);
+    vr::undo::AppendHeader(file, {u"KILLED_01", createdOn, u"/x.xml", u"A.07.50"});
+    file.AppendLine(u"[[[PREREQUISITE_CHECK]]]", true);
+    file.AppendLine(u"[[SYSTEM_ADD]] S", true);
+    file.AppendLine(u"[[[PREREQUISITE_CHECK_END]]]", true);
+    ASSERT_EQ(file.SaveFile(), S_OK);
+  }
+  KilledRun({"reg", u"KILLED_01", Utf8ToWide(undo), createdOn, false, 8, "active"}, "", "",
+            "[[[PREREQUISITE_CHECK]]]\n[[SYSTEM_ADD]] S\n[[[PREREQUISITE_CHECK_END]]]");
+  EXPECT_EQ(Run(true, (base_ / "missing.undo").string()), 52);
+  EXPECT_NE(err_.find("(TESSERA264)"), std::string::npos) << err_;
+  EXPECT_EQ(Calls().find("rollback"), std::string::npos) << Calls();
+  EXPECT_TRUE(fs::exists(undo));
+
+  // Killed while its journal was being removed after the final save: the logs may be gone
+  // already, the complete undo file still stays.
+  err_.clear();
+  KilledRun({"reg", u"KILLED_01", Utf8ToWide(undo), createdOn, false, 8, "active"}, "", "", "");
+  EXPECT_EQ(Run(true, (base_ / "missing.undo").string()), 52);
+  EXPECT_NE(err_.find("(TESSERA264)"), std::string::npos) << err_;
+  EXPECT_TRUE(fs::exists(undo));
+
+  // Header only, over an older undo file kept as ".bak".
+  calls_.clear();
+  err_.clear();
+  const std::string older = "older undo file";
+  std::ofstream(undo + ".bak", std::ios::binary) << older;
+  {
+    VrLogFile file(Utf8ToWide(undo).c_str(), true);
+    file.SetMakeBackup(false);
+    vr::undo::AppendHeader(file, {u"KILLED_02", createdOn, u"/x.xml", u"A.07.50"});
+    ASSERT_EQ(file.SaveFile(), S_OK);
+  }
+  const std::string folder = (root_ / "server/share/install/conf/PrereqCheck/9.9").string();
+  fs::create_directories(folder);
+  const std::string run = KilledRun({"reg", u"KILLED_02", Utf8ToWide(undo), createdOn, true, 8, "active"}, "", "",
+                                    "[[[PREREQUISITE_CHECK]]]\n[[SYSTEM_ADD]] S");
+  std::ofstream(run + "/folders.log") << (root_ / "server/share/install/conf/PrereqCheck/9.9").string() << "\n";
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string()), 0) << error_;
+  EXPECT_NE(err_.find("(TESSERA262)"), std::string::npos) << err_;
+  EXPECT_NE(Calls().find("rollback prereq of KILLED_02 [[[[PREREQUISITE_CHECK]]]|[[SYSTEM_ADD]] S]"), std::string::npos);
+  std::ifstream in(undo, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), older);
+  EXPECT_FALSE(fs::exists(undo + ".bak"));
+  EXPECT_FALSE(fs::exists(folder));
+}
+
+// A rollback that fails keeps the journal and stops every run before it changes anything; an
+// interrupted unregistration is reported, a journal without manifest removed, a kept one left.
+TEST_F(RunRecovery, FailedRecoveryStopsTheRunAndOtherJournalsAreReportedOrLeft) {
+  const std::string killed = KilledRun({"reg", u"KILLED_01", u"", u"t", false, 8, "active"}, "", "",
+                                       "[[[PREREQUISITE_CHECK]]]\n[[SYSTEM_ADD]] S", "run-3-1");
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string(), [](RecordingSections& s) { s.rollbackOk = false; }), 100);
+  EXPECT_NE(error_.find("(TESSERA263) An earlier run of tessera for patch 'KILLED_01' was interrupted"), std::string::npos);
+  EXPECT_NE(error_.find("rollback failed"), std::string::npos);
+  EXPECT_EQ(Calls().find("update"), std::string::npos) << Calls();
+  EXPECT_TRUE(fs::exists(killed + "/prereq.log"));
+  EXPECT_FALSE(fs::exists(base_ / "own.undo"));
+  fs::remove_all(killed);
+
+  calls_.clear();
+  err_.clear();
+  const std::string unreg = KilledRun({"unreg", u"P", u"/some/where.undo", u"t", true, 8, "active"}, "", "", "", "run-1-1");
+  const std::string noManifest = (root_ / "journal/run-2-1").string();
+  fs::create_directories(noManifest);
+  std::ofstream(noManifest + "/.run.manifest.AbCdEf.tmp") << "mode=reg\n";
+  const std::string kept = KilledRun({"reg", u"K", u"", u"t", false, 8, "kept"}, "", "", "[[[PREREQUISITE_CHECK]]]\n[[SYSTEM_ADD]] S", "run-4-1");
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string()), 0) << error_;
+  EXPECT_NE(err_.find("(TESSERA265) An earlier unregistration with undo file\n          '/some/where.undo' was interrupted"),
+            std::string::npos)
+      << err_;
+  EXPECT_EQ(err_.find("(TESSERA262)"), std::string::npos);
+  EXPECT_FALSE(fs::exists(unreg));
+  EXPECT_FALSE(fs::exists(noManifest));
+  EXPECT_TRUE(fs::exists(kept + "/prereq.log"));
+  EXPECT_EQ(Calls().find("rollback"), std::string::npos);
+}
+
+// The journal's own pieces: the manifest round trip and its refusal of damaged text, what
+// counts as a recorded change, and a journal that cannot be written stopping the run first.
+TEST_F(RunRecovery, ManifestChangesAndAnUnwritableJournal) {
+  const Manifest m{"reg", u"P=1\\x\nq", u"C:\\undo\\f.undo", u"01/01/2026", true, 6, "active"};
+  const std::string text = vr::journal::FormatManifest(m);
+  Manifest back;
+  ASSERT_TRUE(vr::journal::ParseManifest(text, back));
+  EXPECT_EQ(back.patch, m.patch);
+  EXPECT_EQ(back.undoFile, m.undoFile);
+  EXPECT_EQ(back.createdOn, m.createdOn);
+  EXPECT_TRUE(back.undoExisted);
+  EXPECT_EQ(back.sections, 6);
+  EXPECT_EQ(back.state, "active");
+  EXPECT_FALSE(vr::journal::ParseManifest(text.substr(0, text.size() - 6), back)) << "a cut manifest";
+  EXPECT_FALSE(vr::journal::ParseManifest("", back));
+  EXPECT_FALSE(vr::journal::ParseManifest("mode=other\nstate=active\nend=1\n", back));
+
+  EXPECT_FALSE(vr::journal::SectionLogRecordsChanges(u""));
+  EXPECT_FALSE(vr::journal::SectionLogRecordsChanges(u"[[[PLATFORMS]]]\r\n\r\n  [[[platforms_end]]]\r\n# note\r\n"));
+  EXPECT_TRUE(vr::journal::SectionLogRecordsChanges(u"[[[PACKAGES]]]\r\nPACKAGE ADD x\r\n"));
+
+  vr::fault::Configure("file.SaveCreate#1");
+  EXPECT_EQ(Run(false, (base_ / "own.undo").string()), 100);
+  EXPECT_NE(error_.find("(TESSERA266) The run journal"), std::string::npos) << error_;
+  EXPECT_EQ(Calls().find("init"), std::string::npos) << "nothing runs without a journal";
+  EXPECT_FALSE(fs::exists(root_ / "journal"));
+}
+
+}  // namespace
