@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "mordant/MordantMain.h"
 #include "mordant/PlatformInfo.h"
 #include "mordant/UndoMof.h"
 #include "platform/com/runtime.h"
+#include "platform/os/run_lock.h"
 #include "wbem/WbemUtils.h"
 
 namespace {
@@ -118,9 +120,24 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
 int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
   int result = 1;
   try {
-    // The host-wide run lock belongs here: taken before the action reads or changes anything,
-    // held until its result is known.
-    result = UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
+    // One program at a time changes the host: the run lock is taken before the action reads
+    // anything and held until its result is known. Without a host root the WMI connection
+    // reports the failure.
+    std::unique_ptr<vr::os::RunLock> runLock;
+    std::string lockFile;
+    long timeoutMs = 0;
+    const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
+    if (rc == ERROR_TIMEOUT) {
+      ReportError(WBEM_UNIT, __LINE__,
+                  "  Another program is changing the host (run lock '%s'); gave up after waiting %ld ms.\n",
+                  lockFile.c_str(), timeoutMs);
+      result = HRESULT_FROM_WIN32(rc);
+    } else if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {
+      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld).\n", lockFile.c_str(), rc);
+      result = HRESULT_FROM_WIN32(rc);
+    } else {
+      result = UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
+    }
   } catch (const std::exception& e) {
     ReportError(WBEM_UNIT, __LINE__, "  mordant terminated because of the following exception:\n  %s\n", e.what());
     result = 1;

@@ -2,6 +2,7 @@
 // what it changed and that its undo MOF puts VR_ManagedNode back.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -191,6 +192,23 @@ TEST_F(MordantE2e, ChecksThatPassAndFail) {
   EXPECT_NE(r.err.find("The OsType portion, \"13\", of the OsVersion, \"5\",\n"), std::string::npos);
   EXPECT_EQ(r.err.substr(r.err.size() - kFailure.size()), kFailure);
   EXPECT_EQ(Export(), before);
+}
+
+// Another program holds the host's run lock: mordant waits the bound it is given, then stops
+// with its report and the FAILURE banner, and the model is untouched.
+TEST_F(MordantE2e, AHeldRunLockStopsTheAddAndChangesNothing) {
+  const std::string before = Export();
+  const pid_t holder = vr::testing::StartProgram("/usr/bin/flock", {host_ + "/run.lock", "sleep", "3"});
+  ::usleep(300000);
+  const RunResult r = Mordant({"--add", File("locked.txt", kRiscV)}, {"VR_RUN_LOCK_TIMEOUT_MS=300"});
+  vr::testing::WaitProgram(holder);
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("gave up after waiting 300 ms"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - kFailure.size()), kFailure);
+  EXPECT_EQ(Export(), before);
+  // Once the lock is free the same add goes through.
+  EXPECT_EQ(Mordant({"--add", dir_ / "locked.txt"}).exitCode, 0);
+  EXPECT_NE(Export(), before);
 }
 
 TEST_F(MordantE2e, CommandLineErrorsAndUsage) {
