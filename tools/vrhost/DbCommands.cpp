@@ -19,6 +19,7 @@
 #include "platform/registry/registry.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
+#include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/Vrhost.h"
 
 namespace vrhost {
@@ -35,20 +36,6 @@ const Command kDbAccess{
     "the Depot database connection: show it, replace the enciphered password, point the host at a PostgreSQL "
     "server or back at its embedded database",
     nullptr};
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 int Query(std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError("db query takes one SQL statement (quote it as one argument)", kDb);
@@ -71,7 +58,7 @@ int Query(std::vector<std::string>& args) {
   }
   std::string out;
   if (rs->State() == ADODB::adStateOpen) {
-    for (long i = 0; i < rs->FieldCount(); ++i) out += (i ? "\t" : "") + Escaped(WideToUtf8(rs->FieldName(i)));
+    for (long i = 0; i < rs->FieldCount(); ++i) out += (i ? "\t" : "") + EscapedCell(WideToUtf8(rs->FieldName(i)));
     out += "\n";
     for (; !rs->EndOfFile(); rs->MoveNext()) {
       for (long i = 0; i < rs->FieldCount(); ++i) {
@@ -79,7 +66,7 @@ int Query(std::vector<std::string>& args) {
         rs->GetValue(i, &v);
         if (i) out += "\t";
         if (v.vt == VT_NULL || v.vt == VT_EMPTY) out += "\\N";
-        else if (SUCCEEDED(VariantChangeType(&s, &v, 0, VT_BSTR))) out += Escaped(WideToUtf8(s.bstrVal));
+        else if (SUCCEEDED(VariantChangeType(&s, &v, 0, VT_BSTR))) out += EscapedCell(WideToUtf8(s.bstrVal));
       }
       out += "\n";
     }

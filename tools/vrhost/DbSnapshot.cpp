@@ -28,9 +28,7 @@ std::string HideStoredSecrets(std::string text) {
   return text;
 }
 
-namespace {
-
-std::string Escaped(const std::string& text) {
+std::string EscapedCell(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
@@ -43,6 +41,8 @@ std::string Escaped(const std::string& text) {
   }
   return out;
 }
+
+namespace {
 
 bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) {
   struct stat st;
@@ -72,7 +72,7 @@ bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) 
         rs->GetValue(i, &v);
         if (i) line += "\t";
         if (v.vt == VT_NULL || v.vt == VT_EMPTY) line += "\\N";
-        else if (SUCCEEDED(VariantChangeType(&s, &v, 0, VT_BSTR))) line += Escaped(vr::text::WideToUtf8(s.bstrVal));
+        else if (SUCCEEDED(VariantChangeType(&s, &v, 0, VT_BSTR))) line += EscapedCell(vr::text::WideToUtf8(s.bstrVal));
       }
       rows.push_back(std::move(line));
     }

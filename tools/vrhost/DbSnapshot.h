@@ -9,4 +9,8 @@ namespace vrhost {
 
 std::string HideStoredSecrets(std::string text);
 
+// A value of a Depot row as one tab-separated cell: backslash, tab, line feed and carriage
+// return written as \\ \t \n \r.
+std::string EscapedCell(const std::string& text);
+
 }  // namespace vrhost
