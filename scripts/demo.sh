@@ -14,7 +14,8 @@ cmake --build "$root/tree" -j "$(nproc)"
 cmake --install "$root/tree" >/dev/null
 echo "Installed into $prefix"
 
-export PATH="$prefix/bin:$PATH"   # tessera finds VrMsClusterInfo on the path
+# The installed programs run by their full paths; tessera finds VrMsClusterInfo beside itself.
+bin="$prefix/bin"
 export VR_HOST_ROOT="$root/host"
 undo="$root/undo/VRPATCH_REQ_01.undo"
 rm -rf "$root/undo"
@@ -29,23 +30,23 @@ run() {
 }
 utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 
-run vrhost init --force
+run "$bin/vrhost" init --force
 echo; echo "\$ vrhost wmi query \"SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'\""
-vrhost wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'" || true
+"$bin/vrhost" wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'" || true
 # The Depot database of the demo server: its deployed packages and where they run.
-run vrhost db query "SELECT p.DeplPackId, p.Name, p.Version, i.SystemId FROM VR_PM_DeplPack p JOIN VR_PM_InstalledDeplPack i ON i.DeplPackId = p.DeplPackId ORDER BY i.SystemId"
-vrhost snapshot --relative > "$root/before.txt"
+run "$bin/vrhost" db query "SELECT p.DeplPackId, p.Name, p.Version, i.SystemId FROM VR_PM_DeplPack p JOIN VR_PM_InstalledDeplPack i ON i.DeplPackId = p.DeplPackId ORDER BY i.SystemId"
+"$bin/vrhost" snapshot --relative > "$root/before.txt"
 
-run tessera -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
+run "$bin/tessera" -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
 if [ -f "$undo" ]; then
   echo; echo "--- the undo file $undo"; utf16 "$undo"
 fi
-vrhost snapshot --relative > "$root/registered.txt"
+"$bin/vrhost" snapshot --relative > "$root/registered.txt"
 echo; echo "--- what the registration changed on the host"
 diff "$root/before.txt" "$root/registered.txt" | grep '^[<>]' | cut -c1-160 || true
 
-run tessera -unreg "$undo" -delundo
-vrhost snapshot --relative > "$root/after.txt"
+run "$bin/tessera" -unreg "$undo" -delundo
+"$bin/vrhost" snapshot --relative > "$root/after.txt"
 echo; echo "--- what stays after the unregistration (run log, version folder, VER and UPDATES lines)"
 diff "$root/before.txt" "$root/after.txt" | grep '^[<>]' | cut -c1-160 || true
 
@@ -119,6 +120,6 @@ else
   echo "--- VR_ManagedNode differs from before the add:"; diff "$mofdir/before.mof" "$mofdir/after.mof" || true
 fi
 
-if command -v revenant >/dev/null; then
-  run revenant
+if [ -x "$bin/revenant" ]; then
+  run "$bin/revenant"
 fi
