@@ -85,6 +85,8 @@ void VrLogFile::AppendLine(WStringView text, bool addLineEnd) {
         size_t written = 0;
         const long rc = writeStream_->Write(bytes.data(), bytes.size(), written);
         if (rc != ERROR_SUCCESS || written != bytes.size()) VR_TRACE_ERROR("Error during writing to the file.");
+        else if (durable_ && syncBatches_ > 0)
+          syncPending_ = true;
         else if (durable_)
           if (const long sync = writeStream_->Sync()) VR_TRACE_FAILURE("FlushFileBuffers", sync);
       }
@@ -111,4 +113,16 @@ HRESULT VrLogFile::SaveFile() {
   }
   VR_FILE_CATCH(hr, E_OUTOFMEMORY, E_FAIL)
   VR_FILE_RETURN(hr);
+}
+
+VrLogFile::SyncBatch::SyncBatch(VrLogFile* log) : log_(log) {
+  if (log_) ++log_->syncBatches_;
+}
+
+VrLogFile::SyncBatch::~SyncBatch() {
+  VR_TRACE_FUNCTION("VrLogFile::SyncBatch::~SyncBatch", "Files\\VrLogFile", vr::files::kTraceFlags);
+  if (!log_ || --log_->syncBatches_ > 0 || !log_->syncPending_) return;
+  log_->syncPending_ = false;
+  if (log_->writeStream_)
+    if (const long sync = log_->writeStream_->Sync()) VR_TRACE_FAILURE("FlushFileBuffers", sync);
 }

@@ -26,6 +26,20 @@ class VrLogFile : public VrTextFile {
   // returns, so that a line survives a crash of the process or the machine (run journal).
   void SetDurable(bool durable) { durable_ = durable; }
   bool IsDurable() const { return durable_; }
+
+  // While one lives, a durable log holds back its flushes; the last one to end flushes once.
+  // The lines that record one committed change are written under one batch, so the change
+  // costs one flush however many lines it has, and is on the disk before the run goes on.
+  class SyncBatch {
+   public:
+    explicit SyncBatch(VrLogFile* log);  // null: nothing to batch
+    ~SyncBatch();
+    SyncBatch(const SyncBatch&) = delete;
+    SyncBatch& operator=(const SyncBatch&) = delete;
+
+   private:
+    VrLogFile* log_;
+  };
   bool IsSaved() const { return saved_; }
 
  protected:
@@ -35,4 +49,6 @@ class VrLogFile : public VrTextFile {
   std::unique_ptr<vr::os::File> writeStream_;
   bool saved_ = true;
   bool durable_ = false;
+  int syncBatches_ = 0;       // open SyncBatch objects
+  bool syncPending_ = false;  // a durable write since the batch began
 };

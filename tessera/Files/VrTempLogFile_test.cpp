@@ -48,6 +48,37 @@ TEST_F(DurableLogTest, EveryLineIsFlushedAndSurvivesTheProcess) {
   EXPECT_EQ(Get("killed.log"), Utf16(u"[[SYSTEM_ADD]] S\r\n"));
 }
 
+// The lines of one committed change are flushed together: nested batches flush once, when the
+// outermost ends, and a batch in which nothing was written flushes nothing.
+TEST_F(DurableLogTest, ABatchOfLinesIsFlushedOnceWhenItEnds) {
+  const std::string log = N("batch-faults.log");
+  VrTempLogFile durable(W("batch.log"), true, false);
+  ASSERT_EQ(durable.OpenForWriteAsNonBuffered(false), S_OK);
+  const auto syncs = [&] {
+    const std::string points = Get("batch-faults.log");
+    size_t n = 0;
+    for (size_t p = points.find("file.Sync#"); p != std::string::npos; p = points.find("file.Sync#", p + 1)) ++n;
+    return n;
+  };
+  vr::fault::SetLogFile(log);
+  {
+    VrLogFile::SyncBatch batch(&durable);
+    for (int i = 0; i < 50; ++i) durable.AppendLine(u"OS-VERSION ADD 9101 \"x\"", true);
+    {
+      VrLogFile::SyncBatch inner(&durable);
+      durable.AppendLine(u"OS-VERSION ADD 9102 \"y\"", true);
+    }
+    EXPECT_EQ(syncs(), 0u);
+  }
+  EXPECT_EQ(syncs(), 1u);
+  { VrLogFile::SyncBatch empty(&durable); }
+  { VrLogFile::SyncBatch none(nullptr); }
+  EXPECT_EQ(syncs(), 1u);
+  durable.AppendLine(u"after", true);  // outside a batch: its own flush
+  vr::fault::SetLogFile("");
+  EXPECT_EQ(syncs(), 2u);
+}
+
 // A flush that fails is traced and the line stays in memory; a file that cannot be created
 // leaves the log without path (the run then stops with its message).
 TEST_F(DurableLogTest, FailedFlushIsTracedAndUncreatableFileLeavesNoPath) {

@@ -103,6 +103,8 @@ HRESULT WriteValueArrays(const char* vrTraceFunction_, const char* vrTraceFile_,
   }
   if (FAILED(Commit(services, nodeClass, error, log))) return E_FAIL;
   VR_TRACE_INFO("Committed ", static_cast<unsigned>(values.size()), " entries of '", property, "' SUCCEEDED");
+  // One commit wrote every entry: its lines reach the disk with one flush.
+  VrLogFile::SyncBatch batch(undoSink);
   for (const Change& c : changes) {
     switch (c.updateAction) {
       case ACTION_ADD:
@@ -196,6 +198,7 @@ HRESULT UpdateCPUAndOSesInWMI(const OperationContext& context, IWbemServices* se
       }
       if (c.updateAction == NO_CHANGE) continue;
       if (FAILED(Commit(services, nodeClass, error, log))) return E_FAIL;
+      VrLogFile::SyncBatch batch(undoSink);
       if (c.updateAction == ACTION_ADD) {
         for (const WString& os : c.toOsTypes)
           WriteUndoLine(context, kLine + u"ADD " + c.toCpuType + u" " + os, undoSink, log);
