@@ -13,6 +13,7 @@
 #include "platform/text/convert.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/RunJournal.h"
@@ -23,9 +24,9 @@
 using vr::msg::LoadMessage;
 using vr::journal::RunJournal;
 
-namespace {
+using vr::front::kExitFailure;
 
-constexpr int kExitFailure = 100;
+namespace {
 
 // The undo file goes back to what it was before the killed run, as after a failed run: its
 // previous version from the backup, or none when there was none. Only a header-only undo file

@@ -2,6 +2,7 @@
 // into the WMI model with one undo line per committed change, and the reversal of those lines
 // for unregistration (from the undo file) or rollback (from the section log of a failed run).
 #include "tessera/Console.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/ModelUpdater/PlatformOperations.h"
@@ -12,12 +13,7 @@
 
 using vr::msg::LoadMessage;
 using namespace PlatformOperations;
-
-namespace {
-
-constexpr int kUpdateFailed = 100;
-
-}  // namespace
+using vr::front::kExitFailure;
 
 int CVrPlatformRegistration::PlatformRegInit(WString&) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegInit", "ModelUpdater\\PlatformSectionHandlers",
@@ -47,22 +43,22 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
       ReportMessage(LoadMessage(1022), message, log);
-      return kUpdateFailed;
+      return kExitFailure;
     }
-    if (FAILED(CheckIfWMIModelIsValid(services.get(), message, log))) return kUpdateFailed;
+    if (FAILED(CheckIfWMIModelIsValid(services.get(), message, log))) return kExitFailure;
     PlatformModel wmi;
     if (FAILED(LoadValuesFromWMI(services.get(), wmi, message, log))) {
       ReportMessage(LoadMessage(3048), message, log);
-      return kUpdateFailed;
+      return kExitFailure;
     }
     PlatformModel wanted;
-    if (FAILED(CreateWantedPlatformModel(reader.Platforms(), wmi, wanted, message, log))) return kUpdateFailed;
+    if (FAILED(CreateWantedPlatformModel(reader.Platforms(), wmi, wanted, message, log))) return kExitFailure;
     PlatformChanges changes;
     if (FAILED(EliminateDuplicates(wanted)) ||
         FAILED(CreatePlatformUpdateAndUnDoVect(context, wmi, wanted, changes, message, log)) ||
         FAILED(RegisterUnregisterNewPlatforms(context, services.get(), changes, message, &sectionLog, log))) {
       ReportMessage(LoadMessage(3049), message, log);
-      return kUpdateFailed;
+      return kExitFailure;
     }
     if (context.warnings) {
       // The run ends "with warnings"; the console says which (the run log has them too).
@@ -73,7 +69,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRegUpdate");
-    return kUpdateFailed;
+    return kExitFailure;
   }
 }
 

@@ -7,6 +7,7 @@
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageRegistry.h"
@@ -18,12 +19,12 @@
 
 using vr::msg::LoadMessage;
 using namespace vr::pkg;
+using vr::front::kExitFailure;
 
 namespace {
 
 constexpr const char* kFile = "Packages\\PackageSectionHandlers";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
-constexpr int kExitFailure = 100;
 constexpr int kLocalClusterMode = 2;
 constexpr const char16_t* kDefaultDeployerId = u"657AF3A3-BCFD-11D2-8608-080009D961F6";
 constexpr const char16_t* kModuleId = u"013900FA-AB7F-11D2-9740-080009EF8C2A";
