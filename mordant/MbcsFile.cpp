@@ -16,7 +16,7 @@ MbcsFileT::MbcsFileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int m
   // Reading starts again at the first byte, whatever encoding detection consumed.
   if (!m_fp->Close()) {
     const int err = m_fp->Errno();
-    ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+    ThrowFileError(VrUnicodeFileT::eOpenFailed,
                    FormatA("MbcsFileT::MbcsFileT(pfp,\"%S\",%s) failed because fclose(*pfp) failed with errno = "
                            "%d:\"%s\".",
                            name, GetModeName(mode), err, std::strerror(err)));
@@ -24,7 +24,7 @@ MbcsFileT::MbcsFileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int m
   m_fp = std::make_unique<ByteStreamT>();
   if (!m_fp->Open(name, "rb")) {
     const int err = m_fp->Errno();
-    ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+    ThrowFileError(VrUnicodeFileT::eOpenFailed,
                    FormatA("MbcsFileT::MbcsFileT(pfp,\"%S\",%s) failed because _wfopen(\"%S\",\"%S\") failed with "
                            "errno = %d:\"%s\".",
                            name, GetModeName(mode), name, WString(u"rt"), err, std::strerror(err)));
@@ -72,7 +72,7 @@ wint_t MbcsFileT::GetCh() {
 namespace {
 
 [[noreturn]] void PutFailed(const WString& name, wint_t c, int err) {
-  ThrowFileError(__LINE__, VrUnicodeFileT::ePutChar,
+  ThrowFileError(VrUnicodeFileT::ePutChar,
                  FormatA("MbcsFileT::PutCh(L'%C') failed to file \"%S\" because putwc(L'%C', m_fp) failed with "
                          "errno = %d:\"%s\".",
                          static_cast<WChar>(c), name, static_cast<WChar>(c), err, std::strerror(err)));

@@ -33,7 +33,7 @@ void SkipMark(ByteStreamT& fp, bool bigEndian, const WString& name, int mode) {
   if (a < 0) {
     if (fp.Error()) {
       const int err = fp.Errno();
-      ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+      ThrowFileError(VrUnicodeFileT::eOpenFailed,
                      FormatA(bigEndian ? "BE_UnicodeFileT::BE_UnicodeFileT(pfp,\"%S\",%s) failed because getwc(m_fp) "
                                          "failed with errno = %d:\"%s\"."
                                        : "LE_UnicodeFileT::LE_UnicodeFileT(pfp,\"%S\",%s) failed because getwc(m_fp) "
@@ -66,7 +66,7 @@ LE_UnicodeFileT::LE_UnicodeFileT(std::unique_ptr<ByteStreamT> fp, const WString&
   if (mode == VrUnicodeFileT::eWRITE) {
     if (!WriteUnit16(*m_fp, 0xFEFF, false)) {
       const int err = m_fp->Errno();
-      ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+      ThrowFileError(VrUnicodeFileT::eOpenFailed,
                      FormatA("LE_UnicodeFileT::LE_UnicodeFileT(pfp,\"%S\",%s) failed because fputwc('\\xFEFF',m_fp) "
                              "failed with errno = %d:\"%s\".",
                              name, GetModeName(mode), err, std::strerror(err)));
@@ -83,7 +83,7 @@ void LE_UnicodeFileT::PutCh(wint_t c) {
                              : WriteUnit16(*m_fp, c & 0xFFFF, false);
   if (ok) return;
   const int err = m_fp->Errno();
-  ThrowFileError(__LINE__, VrUnicodeFileT::ePutChar,
+  ThrowFileError(VrUnicodeFileT::ePutChar,
                  FormatA("LE_UnicodeFileT::PutCh(L'%C') failed to file \"%S\" because fputwc('\\x%04X', m_fp) failed "
                          "with errno = %d:\"%s\".",
                          static_cast<WChar>(c), m_fileName, static_cast<unsigned>(c), err, std::strerror(err)));
@@ -94,7 +94,7 @@ BE_UnicodeFileT::BE_UnicodeFileT(std::unique_ptr<ByteStreamT> fp, const WString&
   if (mode == VrUnicodeFileT::eWRITE) {
     if (!WriteUnit16(*m_fp, 0xFEFF, true)) {
       const int err = m_fp->Errno();
-      ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+      ThrowFileError(VrUnicodeFileT::eOpenFailed,
                      FormatA("LE_UnicodeFileT::BE_UnicodeFileT(pfp,\"%S\",%s) failed because fputwc('\\xFFFE',m_fp) "
                              "failed with errno = %d:\"%s\".",
                              name, GetModeName(mode), err, std::strerror(err)));
@@ -111,7 +111,7 @@ void BE_UnicodeFileT::PutCh(wint_t c) {
                              : WriteUnit16(*m_fp, c & 0xFFFF, true);
   if (ok) return;
   const int err = m_fp->Errno();
-  ThrowFileError(__LINE__, VrUnicodeFileT::ePutChar,
+  ThrowFileError(VrUnicodeFileT::ePutChar,
                  FormatA("BE_UnicodeFileT::PutCh(L'%C') failed to file \"%S\" because putwc('\\x%04X', m_fp) failed "
                          "with errno = %d:\"%s\".",
                          static_cast<WChar>(c), m_fileName, static_cast<unsigned>(c), err, std::strerror(err)));

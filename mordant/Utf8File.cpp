@@ -16,7 +16,7 @@ Utf8FileT::Utf8FileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int m
     for (unsigned char b : kMark) {
       if (!m_fp->Putc(b)) {
         const int err = m_fp->Errno();
-        ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+        ThrowFileError(VrUnicodeFileT::eOpenFailed,
                        FormatA("Utf8FileT::Utf8FileT(pfp,\"%S\",%s) failed because fputc('\\x%02X',m_fp) failed "
                                "with errno = %d:\"%s\".",
                                name, GetModeName(mode), static_cast<unsigned>(b), err, std::strerror(err)));
@@ -33,7 +33,7 @@ Utf8FileT::Utf8FileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int m
     if (b < 0) {
       if (m_fp->Error()) {
         const int err = m_fp->Errno();
-        ThrowFileError(__LINE__, VrUnicodeFileT::eOpenFailed,
+        ThrowFileError(VrUnicodeFileT::eOpenFailed,
                        FormatA("Utf8FileT::Utf8FileT(pfp,\"%S\",%s) failed because getc(m_fp) failed with errno = "
                                "%d:\"%s\".",
                                name, GetModeName(mode), err, std::strerror(err)));
@@ -77,7 +77,7 @@ wint_t Utf8FileT::GetCh() {
     const int b = m_fp->Getc();
     if (b < 0 || (b & 0xC0) != 0x80) {
       if (m_fp->Error()) return WEOF;
-      ThrowFileError(__LINE__, VrUnicodeFileT::eInvalidUtf8,
+      ThrowFileError(VrUnicodeFileT::eInvalidUtf8,
                      FormatA("Utf8FileT::GetCh() failed from file \"%S\" on line %u because getc(m_fp) sequence did "
                              "not conform to UTF-8 encodings.",
                              m_fileName, m_line));
@@ -95,7 +95,7 @@ wint_t Utf8FileT::GetCh() {
 void Utf8FileT::PutByte(unsigned char byte, wint_t forChar) {
   if (m_fp->Putc(byte)) return;
   const int err = m_fp->Errno();
-  ThrowFileError(__LINE__, VrUnicodeFileT::ePutChar,
+  ThrowFileError(VrUnicodeFileT::ePutChar,
                  FormatA("Utf8FileT::PutCh(L'%C') failed to file \"%S\" because fputc('\\x%02X', m_fp) failed with "
                          "errno = %d:\"%s\".",
                          static_cast<WChar>(forChar), m_fileName, static_cast<unsigned>(byte), err, std::strerror(err)));

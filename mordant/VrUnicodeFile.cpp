@@ -18,6 +18,15 @@ namespace {
 // Messages are cut to what the fixed message buffer of the file layer holds.
 constexpr size_t kMaxMessage = 4095;
 
+// The file name of a source path: reports name the unit, not where it was built.
+const char* UnitName(const char* path) {
+  if (!path) return kVrUnicodeFileUnit;
+  const char* name = path;
+  for (const char* p = path; *p; ++p)
+    if (*p == '/' || *p == '\\') name = p + 1;
+  return name;
+}
+
 const char* Unknown(char* buffer, const char* format, int value) {
   std::snprintf(buffer, 64, format, static_cast<unsigned>(value));
   return buffer;
@@ -62,18 +71,21 @@ const char* GetErrorKindName(int kind) {
 // ---- the exception ------------------------------------------------------------------------
 
 struct VrUnicodeFileT::Exception::ImplT {
+  const char* unit;
   unsigned line;
   int kind;
   std::string message;
   std::string what;
 };
 
-VrUnicodeFileT::Exception::Exception(unsigned sourceLine, int kind, std::string message) noexcept {
+VrUnicodeFileT::Exception::Exception(const char* sourceUnit, unsigned sourceLine, int kind,
+                                     std::string message) noexcept {
   try {
     if (message.size() > kMaxMessage) message.resize(kMaxMessage);
-    std::string what = message + " [ " + kVrUnicodeFileUnit + " line " + std::to_string(sourceLine) + ", code " +
+    const char* unit = UnitName(sourceUnit);
+    std::string what = message + " [ " + unit + " line " + std::to_string(sourceLine) + ", code " +
                        GetErrorKindName(kind) + " ]";
-    m_pImpl.reset(new (std::nothrow) ImplT{sourceLine, kind, std::move(message), std::move(what)});
+    m_pImpl.reset(new (std::nothrow) ImplT{unit, sourceLine, kind, std::move(message), std::move(what)});
   } catch (...) {
     m_pImpl.reset();
   }
@@ -108,13 +120,15 @@ const char* VrUnicodeFileT::Exception::what() const noexcept {
 }
 int VrUnicodeFileT::Exception::Kind() const noexcept { return m_pImpl ? m_pImpl->kind : eExceptionFailure; }
 unsigned VrUnicodeFileT::Exception::SourceLine() const noexcept { return m_pImpl ? m_pImpl->line : 1843; }
-const char* VrUnicodeFileT::Exception::SourceUnit() const noexcept { return kVrUnicodeFileUnit; }
+const char* VrUnicodeFileT::Exception::SourceUnit() const noexcept {
+  return m_pImpl ? m_pImpl->unit : kVrUnicodeFileUnit;
+}
 const char* VrUnicodeFileT::Exception::Message() const noexcept {
   return m_pImpl ? m_pImpl->message.c_str() : kNoExceptionText;
 }
 
-void ThrowFileError(unsigned line, int kind, std::string message) {
-  throw VrUnicodeFileT::Exception(line, kind, std::move(message));
+void ThrowFileError(int kind, std::string message, std::source_location where) {
+  throw VrUnicodeFileT::Exception(where.file_name(), where.line(), kind, std::move(message));
 }
 
 // ---- the common base ----------------------------------------------------------------------
@@ -130,16 +144,16 @@ VrUnicodeFileT::Impl::~Impl() = default;
 
 namespace {
 
-[[noreturn]] void OpenError(unsigned line, const std::string& message) {
-  ThrowFileError(line, VrUnicodeFileT::eOpenFailed, message);
+[[noreturn]] void OpenError(const std::string& message,
+                            std::source_location where = std::source_location::current()) {
+  ThrowFileError(VrUnicodeFileT::eOpenFailed, message, where);
 }
 
 std::unique_ptr<ByteStreamT> OpenStream(const WString& name, int mode, int type, const char* openMode) {
   auto fp = std::make_unique<ByteStreamT>();
   if (!fp->Open(name, openMode)) {
     const int err = fp->Errno();
-    OpenError(__LINE__,
-              FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because _wfopen(\"%S\",\"%S\") failed with "
+    OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because _wfopen(\"%S\",\"%S\") failed with "
                       "errno = %d:\"%s\".",
                       name, GetModeName(mode), GetTypeName(type), name, vr::text::Utf8ToWide(openMode), err,
                       std::strerror(err)));
@@ -151,23 +165,24 @@ std::unique_ptr<ByteStreamT> OpenStream(const WString& name, int mode, int type,
 
 std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, int mode, int type) {
   if (!fileName) {
-    OpenError(__LINE__, FormatA("VrUnicodeFileT::Impl::Create(filename,%s,%s) failed because filename is NULL.",
+    OpenError(FormatA("VrUnicodeFileT::Impl::Create(filename,%s,%s) failed because filename is NULL.",
                                 GetModeName(mode), GetTypeName(type)));
   }
   const WString name(fileName);
   if (mode != eREAD && mode != eWRITE) {
-    OpenError(__LINE__, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"mode\", the 2nd "
+    OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"mode\", the 2nd "
                                 "argument, was invalid.",
                                 name, GetModeName(mode), GetTypeName(type)));
   }
-  const auto invalidType = [&](unsigned line) {
-    OpenError(line, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"type\", the 3rd argument, "
-                            "was invalid.",
-                            name, GetModeName(mode), GetTypeName(type)));
+  const auto invalidType = [&](std::source_location where) {
+    OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"type\", the 3rd argument, "
+                      "was invalid.",
+                      name, GetModeName(mode), GetTypeName(type)),
+              where);
   };
   std::unique_ptr<Impl> impl;
   if (mode == eWRITE) {
-    if (type < eANY || type > eUTF8) invalidType(__LINE__);
+    if (type < eANY || type > eUTF8) invalidType(std::source_location::current());
     auto fp = OpenStream(name, mode, type, type == eANY || type == eMBCS ? "wt" : "wb");
     switch (type) {
       case eUNICODE_LE: impl = std::make_unique<LE_UnicodeFileT>(std::move(fp), name, mode, false); break;
@@ -178,7 +193,7 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
     return std::unique_ptr<VrUnicodeFileT>(new VrUnicodeFileT(std::move(impl)));
   }
 
-  if (type < eANY || type > eUTF8) invalidType(__LINE__);
+  if (type < eANY || type > eUTF8) invalidType(std::source_location::current());
   auto fp = OpenStream(name, mode, type, "rb");
   switch (type) {
     case eMBCS: impl = std::make_unique<MbcsFileT>(std::move(fp), name, mode); break;
@@ -190,17 +205,17 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
       const int b0 = fp->Getc();
       if (b0 < 0) {
         if (fp->Error()) {
-          OpenError(__LINE__, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because wgetc(fp) returned "
+          OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because wgetc(fp) returned "
                                       "WEOF as an error.",
                                       name, GetModeName(mode), GetTypeName(type)));
         }
-        ThrowFileError(__LINE__, eFileEmpty,
+        ThrowFileError(eFileEmpty,
                        FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because the file is empty.", name,
                                GetModeName(mode), GetTypeName(type)));
       }
       const int b1 = fp->Getc();
       if (b1 < 0 && fp->Error()) {
-        OpenError(__LINE__, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because wgetc(fp) returned "
+        OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because wgetc(fp) returned "
                                     "WEOF as an error.",
                                     name, GetModeName(mode), GetTypeName(type)));
       }
@@ -213,7 +228,7 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
         if (b2 == 0xBF) {
           impl = std::make_unique<Utf8FileT>(std::move(fp), name, mode, false);
         } else if (b2 < 0 && fp->Error()) {
-          OpenError(__LINE__, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because getc(fp) returned "
+          OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because getc(fp) returned "
                                       "EOF as an error.",
                                       name, GetModeName(mode), GetTypeName(type)));
         } else {
@@ -295,7 +310,7 @@ void VrUnicodeFileT::Close() {
   fp = std::move(m_pImpl->m_fp);
   if (!fp->Close() && m_pImpl->m_mode == eWRITE) {
     const int err = fp->Errno();
-    ThrowFileError(__LINE__, ePutChar,
+    ThrowFileError(ePutChar,
                    FormatA("VrUnicodeFileT::Close() failed to file \"%S\" because fclose(m_fp) failed with errno = "
                            "%d:\"%s\".",
                            m_pImpl->m_fileName, err, std::strerror(err)));

@@ -31,11 +31,14 @@ class VrUnicodeFileT {
 
   class Exception : public std::exception {
    public:
-    Exception(unsigned sourceLine, int kind, std::string message) noexcept;
+    // sourceUnit: the source file that raises it (a path is cut to its file name); it must
+    // outlive the exception, as __FILE__ and std::source_location names do.
+    Exception(const char* sourceUnit, unsigned sourceLine, int kind, std::string message) noexcept;
     Exception(const Exception& other) noexcept;
     Exception& operator=(const Exception& other) noexcept;
     ~Exception() override;
-    // The message with " [ <unit> line <n>, code <kind> ]" after it, once.
+    // The message with " [ <unit> line <n>, code <kind> ]" after it, once: the unit and line
+    // of the raise.
     const char* what() const noexcept override;
     int Kind() const noexcept;
     unsigned SourceLine() const noexcept;

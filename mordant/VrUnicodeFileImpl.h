@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <memory>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -76,8 +77,9 @@ class VrUnicodeFileT::Impl {
   std::vector<wint_t> m_pushBack;
 };
 
-// Throws the exception of a failed put: kind ePutChar.
-[[noreturn]] void ThrowFileError(unsigned line, int kind, std::string message);
+// Throws a file exception that names the caller's source unit and line.
+[[noreturn]] void ThrowFileError(int kind, std::string message,
+                                 std::source_location where = std::source_location::current());
 
 class MbcsFileT final : public VrUnicodeFileT::Impl {
  public:

@@ -186,6 +186,10 @@ TEST_F(VrUnicodeFileTest, DamagedUtf8) {
     EXPECT_EQ(std::string(e.Message()), "Utf8FileT::GetCh() failed from file \"" + path +
                                             "\" on line 2 because getc(m_fp) sequence did not conform to UTF-8 "
                                             "encodings.");
+    // The report names the unit that raised it, not the unit of the exception class.
+    EXPECT_STREQ(e.SourceUnit(), "Utf8File.cpp");
+    EXPECT_NE(std::string(e.what()).find(" [ Utf8File.cpp line " + std::to_string(e.SourceLine()) + ", code eInvalidUtf8 ]"),
+              std::string::npos);
   }
   // A sequence cut off by the end of the file is the same failure.
   auto end = Open(Put("end", "\xEF\xBB\xBF\xE2\x82"));
@@ -193,9 +197,10 @@ TEST_F(VrUnicodeFileTest, DamagedUtf8) {
 }
 
 TEST_F(VrUnicodeFileTest, ExceptionText) {
-  const VrUnicodeFileT::Exception e(42, VrUnicodeFileT::ePutChar, "it failed");
+  const VrUnicodeFileT::Exception e("/src/mordant/MbcsFile.cpp", 42, VrUnicodeFileT::ePutChar, "it failed");
   const std::string first = e.what();
-  EXPECT_EQ(first, "it failed [ VrUnicodeFile.cpp line 42, code ePutChar ]");
+  EXPECT_EQ(first, "it failed [ MbcsFile.cpp line 42, code ePutChar ]");
+  EXPECT_STREQ(e.SourceUnit(), "MbcsFile.cpp");
   EXPECT_EQ(std::string(e.what()), first);
   const VrUnicodeFileT::Exception copy = e;
   EXPECT_EQ(std::string(copy.what()), first);

@@ -334,6 +334,8 @@ TEST_F(MordantE2e, HostileUpdateFiles) {
       {"nul.txt", std::string("OS-TYPE: Be\0OS, 13;\n", 20), "Unexpected NUL character in a value.\n"},
       {"nul16.txt", Utf16("OS-TYPE: BeOS, 13;", false) + std::string("\0\0", 2), "Unexpected NUL character"},
       {"badutf8.txt", "\xEF\xBB\xBFOS-TYPE: Be\xE2\x28OS, 13;\n", "     Error Code   : eInvalidUtf8\n"},
+      // The report names the unit that raised the error.
+      {"badutf8unit.txt", "\xEF\xBB\xBFOS-TYPE: Be\xE2\x28OS, 13;\n", "     Source Code  : Utf8File.cpp\n"},
       {"badmbcs.txt", "OS-TYPE: Be\xFFOS, 13;\n", "   A stdio error occurred in the proximity of line 1 while\n"},
       {"unbalanced.txt", "OS-TYPE: BeOS, 13, 14;\n", "Expected a ';' after \"13\" instead of a ','.\n"},
       {"colons.txt", "OS-TYPE:: BeOS, 13;\n", "Expected non-empty value before ':' character.\n"},
