@@ -9,6 +9,10 @@
 
 constexpr const char* kMordantVersion = "1.1.0.2";
 
+// The exit code of a run that cannot have the host's run lock: the same for every program of
+// the host, so that an installer can tell "try again later" from a failure.
+constexpr int kExitRunLockUnavailable = 100;
+
 struct RunRequestT {
   int action = 0;  // ActionT
   std::optional<WString> inputFile;
@@ -22,7 +26,8 @@ bool ParseCommandLine(const std::vector<WString>& args, RunRequestT* request, in
 
 void PrintUsage(std::FILE* stream);
 
-// Runs one action and prints the closing banner; 0 for success, else 1 or the failing HRESULT.
+// Runs one action and prints the closing banner; 0 for success, else 1, the failing HRESULT, or
+// kExitRunLockUnavailable when the run lock cannot be had.
 int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog);
 
 // The COM and WMI set-up around the action: 0, 1 for a failed set-up step, or the action's

@@ -129,12 +129,14 @@ int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* c
     const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
     if (rc == ERROR_TIMEOUT) {
       ReportError(WBEM_UNIT, __LINE__,
-                  "  Another program is changing the host (run lock '%s'); gave up after waiting %ld ms.\n",
+                  "  Another program is changing this management server (run lock '%s');\n  gave up after waiting "
+                  "%ld ms. Nothing was changed.\n",
                   lockFile.c_str(), timeoutMs);
-      result = HRESULT_FROM_WIN32(rc);
+      result = kExitRunLockUnavailable;
     } else if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {
-      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld).\n", lockFile.c_str(), rc);
-      result = HRESULT_FROM_WIN32(rc);
+      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld). Nothing was changed.\n",
+                  lockFile.c_str(), rc);
+      result = kExitRunLockUnavailable;
     } else {
       result = UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
     }

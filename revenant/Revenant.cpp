@@ -15,6 +15,9 @@ namespace {
 constexpr DWORD kAuthnLevelNone = 1;
 // Each wait for the next registration is bounded by five minutes.
 constexpr long kNextTimeoutMs = 300000;
+// The exit code of a run that cannot have the host's run lock, the same for every program of
+// the host.
+constexpr int kExitRunLockUnavailable = 100;
 
 void Out(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -100,19 +103,26 @@ int ComMain() {
     ReportError(WBEM_UNIT, __LINE__, "  CoInitializeSecurity(...) failed.\n    hr = 0x%08X  %s\n",
                 static_cast<unsigned>(hr), GetHresultName(hr));
   }
-  // One program at a time changes the host: wait for a registration or qualifier update.
+  // One program at a time changes the host: wait for a registration or qualifier update. A
+  // lock that cannot be had ends the run with the host's one exit code for it.
   std::unique_ptr<vr::os::RunLock> runLock;
+  bool lockUnavailable = false;
   if (SUCCEEDED(hr)) {
     std::string lockFile;
     long timeoutMs = 0;
     const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
     if (rc == ERROR_TIMEOUT) {
-      ReportError(WBEM_UNIT, __LINE__, "  Another program is changing the host (run lock '%s'); gave up after waiting %ld ms.\n",
+      ReportError(WBEM_UNIT, __LINE__,
+                  "  Another program is changing this management server (run lock '%s');\n  gave up after waiting "
+                  "%ld ms. Nothing was changed.\n",
                   lockFile.c_str(), timeoutMs);
       hr = HRESULT_FROM_WIN32(rc);
+      lockUnavailable = true;
     } else if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {  // no host: the connection says so
-      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld).\n", lockFile.c_str(), rc);
+      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld). Nothing was changed.\n",
+                  lockFile.c_str(), rc);
       hr = HRESULT_FROM_WIN32(rc);
+      lockUnavailable = true;
     }
   }
   if (SUCCEEDED(hr)) {
@@ -129,7 +139,7 @@ int ComMain() {
   if (FAILED(hr)) {
     ReportExtendedErrorInfo(hr);
     CoUninitialize();
-    return 1;
+    return lockUnavailable ? kExitRunLockUnavailable : 1;
   }
   CoUninitialize();
   return 0;

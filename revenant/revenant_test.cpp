@@ -1,6 +1,7 @@
 // revenant end to end: the installed program run on demo hosts.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -178,11 +179,26 @@ TEST(Revenant, EveryFailingHostCallEndsInFailure) {
   ASSERT_GT(points.size(), 15u);
   for (const std::string& point : points) {
     const ProgramRun r = Revenant(host, "VR_FAULTS='" + point + "=0x80041001'");
-    EXPECT_EQ(r.exitCode, 1) << point;
+    // A run lock that cannot be had has the host's own exit code.
+    EXPECT_EQ(r.exitCode, point.rfind("os.RunLock#", 0) == 0 ? 100 : 1) << point;
     EXPECT_EQ(r.out.find("SUCCESS"), std::string::npos) << point;
     EXPECT_NE(r.err.find(kFailure), std::string::npos) << point;
     EXPECT_NE(r.err.find("\nERROR: In "), std::string::npos) << point;
   }
+}
+
+// Another program holds the run lock past the wait: exit 100, as tessera and mordant, with a
+// report that says so, and nothing rewritten.
+TEST(Revenant, AHeldRunLockStopsWithExitCode100) {
+  TempHost host;
+  const std::string holder = "/usr/bin/flock '" + host.root() + "/run.lock' sleep 2 >/dev/null 2>&1 &";
+  ASSERT_EQ(std::system(holder.c_str()), 0);
+  ::usleep(300000);
+  const ProgramRun r = Revenant(host, "VR_RUN_LOCK_TIMEOUT_MS=200");
+  EXPECT_EQ(r.exitCode, 100);
+  EXPECT_NE(r.err.find("gave up after waiting 200 ms. Nothing was changed.\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Restoring:"), std::string::npos);
+  EXPECT_NE(r.err.find(kFailure), std::string::npos);
 }
 
 }  // namespace

@@ -202,9 +202,17 @@ TEST_F(MordantE2e, AHeldRunLockStopsTheAddAndChangesNothing) {
   ::usleep(300000);
   const RunResult r = Mordant({"--add", File("locked.txt", kRiscV)}, {"VR_RUN_LOCK_TIMEOUT_MS=300"});
   vr::testing::WaitProgram(holder);
-  EXPECT_NE(r.exitCode, 0);
-  EXPECT_NE(r.err.find("gave up after waiting 300 ms"), std::string::npos) << r.err;
+  EXPECT_EQ(r.exitCode, 100);  // as every program of the host
+  EXPECT_NE(r.err.find("  Another program is changing this management server (run lock '" + host_ +
+                       "/run.lock');\n  gave up after waiting 300 ms. Nothing was changed.\n"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - kFailure.size()), kFailure);
+  EXPECT_EQ(Export(), before);
+  // A lock that cannot be taken at all is the same exit code.
+  const RunResult denied = Mordant({"--add", dir_ / "locked.txt"}, {"VR_FAULTS=os.RunLock#1=5"});
+  EXPECT_EQ(denied.exitCode, 100);
+  EXPECT_NE(denied.err.find("cannot be taken (error 5). Nothing was changed.\n"), std::string::npos) << denied.err;
   EXPECT_EQ(Export(), before);
   // Once the lock is free the same add goes through.
   EXPECT_EQ(Mordant({"--add", dir_ / "locked.txt"}).exitCode, 0);
