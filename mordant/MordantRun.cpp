@@ -73,6 +73,7 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
   };
 
   context.line = __LINE__;
+  ClearCallErrorState();
   hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, kAuthnLevelNone, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                             EOAC_NONE, nullptr);
   if (FAILED(hr)) {
@@ -81,10 +82,12 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
     return setupFailed(hr);
   }
   context.line = __LINE__;
+  ClearCallErrorState();
   hr = InitializeWbem(&services);
   if (FAILED(hr)) return setupFailed(hr);
 
   context.line = __LINE__;
+  ClearCallErrorState();
   hr = services->GetObject(u"VR_ManagedNode", 0, nullptr, &managedNode, nullptr);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__, "  IWbemService::GetObject(\"VR_ManagedNode\",...) failed.\n    hr = 0x%08X  %s\n",
@@ -105,6 +108,7 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
   CpuOsList cpuOs;
   OsTypeList osTypes;
   OsVersionList osVersions;
+  ClearCallErrorState();
   hr = LoadInfoFromWbem(managedNode.get(), &systemTypes, &cpuOs, &osTypes, &osVersions);
   if (FAILED(hr)) return setupFailed(hr);
 

@@ -117,6 +117,11 @@ HRESULT InitializeWbem(std::shared_ptr<IWbemServices>* services) {
   return S_OK;
 }
 
+void ClearCallErrorState() {
+  errno = 0;
+  SetLastError(0);
+}
+
 void ReportExtendedErrorInfo(HRESULT hr) {
   if (!FAILED(hr)) return;
   // Taken before anything is printed: printing may change them.

@@ -53,6 +53,11 @@ void ReportError(const char* unit, unsigned line, const char* format, const A&..
 // The extended report for a failure code; nothing at all for a code that is not a failure.
 void ReportExtendedErrorInfo(HRESULT hr);
 
+// Clears errno and the last-error value. Called before each call whose failure is followed by
+// the extended report, so that the report shows what that call left, not what an earlier,
+// unrelated lookup of the C library (a locale file that does not exist) left behind.
+void ClearCallErrorState();
+
 // The symbolic name of an HRESULT, or "0x%08X" in a static buffer that the next unnamed
 // value overwrites. mordant's table; revenant's (built with WBEM_UTILS_NAME_WBEM_S_FALSE)
 // also names WBEM_S_FALSE.
