@@ -6,6 +6,7 @@
 #include "mordant/RunHeader.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 
 using vr::text::Format;
 using vr::text::FormatA;
@@ -23,7 +24,7 @@ bool ChangeLogT::Open(const WString& logName, const WString& inputName) {
     file_.reset();
     const std::string text = FormatA("\nERROR: Unable to open the \"%S\" log file for writing:\n  errno = %d  %s\n",
                                      logName, err, std::strerror(err));
-    std::fputs(text.c_str(), stderr);
+    WriteConsoleText(stderr, text);
     return false;
   }
 }

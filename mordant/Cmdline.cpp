@@ -5,6 +5,7 @@
 #include "mordant/PlatformInfo.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 
 using vr::text::EqualsNoCase;
 using vr::text::FormatA;
@@ -41,7 +42,7 @@ bool IsPair(const WString& a, const WString& o, const char16_t* longA, const cha
   return false;
 }
 
-void Err(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void Err(const std::string& text) { WriteConsoleText(stderr, text); }
 
 bool Fail(const std::string& message, int* exitCode) {
   Err(message);
@@ -108,7 +109,7 @@ void PrintUsage(std::FILE* stream) {
   u += kRule;
   u += FormatA(" mordant - vers %s - built %s\n", kMordantVersion, kBuilt);
   u += kRule;
-  std::fputs(u.c_str(), stream);
+  WriteConsoleText(stream, u);
   std::fflush(stream);
 }
 

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -11,7 +12,10 @@
 #include "mordant/PlatformInfo.h"
 #include "mordant/UndoMof.h"
 #include "platform/com/runtime.h"
+#include "platform/os/file.h"
+#include "platform/os/path.h"
 #include "platform/os/run_lock.h"
+#include "wbem/ConsoleText.h"
 #include "wbem/WbemUtils.h"
 
 namespace {
@@ -50,6 +54,33 @@ class SavedLocaleT {
   static constexpr int kCategories[kCount] = {LC_ALL, LC_TIME, LC_COLLATE, LC_CTYPE};
   std::string saved_[kCount];
 };
+
+// True when writing `output` would overwrite `input`: the same file under any name (a link,
+// another spelling of its folders), or the same full path when the input does not exist yet.
+bool OverwritesInput(const WChar* input, const WChar* output) {
+  if (!input || !output || !*input || !*output) return false;
+  if (vr::os::IsSameFile(input, output)) return true;
+  WString fullInput, fullOutput;
+  return vr::os::FullPath(input, fullInput) && vr::os::FullPath(output, fullOutput) && fullInput == fullOutput;
+}
+
+// The undo MOF and the change log are written before (or while) the input is read: one that
+// names the input would destroy it. Refused before anything is written.
+bool OutputsSpareTheInput(const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
+  const struct {
+    const WChar* file;
+    const char* role;
+  } outputs[] = {{undoMof, "<undo-mof>"}, {changeLog, "<change-log>"}};
+  for (const auto& output : outputs) {
+    if (!OverwritesInput(inputFile, output.file)) continue;
+    ReportError(WBEM_UNIT, __LINE__,
+                "  The %s file \"%S\" is the input file \"%S\".\n  Writing it would destroy the input "
+                "before it is read.  Nothing was changed.\n",
+                output.role, output.file, inputFile);
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -121,29 +152,49 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
   return result;
 }
 
+namespace {
+
+// The action inside the run lock, unless an output would overwrite the input.
+int RunAction(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
+  if (!OutputsSpareTheInput(inputFile, undoMof, changeLog)) return 1;
+  // One program at a time changes the host: the run lock is taken before the action reads
+  // anything and held until its result is known. Without a host root the WMI connection
+  // reports the failure.
+  std::unique_ptr<vr::os::RunLock> runLock;
+  std::string lockFile;
+  long timeoutMs = 0;
+  const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
+  if (rc == ERROR_TIMEOUT) {
+    ReportError(WBEM_UNIT, __LINE__,
+                "  Another program is changing this management server (run lock '%s');\n  gave up after waiting "
+                "%ld ms. Nothing was changed.\n",
+                lockFile.c_str(), timeoutMs);
+    return kExitRunLockUnavailable;
+  }
+  if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {
+    ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld). Nothing was changed.\n",
+                lockFile.c_str(), rc);
+    return kExitRunLockUnavailable;
+  }
+  return UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
+}
+
+// A standard output that could not be written (a full disk, a closed pipe) is a failure of
+// the run: what it should have received is lost. 0 when all was written, else the failure.
+int CheckStandardOutput() {
+  const int err = ConsoleStreamError(stdout);
+  if (err == 0) return 0;
+  ReportError(WBEM_UNIT, __LINE__, "  Unable to write to the standard output:\n    errno = %d  %s\n", err,
+              std::strerror(err));
+  return HRESULT_FROM_WIN32(vr::os::Win32FromErrno(err));
+}
+
+}  // namespace
+
 int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* changeLog) {
   int result = 1;
   try {
-    // One program at a time changes the host: the run lock is taken before the action reads
-    // anything and held until its result is known. Without a host root the WMI connection
-    // reports the failure.
-    std::unique_ptr<vr::os::RunLock> runLock;
-    std::string lockFile;
-    long timeoutMs = 0;
-    const long rc = vr::os::RunLock::AcquireForHost(runLock, lockFile, timeoutMs);
-    if (rc == ERROR_TIMEOUT) {
-      ReportError(WBEM_UNIT, __LINE__,
-                  "  Another program is changing this management server (run lock '%s');\n  gave up after waiting "
-                  "%ld ms. Nothing was changed.\n",
-                  lockFile.c_str(), timeoutMs);
-      result = kExitRunLockUnavailable;
-    } else if (rc != ERROR_SUCCESS && rc != ERROR_PATH_NOT_FOUND) {
-      ReportError(WBEM_UNIT, __LINE__, "  The run lock '%s' cannot be taken (error %ld). Nothing was changed.\n",
-                  lockFile.c_str(), rc);
-      result = kExitRunLockUnavailable;
-    } else {
-      result = UpdatePlatformInformation(action, inputFile, undoMof, changeLog);
-    }
+    result = RunAction(action, inputFile, undoMof, changeLog);
   } catch (const std::exception& e) {
     ReportError(WBEM_UNIT, __LINE__, "  mordant terminated because of the following exception:\n  %s\n", e.what());
     result = 1;
@@ -151,12 +202,15 @@ int Run(int action, const WChar* inputFile, const WChar* undoMof, const WChar* c
     ReportError(WBEM_UNIT, __LINE__, "  mordant terminated because of an unknown exception.\n");
     result = 1;
   }
+  // What the action printed must have reached standard output before success is claimed.
+  if (const int failed = CheckStandardOutput(); failed != 0 && result == 0) result = failed;
   if (result == 0) {
     // The dump is an update-information file on standard output; its banner goes beside it.
-    std::fputs("\n\nSUCCESS: mordant completed successfully!\n\n", action == eDUMP ? stderr : stdout);
-  } else {
-    std::fputs("\n***\n*** FAILURE: mordant terminated due to errors!\n***\n\n", stderr);
+    const bool toStderr = action == eDUMP;
+    WriteConsoleText(toStderr ? stderr : stdout, "\n\nSUCCESS: mordant completed successfully!\n\n");
+    if (!toStderr) result = CheckStandardOutput();
   }
+  if (result != 0) WriteConsoleText(stderr, "\n***\n*** FAILURE: mordant terminated due to errors!\n***\n\n");
   std::fflush(stdout);
   return result;
 }

@@ -4,14 +4,40 @@
 #include "mordant/PlatformInfo.h"
 #include "mordant/UpdateInfoReader.h"
 #include "platform/text/format.h"
+#include "platform/text/convert.h"
+#include "wbem/ConsoleText.h"
 #include "wbem/WbemUtils.h"
 
 using vr::text::FormatA;
 
 namespace {
 
-void Out(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-void Err(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void Out(const std::string& text) { WriteConsoleText(stdout, text); }
+void Err(const std::string& text) { WriteConsoleText(stderr, text); }
+
+// The first text of the lists that the console's character set cannot hold, if any.
+const WString* FirstUnwritableText(const SystemTypeList& systemTypes, const CpuOsList& cpuOs,
+                                   const OsTypeList& osTypes, const OsVersionList& osVersions) {
+  std::string bytes;
+  const auto unwritable = [&](const WString& text) {
+    return !ToConsoleBytes(vr::text::WideToUtf8(text), &bytes);
+  };
+  for (const SystemTypeEntry& e : systemTypes)
+    for (const WString* t : {&e.description, &e.value})
+      if (unwritable(*t)) return t;
+  for (const OsTypeEntry& e : osTypes)
+    for (const WString* t : {&e.description, &e.value})
+      if (unwritable(*t)) return t;
+  for (const CpuOsEntry& e : cpuOs) {
+    if (unwritable(e.cpuKey)) return &e.cpuKey;
+    for (const WString& v : e.osTypes)
+      if (unwritable(v)) return &v;
+  }
+  for (const OsVersionEntry& e : osVersions)
+    for (const WString* t : {&e.version, &e.value})
+      if (unwritable(*t)) return t;
+  return nullptr;
+}
 
 HRESULT StoreClass(IWbemServices* services, IWbemClassObject* managedNode) {
   const HRESULT hr = services->PutClass(managedNode, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
@@ -83,7 +109,19 @@ HRESULT DumpPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpu
   }
   text += "\n";
   for (const OsVersionEntry& e : osVersions) text += FormatA("OS-VERSION: %-12S, %8S;\n", e.version, e.value);
-  Out(text);
+  // The dump is written in the character set that --add reads a file without a mark in. Text
+  // that set does not have would come back changed: such a dump is refused, nothing written.
+  std::string bytes;
+  if (!ToConsoleBytes(text, &bytes)) {
+    const WString* culprit = FirstUnwritableText(systemTypes, cpuOs, osTypes, osVersions);
+    ReportError(WBEM_UNIT, __LINE__,
+                "  The model holds text that the character set of the locale (%s) does not have:\n    \"%S\"\n"
+                "  A dump in that character set would not read back as the model, so nothing\n  was written.  "
+                "Run the dump under a locale whose character set has this text,\n  such as a UTF-8 locale.\n",
+                vr::text::MbcsCodeset(), culprit ? *culprit : WString());
+    return E_FAIL;
+  }
+  WriteConsoleBytes(stdout, bytes);
   return S_OK;
 }
 

@@ -3,6 +3,7 @@
 
 #include "mordant/PlatformInfo.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 #include "wbem/WbemUtils.h"
 
 namespace {
@@ -124,12 +125,11 @@ HRESULT LoadSystemInfo(IWbemClassObject* managedNode, SystemTypeList* systemType
       std::vector<WString> osTypes;
       hr = ReadStringArray(qualifiers.get(), u"SystemType", entry.cpuKey.c_str(), true, &osTypes);
       if (hr == WBEM_E_NOT_FOUND) {
-        std::fputs(vr::text::FormatA("\nWARNING: The SystemType property of VR_ManagedNode did not have a\n  CPU Type "
-                                     "qualifier (that is, \"%S\") which matched the\n  \"%S\" Values qualifier entry "
-                                     "for the property.\n",
-                                     entry.cpuKey, entry.description)
-                       .c_str(),
-                   stderr);
+        WriteConsoleText(stderr,
+                         vr::text::FormatA("\nWARNING: The SystemType property of VR_ManagedNode did not have a\n  CPU "
+                                           "Type qualifier (that is, \"%S\") which matched the\n  \"%S\" Values "
+                                           "qualifier entry for the property.\n",
+                                           entry.cpuKey, entry.description));
       } else if (FAILED(hr)) {
         return hr;
       } else {

@@ -4,6 +4,7 @@
 
 #include "mordant/PlatformInfo.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 #include "wbem/WbemUtils.h"
 
 namespace {
@@ -41,10 +42,8 @@ HRESULT PutStrings(IWbemQualifierSet* qualifiers, const WChar* property, const W
   for (size_t i = 0; i < strings.size(); ++i) data[i] = Variant(strings[i]);
   const HRESULT unaccess = SafeArrayUnaccessData(array);
   if (FAILED(unaccess)) {
-    std::fputs(vr::text::FormatA("WARNING: ::SafeArrayUnaccessData() failed.\n  hr = 0x%08X  %s\n", Hex(unaccess),
-                                 GetHresultName(unaccess))
-                   .c_str(),
-               stderr);
+    WriteConsoleText(stderr, vr::text::FormatA("WARNING: ::SafeArrayUnaccessData() failed.\n  hr = 0x%08X  %s\n",
+                                               Hex(unaccess), GetHresultName(unaccess)));
   }
   Variant value;
   value.AttachArray(array);
@@ -57,10 +56,8 @@ HRESULT PutStrings(IWbemQualifierSet* qualifiers, const WChar* property, const W
   }
   const HRESULT destroyed = SafeArrayDestroy(value.DetachArray());
   if (FAILED(destroyed)) {
-    std::fputs(vr::text::FormatA("WARNING: ::SafeArrayDestroy() failed.\n  hr = 0x%08X  %s\n", Hex(destroyed),
-                                 GetHresultName(destroyed))
-                   .c_str(),
-               stderr);
+    WriteConsoleText(stderr, vr::text::FormatA("WARNING: ::SafeArrayDestroy() failed.\n  hr = 0x%08X  %s\n",
+                                               Hex(destroyed), GetHresultName(destroyed)));
   }
   return hr;
 }

@@ -9,6 +9,7 @@
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
 #include "wbem/WbemUtils.h"
+#include "wbem/ConsoleText.h"
 
 using vr::text::FormatA;
 
@@ -18,7 +19,7 @@ namespace {
 const char* const kMofNamespace = "//./root/Tamberlin/Vorant/data";
 const char* const kRule = "\n-------------------------------------------------------\n";
 
-void Err(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void Err(const std::string& text) { WriteConsoleText(stderr, text); }
 
 void ReportWriteError(const VrUnicodeFileT& file, const VrUnicodeFileT::Exception& e) {
   Err(FormatA("%s ERROR:\n   An unexpected file i/o error occurred in the proximity of\n   line %u while reading file "

@@ -13,6 +13,7 @@
 #include "mordant/ChangeLog.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 
 using vr::text::EqualsNoCase;
 using vr::text::Format;
@@ -24,7 +25,7 @@ namespace {
 const WStringView kDelimiters = u":,;\n";
 const char* const kRule = "\n-------------------------------------------------------\n";
 
-void Print(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void Print(const std::string& text) { WriteConsoleText(stderr, text); }
 
 [[noreturn]] void Syntax(const std::string& text) {
   Print(text);

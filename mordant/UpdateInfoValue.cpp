@@ -3,13 +3,14 @@
 
 #include "mordant/UpdateInfoReader.h"
 #include "platform/text/format.h"
+#include "wbem/ConsoleText.h"
 
 namespace {
 
 // A value may hold at most this many characters before its delimiter.
 constexpr size_t kMaxValue = 254;
 
-void Print(const std::string& text) { std::fputs(text.c_str(), stderr); }
+void Print(const std::string& text) { WriteConsoleText(stderr, text); }
 
 bool IsSpace(wint_t c) { return c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r' || c == L' '; }
 

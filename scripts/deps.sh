@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libxml2-dev libxml2-utils
       libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql libsodium-dev clang
-      time)
+      time locales)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -11,6 +11,7 @@
 #include "platform/com/runtime.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
+#include "wbem/ConsoleText.h"
 #include "wbem/HresultNames.h"
 
 #ifdef WBEM_UTILS_NAME_WBEM_S_FALSE
@@ -23,7 +24,7 @@ const WChar* const kWbemNamespacePath = u"\\\\.\\root\\Tamberlin\\Vorant\\data";
 
 namespace {
 
-void Print(std::FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+void Print(std::FILE* stream, const std::string& text) { WriteConsoleText(stream, text); }
 
 template <class... A>
 void PrintError(const char* format, const A&... args) {

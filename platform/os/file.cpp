@@ -577,6 +577,13 @@ bool FileExists(WStringView path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool IsSameFile(WStringView a, WStringView b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa, sb;
+  if (::stat(NativePath(a).c_str(), &sa) != 0 || ::stat(NativePath(b).c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 long FileSize(WStringView path, uint64_t& size) {
   size = 0;
   if (auto f = Fault("file.Size", ERROR_INVALID_HANDLE)) return *f;

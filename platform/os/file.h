@@ -142,6 +142,9 @@ long CheckAccess(WStringView path, bool read, bool write);
 
 // True when path names an existing regular file (folders are not files).
 bool FileExists(WStringView path);
+// True when both paths name one existing file, whatever the names: the same path, a hard or
+// symbolic link, another spelling of the folders. False when either does not exist.
+bool IsSameFile(WStringView a, WStringView b);
 // Size in bytes of an existing file. Point "file.Size" (ERROR_INVALID_HANDLE).
 long FileSize(WStringView path, uint64_t& size);
 

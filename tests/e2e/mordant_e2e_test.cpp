@@ -95,7 +95,8 @@ void AddUndoAndLog(MordantE2e* t, const std::string& input, const std::vector<st
   EXPECT_EQ(r.out, kSuccess);
   EXPECT_EQ(r.err, "");
   const std::string dump = t->Mordant({"-d"}, env).out;
-  EXPECT_NE(dump.find(latin1 ? "SYSTEM-TYPE: RISC-V Ga\xC3\xABl         ,     8;\n"
+  // The dump is in the locale's character set, as the input it reads back.
+  EXPECT_NE(dump.find(latin1 ? "SYSTEM-TYPE: RISC-V Ga\xEBl         ,     8;\n"
                              : "SYSTEM-TYPE: RISC-V Ga\xC3\xABl \xF0\x9D\x84\x9E      ,     8;\n"),
             std::string::npos)
       << dump;
@@ -131,18 +132,66 @@ TEST_F(MordantE2e, AddsFromUtf8WithItsMark) { AddUndoAndLog(this, File("u8.txt",
 // Without a mark the file is the locale's multibyte text, here UTF-8.
 TEST_F(MordantE2e, AddsFromUtf8WithoutAMark) { AddUndoAndLog(this, File("u8n.txt", kRiscV), {}, false); }
 
-TEST_F(MordantE2e, AddsFromALatin1Locale) {
-  const std::string locales = dir_ / "locales";
-  std::filesystem::create_directories(locales);
+// A Latin-1 locale made for the test with localedef; empty when the system cannot make one.
+std::string MakeLatin1Locale(const std::string& folder, std::string* why) {
+  std::filesystem::create_directories(folder);
   const RunResult made =
-      RunProgram("/usr/bin/localedef", {"-i", "fr_FR", "-f", "ISO-8859-1", locales + "/fr_FR.ISO-8859-1"});
-  if (made.exitCode != 0) GTEST_SKIP() << "localedef cannot make a Latin-1 locale here: " << made.err;
-  // glibc's setlocale leaks its copy of LOCPATH, which is none of ours.
-  AddUndoAndLog(this, File("latin1.txt", kRiscVLatin1),
-                {"LOCPATH=" + locales, "LC_ALL=fr_FR.ISO-8859-1", "ASAN_OPTIONS=detect_leaks=0"}, true);
+      RunProgram("/usr/bin/localedef", {"-i", "fr_FR", "-f", "ISO-8859-1", folder + "/fr_FR.ISO-8859-1"});
+  if (made.exitCode != 0) {
+    *why = "localedef cannot make a Latin-1 locale here (the package locales is missing?): " + made.err;
+    return {};
+  }
+  return folder;
+}
+
+// The environment of a run in that locale. glibc's setlocale leaks its copy of LOCPATH, which
+// is none of ours.
+std::vector<std::string> Latin1Env(const std::string& locales) {
+  return {"LOCPATH=" + locales, "LC_ALL=fr_FR.ISO-8859-1", "ASAN_OPTIONS=detect_leaks=0"};
+}
+
+TEST_F(MordantE2e, AddsFromALatin1Locale) {
+  std::string why;
+  const std::string locales = MakeLatin1Locale(dir_ / "locales", &why);
+  if (locales.empty()) GTEST_SKIP() << why;
+  AddUndoAndLog(this, File("latin1.txt", kRiscVLatin1), Latin1Env(locales), true);
   // The change log is in the locale's encoding too.
   EXPECT_NE(ReadFileBytes(dir_ / "latin1.txt.log").find("OS-TYPE: FreeBSD \xE9t\xE9, 12;  # added.\n"),
             std::string::npos);
+}
+
+// Under a Latin-1 locale the dump is Latin-1, so adding it back changes nothing; the console
+// shows descriptions in Latin-1 too; and a model with text that Latin-1 does not have is not
+// dumped at all rather than dumped with that text changed.
+TEST_F(MordantE2e, ADumpReadsBackUnchangedUnderALatin1Locale) {
+  std::string why;
+  const std::string locales = MakeLatin1Locale(dir_ / "locales", &why);
+  if (locales.empty()) GTEST_SKIP() << why;
+  const std::vector<std::string> latin1 = Latin1Env(locales);
+  ASSERT_EQ(Mordant({"-a" + File("latin1.txt", kRiscVLatin1)}, latin1).exitCode, 0);
+  const std::string before = Export();
+  RunResult r = Mordant({"--dump"}, latin1);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("OS-TYPE: FreeBSD \xE9t\xE9         ,    12;\n"), std::string::npos) << r.out;
+  r = Mordant({"--add", File("dump.txt", r.out), "--log", dir_ / "dump.log"}, latin1);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "\nWARNING: No updates were made, because the model already\n  contained all of the updates.\n");
+  EXPECT_EQ(Export(), before);
+
+  r = Mordant({"-a" + File("renamed.txt", "SYSTEM-TYPE: RISC-V \xE9, 8;\n")}, latin1);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("    from \"RISC-V Ga\xEBl\"\n      to \"RISC-V \xE9\"\n"), std::string::npos) << r.err;
+
+  // Omega is not Latin-1: the dump is refused, with the text shown as the console can.
+  ASSERT_EQ(Mordant({"-a" + File("omega.txt", "OS-TYPE: Ohm \xCE\xA9, 14;\n")}).exitCode, 0);
+  r = Mordant({"-d"}, latin1);
+  EXPECT_EQ(r.exitCode, 5);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("  The model holds text that the character set of the locale (ISO-8859-1) does not have:\n"
+                       "    \"Ohm ?\"\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - kFailure.size()), kFailure);
 }
 
 TEST_F(MordantE2e, ADumpReadBackChangesNothing) {
@@ -241,6 +290,59 @@ TEST_F(MordantE2e, CommandLineErrorsAndUsage) {
   EXPECT_NE(r.err.find("   Could not open file \"" + (dir_ / "no/such/folder.mof") + "\" for writing.\n"),
             std::string::npos);
   EXPECT_EQ(Dump().find("BeOS"), std::string::npos);
+}
+
+// An undo MOF or change log that names the input, by its own name, a link or another
+// spelling of its folders, is refused before anything is written: the input stays whole.
+TEST_F(MordantE2e, AnOutputThatNamesTheInputIsRefused) {
+  const std::string before = Export();
+  const std::string input = File("input.txt", kRiscV);
+  std::filesystem::create_directories(dir_ / "sub");
+  std::filesystem::create_symlink(input, dir_ / "symlink.txt");
+  std::filesystem::create_hard_link(input, dir_ / "hardlink.txt");
+  const struct {
+    std::vector<std::string> args;
+    std::string role, output;
+  } cases[] = {
+      {{"--add", input, "--log", input}, "<change-log>", input},
+      {{"-a" + input, "-u" + (dir_ / "symlink.txt")}, "<undo-mof>", dir_ / "symlink.txt"},
+      {{"-r", input, "-u", dir_ / "hardlink.txt"}, "<undo-mof>", dir_ / "hardlink.txt"},
+      {{"/a", input, "/l", dir_ / "sub/../input.txt"}, "<change-log>", dir_ / "sub/../input.txt"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Mordant(c.args);
+    EXPECT_EQ(r.exitCode, 1) << c.output;
+    EXPECT_NE(r.err.find("  The " + c.role + " file \"" + c.output + "\" is the input file \"" + input +
+                         "\".\n  Writing it would destroy the input before it is read.  Nothing was changed.\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - kFailure.size()), kFailure);
+    EXPECT_EQ(ReadFileBytes(input), kRiscV) << c.output;
+    EXPECT_EQ(Export(), before) << c.output;
+  }
+  // An output that does not exist yet but has the input's full name is the same file.
+  const RunResult r = Mordant({"-a" + (dir_ / "none.txt"), "-u" + (dir_ / "sub/../none.txt")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "none.txt"));
+}
+
+// A dump or a check whose standard output cannot be written fails with its report; success is
+// claimed only for output that was written.
+TEST_F(MordantE2e, AStandardOutputThatCannotBeWrittenFails) {
+  const std::string good = File("good.txt", "OS-TYPE: BeOS, 13;\n");
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--dump"}, {"--check", good}, {"--add", good}}) {
+    const std::string err = dir_ / "full.err";
+    const pid_t pid = vr::testing::StartProgram(MORDANT, args, {"VR_HOST_ROOT=" + host_, "VR_FAULTS=", "LC_ALL=C.UTF-8"},
+                                                "/dev/full", err);
+    const int exitCode = vr::testing::WaitProgram(pid);
+    const std::string text = ReadFileBytes(err);
+    EXPECT_EQ(exitCode, 112) << args[0] << text;  // ERROR_DISK_FULL's low byte
+    EXPECT_NE(text.find("  Unable to write to the standard output:\n    errno = 28  No space left on device\n"),
+              std::string::npos)
+        << args[0] << text;
+    EXPECT_EQ(text.find("SUCCESS"), std::string::npos) << args[0];
+    EXPECT_EQ(text.substr(text.size() - kFailure.size()), kFailure) << args[0];
+  }
 }
 
 // Without comments the undo MOF starts at the line feed before the namespace pragma; a class
