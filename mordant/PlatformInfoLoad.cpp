@@ -1,7 +1,9 @@
 // Loading the platform lists from the qualifiers of VR_ManagedNode.
 #include <cstdio>
+#include <unordered_set>
 
 #include "mordant/PlatformInfo.h"
+#include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "wbem/ConsoleText.h"
 #include "wbem/WbemUtils.h"
@@ -118,10 +120,11 @@ HRESULT LoadSystemInfo(IWbemClassObject* managedNode, SystemTypeList* systemType
   std::vector<WString> values, valueMap;
   HRESULT hr = LoadValuesAndValueMap(managedNode, u"SystemType", &qualifiers, &values, &valueMap);
   if (FAILED(hr)) return hr;
+  std::unordered_set<WString> loadedKeys;  // folded: one qualifier for each CPU key
   for (size_t i = 0; i < values.size(); ++i) {
     context.line = __LINE__;
     SystemTypeEntry entry{values[i], valueMap[i], DeriveCpuKey(values[i])};
-    if (entry.value != u"1") {
+    if (entry.value != u"1" && loadedKeys.insert(vr::text::ToLower(entry.cpuKey)).second) {
       std::vector<WString> osTypes;
       hr = ReadStringArray(qualifiers.get(), u"SystemType", entry.cpuKey.c_str(), true, &osTypes);
       if (hr == WBEM_E_NOT_FOUND) {

@@ -6,6 +6,7 @@
 
 #include "platform/com/runtime.h"
 #include "platform/fault/fault.h"
+#include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/testing/temp_host.h"
 #include "tests/support/HostTestSupport.h"
@@ -168,6 +169,36 @@ TEST_F(PlatformInfoTest, ACpuChangeLeavesTheSystemTypesAlone) {
   EXPECT_EQ(Qualifier(stored.get(), u"SystemType", u"SPARC"), (std::vector<WString>{u"4", u"6"}));
   EXPECT_EQ(Qualifier(stored.get(), u"SystemType", u"Values").size(), 7u);
   EXPECT_EQ(Qualifier(stored.get(), u"SystemType", u"Intel"), (std::vector<WString>{u"10", u"11", u"6", u"4"}));
+}
+
+// A changed description leaves two system types of one CPU key (and a key that differs only in
+// letter case is the same qualifier): the key is one qualifier, loaded once, and an addition
+// to it is stored.
+TEST_F(PlatformInfoTest, SystemTypesOfOneCpuKeyShareOneQualifier) {
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(Add("SYSTEM-TYPE: SPARC v9, 4;\nSYSTEM-TYPE: Sparc T-series, 8;\n"), S_OK);
+  managedNode_ = Fetch();
+  ASSERT_EQ(Load(), S_OK);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(lists_.st.size(), 9u);
+  EXPECT_EQ(std::count_if(lists_.co.begin(), lists_.co.end(),
+                          [](const CpuOsEntry& e) { return vr::text::EqualsNoCase(e.cpuKey, u"SPARC"); }),
+            1);
+
+  ASSERT_EQ(Add("SYSTEM-CPU-OS: sparc, 6;\n"), S_OK);
+  EXPECT_EQ(Qualifier(Fetch().get(), u"SystemType", u"SPARC"), (std::vector<WString>{u"4", u"6"}));
+  ::testing::internal::CaptureStdout();
+  managedNode_ = Fetch();
+  ASSERT_EQ(Load(), S_OK);
+  DumpPlatformInfo(lists_.st, lists_.co, lists_.ot, lists_.ov);
+  const std::string dump = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(dump.find("SYSTEM-CPU-OS: SPARC   , 4, 6;\n"), std::string::npos) << dump;
+  EXPECT_EQ(dump.find("SYSTEM-CPU-OS: SPARC", dump.find("SYSTEM-CPU-OS: SPARC") + 1), std::string::npos) << dump;
+
+  // Lists handed in with the key twice are merged the same way.
+  CpuOsList twice{{u"SPARC", {u"4"}}, {u"Intel", {u"10"}}, {u"sparc", {u"4", u"3"}}};
+  EXPECT_EQ(MergeCpuOsEntries(twice).size(), 2u);
+  EXPECT_EQ(MergeCpuOsEntries(twice)[0].osTypes, (std::vector<WString>{u"4", u"3"}));
 }
 
 TEST_F(PlatformInfoTest, NothingNewNeverStoresTheClass) {

@@ -33,3 +33,9 @@ using OsVersionList = std::vector<OsVersionEntry>;
 
 // The ASCII letters of a description up to its first space: "PA-RISC" gives "PARISC".
 WString DeriveCpuKey(WStringView description);
+
+// One CPU key is one qualifier (qualifier names do not depend on letter case): entries of the
+// same key become the first of them, holding the values of all in order, each value once.
+// Two system types whose descriptions give the same key (a changed description leaves both)
+// would otherwise write the one qualifier twice, the later copy over the earlier.
+CpuOsList MergeCpuOsEntries(const CpuOsList& entries);

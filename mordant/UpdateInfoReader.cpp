@@ -126,7 +126,11 @@ class UpdateReaderT {
  public:
   UpdateReaderT(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
                 const OsVersionList& osVersions, ChangeLogT* log)
-      : systemTypes_(systemTypes), cpuOs_(cpuOs), osTypes_(osTypes), osVersions_(osVersions), log_(log) {
+      : systemTypes_(systemTypes),
+        cpuOs_(MergeCpuOsEntries(cpuOs)),
+        osTypes_(osTypes),
+        osVersions_(osVersions),
+        log_(log) {
     for (const SystemTypeEntry& e : systemTypes) cpuKeys_.emplace(ToLower(e.cpuKey), e.cpuKey);
     for (size_t i = 0; i < cpuOs_.size(); ++i) IndexCpuOs(i);
   }
