@@ -141,11 +141,13 @@ int UpdatePlatformInformation(int action, const WChar* inputFile, const WChar* u
   OsVersionList osVersions;
   ClearCallErrorState();
   hr = LoadInfoFromWbem(managedNode.get(), &systemTypes, &cpuOs, &osTypes, &osVersions);
+  std::vector<WString> otherQualifiers;
+  if (SUCCEEDED(hr)) hr = LoadOtherSystemTypeQualifiers(managedNode.get(), systemTypes, &otherQualifiers);
   if (FAILED(hr)) return setupFailed(hr);
 
   context.line = __LINE__;
   const HRESULT result = ProcessPlatformInfo(action, services.get(), managedNode.get(), systemTypes, cpuOs, osTypes,
-                                             osVersions, inputFile, changeLog);
+                                             osVersions, inputFile, changeLog, otherQualifiers);
   managedNode.reset();
   services.reset();
   CoUninitialize();

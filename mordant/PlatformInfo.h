@@ -11,17 +11,26 @@ enum ActionT { eADD = 0, eCHECK = 1, eDUMP = 2, eREMOVE = 3 };
 HRESULT LoadInfoFromWbem(IWbemClassObject* managedNode, SystemTypeList* systemTypes, CpuOsList* cpuOs,
                          OsTypeList* osTypes, OsVersionList* osVersions);
 
+// The qualifiers of the SystemType property that are not CPU qualifiers (Description, Values,
+// ValueMap, ...): the names no CPU key may take. Read from the class, so that a qualifier
+// added to the property later is protected too.
+HRESULT LoadOtherSystemTypeQualifiers(IWbemClassObject* managedNode, const SystemTypeList& systemTypes,
+                                      std::vector<WString>* names);
+
 // The action's result: 0, the failing HRESULT, E_FAIL for a rejected input file, E_UNEXPECTED
-// for an action outside 0 to 3.
+// for an action outside 0 to 3. otherQualifiers: as LoadOtherSystemTypeQualifiers gives them.
 HRESULT ProcessPlatformInfo(int action, IWbemServices* services, IWbemClassObject* managedNode,
                             const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
-                            const OsVersionList& osVersions, const WChar* inputFile, const WChar* changeLog);
+                            const OsVersionList& osVersions, const WChar* inputFile, const WChar* changeLog,
+                            const std::vector<WString>& otherQualifiers = {});
 
 HRESULT AddPlatformInfo(IWbemServices* services, IWbemClassObject* managedNode, const SystemTypeList& systemTypes,
                         const CpuOsList& cpuOs, const OsTypeList& osTypes, const OsVersionList& osVersions,
-                        const WChar* inputFile, const WChar* changeLog);
+                        const WChar* inputFile, const WChar* changeLog,
+                        const std::vector<WString>& otherQualifiers = {});
 HRESULT CheckPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
-                          const OsVersionList& osVersions, const WChar* inputFile);
+                          const OsVersionList& osVersions, const WChar* inputFile,
+                          const std::vector<WString>& otherQualifiers = {});
 HRESULT DumpPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
                          const OsVersionList& osVersions);
 HRESULT RemoveVersionInfo(IWbemServices* services, IWbemClassObject* managedNode, const OsTypeList& osTypes,

@@ -55,14 +55,14 @@ HRESULT StoreClass(IWbemServices* services, IWbemClassObject* managedNode) {
 
 HRESULT AddPlatformInfo(IWbemServices* services, IWbemClassObject* managedNode, const SystemTypeList& systemTypes,
                         const CpuOsList& cpuOs, const OsTypeList& osTypes, const OsVersionList& osVersions,
-                        const WChar* inputFile, const WChar* changeLog) {
+                        const WChar* inputFile, const WChar* changeLog, const std::vector<WString>& otherQualifiers) {
   FunctionContextT context(WBEM_UNIT, __LINE__, "AddPlatformInfo()");
   SystemTypeList newSystemTypes;
   CpuOsList newCpuOs;
   OsTypeList newOsTypes;
   OsVersionList newOsVersions;
   if (!ReadUpdateInfo(inputFile, changeLog, systemTypes, cpuOs, osTypes, osVersions, &newSystemTypes, &newCpuOs,
-                      &newOsTypes, &newOsVersions)) {
+                      &newOsTypes, &newOsVersions, otherQualifiers)) {
     return E_FAIL;
   }
   if (newSystemTypes.empty() && newCpuOs.empty() && newOsTypes.empty() && newOsVersions.empty()) {
@@ -79,7 +79,8 @@ HRESULT AddPlatformInfo(IWbemServices* services, IWbemClassObject* managedNode, 
 }
 
 HRESULT CheckPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
-                          const OsVersionList& osVersions, const WChar* inputFile) {
+                          const OsVersionList& osVersions, const WChar* inputFile,
+                          const std::vector<WString>& otherQualifiers) {
   FunctionContextT context(WBEM_UNIT, __LINE__, "CheckPlatformInfo()");
   SystemTypeList newSystemTypes;
   CpuOsList newCpuOs;
@@ -87,7 +88,7 @@ HRESULT CheckPlatformInfo(const SystemTypeList& systemTypes, const CpuOsList& cp
   OsVersionList newOsVersions;
   const WString name = inputFile ? WString(inputFile) : WString();
   if (ReadUpdateInfo(inputFile, nullptr, systemTypes, cpuOs, osTypes, osVersions, &newSystemTypes, &newCpuOs,
-                     &newOsTypes, &newOsVersions)) {
+                     &newOsTypes, &newOsVersions, otherQualifiers)) {
     Out(FormatA("\n\"%S\" passes compliance checks.\n", name));
     return S_OK;
   }
@@ -143,11 +144,13 @@ HRESULT RemoveVersionInfo(IWbemServices* services, IWbemClassObject* managedNode
 
 HRESULT ProcessPlatformInfo(int action, IWbemServices* services, IWbemClassObject* managedNode,
                             const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
-                            const OsVersionList& osVersions, const WChar* inputFile, const WChar* changeLog) {
+                            const OsVersionList& osVersions, const WChar* inputFile, const WChar* changeLog,
+                            const std::vector<WString>& otherQualifiers) {
   switch (action) {
     case eADD:
-      return AddPlatformInfo(services, managedNode, systemTypes, cpuOs, osTypes, osVersions, inputFile, changeLog);
-    case eCHECK: return CheckPlatformInfo(systemTypes, cpuOs, osTypes, osVersions, inputFile);
+      return AddPlatformInfo(services, managedNode, systemTypes, cpuOs, osTypes, osVersions, inputFile, changeLog,
+                             otherQualifiers);
+    case eCHECK: return CheckPlatformInfo(systemTypes, cpuOs, osTypes, osVersions, inputFile, otherQualifiers);
     case eDUMP: return DumpPlatformInfo(systemTypes, cpuOs, osTypes, osVersions);
     case eREMOVE: return RemoveVersionInfo(services, managedNode, osTypes, osVersions, inputFile);
     default: return E_UNEXPECTED;

@@ -180,3 +180,32 @@ HRESULT LoadInfoFromWbem(IWbemClassObject* managedNode, SystemTypeList* systemTy
   *osVersions = std::move(ov);
   return S_OK;
 }
+
+HRESULT LoadOtherSystemTypeQualifiers(IWbemClassObject* managedNode, const SystemTypeList& systemTypes,
+                                      std::vector<WString>* names) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "LoadOtherSystemTypeQualifiers()");
+  std::shared_ptr<IWbemQualifierSet> qualifiers;
+  HRESULT hr = managedNode->GetPropertyQualifierSet(u"SystemType", &qualifiers);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__, "  IWbemClassObject::GetPropertyQualifierSet(L\"%S\",...) failed.\n    hr = 0x%08x  %s\n",
+                u"SystemType", Hex(hr), GetHresultName(hr));
+    return hr;
+  }
+  context.line = __LINE__;
+  SafeArray* array = nullptr;
+  hr = qualifiers->GetNames(0, &array);
+  std::vector<WString> all;
+  if (SUCCEEDED(hr)) hr = SafeArrayToStrings(array, &all);
+  if (array) SafeArrayDestroy(array);
+  if (FAILED(hr)) {
+    ReportError(WBEM_UNIT, __LINE__, "  IWbemQualifierSet::GetNames(...) of the \"%S\" property failed.\n    hr = 0x%08X  %s\n",
+                u"SystemType", Hex(hr), GetHresultName(hr));
+    return hr;
+  }
+  std::unordered_set<WString> cpuKeys;
+  for (const SystemTypeEntry& e : systemTypes) cpuKeys.insert(vr::text::ToLower(e.cpuKey));
+  names->clear();
+  for (WString& name : all)
+    if (!cpuKeys.count(vr::text::ToLower(name))) names->push_back(std::move(name));
+  return S_OK;
+}

@@ -125,13 +125,15 @@ void UnexpectedKeyword(const VrUnicodeFileT& file, const WString& keyword) {
 class UpdateReaderT {
  public:
   UpdateReaderT(const SystemTypeList& systemTypes, const CpuOsList& cpuOs, const OsTypeList& osTypes,
-                const OsVersionList& osVersions, ChangeLogT* log)
+                const OsVersionList& osVersions, const std::vector<WString>& otherQualifiers, ChangeLogT* log)
       : systemTypes_(systemTypes),
         cpuOs_(MergeCpuOsEntries(cpuOs)),
         osTypes_(osTypes),
         osVersions_(osVersions),
         log_(log) {
     for (const SystemTypeEntry& e : systemTypes) cpuKeys_.emplace(ToLower(e.cpuKey), e.cpuKey);
+    for (const WChar* name : {u"Values", u"ValueMap"}) reservedKeys_.emplace(ToLower(name), name);
+    for (const WString& name : otherQualifiers) reservedKeys_.emplace(ToLower(name), name);
     for (size_t i = 0; i < cpuOs_.size(); ++i) IndexCpuOs(i);
   }
 
@@ -164,6 +166,16 @@ class UpdateReaderT {
     if (systemTypes_.HasPair(value, description)) {
       Log(Format(u"# %S: %S, %S -- already existed.\n", u"SYSTEM-TYPE", description, value));
       return;
+    }
+    // The CPU qualifier of this system type would overwrite a qualifier of another purpose,
+    // and the class could not be read again.
+    const WString cpuKey = DeriveCpuKey(description);
+    if (const auto reserved = reservedKeys_.find(ToLower(cpuKey)); reserved != reservedKeys_.end()) {
+      Syntax(FormatA("\nSYNTAX ERROR: Line %u of \"%S\":\n  The description \"%S\" gives the CPU Type \"%S\",\n  "
+                     "which is the name of the \"%S\" qualifier that the SystemType property\n  of the "
+                     "VR_ManagedNode class has for another purpose.  Choose a\n  description whose first word gives "
+                     "another CPU Type.\n",
+                     file.Line(), file.FileName(), description, cpuKey, reserved->second));
     }
     if (const SystemTypeEntry* old = systemTypes_.First(value)) {
       const WString oldDescription = old->description;
@@ -211,6 +223,12 @@ class UpdateReaderT {
     wint_t delimiter = 0;
     const WString cpuType = ReadValue(file, kDelimiters, &delimiter);
     ExpectDelimiter(file, delimiter, ',', cpuType);
+    if (const auto reserved = reservedKeys_.find(ToLower(cpuType)); reserved != reservedKeys_.end()) {
+      Syntax(FormatA("\nSYNTAX ERROR: Line %u of \"%S\":\n  The CPU Type \"%S\" is the name of the \"%S\" "
+                     "qualifier that the\n  SystemType property of the VR_ManagedNode class has for another "
+                     "purpose,\n  so it cannot be a CPU Type qualifier.\n",
+                     file.Line(), file.FileName(), cpuType, reserved->second));
+    }
     auto key = cpuKeys_.find(ToLower(cpuType));
     if (key == cpuKeys_.end()) {
       Syntax(FormatA("\nSYNTAX ERROR: Line %u of \"%S\":\n  The \"%S\" CPU Type qualifier does not match any entries\n  "
@@ -302,6 +320,7 @@ class UpdateReaderT {
   OsVersionsT osVersions_;
   ChangeLogT* log_;
   std::unordered_map<WString, WString> cpuKeys_;  // folded CPU key -> the key as the model spells it
+  std::unordered_map<WString, WString> reservedKeys_;  // folded -> the qualifier no CPU key may name
   std::unordered_map<WString, size_t> cpuOsByKey_;
   std::vector<std::unordered_set<WString>> cpuOsValues_;
   bool systemTypesChanged_ = false, cpuOsChanged_ = false, osTypesChanged_ = false, osVersionsChanged_ = false;
@@ -444,12 +463,12 @@ bool ReadItems(VrUnicodeFileT* file, ChangeLogT* log, Handler handle) {
 bool ReadUpdateInfo(const WChar* inputFile, const WChar* changeLog, const SystemTypeList& systemTypes,
                     const CpuOsList& cpuOs, const OsTypeList& osTypes, const OsVersionList& osVersions,
                     SystemTypeList* newSystemTypes, CpuOsList* newCpuOs, OsTypeList* newOsTypes,
-                    OsVersionList* newOsVersions) {
+                    OsVersionList* newOsVersions, const std::vector<WString>& otherQualifiers) {
   std::unique_ptr<VrUnicodeFileT> file;
   if (!OpenInput(inputFile, &file)) return false;
   ChangeLogT log;
   if (changeLog && !log.Open(changeLog, inputFile)) return false;
-  UpdateReaderT reader(systemTypes, cpuOs, osTypes, osVersions, changeLog ? &log : nullptr);
+  UpdateReaderT reader(systemTypes, cpuOs, osTypes, osVersions, otherQualifiers, changeLog ? &log : nullptr);
   if (!ReadItems(file.get(), changeLog ? &log : nullptr,
                  [&](VrUnicodeFileT& f, const WString& keyword) { reader.Item(f, keyword); })) {
     return false;

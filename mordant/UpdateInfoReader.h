@@ -23,11 +23,13 @@ class FileErrorException : public std::exception {
 
 // Add and check: true when the whole file was read. Each output list receives the complete new
 // list of its kind only when an item of that kind changed something; otherwise it stays empty.
-// changeLog may be null (check).
+// changeLog may be null (check). otherQualifiers: the qualifiers of the SystemType property
+// that are not CPU qualifiers; an item whose CPU key names one of them, or Values or ValueMap,
+// is a syntax error, since its CPU qualifier would overwrite that qualifier.
 bool ReadUpdateInfo(const WChar* inputFile, const WChar* changeLog, const SystemTypeList& systemTypes,
                     const CpuOsList& cpuOs, const OsTypeList& osTypes, const OsVersionList& osVersions,
                     SystemTypeList* newSystemTypes, CpuOsList* newCpuOs, OsTypeList* newOsTypes,
-                    OsVersionList* newOsVersions);
+                    OsVersionList* newOsVersions, const std::vector<WString>& otherQualifiers = {});
 
 // Remove: only "OS-VERSION" items. newOsVersions receives the new list only when at least one
 // version was removed.

@@ -39,12 +39,13 @@ class UpdateInfoTest : public ::testing::Test {
     WriteFileBytes(dir_ / "in.txt", text);
     return dir_ / "in.txt";
   }
-  ReadResultT Read(const std::string& text, bool withLog = true) {
+  ReadResultT Read(const std::string& text, bool withLog = true, const std::vector<WString>& otherQualifiers = {}) {
     const std::string in = Input(text), log = dir_ / "change.log";
     ReadResultT r;
     ::testing::internal::CaptureStderr();
     r.ok = ReadUpdateInfo(W(in).c_str(), withLog ? W(log).c_str() : nullptr, model_.systemTypes, model_.cpuOs,
-                          model_.osTypes, model_.osVersions, &r.systemTypes, &r.cpuOs, &r.osTypes, &r.osVersions);
+                          model_.osTypes, model_.osVersions, &r.systemTypes, &r.cpuOs, &r.osTypes, &r.osVersions,
+                          otherQualifiers);
     r.err = ::testing::internal::GetCapturedStderr();
     r.log = ReadFileBytes(log);
     return r;
@@ -180,6 +181,32 @@ TEST_F(UpdateInfoTest, CpuAssignmentsNeedKnownKeysAndOsTypes) {
   EXPECT_EQ(r.err, Syntax(1) + "  Expected a ',' or ';' after \"6\" instead of end-of-line.\n");
   r = Read("SYSTEM-CPU-OS: Intel, 6: 10;\n");
   EXPECT_EQ(r.err, Syntax(1) + "  Expected a ',' or ';' after \"6\" instead of a ':'.\n");
+}
+
+// A CPU key may not name a qualifier that the SystemType property has for another purpose:
+// Values and ValueMap always, and the others the model names. The item fails the whole read.
+TEST_F(UpdateInfoTest, CpuKeysThatNameOtherQualifiersAreRefused) {
+  ReadResultT r = Read("OS-TYPE: BeOS, 13;\nSYSTEM-TYPE: ValueMap test, 9;\nSYSTEM-CPU-OS: ValueMap, 6;\n");
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(r.systemTypes.empty() && r.osTypes.empty());
+  EXPECT_EQ(r.err, Syntax(2) +
+                       "  The description \"ValueMap test\" gives the CPU Type \"ValueMap\",\n  which is the name of "
+                       "the \"ValueMap\" qualifier that the SystemType property\n  of the VR_ManagedNode class has "
+                       "for another purpose.  Choose a\n  description whose first word gives another CPU Type.\n");
+  EXPECT_NE(r.log.find("*** FAILED before processing completed!!! (exception thrown)"), std::string::npos);
+  // Letter case does not matter, nor does the value; a changed description is refused too.
+  EXPECT_FALSE(Read("SYSTEM-TYPE: values x, 1;\n").ok);
+  EXPECT_FALSE(Read("SYSTEM-TYPE: Description of it, 2;\n", true, {u"Description"}).ok);
+  EXPECT_TRUE(Read("SYSTEM-TYPE: Description of it, 2;\n").ok);
+
+  // A model that already holds such a system type cannot have a CPU qualifier for it.
+  model_.systemTypes.push_back({u"Description", u"9", u"Description"});
+  r = Read("SYSTEM-CPU-OS: description, 6;\n", true, {u"Description"});
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.err, Syntax(1) +
+                       "  The CPU Type \"description\" is the name of the \"Description\" qualifier that the\n  "
+                       "SystemType property of the VR_ManagedNode class has for another purpose,\n  so it cannot be a "
+                       "CPU Type qualifier.\n");
 }
 
 TEST_F(UpdateInfoTest, SyntaxErrors) {

@@ -292,6 +292,28 @@ TEST_F(MordantE2e, CommandLineErrorsAndUsage) {
   EXPECT_EQ(Dump().find("BeOS"), std::string::npos);
 }
 
+// A description whose CPU key names another qualifier of SystemType (ValueMap, Description)
+// is refused before anything changes: the class stays readable, and check says the same.
+TEST_F(MordantE2e, ACpuKeyThatNamesAnotherQualifierIsRefused) {
+  const std::string before = Export();
+  for (const std::string& text : {std::string("SYSTEM-TYPE: ValueMap test, 9;\nSYSTEM-CPU-OS: ValueMap, 6;\n"),
+                                  std::string("SYSTEM-TYPE: Description of it, 9;\nSYSTEM-CPU-OS: Description, 6;\n")}) {
+    const std::string input = File("reserved.txt", text);
+    RunResult r = Mordant({"--add", input, "--log", dir_ / "reserved.log"});
+    EXPECT_EQ(r.exitCode, 5) << text;
+    EXPECT_NE(r.err.find("qualifier that the SystemType property\n  of the VR_ManagedNode class has for another "
+                         "purpose."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(Export(), before) << text;
+    r = Mordant({"--check", input});
+    EXPECT_EQ(r.exitCode, 5) << text;
+    EXPECT_NE(r.out.find("fails compliance checks!!!"), std::string::npos);
+  }
+  // Every later run still reads the class.
+  EXPECT_NE(Dump().find("SYSTEM-CPU-OS: Intel   , 10, 11, 6, 4;\n"), std::string::npos);
+}
+
 // An undo MOF or change log that names the input, by its own name, a link or another
 // spelling of its folders, is refused before anything is written: the input stays whole.
 TEST_F(MordantE2e, AnOutputThatNamesTheInputIsRefused) {
@@ -380,6 +402,7 @@ TEST_F(MordantE2e, FailingSetUpSteps) {
       {"wmi.GetObject#1=0x80041002", "  IWbemService::GetObject(\"VR_ManagedNode\",...) failed.\n    hr = 0x80041002  WBEM_E_NOT_FOUND\n", true},
       {"wmi.GetPropertyQualifierSet#1=0x80041001", "  IWbemClassObject::GetPropertyQualifierSet(L\"SystemType\",...) failed.\n    hr = 0x80041001  WBEM_E_FAILED\n", true},
       {"wmi.QualifierGet#3=0x80041001", "  IWbemQualifierSet::Get(L\"Intel\",...) failed.\n", true},
+      {"wmi.QualifierGetNames#1=0x80041001", "  IWbemQualifierSet::GetNames(...) of the \"SystemType\" property failed.\n    hr = 0x80041001  WBEM_E_FAILED\n", true},
   };
   for (const auto& c : cases) {
     const RunResult r = Mordant({"--add", input, "--log", dir_ / "fault.log"}, {std::string("VR_FAULTS=") + c.fault});
