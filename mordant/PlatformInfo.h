@@ -42,3 +42,6 @@ HRESULT PutSystemTypeQualifiers(IWbemClassObject* managedNode, const SystemTypeL
 HRESULT PutOsTypeQualifiers(IWbemClassObject* managedNode, const OsTypeList& osTypes);
 // Sorts by the numeric value first; entries with equal numbers keep their order.
 HRESULT PutOsVersionQualifiers(IWbemClassObject* managedNode, const OsVersionList& osVersions);
+// The same, but an empty list is written too: Values and ValueMap without items, what a
+// remove of every OS version leaves.
+HRESULT WriteOsVersionQualifiers(IWbemClassObject* managedNode, const OsVersionList& osVersions);

@@ -130,14 +130,16 @@ HRESULT RemoveVersionInfo(IWbemServices* services, IWbemClassObject* managedNode
                           const OsVersionList& osVersions, const WChar* inputFile) {
   FunctionContextT context(WBEM_UNIT, __LINE__, "RemoveVersionInfo()");
   OsVersionList newOsVersions;
-  if (!ReadRemoveInfo(inputFile, osTypes, osVersions, &newOsVersions)) return E_FAIL;
-  if (newOsVersions.empty()) {
+  bool removedAny = false;
+  if (!ReadRemoveInfo(inputFile, osTypes, osVersions, &newOsVersions, &removedAny)) return E_FAIL;
+  if (!removedAny) {
     Err("\nWARNING: No OSVersions were removed, because none of the OSVersions\n  specified previously existed in the "
         "model.\n");
     return S_OK;
   }
   context.line = __LINE__;
-  const HRESULT hr = PutOsVersionQualifiers(managedNode, newOsVersions);
+  // Removing every version leaves an empty list, which is stored as such.
+  const HRESULT hr = WriteOsVersionQualifiers(managedNode, newOsVersions);
   if (FAILED(hr)) return hr;
   return StoreClass(services, managedNode);
 }

@@ -123,8 +123,12 @@ HRESULT PutOsTypeQualifiers(IWbemClassObject* managedNode, const OsTypeList& osT
 }
 
 HRESULT PutOsVersionQualifiers(IWbemClassObject* managedNode, const OsVersionList& osVersions) {
-  FunctionContextT context(WBEM_UNIT, __LINE__, "PutOsVersionQualifiers()");
   if (osVersions.empty()) return S_OK;
+  return WriteOsVersionQualifiers(managedNode, osVersions);
+}
+
+HRESULT WriteOsVersionQualifiers(IWbemClassObject* managedNode, const OsVersionList& osVersions) {
+  FunctionContextT context(WBEM_UNIT, __LINE__, "PutOsVersionQualifiers()");
   std::vector<std::pair<unsigned long, const OsVersionEntry*>> keyed;
   keyed.reserve(osVersions.size());
   for (const OsVersionEntry& e : osVersions) keyed.emplace_back(NumericValue(e.value), &e);

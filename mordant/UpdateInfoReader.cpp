@@ -487,12 +487,14 @@ bool ReadUpdateInfo(const WChar* inputFile, const WChar* changeLog, const System
 }
 
 bool ReadRemoveInfo(const WChar* inputFile, const OsTypeList& osTypes, const OsVersionList& osVersions,
-                    OsVersionList* newOsVersions) {
+                    OsVersionList* newOsVersions, bool* removedAny) {
+  if (removedAny) *removedAny = false;
   std::unique_ptr<VrUnicodeFileT> file;
   if (!OpenInput(inputFile, &file)) return false;
   RemoveReaderT reader(osTypes, osVersions);
   if (!ReadItems(file.get(), nullptr, [&](VrUnicodeFileT& f, const WString& keyword) { reader.Item(f, keyword); }))
     return false;
   if (reader.Changed()) *newOsVersions = reader.Remaining();
+  if (removedAny) *removedAny = reader.Changed();
   return true;
 }

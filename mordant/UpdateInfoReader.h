@@ -32,9 +32,10 @@ bool ReadUpdateInfo(const WChar* inputFile, const WChar* changeLog, const System
                     OsVersionList* newOsVersions, const std::vector<WString>& otherQualifiers = {});
 
 // Remove: only "OS-VERSION" items. newOsVersions receives the new list only when at least one
-// version was removed.
+// version was removed; *removedAny (when given) says whether one was, since the new list is
+// empty when every version was removed.
 bool ReadRemoveInfo(const WChar* inputFile, const OsTypeList& osTypes, const OsVersionList& osVersions,
-                    OsVersionList* newOsVersions);
+                    OsVersionList* newOsVersions, bool* removedAny = nullptr);
 
 // The trimmed value up to the first of delimiters; *delimiter receives it ('?' at the end of
 // the file). Throws SyntaxErrorException or FileErrorException.

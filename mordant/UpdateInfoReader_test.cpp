@@ -322,6 +322,16 @@ TEST_F(UpdateInfoTest, RemovingVersions) {
   r = Remove("OS-VERSION: 9, 6209;\n");
   EXPECT_TRUE(r.ok);
   EXPECT_TRUE(r.osVersions.empty());
+
+  // Every version removed: an empty new list, told apart from nothing removed.
+  bool removedAny = false;
+  OsVersionList left{{u"x", u"1"}};
+  ::testing::internal::CaptureStderr();
+  EXPECT_TRUE(ReadRemoveInfo(W(Input("OS-VERSION: Unknown, 0;\nOS-VERSION: 11.00, 3110;\nOS-VERSION: 4.0, 10400;\n")).c_str(),
+                             model_.osTypes, model_.osVersions, &left, &removedAny));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(removedAny);
+  EXPECT_TRUE(left.empty());
 }
 
 }  // namespace

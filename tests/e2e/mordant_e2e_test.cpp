@@ -230,6 +230,31 @@ TEST_F(MordantE2e, RemovesOsVersionsAndPutsThemBack) {
   EXPECT_EQ(Export(), before);
 }
 
+// Removing every OS version there is removes them all: the model then has none, which the
+// next runs read, and the undo MOF puts them back.
+TEST_F(MordantE2e, RemovingEveryOsVersionRemovesThemAll) {
+  const std::string before = Export();
+  std::string versions;
+  for (const std::string& line : Lines(Dump()))
+    if (line.rfind("OS-VERSION:", 0) == 0) versions += line + "\n";
+  ASSERT_EQ(std::count(versions.begin(), versions.end(), '\n'), 17);
+  RunResult r = Mordant({"--remove", File("all.txt", versions), "--undo", dir_ / "all.mof"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, kSuccess);
+  EXPECT_EQ(Dump().find("OS-VERSION:"), std::string::npos);
+  EXPECT_NE(Export().find("Values{}: ToInstance ToSubclass, ValueMap{}: ToInstance ToSubclass]"), std::string::npos);
+  // Removing them again finds none, and says so.
+  r = Mordant({"--remove", dir_ / "all.txt"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.err.find("No OSVersions were removed"), std::string::npos);
+  // A version can be added to the empty list; the undo MOF puts every one back.
+  ASSERT_EQ(Mordant({"-a" + File("one.txt", "OS-VERSION: 2.4, 6240;\n")}).exitCode, 0);
+  EXPECT_NE(Dump().find("OS-VERSION: 2.4         ,     6240;\n"), std::string::npos);
+  ASSERT_EQ(Vrhost({"wmi", "import", dir_ / "all.mof"}).exitCode, 0);
+  EXPECT_EQ(Export(), before);
+}
+
 TEST_F(MordantE2e, ChecksThatPassAndFail) {
   const std::string before = Export();
   RunResult r = Mordant({"--check", File("good.txt", "OS-TYPE: BeOS, 13;\nOS-VERSION: 5, 13005;\n")});
