@@ -110,7 +110,7 @@ void PrintUsage(std::FILE* stream) {
   u += FormatA(" mordant - vers %s - built %s\n", kMordantVersion, kBuilt);
   u += kRule;
   WriteConsoleText(stream, u);
-  std::fflush(stream);
+  ConsoleStreamError(stream);  // flushes; a failure is kept for the caller to report
 }
 
 bool ParseCommandLine(const std::vector<WString>& args, RunRequestT* request, int* exitCode) {

@@ -221,7 +221,11 @@ int MordantMain(const std::vector<WString>& args) {
   SavedLocaleT locale;
   RunRequestT request;
   int exitCode = 1;
-  if (!ParseCommandLine(args, &request, &exitCode)) return exitCode;
+  if (!ParseCommandLine(args, &request, &exitCode)) {
+    // The usage statement asked for must have reached standard output.
+    if (exitCode == 0) exitCode = CheckStandardOutput();
+    return exitCode;
+  }
   const auto name = [](const std::optional<WString>& s) { return s ? s->c_str() : nullptr; };
   return Run(request.action, name(request.inputFile), name(request.undoMof), name(request.changeLog));
 }
