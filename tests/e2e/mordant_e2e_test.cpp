@@ -389,7 +389,9 @@ TEST_F(MordantE2e, AStandardOutputThatCannotBeWrittenFails) {
               std::string::npos)
         << args[0] << text;
     EXPECT_EQ(text.find("SUCCESS"), std::string::npos) << args[0];
-    if (args[0] != "--help") EXPECT_EQ(text.substr(text.size() - kFailure.size()), kFailure) << args[0];
+    if (args[0] != "--help") {
+      EXPECT_EQ(text.substr(text.size() - kFailure.size()), kFailure) << args[0];
+    }
   }
 }
 
