@@ -99,6 +99,7 @@ int ClusterMode(const CCmdline& cmdline) {
 // (never made, or VR_HOST_ROOT naming the wrong folder) the run stops before it opens any
 // store, so that nothing is made there, and says which root it looked at.
 void RequireHost() {
+  VR_TRACE_FUNCTION("RequireHost", "tessera", vr::trace::kRunFlags);
   if (vr::os::HostExists()) return;
   const WString root = vr::text::Utf8ToWide(vr::os::HostRoot());
   VR_TRACE_ERROR("There is no host at \"", root, "\".");
