@@ -25,7 +25,6 @@ using vr::testing::WriteFileBytes;
 
 namespace {
 
-std::string U8(const WString& s) { return vr::text::WideToUtf8(s); }
 WString W(const std::string& s) { return vr::text::Utf8ToWide(s); }
 
 // Console text without the wrap: the words of every line joined by single blanks.
@@ -130,9 +129,10 @@ TEST_F(TesseraAdmin, RefusedRegistrationFileShowsTheParsersReason) {
   EXPECT_NE(shown.find("Registration of patch VRMS_0200 failed.", reason), std::string::npos) << err;
 
   // A file that is not even well-formed: the same, with its own line.
-  WriteFileBytes(file, "<?xml version=\"1.0\"?>\n<VrNPConfig>\n<Platforms>\n</VrNPConfig>\n");
+  WriteFileBytes(file, "<?xml version=\"1.0\"?>\n<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n<VrNPConfig>\n"
+                       "<PlatformList>\n</VrNPConfig>\n");
   EXPECT_EQ(Run({u"-reg", W(file), u"-patch", u"VRMS_0200"}), 51);
-  EXPECT_NE(Unwrapped(err).find("(TESSERA212) The XML parser stopped in '" + file + "' at line 4: "), std::string::npos)
+  EXPECT_NE(Unwrapped(err).find("(TESSERA212) The XML parser stopped in '" + file + "' at line 5: "), std::string::npos)
       << err;
 
   // The reason belongs to that run only: a later failure with exit 51 for another cause has none.
@@ -179,7 +179,7 @@ TEST_F(TesseraAdmin, UndoFileInUtf8IsReportedAsSuch) {
       "Patch=VRMS_0200\r\nCreatedOn=01/02/2026 10:00:00 +00:00\r\nRegConfigFile=/srv/a.xml\r\n"
       "TesseraConfigVersion=A.07.50\r\n[[[PREREQUISITE_CHECK]]]\r\n[[[PREREQUISITE_CHECK_END]]]\r\n";
   const std::string undo = dir_ / "saved.undo";
-  for (const std::string& bytes : {text, "\xEF\xBB\xBF" + text, "\xEF\xBB\xBFpatch=x\n"}) {
+  for (const std::string& bytes : {text, "\xEF\xBB\xBF" + text, std::string("\xEF\xBB\xBFpatch=x\n")}) {
     WriteFileBytes(undo, bytes);
     EXPECT_EQ(Run({u"-unreg", W(undo)}), 53);
     EXPECT_NE(Unwrapped(err).find("ERROR: (TESSERA272) Undo file '" + undo +

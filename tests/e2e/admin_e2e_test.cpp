@@ -110,7 +110,7 @@ TEST_F(AdminE2e, VrhostCommandHelpAndUsageErrors) {
   EXPECT_EQ(Snapshot(), before);
 
   const RunResult type = Vrhost({"reg", "set", "SOFTWARE\\K", "N", "REG_DWROD", "1"});
-  EXPECT_EQ(type.exitCode, 2);
+  EXPECT_EQ(type.exitCode, 1);
   EXPECT_EQ(type.err,
             "vrhost: there is no value type 'REG_DWROD'; the types are REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD "
             "and REG_BINARY\n");

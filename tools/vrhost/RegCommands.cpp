@@ -157,7 +157,7 @@ int Set(std::vector<std::string>& args) {
   std::string bytes;
   if (TypeName(args[2]).empty()) {
     Error("there is no value type '" + args[2] + "'; the types are REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD and REG_BINARY");
-    return kUsage;
+    return kFailed;
   }
   if (!Encode(args[2], args[3], type, bytes)) {
     Error("'" + args[3] + "' is no " + args[2] + " value");
