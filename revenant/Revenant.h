@@ -6,7 +6,8 @@
 constexpr const char* kRevenantVersion = "1.0.0.1";
 
 // The program: the start line, the restoration inside its COM frame, the closing banner.
-// Arguments are ignored. 0 when every registration was written back, 1 otherwise.
+// Arguments are ignored. 0 when every registration was written back, 100 when the run lock
+// cannot be had, 1 otherwise.
 int RevenantMain();
 
 // COM and WMI set-up around the restoration; 0 or 1.
