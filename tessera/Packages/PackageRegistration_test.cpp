@@ -138,3 +138,113 @@ TEST_F(PackageRegistration, FaultSweep) {
   EXPECT_EQ(outcomes[2], 0);
   EXPECT_GT(outcomes[1], 20);
 }
+
+namespace {
+constexpr const char* kEventLog = "{B7A8C9D0-1E2F-4031-8425-36475869708A}";
+constexpr const char* kServices = "{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}";
+constexpr const char* kLogfile = "{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}";
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+// Policy type ids in another letter case than the Depot's: the modules are stored in the
+// Depot's form, a module that is there already is found, and the unregistration and the
+// rollback of a failed run both end exactly where the host began.
+TEST_F(PackageRegistration, PolicyTypeIdsInAnyLetterCase) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('4', 'Case Agent', '1.0', '{L}')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{B7A8C9D0-1E2F-4031-8425-36475869708A}', '4', '2', '11')");
+  const std::string file = WriteRegistration(
+      "case.xml", PackageXml("WindowsPackage", "Case Agent", "1.0", PlatformXml(2, 11, {Lower(kEventLog), Lower(kServices)})) +
+                      PackageXml("Scripts", "Case Scripts", "1.0", PlatformXml(2, 11, {Lower(kLogfile)})));
+  const std::string before = State();
+  const std::string undo = (base_ / "case.undo").string();
+  ASSERT_EQ(Register(file, undo), 0) << error_ << console_;
+  const std::string registered = Rows();
+  EXPECT_NE(registered.find("{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}|4|2|11|"), std::string::npos) << registered;
+  EXPECT_NE(registered.find("{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}|5|2|11|"), std::string::npos) << registered;
+  EXPECT_EQ(registered.find("{c1d2"), std::string::npos) << registered;
+  ASSERT_EQ(Unregister(undo), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+
+  // A failure after the modules were added: nothing of them is left.
+  vr::fault::Configure("registry.SetValue#1");
+  EXPECT_EQ(Register(file, undo), 1) << error_;
+  vr::fault::Reset();
+  EXPECT_EQ(State(), before);
+
+  // An undo line written in another letter case still names its module.
+  ASSERT_EQ(Register(file, undo), 0) << error_;
+  Unregister(WriteUndo(u"VRPATCH_PKG_01",
+                       {u"PACKAGE WindowsPackage 4 \"Case Agent\" 1.0 {L} D \"d\"",
+                        u"PLAT_POLICY 4 {L} 2 11 " + Utf8ToWide(Lower(kServices)),
+                        u"PACKAGE Scripts 5 \"Case Scripts\" 1.0 {L} D \"d\"",
+                        u"PLAT_POLICY 5 {L} 2 11 " + Utf8ToWide(Lower(kLogfile))}));
+  EXPECT_EQ(State(), before) << error_;
+}
+
+// A Unix package on platforms of different OS types: one undo line per OS type, so that the
+// unregistration takes every module and the package away.
+TEST_F(PackageRegistration, UnixPackageOnSeveralOsTypes) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string file = WriteRegistration(
+      "unix.xml", PackageXml("UnixPackage", "Multi Agent", "3.0",
+                             PlatformXml(2, 6, {kLogfile}) + PlatformXml(4, 4, {kLogfile}) + PlatformXml(3, 6, {kLogfile}) +
+                                 PlatformXml(6, 5, {kLogfile})));
+  const std::string undo = (base_ / "unix.undo").string();
+  ASSERT_EQ(Register(file, undo), 0) << error_ << console_;
+  VrLogFile written(Utf8ToWide(undo).c_str(), true);
+  ASSERT_TRUE(SUCCEEDED(written.LoadFile()));
+  const std::string text = WideToUtf8(written.GetContent());
+  EXPECT_NE(text.find("\" 2 6 3\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\" 4 4\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\" 6 5\r\n"), std::string::npos) << text;
+  ASSERT_EQ(Unregister(undo), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+}
+
+// Texts longer than the Depot's columns are refused before any change, naming the field and
+// its limit, on every engine alike; a text at its limit registers.
+TEST_F(PackageRegistration, TooLongTextsAreRefusedBeforeAnyChange) {
+  const std::string before = State();
+  const std::string undo = (base_ / "long.undo").string();
+  const std::string name255(255, 'n');
+  std::string description;
+  for (int i = 0; i < 1025; ++i) description += "\xC3\xA9";  // 1,025 characters, 2,050 bytes
+  const std::string file = WriteRegistration(
+      "long.xml", PackageXml("WindowsPackage", name255, "1.0", PlatformXml(2, 11, {kEventLog})) +
+                      PackageXml("WindowsPackage", "Second", "1.0", PlatformXml(2, 11, {kEventLog}), description));
+  EXPECT_EQ(Register(file, undo), 1);
+  EXPECT_NE(console_.find("(TESSERA1024) Package 2 of the registration file cannot be registered:\n"
+                          "          its description has 1025 characters, more than the 1024 the DEPOT\n"
+                          "          database keeps."),
+            std::string::npos)
+      << console_ << error_;
+  EXPECT_EQ(State(), before);
+  const std::string fits = WriteRegistration(
+      "fits.xml", PackageXml("WindowsPackage", name255, "1.0", PlatformXml(2, 11, {kEventLog}),
+                             description.substr(2)));
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string installed = State();
+  ASSERT_EQ(Register(fits, undo), 0) << error_;
+  EXPECT_NE(Rows().find(name255), std::string::npos);
+  ASSERT_EQ(Unregister(undo), 0) << error_;
+  EXPECT_EQ(State(), installed);
+}
+
+// A failed registration on a host without a Patches key leaves none behind.
+TEST_F(PackageRegistration, FailedRegistrationLeavesNoKeyItCreated) {
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, PatchesKey(0).c_str());
+  ASSERT_FALSE(HKLMRegistryKeyExist(PatchesKey(0)));
+  const std::string before = State();
+  // The second bookkeeping value (the Unix package's) fails: the first was written.
+  vr::fault::Configure("registry.SetValue#2");
+  EXPECT_EQ(Register(Example(), (base_ / "k.undo").string()), 1) << error_;
+  vr::fault::Reset();
+  EXPECT_FALSE(HKLMRegistryKeyExist(PatchesKey(0)));
+  EXPECT_EQ(State(), before);
+}

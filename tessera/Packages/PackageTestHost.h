@@ -224,6 +224,38 @@ class PackageTestHost : public ::testing::Test {
     }
     return out;
   }
+  // A registration file with the packages given as XML text, beside a copy of the DTD.
+  std::string WriteRegistration(const std::string& name, const std::string& packages) {
+    const fs::path path = base_ / name;
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n"
+        "<VrNPConfig version=\"A.07.50\">\n"
+        "<OsTypeForReg string=\"Windows_2000\"><systemtype>2</systemtype><ostype>11</ostype></OsTypeForReg>\n"
+        "<OsTypeForReg string=\"Linux\"><ostype>6</ostype></OsTypeForReg>\n<PackageList>\n" +
+        packages + "</PackageList>\n</VrNPConfig>\n";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f);
+    if (!f) return path.string();
+    std::fwrite(xml.data(), 1, xml.size(), f);
+    std::fclose(f);
+    fs::copy_file(std::string(std::getenv("VR_SOURCE_DIR")) + "/data/VrNPConfig.dtd", base_ / "VrNPConfig.dtd",
+                  fs::copy_options::skip_existing);
+    return path.string();
+  }
+  static std::string PackageXml(const std::string& type, const std::string& name, const std::string& version,
+                                const std::string& platforms, const std::string& description = "d") {
+    return "<Package><type>" + type + "</type><pkgname><text L=\"1033\">" + name + "</text></pkgname><version>" +
+           version + "</version><logicalid>{5A1B2C3D-0000-4000-8000-00000000000A}</logicalid><unregister>yes"
+           "</unregister><description><text L=\"1033\">" + description +
+           "</text></description><deployerid>657AF3A3-BCFD-11D2-8608-080009D961F6</deployerid>" + platforms +
+           "</Package>\n";
+  }
+  static std::string PlatformXml(int systemType, int osType, const std::vector<std::string>& policyTypes) {
+    std::string p = "<PlatformAndPolicyTypes><systemtype>" + std::to_string(systemType) + "</systemtype><ostype>" +
+                    std::to_string(osType) + "</ostype><PolicyTypes>";
+    for (const auto& t : policyTypes) p += "<policytype>" + t + "</policytype>";
+    return p + "</PolicyTypes></PlatformAndPolicyTypes>";
+  }
   std::string Example() const {
     return std::string(std::getenv("VR_SOURCE_DIR")) + "/examples/AgentPackages.xml";
   }
