@@ -136,12 +136,16 @@ TEST_F(DepotHostE2e, EmbeddedDatabaseIsReadableByItsOwnerOnly) {
   const std::string db = host_ + "/depot.db";
   EXPECT_EQ(mode(db), 0600);
   ::chmod(db.c_str(), 0644);
-  for (const char* suffix : {"-wal", "-shm"})
+  for (const char* suffix : {"-wal", "-shm"}) {
     if (fs::exists(db + suffix)) ::chmod((db + suffix).c_str(), 0644);
+  }
   Query("INSERT INTO VR_PM_PolicyType (PolTypeId, Name) VALUES ('{M}', 'mode')");
   EXPECT_EQ(mode(db), 0600);
-  for (const char* suffix : {"-wal", "-shm"})
-    if (fs::exists(db + suffix)) EXPECT_EQ(mode(db + suffix), 0600) << suffix;
+  for (const char* suffix : {"-wal", "-shm"}) {
+    if (fs::exists(db + suffix)) {
+      EXPECT_EQ(mode(db + suffix), 0600) << suffix;
+    }
+  }
 }
 
 TEST_F(DepotHostE2e, UnknownDataSourceFailsClearly) {
