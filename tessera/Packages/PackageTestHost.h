@@ -81,6 +81,7 @@ class PackageTestHost : public ::testing::Test {
     }
     ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
     ASSERT_TRUE(SUCCEEDED(admin_->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=unused;")));
+    if (keepDemoRows_) return;
     for (const char16_t* table : {u"VR_PM_InstalledDeplPack", u"VR_PM_FunctionalityModule", u"VR_PM_DeplPack"})
       Sql(WString(u"DELETE FROM ") + table);
   }
@@ -261,6 +262,7 @@ class PackageTestHost : public ::testing::Test {
   }
 
   fs::path base_, root_;
+  bool keepDemoRows_ = false;  // the demo Depot's rows stay for the test
   ADODB::ConnectionPtr admin_;
   std::string console_, error_;
 };
