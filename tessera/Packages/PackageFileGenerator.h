@@ -2,6 +2,7 @@
 // host's own Depot values (its packages, their platforms, its policy types) and new ones, in
 // mixed letter case, with texts at and near their limits. The same seed gives the same file.
 #pragma once
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,6 +50,13 @@ class PackageFileGenerator {
       "{0A1B2C3D-4E5F-4607-8819-2A3B4C5D6E7F}", "{9E9E9E9E-0000-4000-8000-00000000DEAD}"};  // the last is unknown
   static constexpr int kPlatforms[][2] = {{2, 10}, {2, 11}, {2, 6}, {5, 3}, {4, 4}, {6, 5}, {7, 7}, {3, 6}, {9, 99}};
 
+  // The text an XML reader gives for the markup this generator writes.
+  static std::string Unescaped(std::string s) {
+    for (const auto& [entity, c] : {std::pair<const char*, const char*>{"&quot;", "\""}, {"&amp;", "&"}})
+      for (size_t at = s.find(entity); at != std::string::npos; at = s.find(entity, at + 1)) s.replace(at, std::strlen(entity), c);
+    return s;
+  }
+
   int Below(int n) { return static_cast<int>(random_() % static_cast<unsigned>(n)); }
   bool Chance(int percent) { return Below(100) < percent; }
 
@@ -85,9 +93,9 @@ class PackageFileGenerator {
     return s;
   }
   size_t Length(size_t limit) {
-    const int how = Below(10);
-    if (how == 0) return limit;           // at the limit
-    if (how == 1) return limit + 1;       // one over: the registration is refused
+    const int how = Below(25);
+    if (how < 2) return limit;            // at the limit
+    if (how == 2) return limit + 1;       // one over: the registration is refused
     return 1 + static_cast<size_t>(Below(static_cast<int>(std::min<size_t>(limit, 40))));
   }
 
@@ -108,12 +116,13 @@ class PackageFileGenerator {
       name = "Gen" + std::to_string(seed_) + "." + std::to_string(index) + " ";
       const size_t target = Length(255);
       if (target > name.size()) name += Text(target - name.size());
+      else name.pop_back();  // the reader trims a blank at the end
       version = Chance(15) ? Text(Length(64)) : "1." + std::to_string(Below(5));
       const int kind = Below(4);
       type = kind == 0 ? "WindowsPackage" : kind == 1 ? "UnixPackage" : kind == 2 ? "OtherPackage" : "";
       if (!uninstallable) {
         type = "OtherPackage";  // no bookkeeping: what stays is only its own rows
-        out.staying.push_back(name);
+        out.staying.push_back(Unescaped(name));
       }
     }
     const int more = Below(3);

@@ -18,7 +18,7 @@ class PackageProperty : public PackageTestHost {
 
 int FileCount() {
   const char* n = std::getenv("VR_PROPERTY_FILES");
-  return n && *n ? std::atoi(n) : 60;
+  return n && *n ? std::atoi(n) : 200;
 }
 
 }  // namespace
@@ -47,11 +47,11 @@ TEST_F(PackageProperty, GeneratedFilesRegisterAndUnregisterExactly) {
     if (fault) vr::fault::Configure(faults[(seed / 4) % (sizeof faults / sizeof *faults)]);
     error_.clear();
     console_.clear();
-    const int code = Register(file, undo, patch);
+    const int code = RegisterLedgered(file, undo, patch);
     vr::fault::Reset();
     if (code == 0) {
       ++registered;
-      ASSERT_EQ(Unregister(undo), 0) << "seed " << seed << ": " << error_ << console_;
+      ASSERT_EQ(UnregisterLedgered(undo), 0) << "seed " << seed << ": " << error_ << console_;
       for (const std::string& name : generated.staying) {
         Sql(u"DELETE FROM VR_PM_FunctionalityModule WHERE DeplPackId IN (SELECT DeplPackId FROM VR_PM_DeplPack WHERE "
             u"Name = ?)",

@@ -201,4 +201,29 @@ bool ParseRecord(std::string_view text, PackageRecord& record, std::string& why)
   return true;
 }
 
+bool ParseRecords(std::string_view text, std::vector<PackageRecord>& records, std::string& why) {
+  records.clear();
+  size_t start = 0;
+  while (start < text.size()) {
+    // A block ends after its "end" line.
+    size_t end = std::string_view::npos;
+    for (size_t pos = start; pos < text.size();) {
+      const size_t next = text.find('\n', pos);
+      if (next == std::string_view::npos) break;
+      if (text.substr(pos, next - pos) == "end") {
+        end = next + 1;
+        break;
+      }
+      pos = next + 1;
+    }
+    PackageRecord record;
+    if (!ParseRecord(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start), record, why))
+      return false;
+    records.push_back(std::move(record));
+    if (end == std::string_view::npos) break;
+    start = end;
+  }
+  return true;
+}
+
 }  // namespace vr::pkg

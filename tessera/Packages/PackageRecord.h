@@ -4,8 +4,9 @@
 //
 // UTF-8 text, one item per line, fields separated by a tab; a backslash, tab, line end or any
 // other control character and a lone surrogate inside a field are written as \\, \t, \n, \r,
-// \uXXXX. The last line is "end": a record without it was cut short while being written, so
-// the section had not started its changes and there is nothing to put back.
+// \uXXXX. A block's last line is "end": a block without it was cut short while being written,
+// so the section had not started the changes it records and there is nothing to put back. The
+// journal's record file may hold several blocks, one per recorded step, oldest first.
 //
 //   package-record  1
 //   absent          <name> <version>            no package of that name and version
@@ -60,6 +61,8 @@ std::string SerializeRecord(const PackageRecord& record);
 // False with why for a line that is not one of the above (the record was not written by this
 // section); a record cut short reads as far as it goes, with complete false.
 bool ParseRecord(std::string_view text, PackageRecord& record, std::string& why);
+// Every block of a record file, oldest first; false with why as ParseRecord.
+bool ParseRecords(std::string_view text, std::vector<PackageRecord>& records, std::string& why);
 
 // The field codec, exposed for tests.
 std::string EncodeField(WStringView text);

@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "tessera/Packages/PackageTestHost.h"
+#include "tessera/RunJournal.h"
+#include "tessera/XmlParser/XmlReader.h"
 #include "tests/support/HostTestSupport.h"
 
 namespace {
@@ -246,5 +248,100 @@ TEST_F(PackageRegistration, FailedRegistrationLeavesNoKeyItCreated) {
   EXPECT_EQ(Register(Example(), (base_ / "k.undo").string()), 1) << error_;
   vr::fault::Reset();
   EXPECT_FALSE(HKLMRegistryKeyExist(PatchesKey(0)));
+  EXPECT_EQ(State(), before);
+}
+
+// A Unix package the Depot knew before: its unregistration takes away only the modules the
+// registration added; two patches that list the same package end exactly where they began in
+// either order of unregistration.
+TEST_F(PackageRegistration, LedgerKeepsWhatWasThereBefore) {
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('3', 'Ux Agent', '2.0', '{U}')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}', '3', '2', '6')");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES ('3', 'web03.corp.example.com')");
+  for (const char16_t* patch : {u"PA", u"PB"}) SetValue(PatchKey(0, patch), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string file = WriteRegistration(
+      "ux.xml", PackageXml("UnixPackage", "Ux Agent", "2.0", PlatformXml(2, 6, {kLogfile, kEventLog})) +
+                    PackageXml("UnixPackage", "Ux New", "1.0", PlatformXml(2, 6, {kLogfile})));
+  const std::string a = (base_ / "a.undo").string(), b = (base_ / "b.undo").string();
+  ASSERT_EQ(RegisterLedgered(file, a, u"PA"), 0) << error_ << console_;
+  ASSERT_EQ(UnregisterLedgered(a), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+
+  for (bool aFirst : {true, false}) {
+    ASSERT_EQ(RegisterLedgered(file, a, u"PA"), 0) << error_;
+    const std::string one = State();
+    ASSERT_EQ(RegisterLedgered(file, b, u"PB"), 0) << error_;
+    ASSERT_EQ(UnregisterLedgered(aFirst ? a : b), 0) << error_ << console_;
+    // The other patch still lists everything: its rows stay.
+    EXPECT_NE(Rows().find("{B7A8C9D0-1E2F-4031-8425-36475869708A}|3|2|6|"), std::string::npos) << aFirst << Rows();
+    EXPECT_NE(Rows().find("|Ux New|1.0|"), std::string::npos) << aFirst;
+    ASSERT_EQ(UnregisterLedgered(aFirst ? b : a), 0) << error_ << console_;
+    EXPECT_EQ(State(), before) << (aFirst ? "A then B" : "B then A");
+    (void)one;
+  }
+}
+
+// The section's record in a run journal, as a killed run leaves it: putting it back gives the
+// state before the run, whatever part of the changes happened, and doing so again changes
+// nothing; a record cut short (the run was killed while writing it) changes nothing.
+TEST_F(PackageRegistration, RecordOfARunPutsTheHostBack) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('1', 'Vorant Agent for Linux', "
+      u"'12.05.002', '790C06B4-844E-11D2-972B-080009Ef8C2A')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}', '1', '2', '6')");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, PatchKey(0, u"OTHER").c_str());
+  const std::string before = State();
+  auto update = [&](const char* fault, std::string& record) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    ASSERT_EQ(status, 0);
+    std::unique_ptr<vr::journal::RunJournal> journal;
+    ASSERT_EQ(vr::journal::RunJournal::Begin({"reg", u"VRPATCH_PKG_01", u"", u"", false, vr::undo::kSectionPackages, {}},
+                                              journal),
+              0);
+    CXmlReader reader(u"A.07.50");
+    ASSERT_EQ(reader.Load(Utf8ToWide(Example())), 0);
+    VrLogFile log(Utf8ToWide((base_ / "section.log").string()).c_str(), false);
+    ASSERT_EQ(r.PackageRegInit(message), 0) << WideToUtf8(message);
+    if (fault) vr::fault::Configure(fault);
+    const int code = r.PackageRegUpdate(reader, u"VRPATCH_PKG_01", false, log, message);
+    vr::fault::Reset();
+    EXPECT_EQ(code, fault ? 100 : 0) << fault;
+    record = vr::testing::ReadFileBytes(journal->Folder() + "/packages.rec");
+    r.PackageRegCleanup(message);
+    journal->Finish();
+  };
+  auto restore = [&](const std::string& record) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    EXPECT_TRUE(r.PackageRestoreRecord(record, message)) << WideToUtf8(message);
+  };
+  // Whole runs, and runs that failed before, in and after the Depot's commit.
+  for (const char* fault : {static_cast<const char*>(nullptr), "depot.AddFunctionalityModule#3", "registry.SetValue#2",
+                            "depot.CommitTransaction#1"}) {
+    std::string record;
+    update(fault, record);
+    ASSERT_NE(record.find("\nend\n"), std::string::npos) << record;
+    if (!fault) {
+      EXPECT_NE(State(), before);
+    }
+    restore(record);
+    EXPECT_EQ(State(), before) << (fault ? fault : "whole run");
+    restore(record);
+    EXPECT_EQ(State(), before) << "again";
+  }
+  // Cut short: the section never began its changes, so nothing is put back (the host is left
+  // as the test made it, changed by hand).
+  std::string record;
+  update(nullptr, record);
+  const std::string changed = State();
+  restore(record.substr(0, record.size() - 4));
+  EXPECT_EQ(State(), changed);
+  restore(record);
   EXPECT_EQ(State(), before);
 }

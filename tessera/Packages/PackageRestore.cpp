@@ -4,12 +4,16 @@
 // of the patch bookkeeping. Running it twice gives the same state: a kill during a recovery is
 // recovered by the same restore.
 #include <map>
+#include <memory>
 
 #include "platform/registry/registry.h"
+#include "platform/text/convert.h"
+#include "tessera/AppErrors.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageRegistry.h"
 #include "tessera/Packages/PackageRestore.h"
 #include "tessera/TesseraTrace.h"
+#include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
 
@@ -167,3 +171,36 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
 }
 
 }  // namespace vr::pkg
+
+// Recovery of a killed run (or of a failed rollback): every block of the section's record put
+// back, newest first, over a connection of its own to the Depot database.
+bool CVrPlatformRegistration::PackageRestoreRecord(const std::string& text, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::PackageRestoreRecord", "Packages\\PackageRestore", vr::trace::kRunFlags);
+  using namespace vr::pkg;
+  std::vector<PackageRecord> records;
+  std::string why;
+  if (!ParseRecords(text, records, why)) {
+    VR_TRACE_ERROR("The package record cannot be read: ", why);
+    message += LoadMessage(1026, vr::text::Utf8ToWide(why));
+    return false;
+  }
+  bool needsDepot = false;
+  for (const auto& r : records) needsDepot = needsDepot || RecordNeedsDepot(r);
+  std::unique_ptr<CDepotData> db;
+  if (needsDepot) {
+    db = std::make_unique<CDepotData>();
+    bool connected = false;
+    try {
+      connected = db->ConnectToDB();
+    } catch (const CApp_error& e) {
+      message += e.Message();
+    }
+    if (!connected) {
+      message += LoadMessage(1010);
+      return false;
+    }
+  }
+  for (auto r = records.rbegin(); r != records.rend(); ++r)
+    if (!RestorePackageRecord(db.get(), *r, message)) return false;
+  return true;
+}

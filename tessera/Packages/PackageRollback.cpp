@@ -2,6 +2,7 @@
 // state its record kept, and the unregistration of a patch from the "[[[PACKAGES]]]" sections
 // of its undo file (a checking pass that removes nothing, the record of every row and value
 // it may remove, then the removal pass).
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -15,6 +16,7 @@
 #include "tessera/Packages/PackageRestore.h"
 #include "tessera/Packages/PackageSection.h"
 #include "tessera/Packages/PackageUndoLines.h"
+#include "tessera/RunLedger.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -63,6 +65,51 @@ std::vector<WString> ItemIds(const std::vector<PackageUndoItem>& items) {
     }
   }
   return ids;
+}
+
+// What the ledger says of one object of the registration being taken back.
+enum class Verdict {
+  kUnknown,  // the registration has no entry of it: the undo line decides
+  kRemove,   // the registration added it and no later registration lists it
+  kKeep      // it was there before, or a later registration lists it (and now owns the addition)
+};
+
+// Marks the registration's entries of the object reversed. A later live registration that
+// lists the object inherits this one's state before, so that the last of them to go takes
+// away what the first added, in whatever order they are unregistered.
+Verdict Decide(vr::ledger::Ledger& ledger, vr::ledger::Registration* registration, const char* kind,
+               const WString& key) {
+  if (!registration) return Verdict::kUnknown;
+  vr::ledger::Entry* mine = nullptr;
+  vr::ledger::Entry* later = nullptr;
+  for (const auto& ref : ledger.Chain(vr::undo::kSectionPackages, kind, key)) {
+    if (ref.registration == registration) {
+      if (!mine) mine = ref.entry;
+      ref.entry->reversed = true;
+    } else if (ref.registration->seq > registration->seq && !later) {
+      later = ref.entry;
+    }
+  }
+  if (!mine) return Verdict::kUnknown;
+  if (later) {
+    later->existedBefore = mine->existedBefore;
+    later->before = mine->before;
+    return Verdict::kKeep;
+  }
+  return mine->existedBefore ? Verdict::kKeep : Verdict::kRemove;
+}
+
+// The parts of a module's ledger key: DeplPackId|PolTypeId|system type|OS type.
+bool SplitModuleKey(const WString& key, WString& id, WString& policyType, WString& systemType, WString& osType) {
+  const size_t a = key.find(u'|'), d = key.rfind(u'|');
+  if (a == WString::npos || d == a) return false;
+  const size_t c = key.rfind(u'|', d - 1);
+  if (c == a) return false;
+  id = key.substr(0, a);
+  policyType = key.substr(a + 1, c - a - 1);
+  systemType = key.substr(c + 1, d - c - 1);
+  osType = key.substr(d + 1);
+  return true;
 }
 
 }  // namespace
@@ -131,7 +178,8 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     std::vector<DepotPackageRow> packageRows;
     std::vector<DepotModuleRow> moduleRows;
     std::vector<WString> deployedIds;
-    if (!items.empty() && (!db.ReadPackageRows(packageRows) || !db.ReadModuleRows(nullptr, moduleRows) ||
+    const bool ledgerKnows = !rollback_ && LedgerRegistration();
+    if ((!items.empty() || ledgerKnows) && (!db.ReadPackageRows(packageRows) || !db.ReadModuleRows(nullptr, moduleRows) ||
                            !db.ReadDeployedPackageIds(deployedIds)))
       return fail(LoadMessage(1007));
     const std::set<WString> deployed(deployedIds.begin(), deployedIds.end());
@@ -151,11 +199,23 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         }
       }
     }
-    if (items.empty()) return true;
+    if (items.empty() && !ledgerKnows) return true;
 
-    // Record: every row of the packages the lines name, and the patch's bookkeeping, as they
-    // are before the first removal.
-    const std::vector<WString> itemIds = ItemIds(items);
+    // The ledger, when it knows the registration, says which of the objects the lines name it
+    // added, and which packages it added that no line names (a package without platforms).
+    // An undo file it does not know is taken back from its own lines.
+    vr::ledger::Ledger& ledger = RunLedger();
+    vr::ledger::Registration* registration = rollback_ ? nullptr : LedgerRegistration();
+    std::vector<WString> ledgerPackages;
+    if (registration)
+      for (const auto& e : registration->entries)
+        if (e.section == vr::undo::kSectionPackages && e.kind == "package" && !e.reversed && !e.existedBefore)
+          ledgerPackages.push_back(e.key);
+
+    // Record: every row of the packages the lines (and the ledger) name, and the patch's
+    // bookkeeping, as they are before the first removal.
+    std::vector<WString> itemIds = ItemIds(items);
+    itemIds.insert(itemIds.end(), ledgerPackages.begin(), ledgerPackages.end());
     const std::set<WString> named(itemIds.begin(), itemIds.end());
     std::set<WString> installed;
     std::map<WString, std::vector<DepotModuleRow>> modules;  // of the named packages, by id
@@ -222,7 +282,8 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       current.open = false;
       // A package still deployed (on nodes that are not Windows nodes) keeps its row: its id
       // must not pass to the next new package together with those deployments.
-      if (modules[current.id].empty() && !deployed.count(current.id)) {
+      const Verdict verdict = Decide(ledger, registration, "package", current.id);
+      if (verdict != Verdict::kKeep && modules[current.id].empty() && !deployed.count(current.id)) {
         if (!removePackageRow(current.id)) return fail(LoadMessage(1013, current.id));
       } else {
         LogLine(u"Package cannot be removed because other functionality modules use this package or this package is "
@@ -239,13 +300,52 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       if (!ParsePackageInfo(info, version, platform, uninstallable)) return fail(LoadMessage(1017));
       long n = 0, m = 0;
       if (!HKLMGetPatchCounts(patchesKey, version, platform, n, m)) return fail(LoadMessage(1016));
+      const WString& osType = unix.tokens[8];
+      std::vector<WString> systemTypes{unix.tokens[7]};
+      for (size_t i = 9; i < unix.tokens.size(); ++i) systemTypes.push_back(unix.tokens[i]);
+      // The modules of the line that the ledger knows this registration listed: only those it
+      // added go (a later registration that lists one takes the addition over).
+      std::vector<vr::ledger::Entry> listed;
+      if (registration)
+        for (const auto& e : registration->entries) {
+          WString eid, policyType, systemType, os;
+          if (e.section != vr::undo::kSectionPackages || e.kind != "module" || e.reversed ||
+              !SplitModuleKey(e.key, eid, policyType, systemType, os) || eid != id || os != osType ||
+              std::find(systemTypes.begin(), systemTypes.end(), systemType) == systemTypes.end())
+            continue;
+          listed.push_back(e);
+        }
+      std::vector<WString> added;  // keys of the modules to remove
+      for (const auto& e : listed)
+        if (Decide(ledger, registration, "module", e.key) == Verdict::kRemove) added.push_back(e.key);
+      const Verdict packageVerdict = Decide(ledger, registration, "package", id);
       if (n > 1) {
         PKG_TRACE_WARNING("Cannot unregister package - another patch is using this package");
         LogLine(u"Package won't be unregistered. There are other subagents of same version installed");
+      } else if (registration) {
+        for (const WString& key : added) {
+          WString eid, policyType, systemType, os;
+          SplitModuleKey(key, eid, policyType, systemType, os);
+          const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" +
+                                 systemType + u"', OsType='" + os + u"']";
+          size_t removed = 0;
+          if (!removeModules(id,
+                             [&](const DepotModuleRow& r) {
+                               return r.systemType == systemType && r.osType == os && r.osVersion.empty() &&
+                                      vr::text::EqualsNoCase(r.policyType, policyType);
+                             },
+                             removed))
+            return fail(LoadMessage(1014));
+          LogLine(removed ? u"Functionality module removed " + fields
+                          : u"Functionality module not registered and cannot be removed " + fields);
+        }
+        if (packageVerdict != Verdict::kKeep && !deployed.count(id) && modules[id].empty()) {
+          if (!removePackageRow(id)) return fail(LoadMessage(1013, id));
+        } else {
+          LogLine(u"Package cannot be removed because other functionality modules use this package or this package "
+                  u"is deployed on any node");
+        }
       } else {
-        const WString& osType = unix.tokens[8];
-        std::vector<WString> systemTypes{unix.tokens[7]};
-        for (size_t i = 9; i < unix.tokens.size(); ++i) systemTypes.push_back(unix.tokens[i]);
         for (const WString& systemType : systemTypes) {
           const WString fields = u"[DeplPackId='" + id + u"', SystemType='" + systemType + u"', OsType='" + osType + u"']";
           size_t removed = 0;
@@ -280,6 +380,11 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
           const WString& osType = item.tokens[4];
           const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" +
                                  systemType + u"', OsType='" + osType + u"']";
+          if (Decide(ledger, registration, "module", id + u"|" + policyType + u"|" + systemType + u"|" + osType) ==
+              Verdict::kKeep) {
+            LogLine(u"Functionality module kept: it was there before the registration or a later one uses it " + fields);
+            continue;
+          }
           size_t removed = 0;
           if (!removeModules(id,
                              [&](const DepotModuleRow& r) {
@@ -294,7 +399,14 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
           if (!finishPackage() || !removeUnixPackage(item)) return false;
         }
       }
-      return finishPackage();
+      if (!finishPackage()) return false;
+      // Packages the registration added that no line names go too, when nothing uses them.
+      for (const WString& id : ledgerPackages) {
+        if (Decide(ledger, registration, "package", id) != Verdict::kRemove) continue;
+        if (!modules[id].empty() || deployed.count(id)) continue;
+        if (!removePackageRow(id)) return fail(LoadMessage(1013, id));
+      }
+      return true;
     };
     if (!db.BeginTransaction()) return fail(LoadMessage(1007));
     if (!removalPass()) {
@@ -302,8 +414,10 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       return false;
     }
     if (!db.CommitTransaction()) return fail(LoadMessage(1014));
-    for (const WString& name : values)
+    for (const WString& name : values) {
+      if (Decide(ledger, registration, "value", patchKey + u"\\" + name) == Verdict::kKeep) continue;
       if (!HKLMRegistryKeyValueRemove(patchKey, name, runLog_.get())) return fail(LoadMessage(1015));
+    }
     return true;
   } catch (...) {
     VR_TRACE_ERROR("Unspecified error occured");

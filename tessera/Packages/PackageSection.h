@@ -18,19 +18,11 @@ struct CPackage;
 
 namespace vr::pkg {
 
-// What this process's Update added, for the ledger of the registration.
-struct AddedItem {
-  std::string kind;  // "package", "module", "value"
-  WString key;       // DeplPackId; DeplPackId|PolTypeId|system type|OS type; key\value name
-  bool existedBefore = false;
-};
-
 struct PackageSectionState {
   CDepotData db;
   bool updated = false;         // an Update of this process ran
   bool recorded = false;        // it wrote its record before its first change
   PackageRecord beforeImage;    // the state before that Update, which its rollback puts back
-  std::vector<AddedItem> added; // what it added, in order
 };
 
 // The longest texts the Depot database keeps, in characters: a package whose name, version,

@@ -15,6 +15,8 @@
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageRegistry.h"
 #include "tessera/Packages/PackageRestore.h"
+#include "tessera/RunLedger.h"
+#include "tessera/UndoFile.h"
 #include "tessera/Packages/PackageSection.h"
 #include "tessera/Packages/PackageUndoLines.h"
 #include "tessera/TesseraTrace.h"
@@ -96,7 +98,20 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     state.updated = true;
     state.recorded = false;
     state.beforeImage = PackageRecord();
-    state.added.clear();
+    // The ledger's entries of this registration: every package and module the file lists and
+    // every bookkeeping value, with whether it was there before, so that its unregistration
+    // takes away only what it added and leaves what a later registration still lists.
+    vr::ledger::Registration* ledger = LedgerRegistration();
+    std::set<std::pair<std::string, WString>> noted;
+    auto note = [&](const char* kind, const WString& key, bool existedBefore) {
+      if (!ledger || !noted.insert({kind, vr::text::ToUpper(key)}).second) return;
+      vr::ledger::Entry entry;
+      entry.section = vr::undo::kSectionPackages;
+      entry.kind = kind;
+      entry.key = key;
+      entry.existedBefore = existedBefore;
+      ledger->entries.push_back(std::move(entry));
+    };
 
     auto fail = [&](const WString& text) {
       message = text;
@@ -186,7 +201,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     transaction.depot = depot.get();
 
     VR_TRACE_INFO("Number of packages found in configuration file: ", static_cast<unsigned long>(packages.size()));
-    std::set<WString> packagesAdded;
+    std::set<WString> modulesAddedNow;
     std::map<std::pair<WString, WString>, std::shared_ptr<DepotObject>> packagesThisRun;
     std::map<WString, std::shared_ptr<DepotObject>> policyTypeObjects;
     for (const CPackage& pkg : packages) {
@@ -236,7 +251,8 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
         return fail(LoadMessage(1005));
       }
       VR_TRACE_INFO("DeplPackId value found ['", id, "']");
-      if (packagesAdded.insert(id).second) state.added.push_back({"package", id, existedBefore});
+      // A package that cannot be uninstalled is meant to stay: no entry asks for its removal.
+      if (pkg.uninstallable) note("package", id, existedBefore);
 
       VR_TRACE_INFO("Number of platform and policy types found for package: ",
                     static_cast<unsigned long>(pkg.platforms.size()));
@@ -266,7 +282,9 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
           const WString& policyTypeId = known->second;
           const WString moduleFields = ModuleFields(policyTypeId, id, systemType, osType);
           const WString key = moduleKey(policyTypeId, id, systemType, osType);
+          const WString ledgerKey = id + u"|" + policyTypeId + u"|" + Number(systemType) + u"|" + Number(osType);
           if (modulesThere.count(key)) {
+            note("module", ledgerKey, !modulesAddedNow.count(key));
             LogLine(u"Functionality module already registered " + moduleFields);
             VR_TRACE_INFO("Dependency information already exist in VR_PM_FunctionalityModule'");
             continue;
@@ -289,7 +307,8 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
             return fail(LoadMessage(1002, policyTypeId, Number(systemType), Number(osType)));
           }
           modulesThere.insert(key);
-          state.added.push_back({"module", id + u"|" + policyTypeId + u"|" + Number(systemType) + u"|" + Number(osType), false});
+          modulesAddedNow.insert(key);
+          note("module", ledgerKey, false);
           if (pkg.uninstallable && kind != eUNIX_PACKAGE &&
               !LogPlatPolicyInfo(id, pkg.logicalId, systemType, osType, policyTypeId, sectionLog)) {
             VR_TRACE_ERROR("An error occurred while writing to undo log file");
@@ -317,7 +336,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
       bool created = false;
       if (!HKLMRegistryKeyCreate(patchKey, name, pkg.version + u"|" + platformText, runLog_.get(), &created))
         return fail(LoadMessage(1009));
-      if (created) state.added.push_back({"value", patchKey + u"\\" + name, false});
+      note("value", patchKey + u"\\" + name, !created);
     }
     transaction.depot = nullptr;
     if (FAILED(depot->CommitTransaction())) {

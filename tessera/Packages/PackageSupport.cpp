@@ -4,10 +4,13 @@
 #include <memory>
 
 #include "platform/com/errorinfo.h"
+#include "platform/text/convert.h"
 #include "platform/text/format.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/RunJournal.h"
+#include "tessera/UndoFile.h"
 #include "tessera/Packages/PackageSection.h"
 #include "tessera/Packages/PackageUndoLines.h"
 #include "tessera/TesseraTrace.h"
@@ -44,7 +47,15 @@ WString GetDepotErrorMessage() {
 
 namespace vr::pkg {
 
-bool RecordPackageSection(const std::string&, WString&) { return true; }  // the journal's record comes with the run
+bool RecordPackageSection(const std::string& record, WString& message) {
+  VR_TRACE_FUNCTION("RecordPackageSection", kFile, kFlags);
+  vr::journal::RunJournal* journal = vr::journal::RunJournal::Current();
+  if (!journal) return true;  // a run without a journal (a test's) has nothing to recover
+  const long rc = journal->RecordSection(vr::undo::kSectionPackages, record);
+  if (rc == 0) return true;
+  message = LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc);
+  return false;
+}
 
 size_t CharacterCount(const WString& text) {
   size_t n = 0;

@@ -24,6 +24,7 @@
 #include "tessera/Console.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Packages/PackageRegistry.h"
+#include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
 
@@ -194,6 +195,59 @@ class PackageTestHost : public ::testing::Test {
       return 100;
     }
   }
+  // Runs as the run keeps its ledger: loaded at the start, the registration made (or found by
+  // the undo header), saved after a run that succeeded.
+  int RegisterLedgered(const std::string& file, const std::string& undo, const WString& patch) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) return status;
+    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
+    vr::ledger::Registration& registration = r.RunLedger().Add(patch, u"(registering)", Utf8ToWide(undo));
+    r.SetLedgerRegistration(&registration);
+    int code = 0;
+    try {
+      code = r.RegisterPlatform(Utf8ToWide(file), patch, false, Utf8ToWide(undo), 1 | vr::undo::kSectionPackages);
+    } catch (const CApp_error& e) {
+      error_ = WideToUtf8(e.Message());
+      return e.ExitCode();
+    }
+    registration.createdOn = Header(undo).createdOn;
+    registration.sections = vr::undo::kSectionPackages;
+    EXPECT_EQ(r.RunLedger().Save(), 0);
+    return code;
+  }
+  int UnregisterLedgered(const std::string& undo) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) return status;
+    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
+    const vr::undo::UndoHeader header = Header(undo);
+    vr::ledger::Registration* registration = r.RunLedger().Find(header.patch, header.createdOn);
+    EXPECT_TRUE(registration) << undo;
+    r.SetLedgerRegistration(registration);
+    int code = 0;
+    try {
+      code = r.UnregisterPlatform(Utf8ToWide(undo), false);
+    } catch (const CApp_error& e) {
+      error_ = WideToUtf8(e.Message());
+      return e.ExitCode();
+    }
+    if (registration) registration->reversedSections |= vr::undo::kSectionPackages;
+    EXPECT_EQ(r.RunLedger().Save(), 0);
+    return code;
+  }
+  static vr::undo::UndoHeader Header(const std::string& undo) {
+    VrLogFile file(Utf8ToWide(undo).c_str(), true);
+    vr::undo::UndoHeader header;
+    int sections = 0;
+    WString message;
+    EXPECT_TRUE(SUCCEEDED(file.LoadFile()));
+    EXPECT_EQ(vr::undo::ValidateUndoFile(file, header, sections, message), 0);
+    return header;
+  }
+
   // Every row of the Depot tables and the registry below the product key, as text.
   std::string State() {
     std::string out;
