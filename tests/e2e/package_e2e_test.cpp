@@ -244,6 +244,34 @@ TEST_P(PackageE2e, PasswordWithConnectionStringCharacters) {
   for (const char* part : {"Pw;", "tail-part", "k=v", "{z}"}) EXPECT_EQ(traced.find(part), std::string::npos) << part;
 }
 
+// The same file behaves the same on both engines: texts at the Depot's limits register and
+// unregister exactly (characters, not bytes, are counted), one character more is refused before
+// any change, and policy type ids in another letter case name the Depot's policy types.
+TEST_P(PackageE2e, LimitsAndLetterCaseAlikeOnBothEngines) {
+  std::string name(250, 'n');
+  name += "\xC3\xA9\xE7\x9B\xA3\xF0\x9F\x98\x80" "ab";  // 255 characters, 262 bytes
+  std::string lower = policyTypes_[0];
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string fits = WriteFile(
+      "fits.xml", Package("WindowsPackage", name, std::string(64, 'v'), std::string(1024, 'd'), Platform(2, 11, {lower})));
+  const std::string before = State();
+  Register(fits, Undo());
+  const std::string modules = Query("SELECT PolTypeId FROM VR_PM_FunctionalityModule WHERE DeplPackId IN (SELECT "
+                                    "DeplPackId FROM VR_PM_DeplPack WHERE Version = '" + std::string(64, 'v') + "')");
+  EXPECT_NE(modules.find("\n" + policyTypes_[0] + "\n"), std::string::npos) << modules;  // the Depot's form
+  EXPECT_NE(Query("SELECT Name FROM VR_PM_DeplPack").find(name), std::string::npos);
+  RunResult r = Tessera({"-unreg", Undo()});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(State(), before);
+
+  const std::string over = WriteFile(
+      "over.xml", Package("WindowsPackage", name + "x", "1.0", "d", Platform(2, 11, {policyTypes_[0]})));
+  const std::string out = Register(over, Undo("over.undo"), {}, 1);
+  EXPECT_NE(out.find("(TESSERA1024) Package 1 of the registration file cannot be registered:"), std::string::npos) << out;
+  EXPECT_NE(out.find("name has 256 characters, more than the 255"), std::string::npos) << out;
+  EXPECT_EQ(State(), before);
+}
+
 TEST_P(PackageE2e, UnixPackageSharedByTwoPatches) {
   const std::string unix = Package("UnixPackage", "Shared Agent", "3.1", "shared",
                                    Platform(2, 6, {policyTypes_[0], policyTypes_[1]}) + Platform(3, 6, {policyTypes_[2]}));
