@@ -212,7 +212,12 @@ class PackageTestHost : public ::testing::Test {
       error_ = WideToUtf8(e.Message());
       return e.ExitCode();
     }
-    registration.createdOn = Header(undo).createdOn;
+    // The undo header's key replaces an earlier registration with the same key, as Add does.
+    const WString createdOn = Header(undo).createdOn;
+    r.RunLedger().Registrations().remove_if([&](const vr::ledger::Registration& other) {
+      return &other != &registration && other.patch == patch && other.createdOn == createdOn;
+    });
+    registration.createdOn = createdOn;
     registration.sections = vr::undo::kSectionPackages;
     EXPECT_EQ(r.RunLedger().Save(), 0);
     return code;
