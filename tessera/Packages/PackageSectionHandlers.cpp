@@ -183,7 +183,9 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     if (!RecordPackageSection(SerializeRecord(record), message)) return fail(message);
     state.recorded = true;
 
-    // ---- Apply.
+    // ---- Apply. The record, not the section log, is what recovery reads: the log's lines
+    // reach the disk in one flush when the section ends.
+    VrLogFile::SyncBatch batch(&sectionLog);
     if (!db.UpdateLogicalId()) return fail(LoadMessage(1019));
     LogLine(u"LogicalId values successfully updated");
     // The additions go to the database in one transaction of the component: together, or not
