@@ -18,7 +18,7 @@ class PackageProperty : public PackageTestHost {
 
 int FileCount() {
   const char* n = std::getenv("VR_PROPERTY_FILES");
-  return n && *n ? std::atoi(n) : 200;
+  return n && *n ? std::atoi(n) : 120;
 }
 
 }  // namespace
