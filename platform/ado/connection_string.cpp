@@ -232,6 +232,17 @@ HRESULT ToOdbcConnectionString(WStringView adoConnectionString, WStringView user
             if (EqualsNoCase(k, u"Driver")) driver = v;
       }
       Append(out, u"DRIVER", driver);
+      // The PostgreSQL driver wraps every statement in a savepoint of its own unless told to
+      // roll back the whole transaction on an error: a subtransaction per statement makes a
+      // long transaction slower with every row (and costs two more round trips a statement).
+      // Our callers roll their transactions back themselves on any failure.
+      bool protocolGiven = false;
+      for (const auto& [k, v] : section->entries) protocolGiven = protocolGiven || EqualsNoCase(k, u"Protocol");
+      for (const auto& p : rest) protocolGiven = protocolGiven || EqualsNoCase(p.key, u"Protocol");
+      if (!protocolGiven && vr::text::ToLower(driver).find(u"psqlodbc") != WString::npos) {
+        Append(out, u"Protocol", u"7.4-1");
+        Append(out, u"UseServerSidePrepare", u"0");
+      }
       for (const auto& [k, v] : section->entries) {
         if (EqualsNoCase(k, u"Driver") || EqualsNoCase(k, u"Description")) continue;
         if (IsCredentialKey(k) && ((EqualsNoCase(k, u"UID") || EqualsNoCase(k, u"User") || EqualsNoCase(k, u"Username") ||

@@ -2,32 +2,48 @@
 // package entries over the demo host's own Depot values are registered, then unregistered, and
 // the host ends exactly as it began (apart from the new packages that cannot be uninstalled,
 // which are meant to stay); a registration that fails, refused or with a fault injected,
-// leaves the host as it was. VR_PROPERTY_FILES sets the number of files (CI: the default).
+// leaves the host as it was. The Depot is the embedded SQLite database, then a PostgreSQL
+// server. VR_PROPERTY_FILES sets the number of files on SQLite (a third of it on PostgreSQL).
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
 #include "tessera/Packages/PackageFileGenerator.h"
 #include "tessera/Packages/PackageTestHost.h"
+#include "tests/support/PgServer.h"
 
 namespace {
 
-class PackageProperty : public PackageTestHost {
+class PackageProperty : public PackageTestHost, public ::testing::WithParamInterface<bool> {
  public:
   PackageProperty() { keepDemoRows_ = true; }
+  void SetUp() override {
+    PackageTestHost::SetUp();
+    if (!GetParam() || HasFatalFailure()) return;
+    // The same demo Depot on a PostgreSQL server (a new database of the test's own server).
+    admin_.reset();
+    std::string command = std::string(std::getenv("VR_BINARY_DIR")) + "/tools/vrhost/vrhost";
+    for (const std::string& arg : vr::testing::PgServer::Shared().UsePostgresArgs()) command += " '" + arg + "'";
+    ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+    ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
+    ASSERT_TRUE(SUCCEEDED(admin_->Open(ADODB::MakeConnectionString(u"VrDepot", Utf8ToWide(vr::testing::PgServer::kUser),
+                                                                   Utf8ToWide(vr::testing::PgServer::kPassword)))));
+  }
 };
 
-int FileCount() {
+int FileCount(bool postgres) {
   const char* n = std::getenv("VR_PROPERTY_FILES");
-  return n && *n ? std::atoi(n) : 120;
+  const int files = n && *n ? std::atoi(n) : 120;
+  return postgres ? std::max(1, files / 3) : files;
 }
 
 }  // namespace
 
-TEST_F(PackageProperty, GeneratedFilesRegisterAndUnregisterExactly) {
+TEST_P(PackageProperty, GeneratedFilesRegisterAndUnregisterExactly) {
   const char* faults[] = {"depot.AddFunctionalityModule#2", "depot.RegisterPackage#2", "registry.SetValue#1",
                           "ado.Execute#5",                  "depot.CommitTransaction#1", "registry.CreateKey#2"};
   int registered = 0, refused = 0, faulted = 0;
-  const int files = FileCount();
+  const int files = FileCount(GetParam());
   for (int seed = 1; seed <= files; ++seed) {
     const WString patch = Utf8ToWide("VRPATCH_GEN_" + std::to_string(seed));
     SetValue(PatchKey(0, patch), kInstalledValue, u"1");
@@ -64,7 +80,10 @@ TEST_F(PackageProperty, GeneratedFilesRegisterAndUnregisterExactly) {
     }
     ASSERT_EQ(State(), before) << "seed " << seed << (fault ? " (fault)" : "") << "\n" << generated.xml;
   }
-  std::cout << "generated package files: " << files << "; registered and unregistered: " << registered
+  std::cout << (GetParam() ? "PostgreSQL" : "SQLite") << ": generated package files: " << files << "; registered and unregistered: " << registered
             << "; refused: " << refused << "; failed by an injected fault: " << faulted << "\n";
   EXPECT_GT(registered, files / 3);
 }
+
+INSTANTIATE_TEST_SUITE_P(Depot, PackageProperty, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "PostgreSQL" : "SQLite"; });

@@ -163,7 +163,8 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     std::vector<PackageUndoItem> items;
     PackageSectionError error;
     size_t sections = 0, emptySections = 0;
-    const bool read = ReadPackageSections(log, items, error, &sections, &emptySections);
+    // A rollback reads a section log, which a killed run leaves without its end marker.
+    const bool read = ReadPackageSections(log, items, error, &sections, &emptySections, rollback_);
     for (size_t i = 0; i < emptySections; ++i) LogLine(u"Nothing to rollback in package section!");
     if (!read) {
       // A section that cannot be read is a syntax error of the undo file.

@@ -77,7 +77,7 @@ bool HasValidTokenCount(const VrTextLine& line, bool& known) {
 }
 
 bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, PackageSectionError& error,
-                         size_t* sections, size_t* emptySections) {
+                         size_t* sections, size_t* emptySections, bool cutShortEnds) {
   items.clear();
   error = PackageSectionError();
   size_t count = 0, empty = 0;
@@ -118,7 +118,7 @@ bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, 
   }
   if (sections) *sections = count;
   if (emptySections) *emptySections = empty;
-  if (inSection) {
+  if (inSection && !cutShortEnds) {
     error = {PackageSectionError::kNotTerminated, WString(), 0};
     return false;
   }

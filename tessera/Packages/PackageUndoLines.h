@@ -67,7 +67,9 @@ struct PackageSectionError {
 // Reads every "[[[PACKAGES]]]" section of the file from its start (markers in any letter
 // case; blank and comment lines skipped): the items in order, or false with the first error.
 // sections counts the sections, emptySections those with no line between their markers.
+// cutShortEnds: a section that the end of the file cuts short (a section log of a run that
+// was killed) ends there instead of being an error.
 bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, PackageSectionError& error,
-                         size_t* sections = nullptr, size_t* emptySections = nullptr);
+                         size_t* sections = nullptr, size_t* emptySections = nullptr, bool cutShortEnds = false);
 
 }  // namespace vr::pkg

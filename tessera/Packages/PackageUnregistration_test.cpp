@@ -174,3 +174,25 @@ TEST_F(PackageUnregistration, WqlTextOfNodeNames) {
   EXPECT_EQ(WqlStringText(u"a\"b'c"), u"a\\\"b\\'c");
   EXPECT_EQ(WqlStringText(u"plain.example.com"), u"plain.example.com");
 }
+
+// The rollback of a run from its section log, which a kill cut short before the end marker:
+// the lines it has are taken back, with no refusal for a deployed package.
+TEST_F(PackageUnregistration, RollbackReadsASectionLogCutShort) {
+  AddDemoRows();
+  Bookkeep(u"P1");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES (5, 'mgmt01.corp.example.com')");
+  const std::string path = WriteUndo(u"P1", {DemoLines()[0], DemoLines()[1]}, false);
+  WString message;
+  int status = -1;
+  CVrPlatformRegistration r(0, nullptr, message, status);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(r.PackageRegInit(message), 0);
+  VrLogFile log(Utf8ToWide(path).c_str(), true);
+  ASSERT_TRUE(SUCCEEDED(log.LoadFile()));
+  // A registration object of a run that registers: its rollback mode.
+  ASSERT_THROW(r.RegisterPlatform(u"/nonexistent.xml", u"P1", false, u"", 1 | vr::undo::kSectionPackages), CApp_error);
+  ASSERT_TRUE(r.IsRollback());
+  EXPECT_TRUE(r.PackageRegRollback(log, message)) << WideToUtf8(message);
+  EXPECT_EQ(Rows().find("{P1}|5|"), std::string::npos) << Rows();
+  EXPECT_NE(Rows().find("{P2}|5|"), std::string::npos);
+}
