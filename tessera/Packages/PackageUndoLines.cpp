@@ -86,7 +86,11 @@ bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, 
   bool inSection = false, hasLines = false;
   while (file.ReadLine(line, nullptr, true, true)) {
     const auto first = line.GetToken(0);
-    const WString keyword = first ? WString(*first) : WString();
+    if (!first) {  // the empty remainder after the last line end
+      if (line.IsAtEnd()) break;
+      continue;
+    }
+    const WString keyword(*first);
     if (!inSection) {
       if (vr::text::EqualsNoCase(keyword, vr::undo::kPackagesBegin)) {
         inSection = true;
