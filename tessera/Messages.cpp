@@ -140,6 +140,9 @@ constexpr Entry kCatalogue[] = {
     {1022, u"(TESSERA1022) Cannot connect to WMI\n"},
     // ---- Package section (continued)
     {1023, u"(TESSERA1023) Cannot get information if package '%1' is deployed on node(s)\n"},
+    {1024, u"(TESSERA1024) Package %1 of the registration file cannot be registered: its %2 has %3 characters, more than the %4 the DEPOT database keeps.\n"},
+    {1025, u"(TESSERA1025) Cannot commit the packages and functionality modules to the DEPOT database\n"},
+    {1026, u"(TESSERA1026) The package record of the interrupted run cannot be read: %1\n"},
     // ---- Platform match records and node groups: writing instances
     {2021, u"(TESSERA2021) IWbemClassObject::Put('%1') - value = '%2' failed. hr='%3'.\n"},
     // ---- Package section (continued)

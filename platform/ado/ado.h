@@ -164,6 +164,13 @@ class Recordset {
 // quotes doubled, numbers as digits, NULL) for traces and messages only; never run it.
 WString FormatForTrace(WStringView sql, const std::vector<Variant>& parameters);
 
+// The ADO connection string of a data source name, user and password, each value written so
+// that the parser reads it back whole: in braces, with a closing brace doubled, when it holds
+// a character that would end or split it (";", "=", "{", "}", a quote, blanks at either end).
+// Every program that connects with the DBAccess settings builds its string here; the result
+// holds the password, so it is never traced.
+WString MakeConnectionString(WStringView dataSource, WStringView user, WStringView password);
+
 // The ODBC connection string an ADO one stands for, with the DSN of the host root resolved.
 // Exposed for tests; the result holds the password, so it is never traced.
 HRESULT ToOdbcConnectionString(WStringView adoConnectionString, WStringView userId, WStringView password,

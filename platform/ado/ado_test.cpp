@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "platform/ado/odbc_internal.h"
 #include "platform/ado/testing/pg_data_source.h"
 #include "platform/ado/testing/sqlite_data_source.h"
 #include "platform/com/errorinfo.h"
@@ -98,6 +99,28 @@ TEST(AdoConnectionString, ProviderDsnAndCredentialsBecomeAnOdbcString) {
   EXPECT_EQ(ToOdbcConnectionString(u"Provider=SQLOLEDB;DSN=VrDepot;", u"", u"", &odbc, &why), adErrProviderNotFound);
   EXPECT_EQ(ToOdbcConnectionString(u"Provider=MSDASQL;DSN={VrDepot", u"", u"", &odbc, &why), adErrInvalidArgument);
   EXPECT_EQ(ToOdbcConnectionString(u"Provider=MSDASQL;", u"", u"", &odbc, &why), adErrInvalidArgument);
+}
+
+// Every character a password may hold reaches the driver as it is, and a string that does not
+// parse never shows a piece of it in the reason.
+TEST(AdoConnectionString, MadeStringsCarryAnyPasswordWhole) {
+  for (const char16_t* password : {u"plain", u"a;b", u"k=v", u"{open", u"close}", u"{x}}y}", u" lead", u"trail ",
+                                   u"\"q\"", u"'s'", u"a;b=c{d}e}f\"g'h", u"\u00e9;\u4e2d"}) {
+    const WString text = MakeConnectionString(u"VrDepot", u"us;er", password);
+    EXPECT_EQ(vr::ado::PasswordInConnectionString(text), password) << WideToUtf8(text);
+    WString odbc, why;
+    ASSERT_EQ(ToOdbcConnectionString(text, u"", u"", &odbc, &why), S_OK) << WideToUtf8(why);
+    const size_t pwd = odbc.find(u"PWD=");
+    ASSERT_NE(pwd, WString::npos);
+    EXPECT_NE(odbc.find(u"UID={us;er};"), WString::npos) << WideToUtf8(odbc);
+  }
+  EXPECT_EQ(MakeConnectionString(u"VrDepot", u"vrdepot", u"pw"), u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=pw;");
+  WString odbc, why;
+  EXPECT_TRUE(FAILED(ToOdbcConnectionString(u"Provider=MSDASQL;DSN=VrDepot;Password=ab;cd-secret-tail;", u"", u"", &odbc, &why)));
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(why.find(u"cd-secret"), WString::npos) << WideToUtf8(why);
+  EXPECT_TRUE(FAILED(ToOdbcConnectionString(u"Provider=MSDASQL;DSN=VrDepot;Password={secret-tail", u"", u"", &odbc, &why)));
+  EXPECT_EQ(why.find(u"secret"), WString::npos) << WideToUtf8(why);
 }
 
 TEST(AdoConnection, UnknownDataSourceFailsClearlyWithoutThePassword) {

@@ -1,6 +1,11 @@
 // ADODB::Connection over one ODBC connection handle.
 #include "platform/ado/odbc_internal.h"
 
+#include <string>
+
+#include "platform/os/file.h"
+#include "platform/text/convert.h"
+
 namespace vr::ado {
 namespace {
 
@@ -20,6 +25,20 @@ class Connection final : public OdbcConnection {
     if (HRESULT hr = ADODB::ToOdbcConnectionString(connectionString, userId, password, &odbc, &why); FAILED(hr))
       return Fail({MakeError(why, kSource, hr)});
     secret_ = PasswordOf(connectionString, password);
+    // The embedded database is the server's data: its owner's only, as the host key is. It is
+    // made so before the driver first creates it, and again on every open (the write-ahead
+    // files take the database file's mode when the driver creates them).
+    if (const WString file = EmbeddedDatabaseFile(connectionString); !file.empty()) {
+      long rc = vr::os::RestrictToOwner(file, true);
+      for (const char16_t* suffix : {u"-wal", u"-shm", u"-journal"})
+        if (rc == 0) rc = vr::os::RestrictToOwner(file + suffix, false);
+      if (rc != 0) {
+        WipeSecret();
+        return Fail({MakeError(u"The database file '" + file + u"' cannot be made readable by its owner only (error " +
+                                   vr::text::Utf8ToWide(std::to_string(rc)) + u")",
+                               kSource, HRESULT_FROM_WIN32(rc))});
+      }
+    }
     SQLHENV env = Environment();
     if (env == SQL_NULL_HENV)
       return Fail({MakeError(u"The ODBC driver manager cannot be initialised", kSource, E_FAIL, u"IM004")});

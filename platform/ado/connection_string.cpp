@@ -37,7 +37,8 @@ static bool ParsePairs(WStringView text, std::vector<ConnectionPart>& pairs, WSt
     if (eq == WStringView::npos || (semi != WStringView::npos && semi < eq)) {
       const WString rest = Trim(text.substr(i, semi == WStringView::npos ? WStringView::npos : semi - i));
       if (!rest.empty()) {
-        why = u"the connection string holds a part without '=': '" + rest + u"'";
+        // The text itself stays out: it may be the tail of a password that was not quoted.
+        why = u"the connection string holds a part without '='";
         return false;
       }
       if (semi == WStringView::npos) break;
@@ -53,7 +54,7 @@ static bool ParsePairs(WStringView text, std::vector<ConnectionPart>& pairs, WSt
       ++j;
       while (true) {
         if (j >= text.size()) {
-          why = u"the connection string has an unclosed quoted value for '" + p.key + u"'";
+          why = u"the connection string has an unclosed quoted value";
           return false;
         }
         if (text[j] == close) {
@@ -69,7 +70,7 @@ static bool ParsePairs(WStringView text, std::vector<ConnectionPart>& pairs, WSt
       }
       while (j < text.size() && text[j] == u' ') ++j;
       if (j < text.size() && text[j] != u';') {
-        why = u"the connection string has text after the quoted value of '" + p.key + u"'";
+        why = u"the connection string has text after a quoted value";
         return false;
       }
       i = j + 1;
@@ -113,9 +114,53 @@ static bool IsCredentialKey(WStringView key) {
   return false;
 }
 
+WString MakeConnectionString(WStringView dataSource, WStringView user, WStringView password) {
+  auto quoted = [](WStringView value) {
+    bool brace = !value.empty() && (value.front() == u' ' || value.front() == u'\t' || value.back() == u' ' ||
+                                    value.back() == u'\t');
+    for (WChar c : value)
+      if (c == u';' || c == u'=' || c == u'{' || c == u'}' || c == u'"' || c == u'\'') brace = true;
+    if (!brace) return WString(value);
+    WString out = u"{";
+    for (WChar c : value) {
+      out += c;
+      if (c == u'}') out += u'}';
+    }
+    return out + u"}";
+  };
+  return u"Provider=MSDASQL;DSN=" + quoted(dataSource) + u";User Id=" + quoted(user) + u";Password=" + quoted(password) +
+         u";";
+}
+
 }  // namespace ADODB
 
 namespace vr::ado {
+
+WString EmbeddedDatabaseFile(WStringView adoConnectionString) {
+  std::vector<ADODB::ConnectionPart> pairs;
+  WString why, dsn;
+  if (!ADODB::ParsePairs(adoConnectionString, pairs, why)) return WString();
+  for (const auto& p : pairs)
+    if (vr::text::EqualsNoCase(p.key, u"DSN") || vr::text::EqualsNoCase(p.key, u"Data Source")) dsn = p.value;
+  if (dsn.empty()) return WString();
+  const std::string root = vr::os::HostRoot();
+  IniFile dsns, drivers;
+  ReadIniFile(root + "/odbc.ini", dsns);
+  const auto* section = dsns.Find(dsn);
+  if (!section) return WString();
+  WString driver, database;
+  for (const auto& [k, v] : section->entries) {
+    if (vr::text::EqualsNoCase(k, u"Driver")) driver = v;
+    if (vr::text::EqualsNoCase(k, u"Database")) database = v;
+  }
+  if (driver.find(u'/') == WString::npos) {
+    ReadIniFile(root + "/odbcinst.ini", drivers);
+    if (const auto* d = drivers.Find(driver))
+      for (const auto& [k, v] : d->entries)
+        if (vr::text::EqualsNoCase(k, u"Driver")) driver = v;
+  }
+  return vr::text::ToLower(driver).find(u"sqlite") != WString::npos ? database : WString();
+}
 
 WString PasswordInConnectionString(WStringView adoConnectionString) {
   std::vector<ADODB::ConnectionPart> pairs;
@@ -187,6 +232,17 @@ HRESULT ToOdbcConnectionString(WStringView adoConnectionString, WStringView user
             if (EqualsNoCase(k, u"Driver")) driver = v;
       }
       Append(out, u"DRIVER", driver);
+      // The PostgreSQL driver wraps every statement in a savepoint of its own unless told to
+      // roll back the whole transaction on an error: a subtransaction per statement makes a
+      // long transaction slower with every row (and costs two more round trips a statement).
+      // Our callers roll their transactions back themselves on any failure.
+      bool protocolGiven = false;
+      for (const auto& [k, v] : section->entries) protocolGiven = protocolGiven || EqualsNoCase(k, u"Protocol");
+      for (const auto& p : rest) protocolGiven = protocolGiven || EqualsNoCase(p.key, u"Protocol");
+      if (!protocolGiven && vr::text::ToLower(driver).find(u"psqlodbc") != WString::npos) {
+        Append(out, u"Protocol", u"7.4-1");
+        Append(out, u"UseServerSidePrepare", u"0");
+      }
       for (const auto& [k, v] : section->entries) {
         if (EqualsNoCase(k, u"Driver") || EqualsNoCase(k, u"Description")) continue;
         if (IsCredentialKey(k) && ((EqualsNoCase(k, u"UID") || EqualsNoCase(k, u"User") || EqualsNoCase(k, u"Username") ||

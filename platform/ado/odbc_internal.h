@@ -35,6 +35,10 @@ HRESULT Raise(const std::vector<ADODB::Error>& errors, HRESULT fallback);
 // The password an ADO connection string carries ("Password=" or "PWD="), empty when none.
 WString PasswordInConnectionString(WStringView adoConnectionString);
 
+// The database file of an embedded (SQLite) data source that the host root's odbc.ini
+// defines, empty for any other connection string.
+WString EmbeddedDatabaseFile(WStringView adoConnectionString);
+
 // The code a fault point asks for, or S_OK.
 HRESULT Injected(const char* point, HRESULT fallback = E_FAIL);
 

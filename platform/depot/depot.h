@@ -15,7 +15,8 @@
 // Tables it reads and writes: VR_PM_DeplPack (packages), VR_PM_PolicyType (policy types),
 // VR_PM_FunctionalityModule (which policy type a package serves on which platform). A new
 // package gets the DeplPackId one above the largest number in use ("1" for the first), so that
-// registering and unregistering a package leaves the database as it was.
+// registering and unregistering a package leaves the database as it was; ids that deployment
+// rows (VR_PM_InstalledDeplPack) or modules still name count as in use.
 //
 // Every method returns an HRESULT; a failure leaves an ErrorInfo whose description says what
 // failed (GetErrorInfo), as the component does for its callers' error messages.
@@ -23,7 +24,7 @@
 // Fault points (VR_FAULTS), each failing with the given HRESULT (0: E_FAIL; a positive Win32
 // error number e: HRESULT_FROM_WIN32(e)):
 //   depot.Connect, depot.GetPackage, depot.RegisterPackage, depot.GetPolicyType,
-//   depot.AddFunctionalityModule
+//   depot.AddFunctionalityModule, depot.CommitTransaction
 // and, below them, the ado.* points of its database connection.
 #pragma once
 #include <memory>
@@ -85,4 +86,11 @@ class IVrDepotServer : public IUnknown {
                                   std::shared_ptr<IVrDepotPackage>* package) = 0;
   // DEPOT_E_POLICYTYPENOTFOUND when the server has no policy type with that id.
   virtual HRESULT GetPolicyType(WStringView polTypeId, std::shared_ptr<IVrDepotPolicyType>* policyType) = 0;
+
+  // Groups the additions that follow into one transaction of the component's connection, so
+  // that many of them reach the database in one commit, or none of them. Without one every
+  // addition commits on its own. A second BeginTransaction fails; Disconnect rolls back.
+  virtual HRESULT BeginTransaction() = 0;
+  virtual HRESULT CommitTransaction() = 0;
+  virtual HRESULT RollbackTransaction() = 0;
 };

@@ -22,17 +22,6 @@ bool ReadString(HKEY key, const char16_t* name, WString& value) {
   return true;
 }
 
-// Values of the ADO string are written in double quotes when they could be misread.
-WString Quoted(const WString& value) {
-  if (value.find_first_of(u";\"'{} ") == WString::npos) return value;
-  WString out = u"\"";
-  for (WChar c : value) {
-    out += c;
-    if (c == u'"') out += u'"';
-  }
-  return out + u"\"";
-}
-
 }  // namespace
 
 bool ReadDbAccess(WString& source, WString& user, std::string& why) {
@@ -73,8 +62,7 @@ HRESULT OpenDepotDatabase(ADODB::ConnectionPtr* connection, std::string& why) {
     why = "the database password (DBAccess \"Password\") cannot be read or deciphered";
     return DEPOT_E_NOCONFIGURATION;
   }
-  WString text = u"Provider=MSDASQL;DSN=" + Quoted(source) + u";User Id=" + Quoted(user) + u";Password=" +
-                 Quoted(password) + u";";
+  WString text = ADODB::MakeConnectionString(source, user, password);
   vr::crypto::WipeSecret(password);
   ADODB::ConnectionPtr c;
   HRESULT hr = ADODB::CreateConnection(&c);

@@ -1,8 +1,8 @@
 // The connection to the Depot database that the registry describes: under
 // HKEY_LOCAL_MACHINE\SOFTWARE\Tamberlin\VREnterprise\Management Server\DBAccess the values
 // "Source" (the ODBC data source name), "User" and "Password" (enciphered, CVrEpDBCrypt),
-// made into "Provider=MSDASQL;DSN=...;User Id=...;Password=...;". The Depot component and
-// `vrhost db` connect this way; tessera's CDepotData builds the same string itself.
+// made into "Provider=MSDASQL;DSN=...;User Id=...;Password=...;" by ADODB::MakeConnectionString,
+// as tessera's CDepotData does. The Depot component and `vrhost db` connect this way.
 #pragma once
 #include <string>
 

@@ -57,8 +57,8 @@ struct Session {
     if (FAILED(hr)) return Fail(hr, DatabaseError(connection, what));
     return S_OK;
   }
-  HRESULT Run(const WString& sql, const std::vector<Variant>& params, const WString& what) {
-    HRESULT hr = connection->Execute(sql, params);
+  HRESULT Run(const WString& sql, const std::vector<Variant>& params, const WString& what, long* affected = nullptr) {
+    HRESULT hr = connection->Execute(sql, params, affected);
     return FAILED(hr) ? Fail(hr, DatabaseError(connection, what)) : S_OK;
   }
 };
@@ -104,24 +104,25 @@ class PolicyType final : public IVrDepotPolicyType {
     if (HRESULT hr = Injected("depot.AddFunctionalityModule"); FAILED(hr)) return hr;
     WString packageId;
     package->GetDeplPackId(&packageId);
-    const std::vector<Variant> key = {Variant(id_), Variant(packageId), Variant(Decimal(systemType)), Variant(Decimal(osType)),
-                                      Variant(WString(osVersion))};
-    const WString where = u" WHERE PolTypeId=? AND DeplPackId=? AND SystemType=? AND OsType=? AND OsVersion=?";
-    RecordsetPtr rs;
-    if (HRESULT hr = session_->Query(u"SELECT PolTypeId FROM VR_PM_FunctionalityModule" + where, key, &rs,
-                                     u"Cannot read the functionality modules");
+    // One statement adds the row unless an equal one is there (policy type ids compared
+    // without regard to case): no row added means the module exists.
+    const std::vector<Variant> values = {Variant(id_),           Variant(packageId),          Variant(Decimal(systemType)),
+                                         Variant(Decimal(osType)), Variant(WString(osVersion)), Variant(WString(moduleId)),
+                                         Variant(WString(location)), Variant(id_),            Variant(packageId),
+                                         Variant(Decimal(systemType)), Variant(Decimal(osType)), Variant(WString(osVersion))};
+    long added = 0;
+    if (HRESULT hr = session_->Run(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType, "
+                                   u"OsVersion, ModuleTypeId, Location) SELECT ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS "
+                                   u"(SELECT 1 FROM VR_PM_FunctionalityModule WHERE UPPER(PolTypeId)=UPPER(?) AND "
+                                   u"DeplPackId=? AND SystemType=? AND OsType=? AND OsVersion=?)",
+                                   values, u"Cannot add the functionality module", &added);
         FAILED(hr))
       return hr;
-    if (!rs->EndOfFile())
+    if (added == 0)
       return Fail(DEPOT_E_MODULEEXISTS, u"The functionality module [PolTypeId='" + id_ + u"', DeplPackId='" + packageId +
                                             u"', SystemType='" + Decimal(systemType) + u"', OsType='" + Decimal(osType) +
                                             u"'] is registered already");
-    std::vector<Variant> values = key;
-    values.emplace_back(WString(moduleId));
-    values.emplace_back(WString(location));
-    return session_->Run(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType, OsVersion, "
-                         u"ModuleTypeId, Location) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                         values, u"Cannot add the functionality module");
+    return S_OK;
   }
 
  private:
@@ -133,6 +134,7 @@ class Server final : public IVrDepotServer {
  public:
   HRESULT Connect() override {
     session_->connection.reset();
+    nextId_.clear();
     if (HRESULT hr = Injected("depot.Connect"); FAILED(hr)) return hr;
     std::string why;
     ConnectionPtr c;
@@ -171,25 +173,45 @@ class Server final : public IVrDepotServer {
     if (HRESULT hr = Find(WString(name), WString(version), &existing); FAILED(hr)) return hr;
     if (existing)
       return Fail(DEPOT_E_PACKAGEEXISTS, u"The package '" + WString(name) + u" " + WString(version) + u"' is registered already");
-    auto& c = session_->connection;
-    if (HRESULT hr = c->BeginTrans(); FAILED(hr)) return Fail(hr, DatabaseError(c, u"Cannot begin a transaction"));
+    // One statement adds the row.
     WString id;
     HRESULT hr = NextPackageId(&id);
-    if (SUCCEEDED(hr))
-      hr = session_->Run(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId, DeployerId, Location, "
-                         u"Description) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                         {Variant(id), Variant(WString(name)), Variant(WString(version)), Variant(WString(logicalId)),
-                          Variant(WString(deployerId)), Variant(WString(location)), Variant(WString(description))},
-                         u"Cannot add the package");
-    if (FAILED(hr)) {
-      std::shared_ptr<ErrorInfo> info;
-      GetErrorInfo(0, &info);  // the rollback must not replace the reason
-      c->RollbackTrans();
-      SetErrorInfo(0, info);
+    if (FAILED(hr)) return hr;
+    hr = session_->Run(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId, DeployerId, Location, "
+                       u"Description) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                       {Variant(id), Variant(WString(name)), Variant(WString(version)), Variant(WString(logicalId)),
+                        Variant(WString(deployerId)), Variant(WString(location)), Variant(WString(description))},
+                       u"Cannot add the package");
+    if (FAILED(hr)) return hr;
+    nextId_ = Increment(id);
+    *package = std::make_shared<Package>(id, WString(name), WString(version), WString(logicalId));
+    return S_OK;
+  }
+
+  HRESULT BeginTransaction() override {
+    if (!session_->Connected()) return Fail(DEPOT_E_NOTCONNECTED, u"The Depot component is not connected to its database");
+    auto& c = session_->connection;
+    if (HRESULT hr = c->BeginTrans(); FAILED(hr)) return Fail(hr, DatabaseError(c, u"Cannot begin a transaction"));
+    return S_OK;
+  }
+  HRESULT CommitTransaction() override {
+    if (!session_->Connected()) return Fail(DEPOT_E_NOTCONNECTED, u"The Depot component is not connected to its database");
+    if (HRESULT hr = Injected("depot.CommitTransaction"); FAILED(hr)) {
+      session_->connection->RollbackTrans();
+      nextId_.clear();
       return hr;
     }
-    if (HRESULT commit = c->CommitTrans(); FAILED(commit)) return Fail(commit, DatabaseError(c, u"Cannot add the package"));
-    *package = std::make_shared<Package>(id, WString(name), WString(version), WString(logicalId));
+    auto& c = session_->connection;
+    nextId_.clear();
+    if (HRESULT hr = c->CommitTrans(); FAILED(hr)) return Fail(hr, DatabaseError(c, u"Cannot commit the transaction"));
+    return S_OK;
+  }
+  HRESULT RollbackTransaction() override {
+    if (!session_->Connected()) return S_OK;
+    auto& c = session_->connection;
+    nextId_.clear();  // ids taken inside the transaction are free again
+    if (!c->InTransaction()) return S_OK;
+    if (HRESULT hr = c->RollbackTrans(); FAILED(hr)) return Fail(hr, DatabaseError(c, u"Cannot roll back the transaction"));
     return S_OK;
   }
 
@@ -235,36 +257,36 @@ class Server final : public IVrDepotServer {
     return S_OK;
   }
 
-  // One above the largest numeric id: the longest all-digit ids sort last among themselves.
+  // One above the largest numeric id in use, counting the ids that deployment rows and
+  // functionality modules still name: a new package never takes the id of a package that is
+  // gone while rows of it remain (it would seem deployed on those nodes). Worked out once per
+  // transaction of the component (nobody else changes the ids meanwhile); each new package of
+  // it then takes the next number. Outside a transaction they are looked at every time.
   HRESULT NextPackageId(WString* id) {
+    if (!session_->connection->InTransaction()) nextId_.clear();
+    if (!nextId_.empty()) {
+      *id = nextId_;
+      return S_OK;
+    }
     RecordsetPtr rs;
-    HRESULT hr = session_->Query(u"SELECT DeplPackId FROM VR_PM_DeplPack WHERE LENGTH(DeplPackId) = (SELECT "
-                                 u"MAX(LENGTH(DeplPackId)) FROM VR_PM_DeplPack) ORDER BY DeplPackId DESC",
+    HRESULT hr = session_->Query(u"SELECT DeplPackId FROM VR_PM_DeplPack UNION SELECT DeplPackId FROM "
+                                 u"VR_PM_InstalledDeplPack UNION SELECT DeplPackId FROM VR_PM_FunctionalityModule",
                                  {}, &rs, u"Cannot read the package ids");
     if (FAILED(hr)) return hr;
     WString largest;
     for (; !rs->EndOfFile(); rs->MoveNext()) {
       WString candidate;
       rs->GetText(u"DeplPackId", &candidate);
-      if (IsDigits(candidate)) {
+      while (candidate.size() > 1 && candidate.front() == u'0') candidate.erase(0, 1);
+      if (IsDigits(candidate) && (candidate.size() > largest.size() || (candidate.size() == largest.size() && candidate > largest)))
         largest = candidate;
-        break;
-      }
     }
-    if (largest.empty() && rs->RecordCount() > 0) {
-      // Ids that are not numbers fill the longest length: look at every id.
-      hr = session_->Query(u"SELECT DeplPackId FROM VR_PM_DeplPack", {}, &rs, u"Cannot read the package ids");
-      if (FAILED(hr)) return hr;
-      for (; !rs->EndOfFile(); rs->MoveNext()) {
-        WString candidate;
-        rs->GetText(u"DeplPackId", &candidate);
-        while (candidate.size() > 1 && candidate.front() == u'0') candidate.erase(0, 1);
-        if (IsDigits(candidate) && (candidate.size() > largest.size() || (candidate.size() == largest.size() && candidate > largest)))
-          largest = candidate;
-      }
-    }
-    // Decimal increment of a digit text of any length.
-    WString next = largest.empty() ? WString(u"0") : largest;
+    *id = Increment(largest.empty() ? WString(u"0") : largest);
+    return S_OK;
+  }
+
+  // Decimal increment of a digit text of any length.
+  static WString Increment(WString next) {
     size_t i = next.size();
     while (i > 0) {
       --i;
@@ -276,11 +298,11 @@ class Server final : public IVrDepotServer {
         break;
       }
     }
-    *id = next;
-    return S_OK;
+    return next;
   }
 
   std::shared_ptr<Session> session_ = std::make_shared<Session>();
+  WString nextId_;  // the id the next new package takes, once worked out
 };
 
 }  // namespace

@@ -157,6 +157,12 @@ TEST_P(DepotTest, PackagesAndModulesRegisterWithIdsThatComeBack) {
   ASSERT_EQ(depot_->RegisterPackage(u"{L}", u"Again", u"1", u"", u"local", u"", &added), S_OK);
   added->GetDeplPackId(&id);
   EXPECT_EQ(id, u"7");
+  // Deployment rows of a package that is gone keep its id in use: a new package does not
+  // inherit those deployments.
+  Rows(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES ('8', 'node.example.com')");
+  ASSERT_EQ(depot_->RegisterPackage(u"{L}", u"Fourth", u"1", u"", u"local", u"", &added), S_OK);
+  added->GetDeplPackId(&id);
+  EXPECT_EQ(id, u"9");
   // Ids beyond one digit count on as numbers, not as texts.
   Rows(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('99', 'n', 'v', 'l')");
   Rows(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('abc', 'n2', 'v', 'l')");
@@ -213,8 +219,21 @@ TEST_P(DepotTest, FailuresInsideARegistrationLeaveNoRow) {
   vr::fault::Configure("ado.Execute#3=0x80004005");
   EXPECT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"1", u"", u"local", u"", &added), E_FAIL);
   EXPECT_NE(LastError().find("Cannot add the package"), std::string::npos) << LastError();
+  // Inside the component's transaction: a commit that fails leaves none of its additions.
+  ASSERT_EQ(depot_->BeginTransaction(), S_OK);
+  EXPECT_EQ(depot_->BeginTransaction(), E_FAIL);  // no nesting
+  ASSERT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"1", u"", u"local", u"", &added), S_OK);
+  ASSERT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"2", u"", u"local", u"", &added), S_OK);
+  WString second;
+  added->GetDeplPackId(&second);
   vr::fault::Configure("ado.CommitTrans#1");
-  EXPECT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"1", u"", u"local", u"", &added), E_FAIL);
+  EXPECT_EQ(depot_->CommitTransaction(), E_FAIL);
+  vr::fault::Reset();
+  EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_DeplPack WHERE Name = 'Faulty'"), "0\n");
+  ASSERT_EQ(depot_->BeginTransaction(), S_OK);
+  ASSERT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"1", u"", u"local", u"", &added), S_OK);
+  ASSERT_EQ(depot_->RollbackTransaction(), S_OK);
+  EXPECT_EQ(Rows(u"SELECT COUNT(*) FROM VR_PM_DeplPack WHERE Name = 'Faulty'"), "0\n");
   vr::fault::Configure("depot.RegisterPackage#1=5;depot.GetPolicyType#1;depot.GetPackage#1=0x80040E4D");
   EXPECT_EQ(depot_->RegisterPackage(u"{L}", u"Faulty", u"1", u"", u"local", u"", &added), HRESULT_FROM_WIN32(5));
   std::shared_ptr<IVrDepotPolicyType> policy;

@@ -571,6 +571,26 @@ long CheckAccess(WStringView path, bool read, bool write) {
   return ERROR_SUCCESS;
 }
 
+long RestrictToOwner(WStringView path, bool create) {
+  if (auto f = Fault("file.Restrict", ERROR_ACCESS_DENIED)) return *f;
+  if (path.empty()) return ERROR_PATH_NOT_FOUND;
+  const std::string native = NativePath(path);
+  if (create) {
+    const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      const bool ok = ::fchmod(fd, 0600) == 0;  // whatever the umask left
+      ::close(fd);
+      return ok ? ERROR_SUCCESS : ErrorForPath(errno, native);
+    }
+    if (errno != EEXIST) return ErrorForPath(errno, native);
+  }
+  struct stat st;
+  if (::stat(native.c_str(), &st) != 0) return errno == ENOENT && !create ? ERROR_SUCCESS : ErrorForPath(errno, native);
+  if ((st.st_mode & 07777) == 0600) return ERROR_SUCCESS;
+  if (::chmod(native.c_str(), 0600) != 0) return ErrorForPath(errno, native);
+  return ERROR_SUCCESS;
+}
+
 bool FileExists(WStringView path) {
   if (path.empty()) return false;
   struct stat st;

@@ -140,6 +140,11 @@ long MoveFile(WStringView from, WStringView to, bool replace);
 // Point "file.Access" (ERROR_ACCESS_DENIED).
 long CheckAccess(WStringView path, bool read, bool write);
 
+// Makes a file readable and writable by its owner only (mode 0600). With create, a missing
+// file is created empty with that mode (exclusively, so a file made meanwhile is kept); without
+// it a missing file is no error. Point "file.Restrict" (ERROR_ACCESS_DENIED).
+long RestrictToOwner(WStringView path, bool create);
+
 // True when path names an existing regular file (folders are not files).
 bool FileExists(WStringView path);
 // True when both paths name one existing file, whatever the names: the same path, a hard or

@@ -1,6 +1,8 @@
 // Connecting CDepotData with the settings of the DBAccess key: data source, user, and the
 // enciphered password that CVrEpDBCrypt turns back into the plain one (never traced).
+#include "platform/ado/ado.h"
 #include "platform/crypto/VrEpDBCrypt.h"
+#include "platform/crypto/host_secret.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Database/DepotData.h"
 #include "tessera/Messages.h"
@@ -25,5 +27,9 @@ bool CDepotData::ConnectToDB() {
     throw CApp_error(vr::msg::LoadMessage(20201, u"Source"), kSettingsFailure);
   if (!ReadRegistryString(kDbAccessKey, u"User", user))
     throw CApp_error(vr::msg::LoadMessage(20201, u"User"), kSettingsFailure);
-  return ConnectWith(u"Provider=MSDASQL;DSN=" + source + u";User Id=" + user + u";Password=" + password + u";");
+  WString text = ADODB::MakeConnectionString(source, user, password);
+  vr::crypto::WipeSecret(password);
+  const bool connected = ConnectWith(text);
+  vr::crypto::WipeSecret(text);
+  return connected;
 }

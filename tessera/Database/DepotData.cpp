@@ -2,19 +2,13 @@
 // client-side, read-only Recordset with its values bound as parameters; the trace shows it
 // with the values in place.
 #include "tessera/Database/DepotData.h"
+#include "tessera/Database/DepotDataConnection.h"
 
 #include "platform/ado/ado.h"
 #include "platform/com/com_error.h"
 #include "platform/com/errorinfo.h"
 #include "tessera/TesseraTrace.h"
 
-namespace ado {
-// The connection object CDepotData owns.
-class Connection {
- public:
-  ADODB::ConnectionPtr ptr;
-};
-}  // namespace ado
 
 namespace {
 
@@ -24,6 +18,9 @@ namespace {
 constexpr const char* kFile = "Database\\DepotData";
 constexpr unsigned kFlags = vr::trace::kRunFlags;
 
+// Policy type ids are GUID texts: they are compared without regard to case (UPPER of an id
+// is its ASCII upper case on both engines), so an undo line written with another letter case
+// than the Depot's still names its module.
 // Every column of the Depot tables is text: identifiers and platform numbers are compared as
 // the texts they are.
 Variant Number(const WString& text) { return Variant(text); }
@@ -162,7 +159,7 @@ bool CDepotData::CheckFunctionalityModule(const WString& policyType, const WStri
                                           const WString& osType, const WString& osVersion, bool& found) {
   VR_TRACE_FUNCTION("CDepotData::CheckFunctionalityModule", kFile, kFlags);
   return Exists("CheckFunctionalityModule",
-                u"SELECT * FROM VR_PM_FunctionalityModule WHERE PolTypeId=? AND DeplPackId=? AND SystemType=? AND "
+                u"SELECT * FROM VR_PM_FunctionalityModule WHERE UPPER(PolTypeId)=UPPER(?) AND DeplPackId=? AND SystemType=? AND "
                 u"OsType=? AND OsVersion=?",
                 {Text(policyType), Number(id), Number(systemType), Number(osType), Text(osVersion)}, nullptr, "Record not found", found);
 }
@@ -212,7 +209,7 @@ bool CDepotData::HasPackageDependency(const WString& policyType, const WString& 
   VR_TRACE_FUNCTION("CDepotData::HasPackageDependency", kFile, kFlags);
   return Exists("HasPackageDependency",
                 u"SELECT * FROM VR_PM_FunctionalityModule WHERE DeplPackId=? AND SystemType=? AND OsType=? AND "
-                u"PolTypeId=?",
+                u"UPPER(PolTypeId)=UPPER(?)",
                 {Number(id), Number(systemType), Number(osType), Text(policyType)}, "Package has dependency", "Package has no dependency", found);
 }
 
@@ -255,7 +252,7 @@ bool CDepotData::RemovePackageFromDEPOT(const WString& policyType, const WString
   }
   Rows rows;
   if (!Execute("RemovePackageFromDEPOT",
-               u"DELETE FROM VR_PM_FunctionalityModule WHERE PolTypeId=? AND DeplPackId=? AND SystemType=? AND "
+               u"DELETE FROM VR_PM_FunctionalityModule WHERE UPPER(PolTypeId)=UPPER(?) AND DeplPackId=? AND SystemType=? AND "
                u"OsType=? AND OsVersion=?",
                {Text(policyType), Number(id), Number(systemType), Number(osType), Text(osVersion)}, nullptr, 0, rows))
     return false;

@@ -20,6 +20,18 @@ namespace ado {
 class Connection;
 }
 
+// Whole rows of the two tables the package section changes, every column as text, for the
+// before-images of a run's record and their restore.
+struct DepotPackageRow {
+  WString id, name, version, logicalId, deployerId, location, description;
+  bool operator==(const DepotPackageRow&) const = default;
+};
+struct DepotModuleRow {
+  WString policyType, id, systemType, osType, osVersion, moduleTypeId, location;
+  bool operator==(const DepotModuleRow&) const = default;
+  bool operator<(const DepotModuleRow& o) const;
+};
+
 class CDepotData {
  public:
   // The identifier that older servers wrote with a lower-case f, and its upper-case form.
@@ -60,6 +72,24 @@ class CDepotData {
                                  WString& message);
   bool UpdateLogicalId();
 
+  // Whole rows (DepotRows.cpp). ReadModuleRows with an id reads that package's modules only.
+  bool ReadPackageRows(std::vector<DepotPackageRow>& rows);
+  bool ReadModuleRows(const WString* id, std::vector<DepotModuleRow>& rows);
+  bool ReadPolicyTypeIds(std::vector<WString>& ids);
+  // Ids of the packages of that name and version (exactly).
+  bool ReadPackageIds(const WString& name, const WString& version, std::vector<WString>& ids);
+  bool InsertPackageRow(const DepotPackageRow& row);
+  // Removes the packages with that id and every module of theirs.
+  bool DeletePackageAndModules(const WString& id);
+  bool InsertModuleRow(const DepotModuleRow& row);
+  // Removes every module row equal to row in all columns (letter case included).
+  bool DeleteModuleRow(const DepotModuleRow& row);
+  bool SetLogicalId(const WString& id, const WString& logicalId);
+  // The package row alone (its modules are the caller's concern).
+  bool DeletePackageRow(const WString& id);
+  // The ids that deployment rows name.
+  bool ReadDeployedPackageIds(std::vector<WString>& ids);
+
   // One transaction over the removals that follow, so that they reach the database together
   // (one durable commit) or not at all. False when the call failed (traced).
   bool BeginTransaction();
@@ -77,6 +107,8 @@ class CDepotData {
   // none); maxRows stops collecting after that many rows (0: all).
   bool Execute(const char* function, const WString& sql, const std::vector<Variant>& values,
                const char16_t* column, size_t maxRows, Rows& rows);
+  bool ExecuteTable(const char* function, const WString& sql, const std::vector<Variant>& values,
+                    const std::vector<const char16_t*>& columns, std::vector<std::vector<WString>>& table);
   bool Exists(const char* function, const WString& sql, const std::vector<Variant>& values,
               const char* foundTrace, const char* notFoundTrace, bool& found);
 

@@ -43,13 +43,16 @@ class ComponentConnection final : public DepotConnection {
     if (SUCCEEDED(hr) && added) package = Wrap(std::move(added));
     return hr;
   }
-  HRESULT GetPolicyType(const WString& policyTypeId, std::shared_ptr<DepotObject>& policyType,
-                        bool& notFound) override {
+  HRESULT GetPolicyType(const WString& policyTypeId, std::shared_ptr<DepotObject>& policyType, bool& notFound,
+                        WString& canonicalId) override {
     policyType.reset();
+    canonicalId = policyTypeId;
     std::shared_ptr<IVrDepotPolicyType> found;
     const HRESULT hr = server_->GetPolicyType(policyTypeId, &found);
     notFound = hr == DEPOT_E_POLICYTYPENOTFOUND;
     if (SUCCEEDED(hr) && found) {
+      WString id;
+      if (SUCCEEDED(found->GetPolTypeId(&id)) && !id.empty()) canonicalId = id;
       auto object = std::make_shared<PolicyTypeObject>();
       object->policyType = std::move(found);
       policyType = std::move(object);
@@ -62,6 +65,14 @@ class ComponentConnection final : public DepotConnection {
     auto* pkg = dynamic_cast<PackageObject*>(&package);
     if (!type || !pkg) return E_POINTER;
     return type->policyType->AddFunctionalityModule(systemType, osType, osVersion, moduleId, local, pkg->package);
+  }
+  HRESULT BeginTransaction() override { return server_->BeginTransaction(); }
+  HRESULT CommitTransaction() override { return server_->CommitTransaction(); }
+  HRESULT RollbackTransaction() override { return server_->RollbackTransaction(); }
+  HRESULT GetPackageId(DepotObject& package, WString& id) override {
+    auto* pkg = dynamic_cast<PackageObject*>(&package);
+    if (!pkg) return E_POINTER;
+    return pkg->package->GetDeplPackId(&id);
   }
 
  private:

@@ -24,12 +24,19 @@ class DepotConnection {
   virtual HRESULT RegisterPackage(const WString& logicalId, const WString& name, const WString& version,
                                   const WString& deployerId, const WString& local, const WString& description,
                                   std::shared_ptr<DepotObject>& package) = 0;
-  // Fails when the policy type does not exist, with notFound set.
+  // Fails when the policy type does not exist, with notFound set. Ids are compared without
+  // regard to case; canonicalId receives the id as the Depot keeps it.
   virtual HRESULT GetPolicyType(const WString& policyTypeId, std::shared_ptr<DepotObject>& policyType,
-                                bool& notFound) = 0;
+                                bool& notFound, WString& canonicalId) = 0;
   virtual HRESULT AddFunctionalityModule(DepotObject& policyType, long systemType, long osType,
                                          const WString& osVersion, const WString& moduleId, const WString& local,
                                          DepotObject& package) = 0;
+  // One transaction over the additions that follow (the component's own connection).
+  virtual HRESULT BeginTransaction() = 0;
+  virtual HRESULT CommitTransaction() = 0;
+  virtual HRESULT RollbackTransaction() = 0;
+  // The DeplPackId of a package object this connection handed out.
+  virtual HRESULT GetPackageId(DepotObject& package, WString& id) = 0;
 };
 
 // Creates the component's server object; the HRESULT of the creation on failure.

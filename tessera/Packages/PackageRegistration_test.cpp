@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "tessera/Packages/PackageTestHost.h"
+#include "tessera/RunJournal.h"
+#include "tessera/XmlParser/XmlReader.h"
 #include "tests/support/HostTestSupport.h"
 
 namespace {
@@ -137,4 +139,209 @@ TEST_F(PackageRegistration, FaultSweep) {
             << " rolled back by layer:" << layers << "\n";
   EXPECT_EQ(outcomes[2], 0);
   EXPECT_GT(outcomes[1], 20);
+}
+
+namespace {
+constexpr const char* kEventLog = "{B7A8C9D0-1E2F-4031-8425-36475869708A}";
+constexpr const char* kServices = "{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}";
+constexpr const char* kLogfile = "{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}";
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+}  // namespace
+
+// Policy type ids in another letter case than the Depot's: the modules are stored in the
+// Depot's form, a module that is there already is found, and the unregistration and the
+// rollback of a failed run both end exactly where the host began.
+TEST_F(PackageRegistration, PolicyTypeIdsInAnyLetterCase) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('4', 'Case Agent', '1.0', '{L}')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{B7A8C9D0-1E2F-4031-8425-36475869708A}', '4', '2', '11')");
+  const std::string file = WriteRegistration(
+      "case.xml", PackageXml("WindowsPackage", "Case Agent", "1.0", PlatformXml(2, 11, {Lower(kEventLog), Lower(kServices)})) +
+                      PackageXml("Scripts", "Case Scripts", "1.0", PlatformXml(2, 11, {Lower(kLogfile)})));
+  const std::string before = State();
+  const std::string undo = (base_ / "case.undo").string();
+  ASSERT_EQ(Register(file, undo), 0) << error_ << console_;
+  const std::string registered = Rows();
+  EXPECT_NE(registered.find("{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}|4|2|11|"), std::string::npos) << registered;
+  EXPECT_NE(registered.find("{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}|5|2|11|"), std::string::npos) << registered;
+  EXPECT_EQ(registered.find("{c1d2"), std::string::npos) << registered;
+  ASSERT_EQ(Unregister(undo), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+
+  // A failure after the modules were added: nothing of them is left.
+  vr::fault::Configure("registry.SetValue#1");
+  EXPECT_EQ(Register(file, undo), 1) << error_;
+  vr::fault::Reset();
+  EXPECT_EQ(State(), before);
+
+  // An undo line written in another letter case still names its module.
+  ASSERT_EQ(Register(file, undo), 0) << error_;
+  Unregister(WriteUndo(u"VRPATCH_PKG_01",
+                       {u"PACKAGE WindowsPackage 4 \"Case Agent\" 1.0 {L} D \"d\"",
+                        u"PLAT_POLICY 4 {L} 2 11 " + Utf8ToWide(Lower(kServices)),
+                        u"PACKAGE Scripts 5 \"Case Scripts\" 1.0 {L} D \"d\"",
+                        u"PLAT_POLICY 5 {L} 2 11 " + Utf8ToWide(Lower(kLogfile))}));
+  EXPECT_EQ(State(), before) << error_;
+}
+
+// A Unix package on platforms of different OS types: one undo line per OS type, so that the
+// unregistration takes every module and the package away.
+TEST_F(PackageRegistration, UnixPackageOnSeveralOsTypes) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string file = WriteRegistration(
+      "unix.xml", PackageXml("UnixPackage", "Multi Agent", "3.0",
+                             PlatformXml(2, 6, {kLogfile}) + PlatformXml(4, 4, {kLogfile}) + PlatformXml(3, 6, {kLogfile}) +
+                                 PlatformXml(6, 5, {kLogfile})));
+  const std::string undo = (base_ / "unix.undo").string();
+  ASSERT_EQ(Register(file, undo), 0) << error_ << console_;
+  VrLogFile written(Utf8ToWide(undo).c_str(), true);
+  ASSERT_TRUE(SUCCEEDED(written.LoadFile()));
+  const std::string text = WideToUtf8(written.GetContent());
+  EXPECT_NE(text.find("\" 2 6 3\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\" 4 4\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\" 6 5\r\n"), std::string::npos) << text;
+  ASSERT_EQ(Unregister(undo), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+}
+
+// Texts longer than the Depot's columns are refused before any change, naming the field and
+// its limit, on every engine alike; a text at its limit registers.
+TEST_F(PackageRegistration, TooLongTextsAreRefusedBeforeAnyChange) {
+  const std::string before = State();
+  const std::string undo = (base_ / "long.undo").string();
+  const std::string name255(255, 'n');
+  std::string description;
+  for (int i = 0; i < 1025; ++i) description += "\xC3\xA9";  // 1,025 characters, 2,050 bytes
+  const std::string file = WriteRegistration(
+      "long.xml", PackageXml("WindowsPackage", name255, "1.0", PlatformXml(2, 11, {kEventLog})) +
+                      PackageXml("WindowsPackage", "Second", "1.0", PlatformXml(2, 11, {kEventLog}), description));
+  EXPECT_EQ(Register(file, undo), 1);
+  EXPECT_NE(console_.find("(TESSERA1024) Package 2 of the registration file cannot be registered:\n"
+                          "          its description has 1025 characters, more than the 1024 the DEPOT\n"
+                          "          database keeps."),
+            std::string::npos)
+      << console_ << error_;
+  EXPECT_EQ(State(), before);
+  const std::string fits = WriteRegistration(
+      "fits.xml", PackageXml("WindowsPackage", name255, "1.0", PlatformXml(2, 11, {kEventLog}),
+                             description.substr(2)));
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string installed = State();
+  ASSERT_EQ(Register(fits, undo), 0) << error_;
+  EXPECT_NE(Rows().find(name255), std::string::npos);
+  ASSERT_EQ(Unregister(undo), 0) << error_;
+  EXPECT_EQ(State(), installed);
+}
+
+// A failed registration on a host without a Patches key leaves none behind.
+TEST_F(PackageRegistration, FailedRegistrationLeavesNoKeyItCreated) {
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, PatchesKey(0).c_str());
+  ASSERT_FALSE(HKLMRegistryKeyExist(PatchesKey(0)));
+  const std::string before = State();
+  // The second bookkeeping value (the Unix package's) fails: the first was written.
+  vr::fault::Configure("registry.SetValue#2");
+  EXPECT_EQ(Register(Example(), (base_ / "k.undo").string()), 1) << error_;
+  vr::fault::Reset();
+  EXPECT_FALSE(HKLMRegistryKeyExist(PatchesKey(0)));
+  EXPECT_EQ(State(), before);
+}
+
+// A Unix package the Depot knew before: its unregistration takes away only the modules the
+// registration added; two patches that list the same package end exactly where they began in
+// either order of unregistration.
+TEST_F(PackageRegistration, LedgerKeepsWhatWasThereBefore) {
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('3', 'Ux Agent', '2.0', '{U}')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}', '3', '2', '6')");
+  Sql(u"INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) VALUES ('3', 'web03.corp.example.com')");
+  for (const char16_t* patch : {u"PA", u"PB"}) SetValue(PatchKey(0, patch), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string file = WriteRegistration(
+      "ux.xml", PackageXml("UnixPackage", "Ux Agent", "2.0", PlatformXml(2, 6, {kLogfile, kEventLog})) +
+                    PackageXml("UnixPackage", "Ux New", "1.0", PlatformXml(2, 6, {kLogfile})));
+  const std::string a = (base_ / "a.undo").string(), b = (base_ / "b.undo").string();
+  ASSERT_EQ(RegisterLedgered(file, a, u"PA"), 0) << error_ << console_;
+  ASSERT_EQ(UnregisterLedgered(a), 0) << error_ << console_;
+  EXPECT_EQ(State(), before);
+
+  for (bool aFirst : {true, false}) {
+    ASSERT_EQ(RegisterLedgered(file, a, u"PA"), 0) << error_;
+    const std::string one = State();
+    ASSERT_EQ(RegisterLedgered(file, b, u"PB"), 0) << error_;
+    ASSERT_EQ(UnregisterLedgered(aFirst ? a : b), 0) << error_ << console_;
+    // The other patch still lists everything: its rows stay.
+    EXPECT_NE(Rows().find("{B7A8C9D0-1E2F-4031-8425-36475869708A}|3|2|6|"), std::string::npos) << aFirst << Rows();
+    EXPECT_NE(Rows().find("|Ux New|1.0|"), std::string::npos) << aFirst;
+    ASSERT_EQ(UnregisterLedgered(aFirst ? b : a), 0) << error_ << console_;
+    EXPECT_EQ(State(), before) << (aFirst ? "A then B" : "B then A");
+    (void)one;
+  }
+}
+
+// The section's record in a run journal, as a killed run leaves it: putting it back gives the
+// state before the run, whatever part of the changes happened, and doing so again changes
+// nothing; a record cut short (the run was killed while writing it) changes nothing.
+TEST_F(PackageRegistration, RecordOfARunPutsTheHostBack) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  Sql(u"INSERT INTO VR_PM_DeplPack (DeplPackId, Name, Version, LogicalId) VALUES ('1', 'Vorant Agent for Linux', "
+      u"'12.05.002', '790C06B4-844E-11D2-972B-080009Ef8C2A')");
+  Sql(u"INSERT INTO VR_PM_FunctionalityModule (PolTypeId, DeplPackId, SystemType, OsType) VALUES "
+      u"('{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}', '1', '2', '6')");
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, PatchKey(0, u"OTHER").c_str());
+  const std::string before = State();
+  auto update = [&](const char* fault, std::string& record) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    ASSERT_EQ(status, 0);
+    std::unique_ptr<vr::journal::RunJournal> journal;
+    ASSERT_EQ(vr::journal::RunJournal::Begin({"reg", u"VRPATCH_PKG_01", u"", u"", false, vr::undo::kSectionPackages, {}},
+                                              journal),
+              0);
+    CXmlReader reader(u"A.07.50");
+    ASSERT_EQ(reader.Load(Utf8ToWide(Example())), 0);
+    VrLogFile log(Utf8ToWide((base_ / "section.log").string()).c_str(), false);
+    ASSERT_EQ(r.PackageRegInit(message), 0) << WideToUtf8(message);
+    if (fault) vr::fault::Configure(fault);
+    const int code = r.PackageRegUpdate(reader, u"VRPATCH_PKG_01", false, log, message);
+    vr::fault::Reset();
+    EXPECT_EQ(code, fault ? 100 : 0) << fault;
+    record = vr::testing::ReadFileBytes(journal->Folder() + "/packages.rec");
+    r.PackageRegCleanup(message);
+    journal->Finish();
+  };
+  auto restore = [&](const std::string& record) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    EXPECT_TRUE(r.PackageRestoreRecord(record, message)) << WideToUtf8(message);
+  };
+  // Whole runs, and runs that failed before, in and after the Depot's commit.
+  for (const char* fault : {static_cast<const char*>(nullptr), "depot.AddFunctionalityModule#3", "registry.SetValue#2",
+                            "depot.CommitTransaction#1"}) {
+    std::string record;
+    update(fault, record);
+    ASSERT_NE(record.find("\nend\n"), std::string::npos) << record;
+    if (!fault) {
+      EXPECT_NE(State(), before);
+    }
+    restore(record);
+    EXPECT_EQ(State(), before) << (fault ? fault : "whole run");
+    restore(record);
+    EXPECT_EQ(State(), before) << "again";
+  }
+  // Cut short: the section never began its changes, so nothing is put back (the host is left
+  // as the test made it, changed by hand).
+  std::string record;
+  update(nullptr, record);
+  const std::string changed = State();
+  restore(record.substr(0, record.size() - 4));
+  EXPECT_EQ(State(), changed);
+  restore(record);
+  EXPECT_EQ(State(), before);
 }

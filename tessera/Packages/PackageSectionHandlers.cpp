@@ -1,8 +1,11 @@
 // The package section's Init, Update and Cleanup: the Depot database connection, the
 // registration of every package of the registration file with its functionality modules, the
 // undo lines, and the registry bookkeeping of the patch.
+#include <map>
 #include <memory>
+#include <set>
 
+#include "platform/registry/registry.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
@@ -11,6 +14,9 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageRegistry.h"
+#include "tessera/Packages/PackageRestore.h"
+#include "tessera/RunLedger.h"
+#include "tessera/UndoFile.h"
 #include "tessera/Packages/PackageSection.h"
 #include "tessera/Packages/PackageUndoLines.h"
 #include "tessera/TesseraTrace.h"
@@ -89,8 +95,32 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     if (!packageState_) packageState_ = std::make_shared<PackageSectionState>();
     PackageSectionState& state = *packageState_;
     CDepotData& db = state.db;
-    PackageRunRecord& record = state.record;
-    record.updated = true;
+    state.updated = true;
+    state.recorded = false;
+    state.beforeImage = PackageRecord();
+    // The ledger's entries of this registration: every package and module the file lists and
+    // every bookkeeping value, with whether it was there before, so that its unregistration
+    // takes away only what it added and leaves what a later registration still lists.
+    vr::ledger::Registration* ledger = LedgerRegistration();
+    std::set<std::pair<std::string, WString>> noted;
+    auto note = [&](const char* kind, const WString& key, bool existedBefore) {
+      if (!ledger || !noted.insert({kind, vr::text::ToUpper(key)}).second) return;
+      vr::ledger::Entry entry;
+      entry.section = vr::undo::kSectionPackages;
+      entry.kind = kind;
+      entry.key = key;
+      entry.existedBefore = existedBefore;
+      ledger->entries.push_back(std::move(entry));
+    };
+
+    auto fail = [&](const WString& text) {
+      message = text;
+      LogLine(text);
+      return kExitFailure;
+    };
+    const auto& packages = reader.Packages();
+    // Texts the Depot database cannot keep whole are refused before anything changes.
+    if (WString tooLong; !CheckPackageTexts(packages, tooLong)) return fail(tooLong);
 
     const WString defaultDeployer = vr::text::ToUpper(kDefaultDeployerId);
     const WString moduleId = vr::text::ToUpper(kModuleId);
@@ -98,21 +128,84 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     std::unique_ptr<DepotConnection> depot;
     if (!ConnectToDEPOT(depot, runLog_.get(), message)) return kExitFailure;
 
-    if (!db.UpdateLogicalId()) {
-      message = LoadMessage(1019);
-      LogLine(message);
-      return kExitFailure;
+    // ---- Plan: what is there, from the database in a few statements, and what will change.
+    std::vector<DepotPackageRow> packageRows;
+    std::vector<DepotModuleRow> moduleRows;
+    std::vector<WString> policyTypeIds;
+    if (!db.ReadPackageRows(packageRows)) {
+      const CPackage* first = packages.empty() ? nullptr : &packages.front();
+      return fail(LoadMessage(1004, first ? first->name : WString(), first ? first->version : WString()));
     }
-    LogLine(u"LogicalId values successfully updated");
-
-    auto fail = [&](const WString& text) {
-      message = text;
-      LogLine(text);
-      return kExitFailure;
+    if (!db.ReadModuleRows(nullptr, moduleRows)) return fail(LoadMessage(1007));
+    if (!db.ReadPolicyTypeIds(policyTypeIds)) {
+      VR_TRACE_ERROR("Cannot read the policy types");
+      return fail(LoadMessage(1007));
+    }
+    std::map<std::pair<WString, WString>, const DepotPackageRow*> byNameVersion;
+    for (const auto& row : packageRows) byNameVersion.emplace(std::make_pair(row.name, row.version), &row);
+    std::map<WString, WString> policyTypes;  // upper case -> the Depot's form
+    for (const auto& id : policyTypeIds) policyTypes.emplace(vr::text::ToUpper(id), id);
+    auto moduleKey = [](const WString& policyType, const WString& id, long systemType, long osType) {
+      return vr::text::ToUpper(policyType) + u"|" + id + u"|" + Number(systemType) + u"|" + Number(osType);
     };
+    std::set<WString> modulesThere;  // modules with an empty OS version, as the section adds them
+    std::map<WString, std::vector<const DepotModuleRow*>> modulesOf;
+    for (const auto& m : moduleRows) {
+      modulesOf[m.id].push_back(&m);
+      if (m.osVersion.empty())
+        modulesThere.insert(vr::text::ToUpper(m.policyType) + u"|" + m.id + u"|" + m.systemType + u"|" + m.osType);
+    }
 
-    const auto& packages = reader.Packages();
+    PackageRecord& record = state.beforeImage;
+    std::set<std::pair<WString, WString>> recordedPackages;
+    bool bookkeeping = false;
+    for (const CPackage& pkg : packages) {
+      if (!recordedPackages.insert({pkg.name, pkg.version}).second) continue;
+      RecordedPackage before;
+      auto found = byNameVersion.find({pkg.name, pkg.version});
+      if (found == byNameVersion.end()) {
+        before.name = pkg.name;
+        before.version = pkg.version;
+      } else {
+        before.present = true;
+        before.row = *found->second;
+        for (const DepotModuleRow* m : modulesOf[before.row.id]) before.modules.push_back(*m);
+      }
+      record.packages.push_back(std::move(before));
+      if (PackageKindOf(pkg.type) != eOTHER_PACKAGE && !pkg.platforms.empty()) bookkeeping = true;
+    }
+    for (const auto& row : packageRows)
+      if (row.logicalId == CDepotData::kLogicalIdMixed) record.logicalIds.push_back({row.id, row.logicalId});
+    const WString patchKey = PatchKey(clusterMode_, patch);
+    if (bookkeeping) RecordPatchBookkeeping(patchKey, record);
+    record.complete = true;
+    // ---- Record: durable before the first change.
+    if (!RecordPackageSection(SerializeRecord(record), message)) return fail(message);
+    state.recorded = true;
+
+    // ---- Apply. The record, not the section log, is what recovery reads: the log's lines
+    // reach the disk in one flush when the section ends.
+    VrLogFile::SyncBatch batch(&sectionLog);
+    if (!db.UpdateLogicalId()) return fail(LoadMessage(1019));
+    LogLine(u"LogicalId values successfully updated");
+    // The additions go to the database in one transaction of the component: together, or not
+    // at all when the section fails (its rollback then finds nothing of them).
+    struct Transaction {
+      DepotConnection* depot = nullptr;
+      ~Transaction() {
+        if (depot) depot->RollbackTransaction();
+      }
+    } transaction;
+    if (FAILED(depot->BeginTransaction())) {
+      VR_TRACE_ERROR(GetDepotErrorMessage());
+      return fail(LoadMessage(1025));
+    }
+    transaction.depot = depot.get();
+
     VR_TRACE_INFO("Number of packages found in configuration file: ", static_cast<unsigned long>(packages.size()));
+    std::set<WString> modulesAddedNow;
+    std::map<std::pair<WString, WString>, std::shared_ptr<DepotObject>> packagesThisRun;
+    std::map<WString, std::shared_ptr<DepotObject>> policyTypeObjects;
     for (const CPackage& pkg : packages) {
       const EPackageKind kind = PackageKindOf(pkg.type);
       const WString deployerId = pkg.deployerId.empty() ? WString() : defaultDeployer;
@@ -124,13 +217,19 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
         LogLine(u"This package cannot be uninstalled and will be not logged in undo log file");
       }
 
+      // The plan tells which packages the Depot knows; this run's own ones are kept at hand.
       std::shared_ptr<DepotObject> package;
-      HRESULT hr = depot->GetPackage(pkg.name, pkg.version, package);
-      if (FAILED(hr)) {
-        VR_TRACE_ERROR(GetDepotErrorMessage());
-        return fail(LoadMessage(1004, pkg.name, pkg.version));
+      HRESULT hr = S_OK;
+      bool existedBefore = byNameVersion.count({pkg.name, pkg.version}) > 0;
+      if (auto mine = packagesThisRun.find({pkg.name, pkg.version}); mine != packagesThisRun.end()) {
+        package = mine->second;
+      } else if (existedBefore) {
+        hr = depot->GetPackage(pkg.name, pkg.version, package);
+        if (FAILED(hr)) {
+          VR_TRACE_ERROR(GetDepotErrorMessage());
+          return fail(LoadMessage(1004, pkg.name, pkg.version));
+        }
       }
-      bool registeredNow = false;
       if (package) {
         VR_TRACE_INFO("Package already in database (VR_PM_DeplPack)");
         LogLine(u"Package '" + pkg.name + u"' is already registered");
@@ -142,20 +241,20 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
           VR_TRACE_ERROR(GetDepotErrorMessage());
           return fail(LoadMessage(1000, pkg.name, pkg.version));
         }
-        registeredNow = true;
+        existedBefore = false;
+        packagesThisRun[{pkg.name, pkg.version}] = package;
         VR_TRACE_INFO("Package successfully registered");
         LogLine(u"Package '" + pkg.name + u"' successfully registered");
       }
 
       WString id;
-      if (!db.GetDeplPackId(pkg.name, pkg.version, id)) {
+      if (FAILED(depot->GetPackageId(*package, id)) || id.empty()) {
         VR_TRACE_ERROR("Cannot get DeplPackId from VR_PM_DeplPack");
-        // The package this run registered goes again; when that fails too, the rollback tries.
-        if (registeredNow && !db.RemovePackageFromDEPOT(pkg.logicalId, pkg.name, pkg.version))
-          record.packages.push_back({WString(), pkg.logicalId, pkg.name, pkg.version});
         return fail(LoadMessage(1005));
       }
-      if (registeredNow) record.packages.push_back({id, pkg.logicalId, pkg.name, pkg.version});
+      VR_TRACE_INFO("DeplPackId value found ['", id, "']");
+      // A package that cannot be uninstalled is meant to stay: no entry asks for its removal.
+      if (pkg.uninstallable) note("package", id, existedBefore);
 
       VR_TRACE_INFO("Number of platform and policy types found for package: ",
                     static_cast<unsigned long>(pkg.platforms.size()));
@@ -169,33 +268,39 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
           return fail(LoadMessage(1006, sectionLog.GetPath()));
         }
         VR_TRACE_INFO("Number of policy types found: ", static_cast<unsigned long>(platform.policyTypes.size()));
-        for (const WString& policyTypeId : platform.policyTypes) {
-          VR_TRACE_INFO("Try to find policy type from DEPOT database with PolTypeId '", policyTypeId, "'");
-          std::shared_ptr<DepotObject> policyType;
-          bool notFound = false;
-          hr = depot->GetPolicyType(policyTypeId, policyType, notFound);
-          if (FAILED(hr) && !notFound) {
-            // The component could not answer: that is no proof that the policy type is missing.
-            VR_TRACE_ERROR(GetDepotErrorMessage());
-            return fail(LoadMessage(1001, policyTypeId));
-          }
-          if (FAILED(hr) || !policyType) {
-            VR_TRACE_INFO("Policy type with PolTypeId '", policyTypeId, "' was not found.");
+        for (const WString& listed : platform.policyTypes) {
+          VR_TRACE_INFO("Try to find policy type from DEPOT database with PolTypeId '", listed, "'");
+          // Ids are compared without regard to case; the Depot's form is the one used.
+          const auto known = policyTypes.find(vr::text::ToUpper(listed));
+          if (known == policyTypes.end()) {
+            VR_TRACE_INFO("Policy type with PolTypeId '", listed, "' was not found.");
             VR_TRACE_INFO("Either this policy type does not exist on this server (most likely) ");
             VR_TRACE_INFO("or the DEPOT database is somehow corrupted (less likely). ");
             VR_TRACE_INFO("Proceeding to the next policy type ID, if there are any left.");
-            LogLine(u"Policy type Id not found " + ModuleFields(policyTypeId, id, systemType, osType));
-            vr::console::WriteStdout(vr::text::Format(u"\n%S\n", LoadMessage(2022, policyTypeId)));
+            LogLine(u"Policy type Id not found " + ModuleFields(listed, id, systemType, osType));
+            vr::console::WriteStdout(vr::text::Format(u"\n%S\n", LoadMessage(2022, listed)));
             continue;
           }
-          bool present = false;
-          if (!db.CheckFunctionalityModule(policyTypeId, id, Number(systemType), Number(osType), WString(), present))
-            return fail(LoadMessage(1007));
+          const WString& policyTypeId = known->second;
           const WString moduleFields = ModuleFields(policyTypeId, id, systemType, osType);
-          if (present) {
+          const WString key = moduleKey(policyTypeId, id, systemType, osType);
+          const WString ledgerKey = id + u"|" + policyTypeId + u"|" + Number(systemType) + u"|" + Number(osType);
+          if (modulesThere.count(key)) {
+            note("module", ledgerKey, !modulesAddedNow.count(key));
             LogLine(u"Functionality module already registered " + moduleFields);
             VR_TRACE_INFO("Dependency information already exist in VR_PM_FunctionalityModule'");
             continue;
+          }
+          std::shared_ptr<DepotObject>& policyType = policyTypeObjects[policyTypeId];
+          if (!policyType) {
+            bool notFound = false;
+            WString canonical;
+            hr = depot->GetPolicyType(policyTypeId, policyType, notFound, canonical);
+            if (FAILED(hr) || !policyType) {
+              VR_TRACE_ERROR(GetDepotErrorMessage());
+              policyType.reset();
+              return fail(LoadMessage(1001, listed));
+            }
           }
           VR_TRACE_INFO("Add dependency information in VR_PM_FunctionalityModule'");
           hr = depot->AddFunctionalityModule(*policyType, systemType, osType, WString(), moduleId, kLocal, *package);
@@ -203,13 +308,12 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
             VR_TRACE_ERROR(GetDepotErrorMessage());
             return fail(LoadMessage(1002, policyTypeId, Number(systemType), Number(osType)));
           }
-          record.modules.push_back({policyTypeId, id, Number(systemType), Number(osType)});
+          modulesThere.insert(key);
+          modulesAddedNow.insert(key);
+          note("module", ledgerKey, false);
           if (pkg.uninstallable && kind != eUNIX_PACKAGE &&
               !LogPlatPolicyInfo(id, pkg.logicalId, systemType, osType, policyTypeId, sectionLog)) {
             VR_TRACE_ERROR("An error occurred while writing to undo log file");
-            WString removed;
-            if (db.RemovePackageFromDEPOT(policyTypeId, id, Number(systemType), Number(osType), WString(), removed))
-              record.modules.pop_back();
             return fail(LoadMessage(1006, sectionLog.GetPath()));
           }
           LogLine(u"Functionality module successfully registered " + moduleFields);
@@ -230,12 +334,16 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
         return fail(LoadMessage(1008));
       }
       VR_TRACE_INFO("Platform type digits mapped into '", platformText, "'");
-      const WString key = PatchKey(clusterMode_, patch);
       const WString name = kind == eWINDOWS_PACKAGE ? kWinPkgInfoValue : kUxAgtInfoValue;
       bool created = false;
-      if (!HKLMRegistryKeyCreate(key, name, pkg.version + u"|" + platformText, runLog_.get(), &created))
+      if (!HKLMRegistryKeyCreate(patchKey, name, pkg.version + u"|" + platformText, runLog_.get(), &created))
         return fail(LoadMessage(1009));
-      if (created) record.values.push_back({key, name});
+      note("value", patchKey + u"\\" + name, !created);
+    }
+    transaction.depot = nullptr;
+    if (FAILED(depot->CommitTransaction())) {
+      VR_TRACE_ERROR(GetDepotErrorMessage());
+      return fail(LoadMessage(1025));
     }
     return 0;
   } catch (...) {

@@ -1,12 +1,16 @@
 // The helpers of the package section: undo lines, the Depot component connection and its
 // error text, and the question whether a package is deployed on a Windows node.
+#include <algorithm>
 #include <memory>
 
 #include "platform/com/errorinfo.h"
+#include "platform/text/convert.h"
 #include "platform/text/format.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/RunJournal.h"
+#include "tessera/UndoFile.h"
 #include "tessera/Packages/PackageSection.h"
 #include "tessera/Packages/PackageUndoLines.h"
 #include "tessera/TesseraTrace.h"
@@ -21,6 +25,20 @@ constexpr unsigned kFlags = vr::trace::kRunFlags;
 
 }  // namespace
 
+namespace vr::pkg {
+
+WString WqlStringText(const WString& text) {
+  WString out;
+  out.reserve(text.size());
+  for (WChar c : text) {
+    if (c == u'\\' || c == u'"' || c == u'\'') out += u'\\';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace vr::pkg
+
 WString GetDepotErrorMessage() {
   std::shared_ptr<ErrorInfo> info;
   if (GetErrorInfo(0, &info) != S_OK || !info) return WString();
@@ -29,20 +47,74 @@ WString GetDepotErrorMessage() {
 
 namespace vr::pkg {
 
+bool RecordPackageSection(const std::string& record, WString& message) {
+  VR_TRACE_FUNCTION("RecordPackageSection", kFile, kFlags);
+  vr::journal::RunJournal* journal = vr::journal::RunJournal::Current();
+  if (!journal) return true;  // a run without a journal (a test's) has nothing to recover
+  const long rc = journal->RecordSection(vr::undo::kSectionPackages, record);
+  if (rc == 0) return true;
+  message = LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc);
+  return false;
+}
+
+size_t CharacterCount(const WString& text) {
+  size_t n = 0;
+  for (size_t i = 0; i < text.size(); ++i, ++n)
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+      ++i;
+  return n;
+}
+
+bool CheckPackageTexts(const std::vector<CPackage>& packages, WString& message) {
+  VR_TRACE_FUNCTION("CheckPackageTexts", kFile, kFlags);
+  for (size_t i = 0; i < packages.size(); ++i) {
+    const CPackage& p = packages[i];
+    const struct {
+      const char16_t* field;
+      const WString& text;
+      size_t limit;
+    } fields[] = {{u"name", p.name, kMaxNameLength},
+                  {u"version", p.version, kMaxVersionLength},
+                  {u"logical id", p.logicalId, kMaxLogicalIdLength},
+                  {u"description", p.description, kMaxDescriptionLength}};
+    for (const auto& f : fields) {
+      const size_t length = CharacterCount(f.text);
+      if (length <= f.limit) continue;
+      VR_TRACE_ERROR("Package ", static_cast<unsigned long>(i + 1), ": ", f.field, " too long");
+      message = LoadMessage(1024, vr::text::Format(u"%lu", static_cast<unsigned long>(i + 1)), f.field,
+                            vr::text::Format(u"%lu", static_cast<unsigned long>(length)),
+                            vr::text::Format(u"%lu", static_cast<unsigned long>(f.limit)));
+      return false;
+    }
+  }
+  return true;
+}
+
 bool LogPackageInfo(const CPackage& package, int kind, const WString& id, VrLogFile& sectionLog) {
   VR_TRACE_FUNCTION("LogPackageInfo", kFile, kFlags);
   try {
     WString line;
     if (kind == eUNIX_PACKAGE) {
-      const auto& platforms = package.platforms;
-      line = PackageUnixLine(id, package.name, package.version, package.logicalId, package.deployerId,
-                             package.description, platforms.empty() ? 0 : platforms[0].systemType,
-                             platforms.empty() ? 0 : platforms[0].osType);
-      for (size_t i = 1; i < platforms.size(); ++i) line += vr::text::Format(u" %ld", static_cast<long>(platforms[i].systemType));
-    } else {
-      line = PackageLine(package.type, id, package.name, package.version, package.logicalId, package.deployerId,
-                         package.description);
+      // One line per OS type, with the system types of that OS type: a line names one OS type
+      // only, and the unregistration removes the modules of every system type on it.
+      std::vector<long> osTypes;
+      for (const auto& p : package.platforms)
+        if (std::find(osTypes.begin(), osTypes.end(), p.osType) == osTypes.end()) osTypes.push_back(p.osType);
+      for (long osType : osTypes) {
+        std::vector<long> systemTypes;
+        for (const auto& p : package.platforms)
+          if (p.osType == osType && std::find(systemTypes.begin(), systemTypes.end(), p.systemType) == systemTypes.end())
+            systemTypes.push_back(p.systemType);
+        WString one = PackageUnixLine(id, package.name, package.version, package.logicalId, package.deployerId,
+                                      package.description, systemTypes.front(), osType);
+        for (size_t i = 1; i < systemTypes.size(); ++i) one += vr::text::Format(u" %ld", systemTypes[i]);
+        sectionLog.AppendLine(one, true);
+        VR_TRACE_INFO("Undo line: ", one);
+      }
+      return true;
     }
+    line = PackageLine(package.type, id, package.name, package.version, package.logicalId, package.deployerId,
+                       package.description);
     sectionLog.AppendLine(line, true);
     VR_TRACE_INFO("Undo line: ", line);
     return true;
@@ -122,7 +194,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
   }
   VR_TRACE_INFO("Connected to WMI");
   for (const WString& node : nodes) {
-    const WString query = u"SELECT * FROM VR_ManagedNode WHERE Name = \"" + node + u"\"";
+    const WString query = u"SELECT * FROM VR_ManagedNode WHERE Name = \"" + WqlStringText(node) + u"\"";
     std::shared_ptr<IEnumWbemClassObject> instances;
     hr = services->ExecQuery(u"WQL", query.c_str(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                              &instances);

@@ -24,6 +24,7 @@
 #include "tessera/Console.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Packages/PackageRegistry.h"
+#include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
 
@@ -81,6 +82,7 @@ class PackageTestHost : public ::testing::Test {
     }
     ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
     ASSERT_TRUE(SUCCEEDED(admin_->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrdepot;Password=unused;")));
+    if (keepDemoRows_) return;
     for (const char16_t* table : {u"VR_PM_InstalledDeplPack", u"VR_PM_FunctionalityModule", u"VR_PM_DeplPack"})
       Sql(WString(u"DELETE FROM ") + table);
   }
@@ -193,6 +195,64 @@ class PackageTestHost : public ::testing::Test {
       return 100;
     }
   }
+  // Runs as the run keeps its ledger: loaded at the start, the registration made (or found by
+  // the undo header), saved after a run that succeeded.
+  int RegisterLedgered(const std::string& file, const std::string& undo, const WString& patch) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) return status;
+    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
+    vr::ledger::Registration& registration = r.RunLedger().Add(patch, u"(registering)", Utf8ToWide(undo));
+    r.SetLedgerRegistration(&registration);
+    int code = 0;
+    try {
+      code = r.RegisterPlatform(Utf8ToWide(file), patch, false, Utf8ToWide(undo), 1 | vr::undo::kSectionPackages);
+    } catch (const CApp_error& e) {
+      error_ = WideToUtf8(e.Message());
+      return e.ExitCode();
+    }
+    // The undo header's key replaces an earlier registration with the same key, as Add does.
+    const WString createdOn = Header(undo).createdOn;
+    r.RunLedger().Registrations().remove_if([&](const vr::ledger::Registration& other) {
+      return &other != &registration && other.patch == patch && other.createdOn == createdOn;
+    });
+    registration.createdOn = createdOn;
+    registration.sections = vr::undo::kSectionPackages;
+    EXPECT_EQ(r.RunLedger().Save(), 0);
+    return code;
+  }
+  int UnregisterLedgered(const std::string& undo) {
+    WString message;
+    int status = -1;
+    CVrPlatformRegistration r(0, nullptr, message, status);
+    if (status != 0) return status;
+    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
+    const vr::undo::UndoHeader header = Header(undo);
+    vr::ledger::Registration* registration = r.RunLedger().Find(header.patch, header.createdOn);
+    EXPECT_TRUE(registration) << undo;
+    r.SetLedgerRegistration(registration);
+    int code = 0;
+    try {
+      code = r.UnregisterPlatform(Utf8ToWide(undo), false);
+    } catch (const CApp_error& e) {
+      error_ = WideToUtf8(e.Message());
+      return e.ExitCode();
+    }
+    if (registration) registration->reversedSections |= vr::undo::kSectionPackages;
+    EXPECT_EQ(r.RunLedger().Save(), 0);
+    return code;
+  }
+  static vr::undo::UndoHeader Header(const std::string& undo) {
+    VrLogFile file(Utf8ToWide(undo).c_str(), true);
+    vr::undo::UndoHeader header;
+    int sections = 0;
+    WString message;
+    EXPECT_TRUE(SUCCEEDED(file.LoadFile()));
+    EXPECT_EQ(vr::undo::ValidateUndoFile(file, header, sections, message), 0);
+    return header;
+  }
+
   // Every row of the Depot tables and the registry below the product key, as text.
   std::string State() {
     std::string out;
@@ -224,11 +284,44 @@ class PackageTestHost : public ::testing::Test {
     }
     return out;
   }
+  // A registration file with the packages given as XML text, beside a copy of the DTD.
+  std::string WriteRegistration(const std::string& name, const std::string& packages) {
+    const fs::path path = base_ / name;
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n"
+        "<VrNPConfig version=\"A.07.50\">\n"
+        "<OsTypeForReg string=\"Windows_2000\"><systemtype>2</systemtype><ostype>11</ostype></OsTypeForReg>\n"
+        "<OsTypeForReg string=\"Linux\"><ostype>6</ostype></OsTypeForReg>\n<PackageList>\n" +
+        packages + "</PackageList>\n</VrNPConfig>\n";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f);
+    if (!f) return path.string();
+    std::fwrite(xml.data(), 1, xml.size(), f);
+    std::fclose(f);
+    fs::copy_file(std::string(std::getenv("VR_SOURCE_DIR")) + "/data/VrNPConfig.dtd", base_ / "VrNPConfig.dtd",
+                  fs::copy_options::skip_existing);
+    return path.string();
+  }
+  static std::string PackageXml(const std::string& type, const std::string& name, const std::string& version,
+                                const std::string& platforms, const std::string& description = "d") {
+    return "<Package><type>" + type + "</type><pkgname><text L=\"1033\">" + name + "</text></pkgname><version>" +
+           version + "</version><logicalid>{5A1B2C3D-0000-4000-8000-00000000000A}</logicalid><unregister>yes"
+           "</unregister><description><text L=\"1033\">" + description +
+           "</text></description><deployerid>657AF3A3-BCFD-11D2-8608-080009D961F6</deployerid>" + platforms +
+           "</Package>\n";
+  }
+  static std::string PlatformXml(int systemType, int osType, const std::vector<std::string>& policyTypes) {
+    std::string p = "<PlatformAndPolicyTypes><systemtype>" + std::to_string(systemType) + "</systemtype><ostype>" +
+                    std::to_string(osType) + "</ostype><PolicyTypes>";
+    for (const auto& t : policyTypes) p += "<policytype>" + t + "</policytype>";
+    return p + "</PolicyTypes></PlatformAndPolicyTypes>";
+  }
   std::string Example() const {
     return std::string(std::getenv("VR_SOURCE_DIR")) + "/examples/AgentPackages.xml";
   }
 
   fs::path base_, root_;
+  bool keepDemoRows_ = false;  // the demo Depot's rows stay for the test
   ADODB::ConnectionPtr admin_;
   std::string console_, error_;
 };

@@ -1,7 +1,10 @@
 #include "tessera/Packages/PackageUndoLines.h"
 
 #include "platform/text/format.h"
+#include "platform/text/casefold.h"
+#include "tessera/Files/VrTextFile.h"
 #include "tessera/Files/VrTextLine.h"
+#include "tessera/UndoFile.h"
 
 namespace vr::pkg {
 
@@ -71,6 +74,59 @@ bool HasValidTokenCount(const VrTextLine& line, bool& known) {
     return count == 6;
   }
   return false;
+}
+
+bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, PackageSectionError& error,
+                         size_t* sections, size_t* emptySections, bool cutShortEnds) {
+  items.clear();
+  error = PackageSectionError();
+  size_t count = 0, empty = 0;
+  VrTextLine line;
+  file.ResetPosition();
+  bool inSection = false, hasLines = false;
+  while (file.ReadLine(line, nullptr, true, true)) {
+    const auto first = line.GetToken(0);
+    if (!first) {  // the empty remainder after the last line end
+      if (line.IsAtEnd()) break;
+      continue;
+    }
+    const WString keyword(*first);
+    if (!inSection) {
+      if (vr::text::EqualsNoCase(keyword, vr::undo::kPackagesBegin)) {
+        inSection = true;
+        hasLines = false;
+        ++count;
+      }
+    } else if (vr::text::EqualsNoCase(keyword, vr::undo::kPackagesEnd)) {
+      if (!hasLines) ++empty;
+      inSection = false;
+    } else {
+      hasLines = true;
+      bool known = false;
+      if (!HasValidTokenCount(line, known)) {
+        error = {known ? PackageSectionError::kTokenCount : PackageSectionError::kUnexpectedLine, line.GetText(),
+                 line.GetPosition().line};
+        return false;
+      }
+      PackageUndoItem item;
+      item.kind = keyword == kPackageKeyword       ? PackageUndoItem::kPackage
+                  : keyword == kPackageUnixKeyword ? PackageUndoItem::kPackageUnix
+                                                   : PackageUndoItem::kPlatPolicy;
+      for (size_t i = 0; i < line.GetTokenCount(); ++i) item.tokens.emplace_back(*line.GetToken(i));
+      item.text = line.GetText();
+      item.line = line.GetPosition().line;
+      item.section = count - 1;
+      items.push_back(std::move(item));
+    }
+    if (line.IsAtEnd()) break;
+  }
+  if (sections) *sections = count;
+  if (emptySections) *emptySections = empty;
+  if (inSection && !cutShortEnds) {
+    error = {PackageSectionError::kNotTerminated, WString(), 0};
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vr::pkg

@@ -9,9 +9,12 @@
 // token is quoted when it is empty or holds white space, so that every line reads back with
 // its token count whatever the registration file held.
 #pragma once
+#include <vector>
+
 #include "platform/text/wstring.h"
 
 class VrTextLine;
+class VrTextFile;
 
 namespace vr::pkg {
 
@@ -44,5 +47,29 @@ WString PlatPolicyLine(const WString& id, const WString& logicalId, long systemT
 // "PACKAGE", at least 9 for "PACKAGE_UNIX", 6 for "PLAT_POLICY". known is set for the three
 // keywords.
 bool HasValidTokenCount(const VrTextLine& line, bool& known);
+
+// One line of a package section, its tokens with the quotes removed.
+struct PackageUndoItem {
+  enum Kind { kPackage, kPackageUnix, kPlatPolicy } kind = kPackage;
+  std::vector<WString> tokens;  // the keyword first
+  WString text;                 // the line as written, for messages
+  size_t line = 0;              // the file's line number
+  size_t section = 0;           // which package section of the file (0 for the first)
+};
+
+// What reading the package sections of an undo file (or a section log) can find wrong.
+struct PackageSectionError {
+  enum Kind { kNone, kTokenCount, kUnexpectedLine, kNotTerminated } kind = kNone;
+  WString text;  // the line (kTokenCount)
+  size_t line = 0;
+};
+
+// Reads every "[[[PACKAGES]]]" section of the file from its start (markers in any letter
+// case; blank and comment lines skipped): the items in order, or false with the first error.
+// sections counts the sections, emptySections those with no line between their markers.
+// cutShortEnds: a section that the end of the file cuts short (a section log of a run that
+// was killed) ends there instead of being an error.
+bool ReadPackageSections(VrTextFile& file, std::vector<PackageUndoItem>& items, PackageSectionError& error,
+                         size_t* sections = nullptr, size_t* emptySections = nullptr, bool cutShortEnds = false);
 
 }  // namespace vr::pkg

@@ -2,6 +2,8 @@
 // depot snapshot section, the enciphered password, and the same host on a PostgreSQL server.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -122,6 +124,28 @@ TEST_F(DepotHostE2e, PasswordIsNeverStoredOrShownInClear) {
   const RunResult lost = Vrhost({"db", "query", "SELECT 1"});
   EXPECT_EQ(lost.exitCode, 1);
   EXPECT_NE(lost.err.find("password"), std::string::npos) << lost.err;
+}
+
+// The embedded database and its write-ahead files are its owner's only, from the start and
+// after every later open, whatever mode they had.
+TEST_F(DepotHostE2e, EmbeddedDatabaseIsReadableByItsOwnerOnly) {
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+  };
+  const std::string db = host_ + "/depot.db";
+  EXPECT_EQ(mode(db), 0600);
+  ::chmod(db.c_str(), 0644);
+  for (const char* suffix : {"-wal", "-shm"}) {
+    if (fs::exists(db + suffix)) ::chmod((db + suffix).c_str(), 0644);
+  }
+  Query("INSERT INTO VR_PM_PolicyType (PolTypeId, Name) VALUES ('{M}', 'mode')");
+  EXPECT_EQ(mode(db), 0600);
+  for (const char* suffix : {"-wal", "-shm"}) {
+    if (fs::exists(db + suffix)) {
+      EXPECT_EQ(mode(db + suffix), 0600) << suffix;
+    }
+  }
 }
 
 TEST_F(DepotHostE2e, UnknownDataSourceFailsClearly) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -185,6 +186,89 @@ TEST_P(PackageE2e, UnregistrationRefusals) {
   EXPECT_EQ(State(), registered);
   r = Tessera({"-unreg", Undo()});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(State(), before);
+}
+
+// The deployed-on-Windows check finds a node whose name holds a backslash or a quote.
+TEST_P(PackageE2e, WindowsNodeNamesWithBackslashOrQuote) {
+  const std::string file =
+      WriteFile("win.xml", Package("WindowsPackage", "Win Pkg", "1.0", "d", Platform(2, 11, {policyTypes_[0]})));
+  Register(file, Undo());
+  WriteFileBytes(dir_ / "nodes.mof",
+                 "#pragma namespace(\"\\\\\\\\.\\\\root\\\\Tamberlin\\\\Vorant\\\\data\")\n"
+                 "instance of VR_ManagedNode { Name = \"CORP\\\\win01\"; SystemType = 2; OsType = 11; };\n"
+                 "instance of VR_ManagedNode { Name = \"o'brien \\\"pc\\\"\"; SystemType = 2; OsType = 11; };\n");
+  const RunResult imported = Vrhost({"wmi", "import", dir_ / "nodes.mof"});
+  ASSERT_EQ(imported.exitCode, 0) << imported.err;
+  for (const std::string node : {"CORP\\win01", "o''brien \"pc\""}) {
+    Query("DELETE FROM VR_PM_InstalledDeplPack WHERE SystemId LIKE 'CORP%' OR SystemId LIKE 'o''brien%'");
+    Query("INSERT INTO VR_PM_InstalledDeplPack (DeplPackId, SystemId) SELECT DeplPackId, '" + node +
+          "' FROM VR_PM_DeplPack WHERE Name = 'Win Pkg'");
+    const std::string deployed = State();
+    const RunResult r = Tessera({"-unreg", Undo()});
+    EXPECT_EQ(r.exitCode, 3) << node << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find("is still deployed on node(s) and cannot be removed from DEPOT"), std::string::npos) << r.out;
+    EXPECT_EQ(State(), deployed) << node;
+  }
+}
+
+// A Depot password holding the characters of a connection string connects tessera as it
+// connects vrhost, and no part of it reaches a trace.
+TEST_P(PackageE2e, PasswordWithConnectionStringCharacters) {
+  const std::string password = "Pw;tail-part;k=v{z}}w";
+  struct Restore {
+    std::function<void()> back;
+    ~Restore() {
+      if (back) back();
+    }
+  } restore;
+  if (GetParam() == Engine::kPostgres) {
+    Query("ALTER ROLE vrtest PASSWORD '" + password + "'");
+    restore.back = [this] {
+      Query("ALTER ROLE vrtest PASSWORD '" + std::string(vr::testing::PgServer::kPassword) + "'");
+      Vrhost({"dbaccess", "set-password", vr::testing::PgServer::kPassword});
+    };
+  }
+  ASSERT_EQ(Vrhost({"dbaccess", "set-password", password}).exitCode, 0);
+  const std::string file =
+      WriteFile("pw.xml", Package("WindowsPackage", "Pw Pkg", "1.0", "d", Platform(2, 11, {policyTypes_[0]})));
+  const std::string before = State();
+  const std::string trace = dir_ / "trace.txt";
+  Register(file, Undo(), {"VR_TRACE=" + trace, "VR_TRACE_MASK=0xFFFFFFFF"});
+  EXPECT_NE(Query("SELECT Name FROM VR_PM_DeplPack").find("Pw Pkg"), std::string::npos);
+  const RunResult r = Tessera({"-unreg", Undo()}, {"VR_TRACE=" + trace, "VR_TRACE_MASK=0xFFFFFFFF"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(State(), before);
+  const std::string traced = ReadFileBytes(trace);
+  EXPECT_FALSE(traced.empty());
+  for (const char* part : {"Pw;", "tail-part", "k=v", "{z}"}) EXPECT_EQ(traced.find(part), std::string::npos) << part;
+}
+
+// The same file behaves the same on both engines: texts at the Depot's limits register and
+// unregister exactly (characters, not bytes, are counted), one character more is refused before
+// any change, and policy type ids in another letter case name the Depot's policy types.
+TEST_P(PackageE2e, LimitsAndLetterCaseAlikeOnBothEngines) {
+  std::string name(250, 'n');
+  name += "\xC3\xA9\xE7\x9B\xA3\xF0\x9F\x98\x80" "ab";  // 255 characters, 262 bytes
+  std::string lower = policyTypes_[0];
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string fits = WriteFile(
+      "fits.xml", Package("WindowsPackage", name, std::string(64, 'v'), std::string(1024, 'd'), Platform(2, 11, {lower})));
+  const std::string before = State();
+  Register(fits, Undo());
+  const std::string modules = Query("SELECT PolTypeId FROM VR_PM_FunctionalityModule WHERE DeplPackId IN (SELECT "
+                                    "DeplPackId FROM VR_PM_DeplPack WHERE Version = '" + std::string(64, 'v') + "')");
+  EXPECT_NE(modules.find("\n" + policyTypes_[0] + "\n"), std::string::npos) << modules;  // the Depot's form
+  EXPECT_NE(Query("SELECT Name FROM VR_PM_DeplPack").find(name), std::string::npos);
+  RunResult r = Tessera({"-unreg", Undo()});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(State(), before);
+
+  const std::string over = WriteFile(
+      "over.xml", Package("WindowsPackage", name + "x", "1.0", "d", Platform(2, 11, {policyTypes_[0]})));
+  const std::string out = Register(over, Undo("over.undo"), {}, 1);
+  EXPECT_NE(out.find("(TESSERA1024) Package 1 of the registration file cannot be registered:"), std::string::npos) << out;
+  EXPECT_NE(out.find("name has 256 characters, more than the 255"), std::string::npos) << out;
   EXPECT_EQ(State(), before);
 }
 
