@@ -39,6 +39,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     context.mode = reinstall ? OP_REINSTALL : OP_REGISTER;
     context.clusterMode = clusterMode_;
     context.warnings = false;
+    if (FAILED(CheckPlatformTexts(reader.Platforms(), clusterMode_ == 2, message, log))) return kExitFailure;
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
@@ -101,8 +102,10 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
       return false;
     }
     PlatformChanges changes;
-    if (FAILED(CreateUninstallationAndUnDoVect(context, undo, wmi, changes, message, log)) ||
-        FAILED(RegisterUnregisterNewPlatforms(context, services.get(), changes, message, nullptr, log))) {
+    const HRESULT read = CreateUninstallationAndUnDoVect(context, undo, wmi, changes, message, log);
+    // A damaged section is the undo file's fault: the run ends with the undo-file error.
+    if (read == kUndoSectionSyntax && !rollback_) SetError();
+    if (FAILED(read) || FAILED(RegisterUnregisterNewPlatforms(context, services.get(), changes, message, nullptr, log))) {
       ReportMessage(LoadMessage(failedMessage), message, log);
       return false;
     }

@@ -53,6 +53,14 @@ std::string Section(const std::string& undo) {
   return undo.substr(begin + 16, end - begin - 16);
 }
 
+// The undo text as written elsewhere: another creation time, so that no bookkeeping of this
+// host knows it and the unregistration reads its lines alone.
+std::string Foreign(const std::string& undo) {
+  const size_t at = undo.find("CreatedOn=");
+  const size_t end = undo.find('\n', at);
+  return undo.substr(0, at) + "CreatedOn=01/02/2003 04:05:06 +00:00" + undo.substr(end);
+}
+
 class PlatformE2e : public ::testing::Test {
  protected:
   std::vector<std::string> Env() const {
@@ -256,9 +264,9 @@ TEST_F(PlatformE2e, MalformedPlatformSectionsFailAndChangeNothing) {
   };
   for (const Case& c : cases) {
     const std::string path = dir_ / "bad.undo";
-    WriteUndoText(path, Replace(good, c.from, c.to));
+    WriteUndoText(path, Foreign(Replace(good, c.from, c.to)));
     const RunResult r = Unregister(path);
-    EXPECT_EQ(r.exitCode, 4) << c.to << r.err;
+    EXPECT_EQ(r.exitCode, 53) << c.to << r.err;  // a damaged undo file
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.to << r.err;
     EXPECT_EQ(Export(), registered) << c.to;
   }
@@ -312,6 +320,124 @@ TEST_F(PlatformE2e, AFailureAfterCommittedChangesRollsThemAllBack) {
   EXPECT_NE((r.out + r.err).find("Rollback succeeded"), std::string::npos) << r.out << r.err;
   EXPECT_EQ(Export(), before);
   EXPECT_EQ(ReadFileBytes(dir_ / "kept.undo"), "an older undo file");
+}
+
+TEST_F(PlatformE2e, ASystemTypeThatWasThereStaysWhenTheQualifierTheRunCreatedGoes) {
+  Init();
+  std::string node = Export("VR_ManagedNode");
+  node = Replace(node, "\"PowerPC\", \"Alpha\"}", "\"PowerPC\", \"Alpha\", \"MIPS 32\"}");
+  node = Replace(node, "ValueMap{\"1\", \"2\", \"3\", \"4\", \"5\", \"6\", \"7\"}",
+                 "ValueMap{\"1\", \"2\", \"3\", \"4\", \"5\", \"6\", \"7\", \"80\"}");
+  WriteFileBytes(dir_ / "node.mof", node);
+  ASSERT_EQ(Vrhost({"wmi", "import", dir_ / "node.mof"}).exitCode, 0);
+  const std::string before = Export();
+  ASSERT_NE(before.find("\"MIPS 32\""), std::string::npos);
+  // The platform names system type 80 by its value only: the run adds OS type 91 to a new
+  // MIPS qualifier.
+  const std::string file = Variant("mips.xml", [](std::string xml) {
+    const size_t begin = xml.find("<SystemType>");
+    const size_t end = xml.find("</SystemType>") + 13;
+    return xml.replace(begin, end - begin, "<SystemType><value>80</value></SystemType>");
+  });
+  const RunResult reg = Register(file, dir_ / "mips.undo");
+  ASSERT_EQ(reg.exitCode, 0) << reg.err;
+  EXPECT_NE(Export("VR_ManagedNode").find("MIPS{\"91\"}"), std::string::npos);
+  // Unregistration from the undo file's lines, and a rollback: the qualifier goes, MIPS stays.
+  WriteUndoText(dir_ / "foreign.undo", Foreign(UndoText(dir_ / "mips.undo")));
+  const RunResult unreg = Unregister(dir_ / "foreign.undo");
+  ASSERT_EQ(unreg.exitCode, 0) << unreg.err;
+  EXPECT_EQ(Export(), before);
+  const RunResult failed = Tessera({"-reg", file, "-patch", "VRPATCH_MIPS", "-sections", "platform", "-log",
+                                    dir_ / "failed.undo"},
+                                   {"VR_FAULTS=wmi.PutInstance#6=0x80041001"});
+  EXPECT_EQ(failed.exitCode, 1) << failed.err;
+  EXPECT_EQ(Export(), before);
+}
+
+TEST_F(PlatformE2e, MatchEntriesListedTwiceWriteOneLinePerReference) {
+  Init();
+  const std::string before = Export();
+  // The platform twice: every match entry twice, each record gets two references.
+  const std::string file = Variant("twice.xml", [](std::string xml) {
+    const size_t begin = xml.find("<Platform>");
+    const size_t end = xml.find("</Platform>") + 11;
+    return xml.insert(end, xml.substr(begin, end - begin));
+  });
+  ASSERT_EQ(Register(file, dir_ / "twice.undo").exitCode, 0);
+  const std::string section = Section(UndoText(dir_ / "twice.undo"));
+  for (const char* line : {"NODEDISC ADD 2 2 \"91\" \"^Linux .* riscv64$\"\n",
+                           "NODEDISC INCREMENT 2 2 \"91\" \"^Linux .* riscv64$\"\n"})
+    EXPECT_NE(section.find(line), std::string::npos) << line << section;
+  EXPECT_NE(Query("SELECT * FROM VR_PlatformMatch WHERE Method = 2 AND Property = 2 AND Value = '91'").find("RefCnt = 2;"),
+            std::string::npos);
+  WriteUndoText(dir_ / "foreign.undo", Foreign(UndoText(dir_ / "twice.undo")));
+  ASSERT_EQ(Unregister(dir_ / "foreign.undo").exitCode, 0);
+  EXPECT_EQ(Export(), before);
+  // A rollback after the match records were written (the first node group fails) too.
+  const RunResult failed = Tessera({"-reg", file, "-patch", "VRPATCH_TWICE", "-sections", "platform", "-log",
+                                    dir_ / "failed.undo"},
+                                   {"VR_FAULTS=wmi.PutInstance#6=0x80041001"});
+  EXPECT_EQ(failed.exitCode, 1) << failed.err;
+  EXPECT_EQ(Export(), before);
+}
+
+TEST_F(PlatformE2e, AReinstallThatChangesAMatchValueTakesTheReferenceItsLineGivesBack) {
+  Init();
+  const std::string before = Export();
+  // The seed has this SNMP rule for OS type 3 (HP-UX) with RefCnt 2.
+  const std::string file = Variant("change.xml", [](std::string xml) {
+    return Replace(xml, "<snmp>^Linux .* riscv64$</snmp>", "<snmp>1.3.6.1.4.1.11.2.3.2.5</snmp>");
+  });
+  ASSERT_EQ(Register(file, dir_ / "reinstall.undo", {"-reinstall"}).exitCode, 0);
+  const std::string rule = Query("SELECT * FROM VR_PlatformMatch WHERE MatchExpression = '1.3.6.1.4.1.11.2.3.2.5'");
+  EXPECT_NE(rule.find("RefCnt = 3;"), std::string::npos) << rule;
+  WriteUndoText(dir_ / "foreign.undo", Foreign(UndoText(dir_ / "reinstall.undo")));
+  ASSERT_EQ(Unregister(dir_ / "foreign.undo").exitCode, 0);
+  EXPECT_EQ(Export(), before);  // Value "3" and RefCnt 2 again
+}
+
+TEST_F(PlatformE2e, TextsAnUndoLineCannotCarryAreRefusedBeforeAnyChange) {
+  Init();
+  const std::string before = Export();
+  const std::string snapshot = Snapshot();
+  struct Case {
+    const char* from;
+    const char* to;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"<text L=\"1033\">Linux (RISC-V)</text>", "<text L=\"1033\">Linux \"RISC-V\"</text>", "(TESSERA3061)"},
+      {"<caption><text L=\"1033\">Debian GNU/Linux 12 (RISC-V)</text>",
+       "<caption><text L=\"1033\">Debian GNU/Linux 12&#10;(RISC-V)</text>", "(TESSERA3061)"},
+      {"<snmp>^Linux .* riscv64$</snmp>", "<snmp>^Linux \".*\" riscv64$</snmp>", "(TESSERA3061)"},
+      {"<name>RISCV_DEBIAN</name>", "<name>RISCV DEBIAN</name>", "(TESSERA3062)"},
+      {"<subdir name=\"monitor\">", "<subdir name=\"..\\..\\..\\escape\">", "(TESSERA3060)"},
+      {"<subdir name=\"monitor\">", "<subdir name=\"/tmp\">", "(TESSERA3060)"},
+      {"<subdir name=\"monitor\">", "<subdir name=\"..\">", "(TESSERA3060)"},
+      {"riscv64\\vr_riscv_mon.sh</copyfile>", "riscv64\\..</copyfile>", "(TESSERA3060)"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Variant("refused.xml", [&](std::string xml) { return Replace(xml, c.from, c.to); });
+    const RunResult r = Register(file, dir_ / "refused.undo");
+    EXPECT_EQ(r.exitCode, 1) << c.to << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.to << r.err;
+    EXPECT_EQ(Export(), before) << c.to;
+    EXPECT_EQ(Snapshot(), snapshot) << c.to;
+    EXPECT_FALSE(fs::exists(dir_ / "refused.undo")) << c.to;
+  }
+  EXPECT_FALSE(fs::exists(host_ + "/server/share/instrumentation/91")) << "nothing copied";
+}
+
+TEST_F(PlatformE2e, SectionMarkersInLowerCaseAreRead) {
+  Init();
+  const std::string before = Export();
+  ASSERT_EQ(Register(kExample, dir_ / "riscv.undo").exitCode, 0);
+  std::string undo = Foreign(UndoText(dir_ / "riscv.undo"));
+  undo = Replace(Replace(undo, "[[[PLATFORMS]]]", "[[[platforms]]]"), "[[[PLATFORMS_END]]]", "[[[Platforms_End]]]");
+  WriteUndoText(dir_ / "lower.undo", undo);
+  const RunResult r = Unregister(dir_ / "lower.undo");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Export(), before);
 }
 
 }  // namespace
