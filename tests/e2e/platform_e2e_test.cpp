@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <random>
 #include <regex>
 
 #include "tests/support/HostTestSupport.h"
@@ -59,6 +60,17 @@ std::string Foreign(const std::string& undo) {
   const size_t at = undo.find("CreatedOn=");
   const size_t end = undo.find('\n', at);
   return undo.substr(0, at) + "CreatedOn=01/02/2003 04:05:06 +00:00" + undo.substr(end);
+}
+
+// The first line where two texts differ, from each.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  std::istringstream x(a), y(b);
+  std::string l, r;
+  while (true) {
+    const bool more = static_cast<bool>(std::getline(x, l)), other = static_cast<bool>(std::getline(y, r));
+    if (!more && !other) return "(none)\n";
+    if (!more || !other || l != r) return "- " + (more ? l : "(end)") + "\n+ " + (other ? r : "(end)") + "\n";
+  }
 }
 
 class PlatformE2e : public ::testing::Test {
@@ -438,6 +450,180 @@ TEST_F(PlatformE2e, SectionMarkersInLowerCaseAreRead) {
   const RunResult r = Unregister(dir_ / "lower.undo");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(Export(), before);
+}
+
+TEST_F(PlatformE2e, CpuQualifiersKeepTheirNameAndAreFoundWhenNoCaptionNamesThem) {
+  Init();
+  const std::string before = Export();
+  // System type 4 (SPARC) gets a caption whose first word is another CPU type, and OS type 95
+  // goes onto the SPARC qualifier: unregistering must still find that qualifier.
+  const std::string renamed = Variant("renamed.xml", [](std::string xml) {
+    xml = Replace(xml, "<value>70</value>", "<value>4</value>");
+    return Replace(xml, "RISCV 64-bit Compatible", "Edition SPARC");
+  });
+  ASSERT_EQ(Register(renamed, dir_ / "renamed.undo").exitCode, 0);
+  EXPECT_NE(Export("VR_ManagedNode").find("SPARC{\"4\", \"91\"}"), std::string::npos);
+  WriteUndoText(dir_ / "foreign.undo", Foreign(UndoText(dir_ / "renamed.undo")));
+  ASSERT_EQ(Unregister(dir_ / "foreign.undo").exitCode, 0);
+  EXPECT_TRUE(Export() == before) << FirstDifference(before, Export());
+  // A new system type whose caption names Intel in another letter case, rolled back after a
+  // failed write: the qualifier keeps its name.
+  const std::string cased = Variant("cased.xml", [](std::string xml) {
+    return Replace(xml, "RISCV 64-bit Compatible", "INTEL Xeon");
+  });
+  const RunResult failed = Tessera({"-reg", cased, "-patch", "VRPATCH_CASED", "-sections", "platform", "-log",
+                                    dir_ / "cased.undo"},
+                                   {"VR_FAULTS=wmi.PutInstance#2=0x80041001"});
+  EXPECT_EQ(failed.exitCode, 1) << failed.err;
+  EXPECT_TRUE(Export() == before) << FirstDifference(before, Export());
+}
+
+// ---- Generated registration files
+
+
+// A seeded generator of registration files whose platforms mix the demo host's own values
+// (system types, OS types, versions, match records and groups, in other letter cases) with new
+// ones, with texts up to 255 characters.
+class PlatformFileGenerator {
+ public:
+  explicit PlatformFileGenerator(uint32_t seed) : random_(seed) {}
+
+  std::string File() {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n<VrNPConfig version=\"A.07.50\"><PlatformList>\n";
+    const int platforms = Pick(1, 4);
+    for (int i = 0; i < platforms; ++i) xml += Platform();
+    return xml + "</PlatformList></VrNPConfig>\n";
+  }
+
+ private:
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+  bool Chance(int percent) { return Pick(1, 100) <= percent; }
+  template <class T>
+  const T& OneOf(const std::vector<T>& list) { return list[Pick(0, static_cast<int>(list.size()) - 1)]; }
+
+  std::string MixCase(std::string text) {
+    for (char& c : text)
+      if (Chance(30)) c = static_cast<char>(std::isupper(static_cast<unsigned char>(c)) ? std::tolower(c) : std::toupper(c));
+    return text;
+  }
+  std::string Words(size_t maxLength) {
+    static const std::vector<std::string> words{"Linux", "x86", "Server", "Edition", "RISC-V", "64-bit",
+                                                "Ubuntu", "v12", "HP-UX", "Tru64", "caf\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac"};
+    std::string text = OneOf(words);
+    const size_t length = Chance(10) ? maxLength : static_cast<size_t>(Pick(1, 40));
+    while (text.size() < length) text += " " + OneOf(words);
+    while (text.size() > maxLength) text.pop_back();
+    while (!text.empty() && (text.back() == ' ' || (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80 ||
+                             static_cast<unsigned char>(text.back()) >= 0xC0))
+      text.pop_back();  // no blank at the end, no cut character
+    return text;
+  }
+  std::string Caption(const std::string& text) {
+    return "<caption><text L=\"1033\">" + text + "</text></caption>";
+  }
+  // An existing entry with its own caption, in another case, or a new caption; or a new value.
+  std::string Value(const std::vector<std::pair<int, std::string>>& existing, int newLow, int newHigh) {
+    if (Chance(50)) {
+      const auto& [v, caption] = OneOf(existing);
+      const int how = Pick(0, 3);
+      std::string xml = "<value>" + std::to_string(v) + "</value>";
+      if (how == 1) xml += Caption(MixCase(caption));
+      else if (how == 2) xml += Caption(Words(255));
+      else if (how == 3) xml += Caption(caption);
+      return xml;
+    }
+    return "<value>" + std::to_string(Pick(newLow, newHigh)) + "</value>" + Caption(Words(255));
+  }
+  std::string Discovery() {
+    static const std::vector<std::string> seeds{"1.3.6.1.4.1.11.2.3.2.5", "1.3.6.1.4.1.42.2.1.1", "Windows 2000",
+                                                "Linux 2.4", "HP-UX B.11.11"};
+    static const std::vector<std::string> kinds{"snmp", "netapi", "agent"};
+    std::string xml;
+    const int count = Pick(0, 3);
+    for (int i = 0; i < count; ++i) {
+      const std::string& kind = OneOf(kinds);
+      const std::string text = Chance(30) ? MixCase(OneOf(seeds)) : "^gen-" + std::to_string(Pick(1, 40)) + "$";
+      xml += "<" + kind + ">" + text + "</" + kind + ">";
+    }
+    return xml;
+  }
+  std::string Platform() {
+    static const std::vector<std::pair<int, std::string>> systemTypes{
+        {1, "Other"}, {2, "Intel x86"}, {4, "SPARC"}, {6, "PowerPC"}};
+    static const std::vector<std::pair<int, std::string>> osTypes{
+        {1, "Other"}, {3, "HP-UX"}, {4, "Solaris"}, {6, "Linux"}, {10, "Windows NT"}};
+    static const std::vector<std::pair<int, std::string>> osVersions{
+        {3111, "11.11"}, {6240, "2.4"}, {10400, "4.0"}};
+    std::string xml = "<Platform><SystemType>";
+    // A new system type: its caption's first word names its CPU type, new or existing.
+    if (Chance(50)) {
+      xml += "<value>" + std::to_string(Pick(100, 104)) + "</value>" +
+             Caption(MixCase(Chance(50) ? std::string("Intel") : "Gen" + std::to_string(Pick(1, 3))) + " " + Words(200));
+    } else {
+      xml += Value(systemTypes, 100, 104);
+    }
+    xml += "</SystemType><OSType>" + Value(osTypes, 200, 205) + Discovery() + "</OSType><OSVersions>";
+    const int versions = Pick(0, 2);
+    for (int i = 0; i < versions; ++i)
+      xml += "<OSVersion>" + Value(osVersions, 20000, 20005) + Discovery() + "</OSVersion>";
+    xml += "</OSVersions><NodeGroups>";
+    static const std::vector<std::string> groups{"Nodes", "unix", "LINUX", "Windows"};
+    const int count = Pick(0, 2);
+    for (int i = 0; i < count; ++i) {
+      const std::string name = Chance(30) ? OneOf(groups) : "GEN_" + std::to_string(Pick(1, 6));
+      const std::string parent = Chance(30) ? std::string() : Chance(50) ? OneOf(groups) : "GEN_" + std::to_string(Pick(1, 6));
+      xml += "<NodeGroup><name>" + name + "</name>" + Caption(Words(255)) + "<parent>" + parent + "</parent></NodeGroup>";
+    }
+    return xml + "</NodeGroups></Platform>\n";
+  }
+
+  std::mt19937 random_;
+};
+
+// Generated files registered and unregistered one after the other on one demo host: after
+// each the namespace is as before; a registration stopped by a failing write rolls back to it.
+// VR_PROPERTY_FILES sets how many files (the long mode runs thousands), VR_PROPERTY_SEED the
+// first seed.
+TEST_F(PlatformE2e, GeneratedFilesRegisterAndUnregisterExactly) {
+  Init();
+  const std::string before = Export();
+  const char* files = std::getenv("VR_PROPERTY_FILES");
+  const char* seed = std::getenv("VR_PROPERTY_SEED");
+  const int count = files ? std::atoi(files) : 200;
+  const uint32_t first = seed ? static_cast<uint32_t>(std::strtoul(seed, nullptr, 10)) : 1;
+  int registered = 0, refused = 0, rolledBack = 0;
+  for (int i = 0; i < count && !HasFailure(); ++i) {
+    const uint32_t s = first + static_cast<uint32_t>(i);
+    PlatformFileGenerator generator(s);
+    const std::string file = dir_ / "generated.xml";
+    const std::string text = generator.File();
+    WriteFileBytes(file, text);
+    const std::string undo = dir_ / "generated.undo";
+    fs::remove(undo);
+    std::vector<std::string> env;
+    if (s % 5 == 0) env.push_back("VR_FAULTS=wmi.PutInstance#" + std::to_string(1 + s % 7) + "=0x80041001");
+    const RunResult reg = Tessera({"-reg", file, "-patch", "GEN_" + std::to_string(s), "-sections", "platform", "-log",
+                                   undo},
+                                  env);
+    if (reg.exitCode == 0) {
+      // Registrations on this host are taken back from its ledger, which knows which values
+      // other registrations still use; an undo file alone cannot say that of a system type.
+      if (!fs::exists(host_ + "/ledger/ledger.txt"))
+        GTEST_SKIP() << "the host keeps no ledger of its registrations";
+      ++registered;
+      const RunResult unreg = Unregister(undo);
+      ASSERT_EQ(unreg.exitCode, 0) << "seed " << s << "\n" << unreg.err << text;
+    } else {
+      ASSERT_EQ(reg.exitCode, 1) << "seed " << s << "\n" << reg.err << text;
+      ++(reg.err.find("(TESSERA300") != std::string::npos ? refused : rolledBack);
+    }
+    const std::string after = Export();
+    ASSERT_TRUE(after == before) << "seed " << s << ", first difference:\n" << FirstDifference(before, after) << text;
+  }
+  std::printf("generated files: %d registered and unregistered, %d refused, %d rolled back\n", registered, refused,
+              rolledBack);
+  EXPECT_GT(registered, count / 3);
 }
 
 }  // namespace
