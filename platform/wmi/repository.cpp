@@ -193,7 +193,10 @@ HRESULT Repository::Initialize(WString* why) {
     return WBEM_E_CRITICAL_ERROR;
   }
   if (HRESULT hr = Database::Open(path_, &db_, why); FAILED(hr)) return hr;
-  if (g_deferredCommits) db_->Exec("PRAGMA synchronous=NORMAL");
+  if (g_deferredCommits) {
+    db_->Exec("PRAGMA synchronous=NORMAL");
+    db_->Exec("PRAGMA wal_autocheckpoint=0");
+  }
   // A repository that has its tables is ready: opening it must not wait for a writer.
   if (SUCCEEDED(db_->Begin(false))) {
     const bool ready = SUCCEEDED(db_->Exec("SELECT value FROM meta WHERE name='format'"));
@@ -213,7 +216,9 @@ HRESULT Repository::Initialize(WString* why) {
 HRESULT Repository::SetDeferredCommits(bool deferred) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   g_deferredCommits = deferred;
+  // While deferred, no checkpoint runs either: each would flush the log and the database.
   HRESULT hr = db_->Exec(deferred ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
+  if (SUCCEEDED(hr)) hr = db_->Exec(deferred ? "PRAGMA wal_autocheckpoint=0" : "PRAGMA wal_autocheckpoint=1000");
   if (FAILED(hr) || deferred) return hr;
   // The write-ahead log holds every commit since the last checkpoint: one flush of it makes
   // them all durable. No log means nothing is waiting in it.
