@@ -239,6 +239,11 @@ constexpr Entry kCatalogue[] = {
     {3056, u"(TESSERA3056) Parsing CRC code has failed. CRC code '%1' is not 4-byte hex number\n"},
     {3057, u"(TESSERA3057) Enumerating folder '%1' for subfolders has failed."},
     {3058, u"(TESSERA3058) File '%1' could not be copied to '%2'."},
+    // ---- Platform section: registration file texts refused before any change
+    {3060, u"(TESSERA3060) The instrumentation name '%1' of OS version '%2' does not name one folder or file (it holds a path separator, a drive or '..'). Nothing was registered.\n"},
+    {3061, u"(TESSERA3061) The text '%1' (%2) holds a double quote or a line break, which an undo file cannot carry. Nothing was registered.\n"},
+    {3062, u"(TESSERA3062) The node group name '%1' is empty or holds a blank, a double quote or a line break, which an undo file cannot carry. Nothing was registered.\n"},
+    {3063, u"(TESSERA3063) Line %1 of the platform section's record in the run journal cannot be read.\n"},
     // ---- Platform section: instrumentation folders
     {4001, u"(TESSERA4001) Could not create (OSType) instrumentation directory: '%1'.\n"},
     {4002, u"(TESSERA4002) Could not create (OSVersion) instrumentation directory: '%1'.\n"},

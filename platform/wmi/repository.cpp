@@ -15,6 +15,7 @@
 #include "platform/wmi/mof_reader.h"
 #include "platform/wmi/mof_writer.h"
 #include "platform/wmi/system_classes.h"
+#include "platform/wmi/wbem_object.h"
 
 namespace vr::wmi {
 
@@ -46,6 +47,7 @@ INSERT OR IGNORE INTO namespaces(fold, name) VALUES('root', 'root');
 )";
 
 std::mutex g_openMutex;
+bool g_deferredCommits = false;  // SetDeferredCommits, for repositories opened meanwhile too
 std::map<std::string, std::weak_ptr<Repository>>& OpenRepositories() {
   static auto* m = new std::map<std::string, std::weak_ptr<Repository>>;
   return *m;
@@ -191,6 +193,10 @@ HRESULT Repository::Initialize(WString* why) {
     return WBEM_E_CRITICAL_ERROR;
   }
   if (HRESULT hr = Database::Open(path_, &db_, why); FAILED(hr)) return hr;
+  if (g_deferredCommits) {
+    db_->Exec("PRAGMA synchronous=NORMAL");
+    db_->Exec("PRAGMA wal_autocheckpoint=0");
+  }
   // A repository that has its tables is ready: opening it must not wait for a writer.
   if (SUCCEEDED(db_->Begin(false))) {
     const bool ready = SUCCEEDED(db_->Exec("SELECT value FROM meta WHERE name='format'"));
@@ -205,6 +211,29 @@ HRESULT Repository::Initialize(WString* why) {
     db_->Rollback();
   }
   return hr;
+}
+
+HRESULT Repository::SetDeferredCommits(bool deferred) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  g_deferredCommits = deferred;
+  // While deferred, no checkpoint runs either: each would flush the log and the database.
+  HRESULT hr = db_->Exec(deferred ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
+  if (SUCCEEDED(hr)) hr = db_->Exec(deferred ? "PRAGMA wal_autocheckpoint=0" : "PRAGMA wal_autocheckpoint=1000");
+  if (FAILED(hr) || deferred) return hr;
+  // The write-ahead log holds every commit since the last checkpoint: one flush of it makes
+  // them all durable. No log means nothing is waiting in it.
+  const int fd = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return S_OK;
+  if (::fdatasync(fd) != 0) hr = errno == ENOSPC ? kWmiDiskFull : WBEM_E_FAILED;
+  ::close(fd);
+  return hr;
+}
+
+HRESULT SetDeferredCommits(bool deferred) {
+  if (auto f = WmiFault("wmi.SetDeferredCommits")) return *f;
+  std::shared_ptr<Repository> repo;
+  if (HRESULT hr = Repository::OpenHost(&repo, nullptr); FAILED(hr)) return hr;
+  return repo->SetDeferredCommits(deferred);
 }
 
 // ---- Session ------------------------------------------------------------------------------

@@ -35,6 +35,9 @@ class Repository {
 
   const std::string& path() const { return path_; }
 
+  // See SetDeferredCommits.
+  HRESULT SetDeferredCommits(bool deferred);
+
  private:
   friend class Session;
   Repository() = default;
@@ -47,6 +50,13 @@ class Repository {
   int64_t cachedSchema_ = -1;
   std::map<std::pair<int64_t, std::string>, std::shared_ptr<const ResolvedClass>> classCache_;
 };
+
+// Commits of the current host's repository in this process without a flush of their own
+// (SQLite's synchronous=NORMAL in WAL mode): each commit stays atomic, but a power cut may lose
+// the latest ones. Only for a caller that has durably recorded, before its first change, how to
+// put back whatever it changes. Turning it off flushes what was committed (one sync) and makes
+// every later commit durable again. Fault point "wmi.SetDeferredCommits".
+HRESULT SetDeferredCommits(bool deferred);
 
 struct NamespaceInfo {
   int64_t id = 0;

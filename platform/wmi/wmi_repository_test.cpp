@@ -437,3 +437,48 @@ TEST(RepositoryFile, AFullDiskIsErrorOneHundredTwelve) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a caller of deferred commits relies on: each commit is there for every reader at once,
+// and stays after the deferral ends, also in a repository opened while it lasted.
+TEST_F(Repo, DeferredCommitsAreSeenAtOnceAndFlushedWhenTheDeferralEnds) {
+  ASSERT_EQ(vr::wmi::SetDeferredCommits(true), S_OK);
+  auto base = Get(u"T_Base");
+  ASSERT_TRUE(base);
+  std::shared_ptr<IWbemClassObject> instance;
+  ASSERT_EQ(base->SpawnInstance(0, &instance), S_OK);
+  Variant id(WString(u"deferred"));
+  ASSERT_EQ(instance->Put(u"Id", 0, &id, 0), S_OK);
+  ASSERT_EQ(services_->PutInstance(instance.get(), 0, nullptr, nullptr), S_OK);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((host_.root() + "/wmi/repository.db").c_str(), &other), SQLITE_OK);
+  auto instances = [&] {
+    sqlite3_stmt* q = nullptr;
+    int n = -1;
+    if (sqlite3_prepare_v2(other, "SELECT count(*) FROM sqlite_master", -1, &q, nullptr) == SQLITE_OK &&
+        sqlite3_step(q) == SQLITE_ROW)
+      n = sqlite3_column_int(q, 0);
+    sqlite3_finalize(q);
+    return n;
+  };
+  EXPECT_GT(instances(), 0);  // the repository is readable by another connection meanwhile
+  sqlite3_close(other);
+  EXPECT_EQ(vr::wmi::SetDeferredCommits(false), S_OK);
+  EXPECT_EQ(Count(u"T_Base"), 3u);  // b1, d1 and the deferred one
+  // A repository opened while deferred commits the same way; ending it flushes.
+  services_.reset();
+  ASSERT_EQ(vr::wmi::SetDeferredCommits(true), S_OK);
+  services_ = Connect(kNs);
+  ASSERT_TRUE(services_);
+  EXPECT_EQ(services_->DeleteInstance(u"T_Base.Id=\"deferred\"", 0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(vr::wmi::SetDeferredCommits(false), S_OK);
+  services_.reset();
+  services_ = Connect(kNs);
+  EXPECT_EQ(Count(u"T_Base"), 2u);
+
+  vr::fault::Configure("wmi.SetDeferredCommits#1=0x80041001");
+  EXPECT_EQ(vr::wmi::SetDeferredCommits(true), static_cast<HRESULT>(0x80041001));
+}
+
+}  // namespace

@@ -19,11 +19,7 @@ constexpr DWORD kValueBufferBytes = 0x800;
 
 WString JoinPath(const WString& parent, const WString& name) { return parent + u"\\" + name; }
 
-// The last component of a path, as PathStripPath leaves it.
-WString StripPath(const WString& path) {
-  const size_t slash = path.find_last_of(u"\\/");
-  return slash == WString::npos ? path : path.substr(slash + 1);
-}
+WString StripPath(const WString& path) { return InstrumentationFileName(path); }
 
 InstrumentationFolderChange PlanFolder(InstrumentationFolderChange::Level level, const WString& name,
                                        const WString& path) {
@@ -78,6 +74,11 @@ void ApplyFolder(OperationContext& context, const InstrumentationFolderChange& f
 }
 
 }  // namespace
+
+WString InstrumentationFileName(const WString& source) {
+  const size_t slash = source.find_last_of(u"\\/");
+  return slash == WString::npos ? source : source.substr(slash + 1);
+}
 
 HRESULT RegQueryValueStr(void* rootKey, const WString& subKey, const WString& valueName, WString& value) {
   VR_TRACE_FUNCTION("PlatformOperations::RegQueryValueStr", "ModelUpdater\\InstrumentationOperations",

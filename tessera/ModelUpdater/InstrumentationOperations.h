@@ -49,6 +49,9 @@ struct InstrumentationFolderChange {
 // "InstrumentationPath" of the Depot key; E_FAIL (traced only) when it is missing or no string.
 HRESULT GetInstrumentationRoot(WString& root);
 
+// The name a copied file gets: the last component of its source path, as PathStripPath leaves it.
+WString InstrumentationFileName(const WString& source);
+
 // A string value of a registry key: S_OK with the text, E_FAIL when missing or of another type.
 HRESULT RegQueryValueStr(void* rootKey, const WString& subKey, const WString& valueName, WString& value);
 

@@ -34,6 +34,15 @@ bool IsRegistering(const OperationContext& context) {
   return context.mode == OP_REGISTER || context.mode == OP_REINSTALL;
 }
 
+// The path of a membership instance for message 3031.
+WString InstancePath(IWbemClassObject& instance) {
+  Variant v;
+  if (SUCCEEDED(instance.Get(u"__RELPATH", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR) return v.bstrVal;
+  return WString();
+}
+
+}  // namespace
+
 HRESULT WriteGroup(IWbemServices* services, const NodeGroup& g, WString& error, VrLogFile& log) {
   std::shared_ptr<IWbemClassObject> instance;
   if (FAILED(SpawnInstanceOf(services, kGroupClass, instance, error, log))) return E_FAIL;
@@ -51,15 +60,6 @@ HRESULT WriteMembership(IWbemServices* services, const NodeGroup& g, WString& er
     return E_FAIL;
   return PutNewInstance(services, *instance, error, log);
 }
-
-// The path of a membership instance for message 3031.
-WString InstancePath(IWbemClassObject& instance) {
-  Variant v;
-  if (SUCCEEDED(instance.Get(u"__RELPATH", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR) return v.bstrVal;
-  return WString();
-}
-
-}  // namespace
 
 WString GroupPath(const WString& name) { return u"VR_NodeGroup.Name=" + QuotedKey(name); }
 

@@ -43,6 +43,11 @@ HRESULT RegisterNewNodeGroups(OperationContext& context, IWbemServices* services
 
 // VR_NodeGroup.Name="%s"
 WString GroupPath(const WString& name);
+
+// Creates or updates a group instance (Name, Caption), and the membership of a group below its
+// Parent (an empty Parent names the empty name).
+HRESULT WriteGroup(IWbemServices* services, const NodeGroup& group, WString& error, VrLogFile& log);
+HRESULT WriteMembership(IWbemServices* services, const NodeGroup& group, WString& error, VrLogFile& log);
 // VR_NodeGroupMember.GroupComponent="VR_NodeGroup.Name=\"%s\"",PartComponent="VR_NodeGroup.Name=\"%s\""
 WString MembershipPath(const WString& parent, const WString& child);
 

@@ -63,7 +63,45 @@ WString Describe(const PlatformMatch& r) {
   return vr::text::Format(u"(\"%S\", %i, %i, \"%S\", %i)", r.MatchExpression, r.Method, r.Property, r.Value, r.RefCnt);
 }
 
-// Creates or updates the instance with all five properties of the record.
+// The references a registering change adds to its record: each is one undo line, since reading
+// the section takes one reference per line.
+int32_t ReferencesAdded(const PlatformMatchChange& c) {
+  if (c.updateAction == ACTION_ADD) return c.to.RefCnt;
+  return c.to.RefCnt - c.from.RefCnt;
+}
+
+// The lines of one committed change: to the undo sink when the change is a registration's
+// own, and to the platform log always (a line the table gives no place gets none). A
+// registration writes one line per reference it added: ADD or CHANGE for the first, INCREMENT
+// for each further one, so that the lines take away exactly what the run added.
+void WriteLines(const OperationContext& context, const PlatformMatchChange& c, const PlatformMatch* deleted,
+                VrLogFile* undoSink, VrLogFile& log) {
+  if (deleted) {
+    log.AppendLine(Line(u" REMOVE", *deleted), true);
+    return;
+  }
+  if (!IsRegistering(context)) {
+    // Unregistration and rollback write only their own log lines.
+    log.AppendLine(c.updateAction == ACTION_ADD      ? Line(u" ADD", c.to)
+                   : c.updateAction == ACTION_MODIFY ? ChangeLine(c.from, c.to)
+                                                     : Line(u" DECREMENT", c.to),
+                   true);
+    return;
+  }
+  const int32_t references = ReferencesAdded(c);
+  VrLogFile::SyncBatch batch(undoSink);
+  for (int32_t i = 0; i < references; ++i) {
+    WString line;
+    if (i == 0 && c.updateAction == ACTION_ADD) line = Line(u" ADD", c.to);
+    else if (i == 0 && c.updateAction == ACTION_MODIFY) line = ChangeLine(c.from, c.to);
+    else line = Line(u" INCREMENT", c.to);
+    if (undoSink) undoSink->AppendLine(line, true);
+    log.AppendLine(line, true);
+  }
+}
+
+}  // namespace
+
 HRESULT WriteRecord(IWbemServices* services, const PlatformMatch& r, WString& error, VrLogFile& log) {
   std::shared_ptr<IWbemClassObject> instance;
   if (FAILED(SpawnInstanceOf(services, kClass, instance, error, log))) return E_FAIL;
@@ -75,34 +113,6 @@ HRESULT WriteRecord(IWbemServices* services, const PlatformMatch& r, WString& er
     return E_FAIL;
   return PutNewInstance(services, *instance, error, log);
 }
-
-// The lines of one committed change: to the undo sink when the change is a registration's
-// own, and to the platform log always (a line the table gives no place gets none).
-void WriteLines(const OperationContext& context, const PlatformMatchChange& c, const PlatformMatch* deleted,
-                VrLogFile* undoSink, VrLogFile& log) {
-  WString line;
-  bool toSink = false;
-  if (deleted) {
-    line = Line(u" REMOVE", *deleted);
-  } else if (c.updateAction == ACTION_ADD) {
-    line = Line(u" ADD", c.to);
-    toSink = IsRegistering(context);
-  } else if (c.updateAction == ACTION_MODIFY) {
-    line = ChangeLine(c.from, c.to);
-    toSink = IsRegistering(context);
-  } else if (context.mode == OP_REGISTER) {
-    line = Line(u" INCREMENT", c.to);
-    toSink = true;
-  } else if (context.mode == OP_UNINSTALL || context.mode == OP_ROLLBACK) {
-    line = Line(u" DECREMENT", c.to);
-  } else {
-    return;  // a reinstall that found the record: the count stays, nothing to undo
-  }
-  if (toSink && undoSink) undoSink->AppendLine(line, true);
-  log.AppendLine(line, true);
-}
-
-}  // namespace
 
 WString ObjectPath(const PlatformMatch& record) {
   return vr::text::Format(u"VR_PlatformMatch.MatchExpression=%S,Method=%i,Property=%i",
@@ -175,7 +185,7 @@ HRESULT CreateUpdateAndUnDo_PlatformMatchVec(const OperationContext& context,
     for (const PlatformMatch& c : distinct) {
       const WString id = IdentityOf(c);
       const auto rep = repetitions.find(EntryOf(c));
-      const int32_t references = reinstall ? 0 : 1 + (rep == repetitions.end() ? 0 : rep->second);
+      int32_t references = reinstall ? 0 : 1 + (rep == repetitions.end() ? 0 : rep->second);
       const PlatformMatch* base = nullptr;
       if (auto p = planned.find(id); p != planned.end()) base = &p->second;
       else if (auto w = inWmi.find(id); w != inWmi.end()) base = &wmiRecords[w->second];
@@ -188,6 +198,12 @@ HRESULT CreateUpdateAndUnDo_PlatformMatchVec(const OperationContext& context,
         if (vr::text::EqualsNoCase(base->Value, c.Value)) {
           change.updateAction = change.undoAction = NO_CHANGE;
         } else {
+          // A reinstall that changes a record's Value takes a reference with it: the CHANGE
+          // line that brings the old Value back also takes a reference on unregistration.
+          if (references == 0) {
+            references = 1;
+            change.to.RefCnt = base->RefCnt + 1;
+          }
           change.to.Value = c.Value;
           change.updateAction = change.undoAction = ACTION_MODIFY;
         }

@@ -56,6 +56,9 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
 // (a double quote or backslash inside the match expression is escaped with a backslash).
 WString ObjectPath(const PlatformMatch& record);
 
+// Creates or updates the instance with all five properties of the record.
+HRESULT WriteRecord(IWbemServices* services, const PlatformMatch& record, WString& error, VrLogFile& log);
+
 // True when both name the same instance: MatchExpression without regard to case, Method and
 // Property.
 bool SameIdentity(const PlatformMatch& a, const PlatformMatch& b);

@@ -130,8 +130,10 @@ TEST_F(PlatformMatchTest, RegistrationWritesCountsAndLines) {
   ASSERT_EQ(Register({Entry(u"1.3.6.1.4.1.11.2.3.2.5", 2, 2, u"3"), Entry(u"Linux 2.6", 3, 3, u"6260"),
                       Entry(u"LINUX 2.6", 3, 3, u"6260"), Entry(u"windows 2000", 1, 2, u"12")}),
             S_OK);
+  // One line per reference added: the entry listed twice adds two, and takes two on reversal.
   const std::vector<std::string> lines{"NODEDISC INCREMENT 2 2 \"3\" \"1.3.6.1.4.1.11.2.3.2.5\"",
                                        "NODEDISC ADD 3 3 \"6260\" \"Linux 2.6\"",
+                                       "NODEDISC INCREMENT 3 3 \"6260\" \"Linux 2.6\"",
                                        "NODEDISC CHANGE 1 2 \"11\" \"12\" \"Windows 2000\""};
   EXPECT_EQ(Lines(*undo_), lines);
   EXPECT_EQ(Lines(*log_), lines);

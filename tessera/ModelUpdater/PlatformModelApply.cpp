@@ -30,26 +30,6 @@ void WriteUndoLine(const OperationContext& context, const WString& line, VrLogFi
 
 WString Quoted(const WString& text) { return u"\"" + text + u"\""; }
 
-// A one-dimensional BSTR array of the strings, lower bound 0, filled through AccessData.
-HRESULT BuildStringArray(const std::vector<WString>& strings, Variant& out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size()));
-  if (!array) return E_OUTOFMEMORY;
-  Variant* data = nullptr;
-  HRESULT hr = SafeArrayAccessData(array, &data);
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    return hr;
-  }
-  for (size_t i = 0; i < strings.size(); ++i) data[i] = Variant(strings[i]);
-  hr = SafeArrayUnaccessData(array);
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    return hr;
-  }
-  out.AttachArray(array);
-  return S_OK;
-}
-
 HRESULT Commit(IWbemServices* services, IWbemClassObject* nodeClass, WString& error, VrLogFile& log) {
   const HRESULT hr = services->PutClass(nodeClass, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
   if (FAILED(hr)) ReportMessage(LoadMessage(3002, HrText(hr)), error, log);
@@ -128,6 +108,26 @@ HRESULT WriteValueArrays(const char* vrTraceFunction_, const char* vrTraceFile_,
 bool NeverKeep(const ModelValueChange&) { return false; }
 
 }  // namespace
+
+// A one-dimensional BSTR array of the strings, lower bound 0, filled through AccessData.
+HRESULT BuildStringArray(const std::vector<WString>& strings, Variant& out) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size()));
+  if (!array) return E_OUTOFMEMORY;
+  Variant* data = nullptr;
+  HRESULT hr = SafeArrayAccessData(array, &data);
+  if (FAILED(hr)) {
+    SafeArrayDestroy(array);
+    return hr;
+  }
+  for (size_t i = 0; i < strings.size(); ++i) data[i] = Variant(strings[i]);
+  hr = SafeArrayUnaccessData(array);
+  if (FAILED(hr)) {
+    SafeArrayDestroy(array);
+    return hr;
+  }
+  out.AttachArray(array);
+  return S_OK;
+}
 
 namespace WMIInteraction {
 

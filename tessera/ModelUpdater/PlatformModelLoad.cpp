@@ -1,5 +1,8 @@
 // Loading the platform values of VR_ManagedNode: OS types, OS versions, system types with the
 // CPU type each caption names and that CPU type's qualifier of OS types.
+#include <unordered_map>
+#include <unordered_set>
+
 #include "platform/text/casefold.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
@@ -65,6 +68,32 @@ HRESULT GetOSVersionFromWMI(IWbemClassObject* nodeClass, std::vector<ModelValue>
   }
 }
 
+namespace {
+
+// The qualifier names of a set as stored, by folded name: a CPU type derived from a caption in
+// another letter case names the same qualifier, and writing it back must keep the stored name.
+std::unordered_map<WString, WString> StoredNames(IWbemQualifierSet* qualifiers, const char* vrTraceFunction_,
+                                                 const char* vrTraceFile_) {
+  std::unordered_map<WString, WString> names;
+  SAFEARRAY* array = nullptr;
+  HRESULT hr = qualifiers->GetNames(WBEM_FLAG_ALWAYS, &array);
+  if (FAILED(hr) || !array) {
+    VR_TRACE_FAILURE("IWbemQualifierSet::GetNames", hr);
+    return names;
+  }
+  int32_t upper = -1;
+  Variant* data = nullptr;
+  if (SUCCEEDED(SafeArrayGetUBound(array, 1, &upper)) && SUCCEEDED(SafeArrayAccessData(array, &data))) {
+    for (int32_t i = 0; i <= upper; ++i)
+      if (data[i].vt == VT_BSTR) names.emplace(vr::text::ToLower(data[i].bstrVal), data[i].bstrVal);
+    SafeArrayUnaccessData(array);
+  }
+  SafeArrayDestroy(array);
+  return names;
+}
+
+}  // namespace
+
 HRESULT GetSystemTypeFromWMI(IWbemClassObject* nodeClass, std::vector<SystemTypeValue>& systemTypes,
                              std::vector<CpuOsTypes>& cpuOsTypes, WString& error, VrLogFile& log) {
   VR_TRACE_FUNCTION("PlatformModelOperations::WMIInteraction::GetSystemTypeFromWMI",
@@ -80,16 +109,30 @@ HRESULT GetSystemTypeFromWMI(IWbemClassObject* nodeClass, std::vector<SystemType
     for (size_t i = 0; i < values.size(); ++i)
       types.push_back(SystemTypeValue{valueMap[i], values[i], CpuTypeOfCaption(values[i]), true});
     std::vector<CpuOsTypes> cpus;
+    const auto stored = StoredNames(qualifiers.get(), vrTraceFunction_, vrTraceFile_);
     for (const SystemTypeValue& type : types) {
       std::vector<WString> osTypes;
       hr = GetQualifierVector(qualifiers.get(), u"SystemType", type.cpuType, osTypes, error, log, true);
       if (hr == S_OK) {
-        cpus.push_back(CpuOsTypes{type.cpuType, std::move(osTypes)});
+        const auto name = stored.find(vr::text::ToLower(type.cpuType));
+        cpus.push_back(CpuOsTypes{name == stored.end() ? type.cpuType : name->second, std::move(osTypes)});
       } else if (hr == S_FALSE) {
         ReportMessage(LoadMessage(3016, type.cpuType, type.caption), error, log);
       } else {
         return hr;
       }
+    }
+    // A qualifier no caption names now (a registration changed the caption of its system
+    // type) still lists OS types: it is loaded too, so that a reversal can take them back.
+    std::unordered_set<WString> loaded;
+    for (const CpuOsTypes& cpu : cpus) loaded.insert(vr::text::ToLower(cpu.cpuType));
+    for (const auto& [folded, name] : stored) {
+      if (loaded.count(folded) || folded == u"values" || folded == u"valuemap") continue;
+      Variant value;
+      if (FAILED(qualifiers->Get(name.c_str(), 0, &value, nullptr)) || value.vt != (VT_ARRAY | VT_BSTR)) continue;
+      std::vector<WString> osTypes;
+      if (GetQualifierVector(qualifiers.get(), u"SystemType", name, osTypes, error, log, true) == S_OK)
+        cpus.push_back(CpuOsTypes{name, std::move(osTypes)});
     }
     VR_TRACE_INFO("Read ", static_cast<unsigned>(types.size()), " system types and ",
                   static_cast<unsigned>(cpus.size()), " CPU type qualifiers SUCCEEDED");

@@ -84,6 +84,9 @@ struct PlatformModelChanges {
 
 namespace PlatformModelOperations {
 
+// A one-dimensional BSTR array of the strings, lower bound 0, filled through AccessData.
+HRESULT BuildStringArray(const std::vector<WString>& strings, Variant& out);
+
 // The CPU type a system type caption names: the ASCII letters of its first word; "Other" in
 // front when the first character is no letter; empty for a caption that starts with a blank.
 WString CpuTypeOfCaption(const WString& caption);

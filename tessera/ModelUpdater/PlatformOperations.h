@@ -69,13 +69,31 @@ HRESULT CreateCPUOSTYPEConfigFileContainer(const std::vector<std::pair<WString, 
 // keep their repetitions, which count references.
 HRESULT EliminateDuplicates(PlatformModel& wanted);
 
+// Whether a text can stand between the double quotes of an undo line (no quote, no line
+// break), or bare as one field of it (not empty, no blank either).
+bool CanQuoteInUndoLine(WStringView text);
+bool CanWriteBareInUndoLine(WStringView text);
+// Whether an instrumentation name names one folder or file: not empty, not "." or "..", no
+// path separator or drive.
+bool IsPlainPathComponent(WStringView name);
+// Refuses, before any change, a registration file whose platform texts an undo line cannot
+// carry back (message 3061, node group names 3062) or whose instrumentation names lead out of
+// their folder (message 3060). qualifiersOnly: a local cluster run, which writes only the
+// VR_ManagedNode qualifiers.
+HRESULT CheckPlatformTexts(const std::vector<CPlatform>& platforms, bool qualifiersOnly, WString& error,
+                           VrLogFile& log);
+
 // Plans every kind; in a local cluster run only the VR_ManagedNode qualifiers.
 HRESULT CreatePlatformUpdateAndUnDoVect(const OperationContext& context, const PlatformModel& wmi,
                                         const PlatformModel& wanted, PlatformChanges& changes, WString& error,
                                         VrLogFile& log);
 
-// Reads the [[[PLATFORMS]]] section of an undo text (messages 3033 and 3055 for lines it cannot
-// take) and builds the change set that reverses it against the model loaded from WMI.
+// What CreateUninstallationAndUnDoVect gives for a section line it cannot take (messages 3033
+// and 3055): the undo file is damaged, which the run reports with its own exit code.
+constexpr HRESULT kUndoSectionSyntax = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+// Reads the [[[PLATFORMS]]] sections of an undo text (kUndoSectionSyntax for lines it cannot
+// take) and builds the change set that reverses them against the model loaded from WMI.
 HRESULT CreateUninstallationAndUnDoVect(const OperationContext& context, VrTextFile& undo, const PlatformModel& wmi,
                                         PlatformChanges& changes, WString& error, VrLogFile& log);
 

@@ -5,8 +5,14 @@
 #include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "platform/text/convert.h"
+#include "platform/wmi/repository.h"
+#include "tessera/ModelUpdater/PlatformLedger.h"
 #include "tessera/ModelUpdater/PlatformOperations.h"
+#include "tessera/ModelUpdater/PlatformRecord.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
+#include "tessera/RunJournal.h"
+#include "tessera/UndoFile.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 #include "tessera/XmlParser/XmlReader.h"
@@ -14,6 +20,57 @@
 using vr::msg::LoadMessage;
 using namespace PlatformOperations;
 using vr::front::kExitFailure;
+
+namespace {
+
+// Writes the before-images of everything the change set touches into the run's journal,
+// durably, before the first change. From then on the repository may commit without a flush of
+// its own (recorded is set), since the next run decides from the stores' state what happened.
+// Without a run journal (the section called on its own) nothing is recorded and every commit
+// stays durable. False with message 266 when the record could not be made durable.
+bool RecordChanges(IWbemServices* services, const PlatformModel& wmi, const PlatformChanges& changes,
+                   bool& recorded, WString& message, VrLogFile& log, const char* vrTraceFunction_,
+                   const char* vrTraceFile_) {
+  recorded = false;
+  vr::journal::RunJournal* journal = vr::journal::RunJournal::Current();
+  if (!journal) return true;
+  PlatformRecord record;
+  if (FAILED(CreatePlatformRecord(services, wmi, changes, record, message, log))) return false;
+  if (record.empty()) return true;
+  if (const long rc = journal->RecordSection(vr::undo::kSectionPlatforms, FormatPlatformRecord(record)); rc != 0) {
+    ReportMessage(LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc), message, log);
+    return false;
+  }
+  recorded = true;
+  // Deferring is a matter of speed only: a repository that cannot defer commits durably.
+  if (const HRESULT hr = vr::wmi::SetDeferredCommits(true); FAILED(hr)) {
+    VR_TRACE_FAILURE("SetDeferredCommits", hr);
+  }
+  return true;
+}
+
+// Applies a recorded change set: the section log (the undo lines) is flushed once at the end,
+// and so are the repository's commits. A failed flush fails the apply, which the run then
+// reverses: a change that may not last must not be reported as made.
+HRESULT ApplyChanges(OperationContext& context, IWbemServices* services, const PlatformChanges& changes,
+                     bool recorded, WString& message, VrLogFile* sectionLog, VrLogFile& log,
+                     const char* vrTraceFunction_, const char* vrTraceFile_) {
+  HRESULT applied;
+  {
+    VrLogFile::SyncBatch batch(recorded ? sectionLog : nullptr);
+    applied = RegisterUnregisterNewPlatforms(context, services, changes, message, sectionLog, log);
+  }
+  if (recorded) {
+    if (const HRESULT hr = vr::wmi::SetDeferredCommits(false); FAILED(hr)) {
+      VR_TRACE_FAILURE("SetDeferredCommits", hr);
+      ReportMessage(LoadMessage(3002, HrText(hr)), message, log);
+      applied = E_FAIL;
+    }
+  }
+  return applied;
+}
+
+}  // namespace
 
 int CVrPlatformRegistration::PlatformRegInit(WString&) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegInit", "ModelUpdater\\PlatformSectionHandlers",
@@ -39,6 +96,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     context.mode = reinstall ? OP_REINSTALL : OP_REGISTER;
     context.clusterMode = clusterMode_;
     context.warnings = false;
+    if (FAILED(CheckPlatformTexts(reader.Platforms(), clusterMode_ == 2, message, log))) return kExitFailure;
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
@@ -55,8 +113,17 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     if (FAILED(CreateWantedPlatformModel(reader.Platforms(), wmi, wanted, message, log))) return kExitFailure;
     PlatformChanges changes;
     if (FAILED(EliminateDuplicates(wanted)) ||
-        FAILED(CreatePlatformUpdateAndUnDoVect(context, wmi, wanted, changes, message, log)) ||
-        FAILED(RegisterUnregisterNewPlatforms(context, services.get(), changes, message, &sectionLog, log))) {
+        FAILED(CreatePlatformUpdateAndUnDoVect(context, wmi, wanted, changes, message, log))) {
+      ReportMessage(LoadMessage(3049), message, log);
+      return kExitFailure;
+    }
+    if (vr::ledger::Registration* registration = LedgerRegistration())
+      AppendLedgerEntries(reader.Platforms(), wmi, wanted, changes, clusterMode_ == 2, registration->entries);
+    bool recorded = false;
+    if (!RecordChanges(services.get(), wmi, changes, recorded, message, log, vrTraceFunction_, vrTraceFile_))
+      return kExitFailure;
+    if (FAILED(ApplyChanges(context, services.get(), changes, recorded, message, &sectionLog, log, vrTraceFunction_,
+                            vrTraceFile_))) {
       ReportMessage(LoadMessage(3049), message, log);
       return kExitFailure;
     }
@@ -101,8 +168,33 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
       return false;
     }
     PlatformChanges changes;
-    if (FAILED(CreateUninstallationAndUnDoVect(context, undo, wmi, changes, message, log)) ||
-        FAILED(RegisterUnregisterNewPlatforms(context, services.get(), changes, message, nullptr, log))) {
+    const HRESULT read = CreateUninstallationAndUnDoVect(context, undo, wmi, changes, message, log);
+    // A damaged section is the undo file's fault: the run ends with the undo-file error.
+    if (read == kUndoSectionSyntax && !rollback_) SetError();
+    if (FAILED(read)) {
+      ReportMessage(LoadMessage(failedMessage), message, log);
+      return false;
+    }
+    // A registration the ledger knows is taken back from its entries: only what is still its
+    // own, with later registrations' states left standing. One it knows as taken back already
+    // has nothing left to do here.
+    vr::ledger::Registration* registration = rollback_ ? nullptr : LedgerRegistration();
+    if (registration) {
+      if (registration->reversedSections & vr::undo::kSectionPlatforms) {
+        changes = PlatformChanges();
+      } else {
+        CreateReversalChanges(wmi, CreateLedgerReversal(RunLedger(), *registration), true, changes);
+      }
+    }
+    // A live rollback is covered by the registration's own record; an unregistration records.
+    bool recorded = false;
+    if (!rollback_ &&
+        !RecordChanges(services.get(), wmi, changes, recorded, message, log, vrTraceFunction_, vrTraceFile_)) {
+      ReportMessage(LoadMessage(failedMessage), message, log);
+      return false;
+    }
+    if (FAILED(ApplyChanges(context, services.get(), changes, recorded, message, nullptr, log, vrTraceFunction_,
+                            vrTraceFile_))) {
       ReportMessage(LoadMessage(failedMessage), message, log);
       return false;
     }
@@ -110,6 +202,33 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRegRollback");
+    return false;
+  }
+}
+
+bool CVrPlatformRegistration::PlatformRestoreRecord(const std::string& text, WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRestoreRecord", "ModelUpdater\\PlatformSectionHandlers",
+                    vr::trace::kModelFlags);
+  try {
+    VrLogFile noLog(u"", false);
+    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    PlatformRecord record;
+    size_t badLine = 0;
+    if (!ParsePlatformRecord(text, record, badLine)) {
+      ReportMessage(LoadMessage(3063, static_cast<unsigned>(badLine)), message, log);
+      return false;
+    }
+    if (record.empty()) return true;
+    ComScope com;
+    std::shared_ptr<IWbemServices> services;
+    if (FAILED(ConnectToWmi(&services))) {
+      ReportMessage(LoadMessage(1022), message, log);
+      return false;
+    }
+    return SUCCEEDED(RestorePlatformRecord(services.get(), record, message, log));
+  } catch (...) {
+    VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
+    message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRestoreRecord");
     return false;
   }
 }
