@@ -590,7 +590,7 @@ TEST_F(PlatformE2e, GeneratedFilesRegisterAndUnregisterExactly) {
   const std::string before = Export();
   const char* files = std::getenv("VR_PROPERTY_FILES");
   const char* seed = std::getenv("VR_PROPERTY_SEED");
-  const int count = files ? std::atoi(files) : 200;
+  const int count = files ? std::atoi(files) : 100;
   const uint32_t first = seed ? static_cast<uint32_t>(std::strtoul(seed, nullptr, 10)) : 1;
   int registered = 0, refused = 0, rolledBack = 0;
   for (int i = 0; i < count && !HasFailure(); ++i) {
