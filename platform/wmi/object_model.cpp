@@ -526,12 +526,21 @@ ClassDecl LocalDeclaration(const ResolvedClass& cls) {
     c.returnType = m.returnType;
     c.returnClass = m.returnClass;
     c.qualifiers = local(m.qualifiers);
-    for (const auto& p : m.parameters) {
+    // An override states only the defaults it changes, as for properties.
+    const MethodDef* inherited = nullptr;
+    if (!own && cls.parent) {
+      const int at = cls.parent->FindMethod(m.name);
+      if (at >= 0) inherited = &cls.parent->methods[static_cast<size_t>(at)];
+    }
+    for (size_t k = 0; k < m.parameters.size(); ++k) {
+      const PropertyDef& p = m.parameters[k];
       PropertyDef lp;
       lp.name = p.name;
       lp.type = p.type;
       lp.refClass = p.refClass;
       lp.value = p.value;
+      if (inherited && k < inherited->parameters.size() && inherited->parameters[k].value == p.value)
+        lp.value = Variant::Null();
       lp.qualifiers = local(p.qualifiers);
       c.parameters.push_back(std::move(lp));
     }
