@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/com/safearray.h"
+#include "platform/fault/fault.h"
 #include "platform/os/dir.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/mof_compiler.h"
@@ -310,6 +311,12 @@ TEST_F(Schema, IncludesReadFilesBesideTheIncludingOne) {
             std::string::npos);
   WriteFile(dir + "/self.mof", "#pragma include (\"./self.mof\")\n");
   EXPECT_NE(import(dir + "/self.mof", u"root\\c").find("nests more than 16 files deep"), std::string::npos);
+  // A file that cannot be read fails the import with the system's error.
+  vr::fault::Configure("file.ReadWhole#1=5");
+  EXPECT_EQ(import(dir + "/top.mof", u"root\\c"),
+            dir + "/top.mof:1:18: error: cannot include \"qualifiers.mof\": the file cannot be read (error 5)");
+  vr::fault::Reset();
+  EXPECT_EQ(Export(u"root\\c"), "");
   WriteFile(dir + "/missing.mof", "\n#pragma include (\"nope.mof\")\n");
   EXPECT_EQ(import(dir + "/missing.mof", u"root\\c"),
             dir + "/missing.mof:2:18: error: cannot include \"nope.mof\": there is no such file");
