@@ -55,6 +55,8 @@ constexpr Entry kCatalogue[] = {
     {210, u"(TESSERA210) Version '%1' of the prerequisite entries is not a valid version.\n"},
     // ---- Prerequisite tag texts of the registration file
     {211, u"(TESSERA211) The text of the %1 tag '%2' in the registration file is not one block of that tag: %3.\n"},
+    {212, u"(TESSERA212) The XML parser stopped in '%1' at line %2: %3\n"},
+    {213, u"(TESSERA213) The XML parser stopped in '%1': %2\n"},
     {250, u"(TESSERA250) Execution of command line '%1' failed.\n"},
     {251, u"(TESSERA251) Name of cluster resource group is empty.\n"},
     {252, u"(TESSERA252) Connection to cluster cannot be openned.\n"},
@@ -68,6 +70,10 @@ constexpr Entry kCatalogue[] = {
     {264, u"(TESSERA264) An earlier run of tessera for patch '%1' was interrupted after it had completed its changes and its undo file '%2'; they stay.\n"},
     {265, u"(TESSERA265) An earlier unregistration with undo file '%1' was interrupted; run it again to complete it.\n"},
     {266, u"(TESSERA266) The run journal '%1' cannot be written (error %2). Nothing was changed.\n"},
+    // ---- The host, the cluster tool's time limit, the undo file's encoding
+    {270, u"(TESSERA270) No management server host at '%1'; make one with 'vrhost init'.\n"},
+    {271, u"(TESSERA271) Command line '%1' did not end within %2 ms (VR_CLUSTER_TOOL_TIMEOUT_MS) and was stopped.\n"},
+    {272, u"(TESSERA272) Undo file '%1' is UTF-8 text, but undo files are UTF-16 text. Convert it back, for example with 'iconv -f UTF-8 -t UTF-16', and run again.\n"},
     // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},
