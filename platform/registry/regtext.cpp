@@ -1,5 +1,7 @@
 #include "platform/registry/regtext.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/registry/registry.h"
@@ -10,10 +12,37 @@ namespace vr::registry {
 namespace {
 
 constexpr WStringView kHeader = u"Windows Registry Editor Version 5.00";
+constexpr WStringView kHeader4 = u"REGEDIT4";
 constexpr WStringView kHiveName = u"HKEY_LOCAL_MACHINE";
 
-// The text as UTF-16, by its byte-order mark; UTF-8 without one.
+// Windows-1252 bytes 0x80 to 0x9F; the five the code page leaves undefined stand for
+// themselves, as the system's conversion gives them.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+WChar FromCp1252(unsigned char b) { return b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<WChar>(b); }
+
+// REGEDIT4 files are ANSI text: Windows-1252 here.
+bool IsRegedit4(std::string_view bytes) {
+  std::string_view body = bytes;
+  while (!body.empty() && (body.front() == ' ' || body.front() == '\t' || body.front() == '\r' || body.front() == '\n'))
+    body.remove_prefix(1);
+  if (body.size() < 8) return false;
+  for (size_t i = 0; i < 8; ++i)
+    if (std::toupper(static_cast<unsigned char>(body[i])) != "REGEDIT4"[i]) return false;
+  return body.size() == 8 || body[8] == '\r' || body[8] == '\n' || body[8] == ' ' || body[8] == '\t';
+}
+
+// The text as UTF-16, by its byte-order mark; UTF-8 without one; Windows-1252 for a file that
+// begins with the REGEDIT4 header.
 bool Decode(std::string_view bytes, WString& text, std::string& error) {
+  if (IsRegedit4(bytes)) {
+    text.clear();
+    for (char b : bytes) text += FromCp1252(static_cast<unsigned char>(b));
+    return true;
+  }
   if (bytes.size() >= 2 && (static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)) {
     if (bytes.size() % 2) {
       error = "UTF-16 text with an odd number of bytes";
@@ -57,10 +86,22 @@ void AppendUtf16(std::string& out, WStringView s) {
   }
 }
 
+// The bytes of ANSI string data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ written as hex in a
+// REGEDIT4 file) as the UTF-16LE data the registry keeps.
+std::string AnsiToUtf16(std::string_view data) {
+  std::string out;
+  for (char b : data) {
+    const WChar c = FromCp1252(static_cast<unsigned char>(b));
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
 class Parser {
  public:
-  Parser(const WString& text, std::vector<RegOperation>& ops, std::string& error)
-      : t_(text), ops_(ops), error_(error) {}
+  Parser(const WString& text, std::vector<RegOperation>& ops, std::string& error, std::vector<std::string>* warnings)
+      : t_(text), ops_(ops), error_(error), warnings_(warnings) {}
 
   bool Run() {
     if (!Header()) return false;
@@ -143,9 +184,11 @@ class Parser {
     const size_t at = line_;
     const WString first = TrimRight(RestOfLine());
     if (first == kHeader) return true;
+    if (vr::text::EqualsNoCase(first, kHeader4)) {
+      ansi_ = true;
+      return true;
+    }
     line_ = at;
-    if (vr::text::EqualsNoCase(first, u"REGEDIT4"))
-      return Fail("REGEDIT4 files are not supported; save the file as \"Windows Registry Editor Version 5.00\"");
     return Fail("the first line must be \"Windows Registry Editor Version 5.00\"");
   }
 
@@ -236,7 +279,9 @@ class Parser {
 
   bool Value() {
     if (!haveKey_) return Fail("a value before the first key");
-    if (deleting_) return Fail("a value inside a key that is being deleted");
+    // The registry editor deletes the key and passes over the values written under it.
+    const bool ignored = deleting_;
+    const size_t at = line_;
     RegOperation op;
     op.line = line_;
     op.key = ops_.back().key;
@@ -294,16 +339,25 @@ class Parser {
       ++i_;
       op.kind = RegOperation::Kind::SetValue;
       if (!HexList(op.data)) return false;
+      if (ansi_ && (op.type == REG_SZ || op.type == REG_EXPAND_SZ || op.type == REG_MULTI_SZ))
+        op.data = AnsiToUtf16(op.data);
     } else {
       return Fail("value data must be \"text\", dword:, hex:, hex(type): or -");
     }
-    ops_.push_back(std::move(op));
+    if (ignored) {
+      if (warnings_)
+        warnings_->push_back("line " + std::to_string(at) + ": the value is ignored: its key is being deleted");
+    } else {
+      ops_.push_back(std::move(op));
+    }
     return EndOfStatement();
   }
 
   const WString& t_;
   std::vector<RegOperation>& ops_;
   std::string& error_;
+  std::vector<std::string>* warnings_;
+  bool ansi_ = false;  // REGEDIT4: string data given as hex is ANSI
   size_t i_ = 0;
   size_t line_ = 1;
   bool haveKey_ = false;
@@ -340,15 +394,18 @@ bool IsPlainString(std::string_view data, WString& text) {
 
 }  // namespace
 
-bool ParseRegText(std::string_view bytes, std::vector<RegOperation>& ops, std::string& error) {
+bool ParseRegText(std::string_view bytes, std::vector<RegOperation>& ops, std::string& error,
+                  std::vector<std::string>* warnings) {
   ops.clear();
   error.clear();
   WString text;
   if (!Decode(bytes, text, error)) return false;
   std::vector<RegOperation> parsed;
-  Parser parser(text, parsed, error);
+  std::vector<std::string> noted;
+  Parser parser(text, parsed, error, &noted);
   if (!parser.Run()) return false;
   ops = std::move(parsed);
+  if (warnings) *warnings = std::move(noted);
   return true;
 }
 
@@ -363,6 +420,10 @@ bool HivePath(WStringView text, WString& relative) {
     }
   }
   if (p.size() >= 5 && vr::text::EqualsNoCase(p.substr(0, 5), u"HKEY_")) return false;
+  // The other hives' short names, as their full names.
+  const WStringView first = p.substr(0, std::min(p.find(u'\\'), p.size()));
+  for (WStringView other : {u"HKCU", u"HKU", u"HKCR", u"HKCC", u"HKDD", u"HKPD"})
+    if (vr::text::EqualsNoCase(first, other)) return false;
   while (!p.empty() && p.front() == u'\\') p.remove_prefix(1);
   relative = WString(p);
   return true;

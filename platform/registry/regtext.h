@@ -15,8 +15,10 @@
 //
 // Lines end in CR LF, LF or CR; a hex list continues on the next line after a trailing '\';
 // lines starting with ';' are comments. Input may be UTF-8 (with or without its byte-order
-// mark) or UTF-16 with its mark. Key paths name HKEY_LOCAL_MACHINE (or HKLM), the one hive
-// of this host.
+// mark) or UTF-16 with its mark; a file with the older header "REGEDIT4" is ANSI text
+// (Windows-1252), whose string data written as hex is ANSI too. Key paths name
+// HKEY_LOCAL_MACHINE (or HKLM), the one hive of this host. Values written under a key that
+// is being deleted ([-KEY]) are passed over, each with a warning, as the registry editor does.
 #pragma once
 #include <string>
 #include <string_view>
@@ -37,11 +39,14 @@ struct RegOperation {
   size_t line = 0;
 };
 
-// False with a message naming the line on any syntax error; nothing is half-parsed.
-bool ParseRegText(std::string_view bytes, std::vector<RegOperation>& ops, std::string& error);
+// False with a message naming the line on any syntax error; nothing is half-parsed. warnings
+// (when given) receives one line per value passed over.
+bool ParseRegText(std::string_view bytes, std::vector<RegOperation>& ops, std::string& error,
+                  std::vector<std::string>* warnings = nullptr);
 
 // The hive-relative path of a key written as "HKEY_LOCAL_MACHINE\...", "HKLM\..." or as a path
-// below the hive; false when it names another hive.
+// below the hive; false when it names another hive, by its full name or its short one
+// (HKCU, HKU, HKCR, HKCC, ...).
 bool HivePath(WStringView text, WString& relative);
 
 // Text pieces of the writer, shared with the snapshot.

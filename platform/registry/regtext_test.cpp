@@ -127,7 +127,6 @@ TEST(RegText, SyntaxErrorsNameTheLine) {
     std::string expected;
   };
   const Case cases[] = {
-      {"REGEDIT4\n", "line 1: REGEDIT4"},
       {"hello\n", "line 1: the first line"},
       {"Windows Registry Editor Version 5.00\n\n\"a\"=\"b\"\n", "line 3: a value before the first key"},
       {"Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\X]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
@@ -137,7 +136,12 @@ TEST(RegText, SyntaxErrorsNameTheLine) {
       {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=\"open\n", "quoted text is not closed"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\" \"b\"\n", "line 3: '=' expected"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\X]\n\"a\"=\"b\" junk\n", "line 3: unexpected text after"},
-      {"Windows Registry Editor Version 5.00\n[-HKLM\\X]\n\"a\"=\"b\"\n", "line 3: a value inside a key that is being deleted"},
+      // The other hives by their short names are refused as by their full ones.
+      {"Windows Registry Editor Version 5.00\n[HKCU\\Software\\X]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
+      {"Windows Registry Editor Version 5.00\n[hku\\.DEFAULT]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
+      {"Windows Registry Editor Version 5.00\n[-HKCR\\.txt]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
+      {"Windows Registry Editor Version 5.00\n[HKCC]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
+      {"REGEDIT4\n[HKEY_USERS\\X]\n", "line 2: only keys of HKEY_LOCAL_MACHINE"},
       {"Windows Registry Editor Version 5.00\n[-HKEY_LOCAL_MACHINE]\n", "cannot be deleted"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\A\\\\B]\n", "empty key name"},
       {"\xFF\xFEW", "odd number of bytes"},
@@ -150,6 +154,31 @@ TEST(RegText, SyntaxErrorsNameTheLine) {
     EXPECT_NE(error.find(c.expected), std::string::npos) << "got: " << error;
     EXPECT_TRUE(ops.empty());
   }
+}
+
+TEST(RegText, Regedit4IsAnsiTextAndItsHexStringsAreAnsi) {
+  // Windows-1252: 0xE9 is e acute, 0x80 the euro sign, 0x81 one of the bytes it leaves undefined.
+  const std::string text =
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9]\r\n"
+      "\"Price\"=\"3 \x80\"\r\n"
+      "\"Path\"=hex(2):25,53,59,53,25,5c,e9,00\r\n"
+      "\"List\"=hex(7):61,00,81,00,00\r\n"
+      "\"Raw\"=hex:e9,00\r\n"
+      "\"N\"=dword:00000001\r\n";
+  std::vector<RegOperation> ops;
+  std::string error;
+  ASSERT_TRUE(ParseRegText(text, ops, error)) << error;
+  ASSERT_EQ(ops.size(), 6u);
+  EXPECT_EQ(ops[0].key, u"SOFTWARE\\Caf\u00E9");
+  EXPECT_EQ(ops[1].data, Utf16(u"3 \u20AC") + std::string(2, '\0'));
+  EXPECT_EQ(ops[2].type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(ops[2].data, Utf16(u"%SYS%\\\u00E9") + std::string(2, '\0'));
+  EXPECT_EQ(ops[3].data, Utf16(std::u16string(u"a\0\u0081\0\0", 5)));
+  EXPECT_EQ(ops[4].data, std::string("\xE9\0", 2));  // binary data stays bytes
+  // The same bytes under the current header are no UTF-8: refused, with that reason.
+  EXPECT_FALSE(ParseRegText("Windows Registry Editor Version 5.00" + text.substr(8), ops, error));
+  EXPECT_NE(error.find("neither UTF-8"), std::string::npos) << error;
 }
 
 TEST(RegText, WrittenValuesParseBackToTheSameBytes) {
@@ -219,6 +248,38 @@ TEST_F(RegToolsTest, ExportThenImportIntoAFreshRootGivesTheSameSnapshot) {
   EXPECT_EQ(snapA, snapB);
   EXPECT_NE(snapA.find("[HKEY_LOCAL_MACHINE\\Empty\\Leaf]"), std::string::npos);
   EXPECT_NE(snapA.find("\"Odd\"=hex(1):41"), std::string::npos);
+}
+
+TEST_F(RegToolsTest, ValuesUnderADeletedKeyArePassedOverWithAWarning) {
+  ScopedEnv root("VR_HOST_ROOT", a_.path());
+  std::string error;
+  ASSERT_EQ(vr::registry::ImportRegText("Windows Registry Editor Version 5.00\n[HKLM\\Gone\\Sub]\n\"v\"=\"1\"\n", error),
+            ERROR_SUCCESS);
+  std::vector<std::string> warnings;
+  ASSERT_EQ(vr::registry::ImportRegText("Windows Registry Editor Version 5.00\n[-HKLM\\Gone]\n\"a\"=\"b\"\n"
+                                        "@=dword:00000001\n[HKLM\\Kept]\n\"c\"=\"d\"\n",
+                                        error, &warnings),
+            ERROR_SUCCESS)
+      << error;
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[0], "line 3: the value is ignored: its key is being deleted");
+  EXPECT_EQ(warnings[1], "line 4: the value is ignored: its key is being deleted");
+  std::string snapshot;
+  ASSERT_EQ(vr::registry::SnapshotRegText(snapshot), ERROR_SUCCESS);
+  EXPECT_EQ(snapshot.find("Gone"), std::string::npos) << snapshot;
+  EXPECT_NE(snapshot.find("[HKEY_LOCAL_MACHINE\\Kept]\n\"c\"=\"d\""), std::string::npos) << snapshot;
+}
+
+TEST_F(RegToolsTest, ARegedit4FileImportsAndExportsInTheCurrentFormat) {
+  ScopedEnv root("VR_HOST_ROOT", a_.path());
+  std::string error, exported;
+  ASSERT_EQ(vr::registry::ImportRegText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Caf\xE9]\n\"Name\"=\"\xE9t\xE9\"\n", error),
+            ERROR_SUCCESS)
+      << error;
+  ASSERT_EQ(vr::registry::ExportRegText(u"Caf\u00E9", exported), ERROR_SUCCESS);
+  EXPECT_EQ(exported.rfind("Windows Registry Editor Version 5.00\n", 0), 0u) << exported;
+  EXPECT_NE(exported.find("[HKEY_LOCAL_MACHINE\\Caf\xC3\xA9]\n\"Name\"=\"\xC3\xA9t\xC3\xA9\""), std::string::npos)
+      << exported;
 }
 
 TEST_F(RegToolsTest, ImportIsAllOrNothing) {

@@ -144,7 +144,7 @@ long SnapshotRegText(std::string& text) {
   return ERROR_SUCCESS;
 }
 
-long ImportRegText(std::string_view bytes, std::string& error) {
+long ImportRegText(std::string_view bytes, std::string& error, std::vector<std::string>* warnings) {
   error.clear();
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
@@ -154,7 +154,7 @@ long ImportRegText(std::string_view bytes, std::string& error) {
     return injected;
   }
   std::vector<RegOperation> ops;
-  if (!ParseRegText(bytes, ops, error)) return ERROR_INVALID_DATA;
+  if (!ParseRegText(bytes, ops, error, warnings)) return ERROR_INVALID_DATA;
   HiveTransaction txn(hive, true);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId current = kRootKeyId;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/registry/registry.h"
 
@@ -26,8 +27,9 @@ long ExportRegText(WStringView key, std::string& text);
 
 // Applies .reg text in one transaction: all of it or nothing. A syntax error gives
 // ERROR_INVALID_DATA with error naming the line; a failing change its code and the line.
-// Point "registry.Import" (ERROR_ACCESS_DENIED).
-long ImportRegText(std::string_view bytes, std::string& error);
+// Point "registry.Import" (ERROR_ACCESS_DENIED). warnings (when given) receives the values
+// passed over (see ParseRegText).
+long ImportRegText(std::string_view bytes, std::string& error, std::vector<std::string>* warnings = nullptr);
 
 // The whole hive as canonical text: every key in the order of its path compared without
 // regard to case, each key's values by name likewise, in .reg value syntax. Two hives that

@@ -27,6 +27,8 @@ class Writer {
       case VT_I4: Raw(&v.lVal, 4); break;
       case VT_R4: Raw(&v.fltVal, 4); break;
       case VT_R8: Raw(&v.dblVal, 8); break;
+      case VT_I8: Raw(&v.llVal, 8); break;    // 64-bit qualifier values
+      case VT_UI8: Raw(&v.ullVal, 8); break;
       case VT_BOOL: U8(v.boolVal ? 1 : 0); break;
       default: Str(v.bstrVal); break;
     }
@@ -83,6 +85,8 @@ class Reader {
       case VT_I4: return Raw(&v.lVal, 4);
       case VT_R4: return Raw(&v.fltVal, 4);
       case VT_R8: return Raw(&v.dblVal, 8);
+      case VT_I8: return Raw(&v.llVal, 8);
+      case VT_UI8: return Raw(&v.ullVal, 8);
       case VT_BOOL: {
         uint8_t b;
         if (!U8(b)) return false;

@@ -1,6 +1,7 @@
 #include "platform/wmi/mof_compiler.h"
 
 #include <map>
+#include <optional>
 
 #include "platform/com/errorinfo.h"
 #include "platform/text/casefold.h"
@@ -43,8 +44,10 @@ class Compiler {
         case MofStatement::Kind::kInstance: Instance(st); break;
         case MofStatement::Kind::kDeleteClass: DeleteClass(st); break;
         case MofStatement::Kind::kDeleteInstance: DeleteInstance(st); break;
+        case MofStatement::Kind::kQualifier: QualifierDeclaration(st); break;
       }
     }
+    CheckClassesNamed();
   }
 
  private:
@@ -58,14 +61,52 @@ class Compiler {
   void Class(const MofStatement& st) {
     const NamespaceInfo ns = Namespace(st);
     WString why;
-    int property = -1;
-    if (HRESULT hr = s_.PutClass(ns, st.cls, st.flags, &why, &property); FAILED(hr)) {
-      // A failure about one property is reported where that property is declared.
-      const bool atProperty = property >= 0 && static_cast<size_t>(property) < st.propertyPositions.size();
-      Fail(hr, atProperty ? st.propertyPositions[static_cast<size_t>(property)] : st.position,
-           u"class " + st.cls.name + u": " + why);
+    int property = -1, method = -1;
+    if (HRESULT hr = s_.PutClass(ns, st.cls, st.flags, &why, &property, &method); FAILED(hr)) {
+      // A failure about one property or method is reported where it is declared.
+      MofPosition at = st.position;
+      if (property >= 0 && static_cast<size_t>(property) < st.propertyPositions.size())
+        at = st.propertyPositions[static_cast<size_t>(property)];
+      else if (method >= 0 && static_cast<size_t>(method) < st.methodPositions.size())
+        at = st.methodPositions[static_cast<size_t>(method)];
+      Fail(hr, at, u"class " + st.cls.name + u": " + why);
     }
+    classesPut_.push_back(&st);
     ++counts_->classes;
+  }
+
+  void QualifierDeclaration(const MofStatement& st) {
+    const NamespaceInfo ns = Namespace(st);
+    WString why;
+    if (HRESULT hr = s_.PutQualifierDecl(ns, st.qualifier, &why); FAILED(hr))
+      Fail(hr, st.position, u"qualifier " + st.qualifier.name + u": " + why);
+    ++counts_->qualifiers;
+  }
+
+  // Every class a reference or an embedded object of this import's classes names must exist
+  // now that the import is done, as a superclass must.
+  void CheckClassesNamed() {
+    for (const MofStatement* st : classesPut_) {
+      const NamespaceInfo ns = Namespace(*st);
+      auto check = [&](const WString& cls, MofPosition at, const WString& what) {
+        if (cls.empty()) return;
+        std::shared_ptr<const ResolvedClass> found;
+        const HRESULT hr = s_.GetClass(ns, cls, &found, nullptr);
+        if (hr == WBEM_E_NOT_FOUND)
+          Fail(WBEM_E_INVALID_CLASS, at, u"class " + st->cls.name + u": the class " + cls + u" of " + what +
+                                             u" does not exist.");
+        if (FAILED(hr)) Fail(hr, at, u"class " + st->cls.name + u": the class " + cls + u" cannot be read.");
+      };
+      const ClassDecl& c = st->cls;
+      for (size_t i = 0; i < c.properties.size() && i < st->propertyPositions.size(); ++i)
+        check(c.properties[i].refClass, st->propertyPositions[i], u"the property " + c.properties[i].name);
+      for (size_t i = 0; i < c.methods.size() && i < st->methodPositions.size(); ++i) {
+        const MethodDef& m = c.methods[i];
+        check(m.returnClass, st->methodPositions[i], u"what the method " + m.name + u" returns");
+        for (const auto& p : m.parameters)
+          check(p.refClass, st->methodPositions[i], u"the parameter " + p.name + u" of the method " + m.name);
+      }
+    }
   }
 
   void Instance(const MofStatement& st) {
@@ -90,6 +131,9 @@ class Compiler {
         v = Variant(EqualsNoCase(target.nameSpace, ns.name) ? target.relPath
                                                             : u"\\\\.\\" + target.nameSpace + u":" + target.relPath);
       }
+      if (def.BaseType() == CIM_OBJECT && v.vt != VT_NULL)
+        Fail(WBEMMOF_E_TYPE_MISMATCH, p.value.position,
+             u"the value of " + p.name + u" is an embedded object: such values are not supported by this repository");
       Variant converted;
       if (FAILED(ConvertToCim(v, def.type, &converted)))
         Fail(WBEMMOF_E_TYPE_MISMATCH, p.value.position, u"the value of " + p.name + u" does not fit its type");
@@ -131,12 +175,13 @@ class Compiler {
   Session& s_;
   MofImportCounts* counts_;
   std::map<WString, AliasTarget> aliases_;
+  std::vector<const MofStatement*> classesPut_;
 };
 
 }  // namespace
 
 HRESULT CompileMof(Repository& repo, WStringView text, WStringView defaultNamespace, MofImportCounts* counts,
-                   MofError* error) {
+                   MofError* error, const MofIncludeReader& include) {
   MofImportCounts local;
   if (!counts) counts = &local;
   *counts = MofImportCounts();
@@ -146,13 +191,46 @@ HRESULT CompileMof(Repository& repo, WStringView text, WStringView defaultNamesp
     error->message = u"the repository refused the import (" + WbemStatusText(*f) + u")";
     return *f;
   }
-  MofDocument doc;
-  if (HRESULT hr = ReadMof(text, defaultNamespace, &doc, error); FAILED(hr)) return hr;
   Session s(repo, true);
   if (FAILED(s.status())) {
     error->code = s.status();
     error->message = u"the WMI repository cannot be changed now (" + WbemStatusText(s.status()) + u")";
     return s.status();
+  }
+  // The text is read with what the repository holds: the qualifier declarations of each
+  // namespace and the classes that types may name.
+  std::map<WString, std::optional<NamespaceInfo>> namespaces;
+  auto findNamespace = [&](WStringView name) -> const NamespaceInfo* {
+    auto it = namespaces.find(vr::text::ToLower(name));
+    if (it == namespaces.end()) {
+      std::optional<NamespaceInfo> found;
+      NamespaceInfo ns;
+      if (SUCCEEDED(s.FindNamespace(name, &ns, nullptr))) found = ns;
+      it = namespaces.emplace(vr::text::ToLower(name), found).first;
+    }
+    return it->second ? &*it->second : nullptr;
+  };
+  HRESULT lookupFailure = S_OK;
+  MofReadOptions options;
+  options.storedDeclaration = [&](WStringView nsName, WStringView name, QualifierDecl* out) {
+    const NamespaceInfo* ns = findNamespace(nsName);
+    if (!ns) return false;
+    const HRESULT hr = s.GetQualifierDecl(*ns, name, out);
+    if (FAILED(hr) && hr != WBEM_E_NOT_FOUND && SUCCEEDED(lookupFailure)) lookupFailure = hr;
+    return SUCCEEDED(hr);
+  };
+  options.storedClass = [&](WStringView nsName, WStringView name) {
+    const NamespaceInfo* ns = findNamespace(nsName);
+    std::shared_ptr<const ResolvedClass> cls;
+    return ns && SUCCEEDED(s.GetClass(*ns, name, &cls, nullptr));
+  };
+  options.include = include;
+  MofDocument doc;
+  if (HRESULT hr = ReadMof(text, defaultNamespace, &doc, error, &options); FAILED(hr)) return hr;
+  if (FAILED(lookupFailure)) {
+    error->code = lookupFailure;
+    error->message = u"the qualifier declarations cannot be read (" + WbemStatusText(lookupFailure) + u")";
+    return lookupFailure;
   }
   try {
     Compiler c(s, counts);
@@ -162,6 +240,7 @@ HRESULT CompileMof(Repository& repo, WStringView text, WStringView defaultNamesp
     error->code = f.code;
     error->position = f.position;
     error->message = f.message;
+    if (f.position.file > 0 && f.position.file < doc.files.size()) error->file = doc.files[f.position.file];
     return f.code;
   }
   if (HRESULT hr = s.Commit(); FAILED(hr)) {
@@ -179,7 +258,8 @@ WString NamespacePragma(WStringView nameSpace) {
 
 namespace {
 
-HRESULT ExportInstances(Session& s, const NamespaceInfo& ns, const WString& cls, const TextSink& sink) {
+HRESULT ExportInstances(Session& s, const NamespaceInfo& ns, const WString& cls, const TextSink& sink,
+                        const QualifierDeclLookup* decls) {
   PageCursor cursor;
   std::vector<InstanceRecord> page;
   while (!cursor.done) {
@@ -190,7 +270,7 @@ HRESULT ExportInstances(Session& s, const NamespaceInfo& ns, const WString& cls,
       t.values = &rec.values;
       t.qualifiers = &rec.qualifiers;
       t.propertyQualifiers = &rec.propertyQualifiers;
-      sink(MofInstanceText(t, 0));
+      sink(MofInstanceText(t, 0, decls));
     }
   }
   return S_OK;
@@ -216,18 +296,31 @@ HRESULT ExportNamespace(Repository& repo, WStringView nameSpace, WStringView cla
     classes.insert(classes.begin(), cls->name);
   }
   if (withPragma) sink(NamespacePragma(ns.name));
+  // The declarations come first: the uses below are read with them.
+  std::vector<QualifierDecl> declarations;
+  if (HRESULT hr = s.ListQualifierDecls(ns, &declarations); FAILED(hr)) return hr;
+  std::map<WString, const QualifierDecl*> byName;
+  for (const auto& d : declarations) {
+    sink(MofQualifierDeclText(d));
+    byName[vr::text::ToLower(d.name)] = &d;
+  }
+  const QualifierDeclLookup lookup = [&](WStringView name) -> const QualifierDecl* {
+    auto it = byName.find(vr::text::ToLower(name));
+    return it == byName.end() ? nullptr : it->second;
+  };
+  const QualifierDeclLookup* decls = byName.empty() ? nullptr : &lookup;
   for (const auto& c : classes) {
     if (IsSystem(c)) continue;
     std::shared_ptr<const ResolvedClass> cls;
     if (HRESULT hr = s.GetClass(ns, c, &cls, why); FAILED(hr)) return hr;
-    sink(MofClassText(LocalDeclaration(*cls), 0));
+    sink(MofClassText(LocalDeclaration(*cls), 0, decls));
   }
   for (const auto& c : classes) {
     if (EqualsNoCase(c, u"__NAMESPACE")) continue;
     std::shared_ptr<const ResolvedClass> cls;
     if (HRESULT hr = s.GetClass(ns, c, &cls, why); FAILED(hr)) return hr;
     if (cls->IsAbstract() || (cls->keys.empty() && !cls->IsSingleton())) continue;
-    if (HRESULT hr = ExportInstances(s, ns, c, sink); FAILED(hr)) return hr;
+    if (HRESULT hr = ExportInstances(s, ns, c, sink, decls); FAILED(hr)) return hr;
   }
   return S_OK;
 }

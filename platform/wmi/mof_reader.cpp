@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
 
 #include "platform/com/safearray.h"
@@ -61,7 +64,10 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 class Lexer {
  public:
-  explicit Lexer(WStringView s) : s_(s) {}
+  explicit Lexer(WStringView s, uint32_t file = 0) : s_(s), file_(file) {}
+  // File names in include pragmas keep their backslashes: "Interop\CIM_X.mof" names a folder.
+  void SetRawStrings(bool raw) { raw_ = raw; }
+  bool RawStrings() const { return raw_; }
 
   Token Next() {
     SkipBlanks();
@@ -135,7 +141,7 @@ class Lexer {
   }
 
  private:
-  MofPosition Here() const { return {line_, column_}; }
+  MofPosition Here() const { return {line_, column_, file_}; }
 
   char16_t Advance() {
     const char16_t c = s_[pos_++];
@@ -217,6 +223,12 @@ class Lexer {
         Fail(WBEMMOF_E_ILLEGAL_CONSTANT_VALUE, at, u"the string that begins here is not closed on its line");
       const char16_t c = s_[pos_];
       if (c == u'"') { Advance(); return; }
+      if (c == u'\\' && raw_) {
+        Advance();
+        if (pos_ < s_.size() && (s_[pos_] == u'\\' || s_[pos_] == u'"')) t.text.push_back(Advance());
+        else t.text.push_back(u'\\');
+        continue;
+      }
       if (c == u'\\') {
         const MofPosition escAt = Here();
         t.text.push_back(Escape(escAt));
@@ -287,6 +299,8 @@ class Lexer {
   }
 
   WStringView s_;
+  uint32_t file_ = 0;
+  bool raw_ = false;
   size_t pos_ = 0;
   uint32_t line_ = 1;
   uint32_t column_ = 1;
@@ -320,10 +334,31 @@ const FlavorWord* FindFlavor(WStringView word) {
   return nullptr;
 }
 
+// The class names a text declares, found before it is read, so that a property typed with a
+// class declared further on is known for an embedded object. Stops quietly at a lexical
+// error, which the reading proper reports.
+void CollectClassNames(WStringView text, std::set<WString>* names) {
+  Lexer lex(text);
+  try {
+    Token prev;
+    bool pragma = false;
+    for (Token t = lex.Next(); t.kind != Tok::kEnd; t = lex.Next()) {
+      if (prev.kind == Tok::kIdent && EqualsNoCase(prev.text, u"class") && t.kind == Tok::kIdent)
+        names->insert(vr::text::ToLower(t.text));
+      lex.SetRawStrings(pragma || (prev.kind == Tok::kPragma && t.kind == Tok::kIdent && EqualsNoCase(t.text, u"include")));
+      pragma = lex.RawStrings() && !(t.kind == Tok::kPunct && t.punct == u')');
+      prev = std::move(t);
+    }
+  } catch (const MofFailure&) {
+  }
+}
+
 class Parser {
  public:
-  Parser(WStringView text, WStringView defaultNamespace, MofDocument* doc)
-      : lex_(text), nameSpace_(defaultNamespace), doc_(doc) {
+  Parser(WStringView text, WStringView defaultNamespace, MofDocument* doc, const MofReadOptions& options)
+      : lex_(std::make_unique<Lexer>(text)), nameSpace_(defaultNamespace), doc_(doc), options_(options) {
+    doc_->files.push_back(WString());
+    CollectClassNames(text, &classes_);
     Advance();
   }
 
@@ -332,7 +367,7 @@ class Parser {
   }
 
  private:
-  void Advance() { cur_ = lex_.Next(); }
+  void Advance() { cur_ = lex_->Next(); }
 
   bool IsWord(const char16_t* w) const { return cur_.kind == Tok::kIdent && EqualsNoCase(cur_.text, w); }
   bool IsPunct(char16_t p) const { return cur_.kind == Tok::kPunct && cur_.punct == p; }
@@ -372,6 +407,7 @@ class Parser {
     const WString name = ExpectIdentifier(WBEMMOF_E_INVALID_PRAGMA, u"the name of the pragma");
     std::vector<Token> args;
     if (IsPunct(u'(')) {
+      lex_->SetRawStrings(EqualsNoCase(name, u"include"));
       Advance();
       if (!IsPunct(u')')) {
         while (true) {
@@ -383,6 +419,7 @@ class Parser {
           Expect(u',', WBEMMOF_E_EXPECTED_CLOSE_PAREN, u"',' or ')'");
         }
       }
+      lex_->SetRawStrings(false);
       Expect(u')', WBEMMOF_E_EXPECTED_CLOSE_PAREN, u"')'");
     }
     auto stringArg = [&](size_t i) -> const WString& {
@@ -420,7 +457,10 @@ class Parser {
                EqualsNoCase(name, u"source") || EqualsNoCase(name, u"nonlocal")) {
       // Accepted for compatibility: they change nothing in this repository.
     } else if (EqualsNoCase(name, u"include")) {
-      Fail(WBEMMOF_E_INVALID_PRAGMA, at, u"#pragma include is not supported; import the included file first");
+      if (!options_.include)
+        Fail(WBEMMOF_E_INVALID_PRAGMA, at, u"#pragma include is not supported; import the included file first");
+      if (args.size() != 1) Fail(WBEMMOF_E_INVALID_PRAGMA, at, u"#pragma include takes one file name");
+      Include(stringArg(0), args[0].position);
     } else {
       Fail(WBEMMOF_E_INVALID_PRAGMA, at, u"unknown pragma \"" + name + u"\"");
     }
@@ -457,37 +497,92 @@ class Parser {
 
   // ---- qualifiers -----------------------------------------------------------------------
 
+  // Reads the named file where the pragma stands, as if its text were written there.
+  void Include(const WString& name, MofPosition at) {
+    if (depth_ >= kMaxMofIncludeDepth)
+      Fail(WBEMMOF_E_INVALID_PRAGMA, at, u"#pragma include nests more than 16 files deep (does a file include itself?)");
+    MofIncludedFile file;
+    WString why;
+    if (!options_.include(doc_->files[at.file], name, &file, &why))
+      Fail(WBEMMOF_E_INVALID_FILE, at, u"cannot include \"" + name + u"\": " + why);
+    const uint32_t index = static_cast<uint32_t>(doc_->files.size());
+    doc_->files.push_back(file.name);
+    texts_.push_back(std::make_unique<WString>(std::move(file.text)));
+    CollectClassNames(*texts_.back(), &classes_);
+    std::unique_ptr<Lexer> outer = std::move(lex_);
+    const Token next = cur_;
+    lex_ = std::make_unique<Lexer>(*texts_.back(), index);
+    ++depth_;
+    Advance();
+    while (cur_.kind != Tok::kEnd) Production();
+    --depth_;
+    lex_ = std::move(outer);
+    cur_ = next;
+  }
+
+  // ---- qualifiers -----------------------------------------------------------------------
+
+  // The declaration that types a qualifier's uses and gives their flavours: one earlier in
+  // this text, else one the namespace holds. None for a text the repository stored.
+  const QualifierDecl* Declaration(const WString& name) {
+    if (options_.storedText) return nullptr;
+    const WString key = vr::text::ToLower(name);
+    if (auto it = declared_.find(key); it != declared_.end()) return &it->second;
+    if (!options_.storedDeclaration) return nullptr;
+    const WString storedKey = vr::text::ToLower(nameSpace_) + u"\n" + key;
+    auto it = stored_.find(storedKey);
+    if (it == stored_.end()) {
+      std::optional<QualifierDecl> found;
+      QualifierDecl d;
+      if (options_.storedDeclaration(nameSpace_, name, &d)) found = std::move(d);
+      it = stored_.emplace(storedKey, std::move(found)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+  }
+
   void QualifierDeclaration() {
     const MofPosition at = cur_.position;
     Advance();
-    const WString name = ExpectIdentifier(WBEMMOF_E_EXPECTED_QUALIFIER_NAME, u"a qualifier name");
+    QualifierDecl d;
+    d.name = ExpectIdentifier(WBEMMOF_E_EXPECTED_QUALIFIER_NAME, u"a qualifier name");
     Expect(u':', WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, u"':'");
     // A declaration's flavours start from the DMTF defaults, EnableOverride and ToSubclass;
     // its Flavor clause changes only the aspects it names.
-    long flavor = kDeclaredFlavorDefault;
+    d.flavor = kDeclaredFlavorDefault;
     if (cur_.kind == Tok::kIdent && !FindFlavor(cur_.text)) {
       // DMTF form: type [array] [= default], scope(...) [, flavor(...)]
+      const MofPosition typeAt = cur_.position;
+      const WString type = cur_.text;
       Advance();
+      d.type = CimTypeFromName(type);
+      if (d.type == CIM_ILLEGAL || d.type == CIM_OBJECT)
+        Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt, u"unknown qualifier type \"" + type + u"\"");
       if (IsPunct(u'[')) {
         Advance();
         if (cur_.kind == Tok::kInteger) Advance();
         Expect(u']', WBEMMOF_E_EXPECTED_CLOSE_BRACKET, u"']'");
+        d.type |= CIM_FLAG_ARRAY;
       }
       if (IsPunct(u'=')) {
         Advance();
-        ReadConstantOrArray();
+        d.value = TypedQualifierValue(ReadConstantOrArray(), d);
       }
       while (IsPunct(u',')) {
         Advance();
         const WString part = ExpectIdentifier(WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, u"scope or flavor");
+        const bool isFlavor = EqualsNoCase(part, u"flavor");
+        if (!isFlavor && !EqualsNoCase(part, u"scope"))
+          Fail(WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, cur_.position, u"expected Scope or Flavor instead of \"" + part + u"\"");
         Expect(u'(', WBEMMOF_E_EXPECTED_OPEN_PAREN, u"'('");
         while (!IsPunct(u')')) {
           const MofPosition wordAt = cur_.position;
           const WString word = ExpectIdentifier(WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, u"a name");
-          if (EqualsNoCase(part, u"flavor")) {
+          if (isFlavor) {
             const FlavorWord* f = FindFlavor(word);
             if (!f) Fail(WBEMMOF_E_EXPECTED_FLAVOR_TYPE, wordAt, u"unknown flavor \"" + word + u"\"");
-            flavor = (flavor & ~f->clear) | f->set;
+            d.flavor = (d.flavor & ~f->clear) | f->set;
+          } else {
+            d.scopes.push_back(word);
           }
           if (IsPunct(u',')) Advance();
           else if (!IsPunct(u')')) Expected(WBEMMOF_E_EXPECTED_CLOSE_PAREN, u"',' or ')'");
@@ -495,11 +590,16 @@ class Parser {
         Advance();
       }
     } else {
-      flavor = ReadFlavors(flavor);
+      d.flavor = ReadFlavors(d.flavor);
     }
     Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the qualifier declaration");
-    (void)at;
-    defaultFlavors_[vr::text::ToLower(name)] = flavor;
+    MofStatement s;
+    s.kind = MofStatement::Kind::kQualifier;
+    s.position = at;
+    s.nameSpace = nameSpace_;
+    s.qualifier = d;
+    declared_[vr::text::ToLower(d.name)] = std::move(d);
+    doc_->statements.push_back(std::move(s));
   }
 
   // Flavour words, applied to `flavor`: each sets or clears the aspect it names.
@@ -529,19 +629,24 @@ class Parser {
       Qualifier q;
       q.name = ExpectIdentifier(WBEMMOF_E_EXPECTED_QUALIFIER_NAME, u"a qualifier name");
       if (list.Find(q.name)) Fail(WBEMMOF_E_DUPLICATE_QUALIFIER, at, u"the qualifier " + q.name + u" is given twice");
+      const QualifierDecl* decl = Declaration(q.name);
+      const bool typed = decl && decl->type != CIM_ILLEGAL;
       if (IsPunct(u'(')) {
         Advance();
-        q.value = QualifierValue(ReadConstantOrArray());
+        const MofValue v = ReadConstantOrArray();
+        q.value = typed ? TypedQualifierValue(v, *decl) : QualifierValue(v);
         Expect(u')', WBEMMOF_E_EXPECTED_CLOSE_PAREN, u"')' after the qualifier value");
       } else if (IsPunct(u'{')) {
-        q.value = QualifierValue(ReadConstantOrArray());
+        const MofValue v = ReadConstantOrArray();
+        q.value = typed ? TypedQualifierValue(v, *decl) : QualifierValue(v);
+      } else if (typed && (decl->type & ~CIM_FLAG_ARRAY) != CIM_BOOLEAN) {
+        q.value = decl->value;  // a use without a value has the declared default
       } else {
         q.value = Variant(true);
       }
       // A use takes the flavours of the qualifier's declaration; words after ':' change
       // the aspects they name.
-      auto it = defaultFlavors_.find(vr::text::ToLower(q.name));
-      q.flavor = it == defaultFlavors_.end() ? 0 : it->second;
+      q.flavor = decl ? decl->flavor : 0;
       if (IsPunct(u':')) {
         Advance();
         q.flavor = ReadFlavors(q.flavor);
@@ -554,43 +659,116 @@ class Parser {
     return list;
   }
 
-  // A literal as a qualifier value: sint32, real64, string, boolean or an array of one kind.
+  // A literal as the value of a qualifier without a typed declaration: sint32, real64,
+  // string, boolean or an array of one kind. A stored text may also hold the 64-bit integers
+  // and NULLs that declarations allowed.
   Variant QualifierValue(const MofValue& v) {
+    const bool wide = options_.storedText;
     auto scalar = [&](const Variant& in, MofPosition at) -> Variant {
       switch (in.vt) {
         case VT_I8:
-          if (in.llVal < std::numeric_limits<int32_t>::min() || in.llVal > std::numeric_limits<int32_t>::max())
-            Fail(WBEMMOF_E_OUT_OF_RANGE, at, u"qualifier integers are 32-bit signed numbers");
-          return Variant(static_cast<int32_t>(in.llVal));
-        case VT_UI8: Fail(WBEMMOF_E_OUT_OF_RANGE, at, u"qualifier integers are 32-bit signed numbers");
+          if (in.llVal >= std::numeric_limits<int32_t>::min() && in.llVal <= std::numeric_limits<int32_t>::max())
+            return Variant(static_cast<int32_t>(in.llVal));
+          if (wide) return in;
+          Fail(WBEMMOF_E_OUT_OF_RANGE, at, u"qualifier integers are 32-bit signed numbers");
+        case VT_UI8:
+          if (wide) return in;
+          Fail(WBEMMOF_E_OUT_OF_RANGE, at, u"qualifier integers are 32-bit signed numbers");
         case VT_UI2: return Variant(static_cast<int32_t>(in.uiVal));
         case VT_R8: case VT_BSTR: case VT_BOOL: return in;
-        default: Fail(WBEMMOF_E_ILLEGAL_CONSTANT_VALUE, at, u"a qualifier value cannot be NULL");
+        default:
+          if (wide && !v.value.IsArray()) return Variant::Null();
+          Fail(WBEMMOF_E_ILLEGAL_CONSTANT_VALUE, at, u"a qualifier value cannot be NULL");
       }
     };
     if (!v.alias.empty()) Fail(WBEMMOF_E_UNEXPECTED_ALIAS, v.position, u"an alias cannot be a qualifier value");
     if (!v.value.IsArray()) return scalar(v.value, v.position);
-    const SafeArray& in = *v.value.parray();
     std::vector<Variant> items;
+    for (const Variant& e : v.value.parray()->data) items.push_back(scalar(e, v.position));
+    return QualifierArray(std::move(items), v.position);
+  }
+
+  // Elements of one kind as an array: integers take the widest kind among them, and
+  // integers among reals become reals.
+  Variant QualifierArray(std::vector<Variant> items, MofPosition at) {
+    auto isInteger = [](VARTYPE vt) { return vt == VT_I4 || vt == VT_I8 || vt == VT_UI8; };
     VARTYPE kind = VT_EMPTY;
-    for (const Variant& e : in.data) {
-      Variant s = scalar(e, v.position);
-      if (kind == VT_EMPTY) kind = s.vt;
-      else if (kind != s.vt) {
-        if ((kind == VT_I4 || kind == VT_R8) && (s.vt == VT_I4 || s.vt == VT_R8)) kind = VT_R8;
-        else Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"the values of a qualifier array must have one type");
-      }
-      items.push_back(std::move(s));
+    for (const Variant& s : items) {
+      if (kind == VT_EMPTY || kind == s.vt) kind = s.vt;
+      else if (isInteger(kind) && isInteger(s.vt)) kind = (kind == VT_UI8 || s.vt == VT_UI8) ? VT_UI8 : VT_I8;
+      else if ((isInteger(kind) || kind == VT_R8) && (isInteger(s.vt) || s.vt == VT_R8)) kind = VT_R8;
+      else Fail(WBEMMOF_E_TYPE_MISMATCH, at, u"the values of a qualifier array must have one type");
     }
     if (kind == VT_EMPTY) kind = VT_BSTR;
     SafeArray* out = SafeArrayCreateVector(kind, 0, static_cast<uint32_t>(items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
-      if (kind == VT_R8 && items[i].vt == VT_I4) out->data[i] = Variant(static_cast<double>(items[i].lVal));
-      else out->data[i] = std::move(items[i]);
+      Variant& e = items[i];
+      if (e.vt == kind) { out->data[i] = std::move(e); continue; }
+      Variant w;
+      const long long n = e.vt == VT_I4 ? e.lVal : e.vt == VT_I8 ? e.llVal : static_cast<long long>(e.ullVal);
+      if (kind == VT_R8) w = Variant(e.vt == VT_UI8 ? static_cast<double>(e.ullVal) : static_cast<double>(n));
+      else if (kind == VT_I8) { w.vt = VT_I8; w.llVal = n; }
+      else { w.vt = VT_UI8; w.ullVal = static_cast<uint64_t>(n); }
+      out->data[i] = std::move(w);
     }
     Variant r;
     r.AttachArray(out);
     return r;
+  }
+
+  // A literal as a value of the declared type of a qualifier: integers within the type's
+  // range (kept as sint32 where they fit, else as 64-bit), reals, strings, booleans, NULL,
+  // and for an array type an array or one value.
+  Variant TypedQualifierValue(const MofValue& v, const QualifierDecl& decl) {
+    if (!v.alias.empty()) Fail(WBEMMOF_E_UNEXPECTED_ALIAS, v.position, u"an alias cannot be a qualifier value");
+    if (v.value.vt == VT_NULL) return Variant::Null();
+    const CIMTYPE base = decl.type & ~CIM_FLAG_ARRAY;
+    const bool isArray = (decl.type & CIM_FLAG_ARRAY) != 0;
+    const WString typeName = WString(CimTypeName(base)) + (isArray ? u"[]" : u"");
+    auto mismatch = [&]() {
+      Fail(WBEMMOF_E_TYPE_MISMATCH, v.position,
+           u"the value of the qualifier " + decl.name + u" does not fit its declared type " + typeName);
+    };
+    auto scalar = [&](const Variant& in) -> Variant {
+      Int n = 0;
+      const bool integer = in.vt == VT_I8 || in.vt == VT_UI8;
+      if (in.vt == VT_I8) n = in.llVal;
+      if (in.vt == VT_UI8) n = in.ullVal;
+      switch (base) {
+        case CIM_SINT8: case CIM_UINT8: case CIM_SINT16: case CIM_UINT16: case CIM_SINT32: case CIM_UINT32:
+        case CIM_SINT64: case CIM_UINT64: {
+          if (!integer) mismatch();
+          Variant probe = IntegerVariant(n);
+          Variant checked;
+          if (FAILED(ConvertToCim(probe, base, &checked))) mismatch();
+          if (n >= std::numeric_limits<int32_t>::min() && n <= std::numeric_limits<int32_t>::max())
+            return Variant(static_cast<int32_t>(n));
+          return probe;
+        }
+        case CIM_REAL32: case CIM_REAL64:
+          if (in.vt == VT_R8) return in;
+          if (!integer) mismatch();
+          return Variant(static_cast<double>(n));
+        case CIM_BOOLEAN:
+          if (in.vt != VT_BOOL) mismatch();
+          return in;
+        case CIM_CHAR16:
+          if (in.vt == VT_UI2) return Variant(WString(1, static_cast<char16_t>(in.uiVal)));
+          if (in.vt != VT_BSTR || in.bstrVal.size() != 1) mismatch();
+          return in;
+        default:  // string, datetime
+          if (in.vt != VT_BSTR) mismatch();
+          return in;
+      }
+    };
+    if (!v.value.IsArray()) {
+      if (!isArray) return scalar(v.value);
+      return QualifierArray({scalar(v.value)}, v.position);
+    }
+    if (!isArray) mismatch();
+    std::vector<Variant> items;
+    for (const Variant& e : v.value.parray()->data) items.push_back(scalar(e));
+    return QualifierArray(std::move(items), v.position);
   }
 
   // ---- values ---------------------------------------------------------------------------
@@ -671,69 +849,130 @@ class Parser {
     Expect(u'{', WBEMMOF_E_EXPECTED_OPEN_BRACE, u"'{' to open the class body");
     while (!IsPunct(u'}')) {
       const MofPosition at = cur_.position;
-      PropertyDef p = PropertyDeclaration();
-      if (s.cls.Find(p.name)) Fail(WBEMMOF_E_DUPLICATE_PROPERTY, at, u"the property " + p.name + u" is declared twice");
-      s.cls.properties.push_back(std::move(p));
-      s.propertyPositions.push_back(at);
+      Feature(s, at);
     }
     Advance();  // '}'
     Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the class declaration");
-    classes_.push_back(vr::text::ToLower(s.cls.name));
+    classes_.insert(vr::text::ToLower(s.cls.name));
     doc_->statements.push_back(std::move(s));
   }
 
-  // A type word that names a class: one declared earlier in this text, or a name of the
-  // schema_class form every schema class has (a CIM type name has no underscore).
+  // A type word that names a class: one this text declares, one the namespace holds, or a
+  // name of the schema_class form every schema class has (a CIM type name has no
+  // underscore). In a stored text every such word does.
   bool NamesAClass(const WString& word) const {
     if (!IsValidIdentifier(word)) return false;
-    const WString lower = vr::text::ToLower(word);
-    for (const auto& c : classes_)
-      if (c == lower) return true;
+    if (options_.storedText || classes_.count(vr::text::ToLower(word))) return true;
+    if (options_.storedClass && options_.storedClass(nameSpace_, word)) return true;
     const size_t underscore = word.find(u'_');
     return underscore != WString::npos && underscore > 0 && underscore + 1 < word.size();
   }
 
-  PropertyDef PropertyDeclaration() {
+  // The type of a property, parameter or method from its type word: a CIM type, a reference
+  // (with its class in *cls, none for "object ref"), an embedded object (CIM_OBJECT, with
+  // the class its type word names in *cls), or void where allowVoid.
+  CIMTYPE Type(const WString& word, bool isRef, MofPosition at, bool allowVoid, WString* cls) {
+    cls->clear();
+    if (isRef) {
+      if (!EqualsNoCase(word, u"object")) *cls = word;
+      return CIM_REFERENCE;
+    }
+    if (allowVoid && EqualsNoCase(word, u"void")) return CIM_EMPTY;
+    const CIMTYPE t = CimTypeFromName(word);
+    if (t != CIM_ILLEGAL) return t;
+    if (NamesAClass(word)) {
+      *cls = word;
+      return CIM_OBJECT;
+    }
+    Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, at, u"unknown type \"" + word + u"\"");
+  }
+
+  // "[]" or "[N]" after a name (the size is not kept).
+  bool ArraySuffix() {
+    if (!IsPunct(u'[')) return false;
+    Advance();
+    if (cur_.kind == Tok::kInteger) Advance();
+    Expect(u']', WBEMMOF_E_EXPECTED_CLOSE_BRACKET, u"']'");
+    return true;
+  }
+
+  // "= value" of a property or parameter of type p.type, into p.value.
+  void DefaultValue(PropertyDef& p) {
+    if (!IsPunct(u'=')) return;
+    Advance();
+    const MofValue v = ReadConstantOrArray();
+    if (!v.alias.empty()) Fail(WBEMMOF_E_UNEXPECTED_ALIAS, v.position, u"an alias cannot be a default value");
+    if (p.BaseType() == CIM_OBJECT && v.value.vt != VT_NULL)
+      Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"an embedded object (" + p.name + u") cannot have a default value here");
+    if (FAILED(ConvertToCim(v.value, p.type, &p.value)))
+      Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"the default value does not fit the type of " + p.name);
+    if (p.type == CIM_REFERENCE && p.value.vt == VT_BSTR) {
+      ObjectPath path;
+      if (FAILED(ParseObjectPath(p.value.bstrVal, &path)))
+        Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"the default value of " + p.name + u" is not an object path");
+    }
+  }
+
+  // One property or method of a class body.
+  void Feature(MofStatement& s, MofPosition at) {
+    QualifierList qualifiers;
+    if (IsPunct(u'[')) qualifiers = ReadQualifierList();
+    const MofPosition typeAt = cur_.position;
+    const WString type = ExpectIdentifier(WBEMMOF_E_EXPECTED_TYPE_IDENTIFIER, u"a property type or '}'");
+    const bool isRef = IsWord(u"ref");
+    if (isRef) Advance();
+    const WString name = ExpectIdentifier(WBEMMOF_E_EXPECTED_PROPERTY_NAME, u"a property name");
+    if (IsPunct(u'(')) {
+      MethodDef m;
+      m.name = name;
+      m.qualifiers = std::move(qualifiers);
+      m.returnType = Type(type, isRef, typeAt, true, &m.returnClass);
+      if (s.cls.FindMethod(m.name))
+        Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, at, u"the method " + m.name + u" is declared twice");
+      Advance();  // '('
+      if (!IsPunct(u')')) {
+        while (true) {
+          const MofPosition paramAt = cur_.position;
+          PropertyDef p = Parameter();
+          if (m.FindParameter(p.name))
+            Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, paramAt, u"the parameter " + p.name + u" is declared twice");
+          m.parameters.push_back(std::move(p));
+          if (IsPunct(u')')) break;
+          Expect(u',', WBEMMOF_E_EXPECTED_CLOSE_PAREN, u"',' or ')' in the parameter list");
+        }
+      }
+      Advance();  // ')'
+      Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the method " + m.name);
+      s.cls.methods.push_back(std::move(m));
+      s.methodPositions.push_back(at);
+      return;
+    }
+    PropertyDef p;
+    p.name = name;
+    p.qualifiers = std::move(qualifiers);
+    p.type = Type(type, isRef, typeAt, false, &p.refClass);
+    if (ArraySuffix()) {
+      if (p.type == CIM_REFERENCE) Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"references cannot be arrays");
+      p.type |= CIM_FLAG_ARRAY;
+    }
+    DefaultValue(p);
+    Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the property " + p.name);
+    if (s.cls.Find(p.name)) Fail(WBEMMOF_E_DUPLICATE_PROPERTY, at, u"the property " + p.name + u" is declared twice");
+    s.cls.properties.push_back(std::move(p));
+    s.propertyPositions.push_back(at);
+  }
+
+  PropertyDef Parameter() {
     PropertyDef p;
     if (IsPunct(u'[')) p.qualifiers = ReadQualifierList();
     const MofPosition typeAt = cur_.position;
-    const WString type = ExpectIdentifier(WBEMMOF_E_EXPECTED_TYPE_IDENTIFIER, u"a property type or '}'");
-    if (IsWord(u"ref")) {
-      Advance();
-      p.type = CIM_REFERENCE;
-      if (!EqualsNoCase(type, u"object")) p.refClass = type;
-    } else {
-      p.type = CimTypeFromName(type);
-    }
-    p.name = ExpectIdentifier(WBEMMOF_E_EXPECTED_PROPERTY_NAME, u"a property name");
-    // Refused on purpose, and said so: methods (of any return type, void included) and
-    // embedded objects (a property whose type is a class, or object).
-    if (IsPunct(u'('))
-      Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"methods are not supported by this repository");
-    if (p.type == CIM_OBJECT || (p.type == CIM_ILLEGAL && NamesAClass(type)))
-      Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt,
-           u"embedded objects are not supported by this repository (the property " + p.name + u" has the type " + type + u")");
-    if (p.type == CIM_ILLEGAL) Fail(WBEMMOF_E_UNRECOGNIZED_TYPE, typeAt, u"unknown type \"" + type + u"\"");
-    if (IsPunct(u'[')) {
-      if (p.type == CIM_REFERENCE) Fail(WBEMMOF_E_INVALID_CLASS_DECLARATION, cur_.position, u"references cannot be arrays");
-      Advance();
-      if (cur_.kind == Tok::kInteger) Advance();
-      Expect(u']', WBEMMOF_E_EXPECTED_CLOSE_BRACKET, u"']'");
-      p.type |= CIM_FLAG_ARRAY;
-    }
-    if (IsPunct(u'=')) {
-      Advance();
-      const MofValue v = ReadConstantOrArray();
-      if (!v.alias.empty()) Fail(WBEMMOF_E_UNEXPECTED_ALIAS, v.position, u"an alias cannot be a default value");
-      if (FAILED(ConvertToCim(v.value, p.type, &p.value)))
-        Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"the default value does not fit the type of " + p.name);
-      if (p.type == CIM_REFERENCE && p.value.vt == VT_BSTR) {
-        ObjectPath path;
-        if (FAILED(ParseObjectPath(p.value.bstrVal, &path)))
-          Fail(WBEMMOF_E_TYPE_MISMATCH, v.position, u"the default value of " + p.name + u" is not an object path");
-      }
-    }
-    Expect(u';', WBEMMOF_E_EXPECTED_SEMI, u"';' after the property " + p.name);
+    const WString type = ExpectIdentifier(WBEMMOF_E_EXPECTED_TYPE_IDENTIFIER, u"a parameter type");
+    const bool isRef = IsWord(u"ref");
+    if (isRef) Advance();
+    p.name = ExpectIdentifier(WBEMMOF_E_EXPECTED_PROPERTY_NAME, u"a parameter name");
+    p.type = Type(type, isRef, typeAt, false, &p.refClass);
+    if (ArraySuffix()) p.type |= CIM_FLAG_ARRAY;
+    DefaultValue(p);
     return p;
   }
 
@@ -782,35 +1021,43 @@ class Parser {
     doc_->statements.push_back(std::move(s));
   }
 
-  Lexer lex_;
+  std::unique_ptr<Lexer> lex_;
   Token cur_;
   WString nameSpace_;
   long classFlags_ = 0;
   long instanceFlags_ = 0;
-  std::map<WString, long> defaultFlavors_;
   std::vector<WString> aliases_;
-  std::vector<WString> classes_;  // the classes declared so far, lower case
+  std::set<WString> classes_;  // the classes this text declares, lower case
   MofDocument* doc_;
+  const MofReadOptions& options_;
+  std::map<WString, QualifierDecl> declared_;  // in this text, by lower-case name
+  std::map<WString, std::optional<QualifierDecl>> stored_;  // namespace's, by namespace and name
+  std::vector<std::unique_ptr<WString>> texts_;  // included files, alive while they are read
+  int depth_ = 0;
 };
 
 }  // namespace
 
 WString MofError::Format(WStringView fileName) const {
   WString r;
-  if (!fileName.empty()) r += WString(fileName) + u":";
+  if (!file.empty()) r += file + u":";
+  else if (!fileName.empty()) r += WString(fileName) + u":";
   r += vr::text::Utf8ToWide(std::to_string(position.line) + ":" + std::to_string(position.column) + ": error: ");
   r += message;
   return r;
 }
 
-HRESULT ReadMof(WStringView text, WStringView defaultNamespace, MofDocument* doc, MofError* error) {
+HRESULT ReadMof(WStringView text, WStringView defaultNamespace, MofDocument* doc, MofError* error,
+                const MofReadOptions* options) {
   *doc = MofDocument();
   *error = MofError();
+  const MofReadOptions none;
   try {
-    Parser parser(text, defaultNamespace, doc);
+    Parser parser(text, defaultNamespace, doc, options ? *options : none);
     parser.Run();
     return S_OK;
   } catch (const MofFailure& f) {
+    if (f.position.file > 0 && f.position.file < doc->files.size()) error->file = doc->files[f.position.file];
     *doc = MofDocument();
     error->code = f.code;
     error->position = f.position;

@@ -66,18 +66,27 @@ TEST(MofReader, ErrorsNameLineAndColumn) {
       {"/* never closed\nclass A {};", 1, 1, WBEMMOF_E_UNRECOGNIZED_TOKEN, "comment"},
       {"instance of A { B = $nowhere; };", 1, 21, WBEMMOF_E_UNEXPECTED_ALIAS, "not defined"},
       {"[Values{\"a\", 1}] class A {};", 1, 8, WBEMMOF_E_TYPE_MISMATCH, "one type"},
-      {"class A { uint32 Method(); };", 1, 24, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
-      // Refused by name, not as unknown types: void methods, methods returning a class or a
-      // reference, and embedded objects (a property whose type is a class or object).
-      {"class A {\n  [Static] void Reset([IN] uint32 Code);\n};", 2, 22, WBEMMOF_E_INVALID_CLASS_DECLARATION,
-       "methods are not supported"},
-      {"class A { CIM_Job REF StartJob(); };", 1, 31, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
-      {"class A { CIM_Error Failure(); };", 1, 28, WBEMMOF_E_INVALID_CLASS_DECLARATION, "methods are not supported"},
-      {"class A { [EmbeddedInstance(\"CIM_Error\")] CIM_Error LastError; };", 1, 43, WBEMMOF_E_UNRECOGNIZED_TYPE,
-       "embedded objects are not supported by this repository (the property LastError has the type CIM_Error)"},
-      {"class Part {};\nclass Whole { Part Parts[]; };", 2, 15, WBEMMOF_E_UNRECOGNIZED_TYPE,
-       "embedded objects are not supported"},
-      {"class A { object Anything; };", 1, 11, WBEMMOF_E_UNRECOGNIZED_TYPE, "embedded objects are not supported"},
+      {"class A { uint32 M(); void M(); };", 1, 23, WBEMMOF_E_INVALID_CLASS_DECLARATION, "method M is declared twice"},
+      {"class A { uint32 M([IN] uint32 P, string p); };", 1, 35, WBEMMOF_E_INVALID_CLASS_DECLARATION,
+       "parameter p is declared twice"},
+      {"class A { uint32 M(strin P); };", 1, 20, WBEMMOF_E_UNRECOGNIZED_TYPE, "unknown type \"strin\""},
+      {"class A { void P; };", 1, 11, WBEMMOF_E_UNRECOGNIZED_TYPE, "unknown type \"void\""},
+      {"class A { uint32 M(uint32 P; };", 1, 28, WBEMMOF_E_EXPECTED_CLOSE_PAREN, "',' or ')' in the parameter list"},
+      {"class A { CIM_Error E = \"x\"; };", 1, 25, WBEMMOF_E_TYPE_MISMATCH, "embedded object (E) cannot have a default"},
+      // A declaration types its uses: a value of another type, an array for a scalar, a
+      // number beyond the declared range.
+      {"Qualifier MaxValue : sint64 = null, Scope(property);\nclass A { [MaxValue(\"big\")] uint32 P; };", 2, 21,
+       WBEMMOF_E_TYPE_MISMATCH, "the value of the qualifier MaxValue does not fit its declared type sint64"},
+      {"Qualifier Max : uint32 = null, Scope(reference);\n[Max(-1)] class A {};", 2, 6, WBEMMOF_E_TYPE_MISMATCH,
+       "declared type uint32"},
+      {"Qualifier Units : string, Scope(property);\n[Units{\"a\"}] class A {};", 2, 7, WBEMMOF_E_TYPE_MISMATCH,
+       "declared type string"},
+      {"Qualifier Q : strin, Scope(any);", 1, 15, WBEMMOF_E_UNRECOGNIZED_TYPE, "unknown qualifier type \"strin\""},
+      {"Qualifier Q : string, Sope(any);", 1, 27, WBEMMOF_E_INVALID_QUALIFIER_SYNTAX, "expected Scope or Flavor"},
+      // Without a declaration a qualifier integer is a sint32, and NULL is no value.
+      {"class A { [MaxValue(4294967295)] uint32 P; };", 1, 21, WBEMMOF_E_OUT_OF_RANGE, "32-bit signed"},
+      {"[Max(NULL)] class A {};", 1, 6, WBEMMOF_E_ILLEGAL_CONSTANT_VALUE, "cannot be NULL"},
+      {"#pragma include (\"other.mof\")", 1, 1, WBEMMOF_E_INVALID_PRAGMA, "#pragma include is not supported"},
       {"[key: ToSubclass Restricted] class A {};", 1, 18, WBEMMOF_E_INCOMPATIBLE_FLAVOR_TYPES, "contradicts"},
       {"class A { string X; string x; };", 1, 21, WBEMMOF_E_DUPLICATE_PROPERTY, "declared twice"},
       {"@", 1, 1, WBEMMOF_E_UNRECOGNIZED_TOKEN, "unexpected character"},
@@ -94,7 +103,7 @@ TEST(MofReader, ErrorsNameLineAndColumn) {
 }
 
 TEST(MofReader, ValuesFlavorsPragmasAndDeclarations) {
-  const MofDocument doc = Read(uR"(
+  MofDocument doc = Read(uR"(
     // A qualifier declaration sets the flavour of later uses.
     qualifier Description : ToSubclass Amended;
     Qualifier Units : string = NULL, Scope(property), Flavor(ToInstance, DisableOverride);
@@ -122,7 +131,14 @@ TEST(MofReader, ValuesFlavorsPragmasAndDeclarations) {
     [Locale(1033): ToInstance] instance of A { [Units("m")] Name = "two"; Typed = $First; };
     #pragma deleteclass("Old", NOFAIL)
   )");
-  ASSERT_EQ(doc.statements.size(), 4u);
+  ASSERT_EQ(doc.statements.size(), 6u);
+  EXPECT_EQ(doc.statements[0].kind, MofStatement::Kind::kQualifier);
+  EXPECT_EQ(doc.statements[0].qualifier.type, CIM_ILLEGAL);
+  const QualifierDecl& units = doc.statements[1].qualifier;
+  EXPECT_EQ(units.type, CIM_STRING);
+  ASSERT_EQ(units.scopes.size(), 1u);
+  EXPECT_EQ(units.scopes[0], u"property");
+  doc.statements.erase(doc.statements.begin(), doc.statements.begin() + 2);
   const MofStatement& c = doc.statements[0];
   EXPECT_EQ(c.nameSpace, u"root\\default\\sub");
   EXPECT_EQ(c.flags, WBEM_FLAG_UPDATE_ONLY | WBEM_FLAG_UPDATE_FORCE_MODE);
@@ -441,12 +457,18 @@ TEST_F(MofImport, AReferenceToAClassOutsideTheInheritedOnesIsRefusedAtThePropert
   EXPECT_EQ(error, "4:5: error: class CIM_Wrong: The reference Dependent of CIM_Wrong refers to CIM_Unrelated, "
                    "which is not a subclass of CIM_View, the class of the inherited reference.");
   // Widening to the inherited class's own superclass is no narrowing either, nor a reference
-  // over a property of another type. A class not (yet) in the repository cannot be judged and
-  // is taken, as any reference to it is.
+  // over a property of another type.
   error = host_.Compile(u"class CIM_Wide : CIM_ViewDependency { CIM_ManagedElement REF Dependent; };", u"root\\cim");
   EXPECT_NE(error.find("1:39: error: class CIM_Wide: The reference Dependent of CIM_Wide refers to CIM_ManagedElement"),
             std::string::npos) << error;
-  EXPECT_EQ(host_.Compile(u"class CIM_Later : CIM_ViewDependency { CIM_NotYet REF Dependent; };", u"root\\cim"), "");
+  // A reference to a class that does not exist when the import ends is refused as a missing
+  // superclass is; one declared later in the same text is taken.
+  EXPECT_EQ(host_.Compile(u"class CIM_Later : CIM_ViewDependency { CIM_NotYet REF Dependent; };", u"root\\cim"),
+            "1:40: error: class CIM_Later: the class CIM_NotYet of the property Dependent does not exist.");
+  EXPECT_EQ(host_.Compile(u"class CIM_Later : CIM_ViewDependency { CIM_NotYet REF Dependent; };\n"
+                          u"class CIM_NotYet : CIM_View {};",
+                          u"root\\cim"),
+            "");
   error = host_.Compile(u"class CIM_Typed : CIM_View {\n  uint32 ViewName;\n};", u"root\\cim");
   EXPECT_EQ(error, "2:3: error: class CIM_Typed: The property ViewName of CIM_Typed overrides an inherited "
                    "property of another type.");

@@ -53,23 +53,48 @@ WString ScalarText(const Variant& v, CIMTYPE base) {
 
 WString QualifierScalar(const Variant& v) {
   switch (v.vt) {
+    case VT_NULL: case VT_EMPTY: return u"NULL";
     case VT_I4: return Narrow(std::to_string(v.lVal));
+    case VT_I8: return Narrow(std::to_string(v.llVal));
+    case VT_UI8: return Narrow(std::to_string(v.ullVal));
     case VT_R8: return RealText(v.dblVal, false);
     case VT_BOOL: return v.boolVal ? u"TRUE" : u"FALSE";
     default: return MofString(v.bstrVal);
   }
 }
 
-WString FlavorText(long flavor) {
+// The flavour words of a use. A use starts from its declaration's flavours (declared), so an
+// aspect the declaration sets and the use does not is named too.
+WString FlavorText(long flavor, long declared) {
   WString r;
   auto add = [&](const char16_t* w) {
     r += r.empty() ? u": " : u" ";
     r += w;
   };
   if (flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE) add(u"ToInstance");
+  else if (declared & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE) add(u"NotToInstance");
   if (flavor & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) add(u"ToSubclass");
+  else if (declared & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS) add(u"NotToSubclass");
   if (flavor & WBEM_FLAVOR_NOT_OVERRIDABLE) add(u"DisableOverride");
+  else if (declared & WBEM_FLAVOR_NOT_OVERRIDABLE) add(u"EnableOverride");
   if (flavor & WBEM_FLAVOR_AMENDED) add(u"Amended");
+  return r;
+}
+
+// The type word of a property, parameter or method: "string", "CIM_Job ref", "object",
+// "CIM_Error" (an embedded object of that class), "void".
+WString TypeWord(CIMTYPE type, const WString& cls) {
+  const CIMTYPE base = type & ~CIM_FLAG_ARRAY;
+  if (base == CIM_REFERENCE) return (cls.empty() ? WString(u"object") : cls) + u" ref";
+  if (base == CIM_OBJECT) return cls.empty() ? WString(u"object") : cls;
+  if (base == CIM_EMPTY) return u"void";
+  return CimTypeName(base);
+}
+
+WString ParameterText(const PropertyDef& p, bool flavors, const QualifierDeclLookup* decls) {
+  WString r = MofQualifierList(p.qualifiers, flavors, decls) + TypeWord(p.type, p.refClass) + u" " + p.name;
+  if (p.IsArray()) r += u"[]";
+  if (p.value.vt != VT_NULL && p.value.vt != VT_EMPTY) r += u" = " + MofValueText(p.value, p.type);
   return r;
 }
 
@@ -115,7 +140,7 @@ WString MofValueText(const Variant& v, CIMTYPE type) {
   return r + u"}";
 }
 
-WString MofQualifierList(const QualifierList& q, bool withFlavors) {
+WString MofQualifierList(const QualifierList& q, bool withFlavors, const QualifierDeclLookup* decls) {
   if (q.empty()) return WString();
   WString r = u"[";
   for (size_t i = 0; i < q.items().size(); ++i) {
@@ -135,16 +160,19 @@ WString MofQualifierList(const QualifierList& q, bool withFlavors) {
       r += QualifierScalar(x.value);
       r += u")";
     }
-    if (withFlavors) r += FlavorText(x.flavor & ~WBEM_FLAVOR_MASK_ORIGIN);
+    if (withFlavors) {
+      const QualifierDecl* d = decls && *decls ? (*decls)(x.name) : nullptr;
+      r += FlavorText(x.flavor & ~WBEM_FLAVOR_MASK_ORIGIN, d ? d->flavor : 0);
+    }
   }
   return r + u"] ";
 }
 
-WString MofClassText(const ClassDecl& decl, long flags) {
+WString MofClassText(const ClassDecl& decl, long flags, const QualifierDeclLookup* decls) {
   const bool flavors = !(flags & WBEM_FLAG_NO_FLAVORS);
   WString r = u"\n";
   if (!decl.qualifiers.empty()) {
-    WString q = MofQualifierList(decl.qualifiers, flavors);
+    WString q = MofQualifierList(decl.qualifiers, flavors, decls);
     q.pop_back();
     r += q + u"\n";
   }
@@ -152,25 +180,67 @@ WString MofClassText(const ClassDecl& decl, long flags) {
   if (!decl.superclass.empty()) r += u" : " + decl.superclass;
   r += u"\n{\n";
   for (const auto& p : decl.properties) {
-    r += u"\t";
-    r += MofQualifierList(p.qualifiers, flavors);
-    if (p.BaseType() == CIM_REFERENCE) r += (p.refClass.empty() ? WString(u"object") : p.refClass) + u" ref ";
-    else r += WString(CimTypeName(p.BaseType())) + u" ";
-    r += p.name;
-    if (p.IsArray()) r += u"[]";
-    if (p.value.vt != VT_NULL && p.value.vt != VT_EMPTY) r += u" = " + MofValueText(p.value, p.type);
-    r += u";\n";
+    r += u"\t" + ParameterText(p, flavors, decls) + u";\n";
+  }
+  for (const auto& m : decl.methods) {
+    r += u"\t" + MofQualifierList(m.qualifiers, flavors, decls) + TypeWord(m.returnType, m.returnClass) + u" " + m.name + u"(";
+    for (size_t i = 0; i < m.parameters.size(); ++i) {
+      if (i) r += u", ";
+      r += ParameterText(m.parameters[i], flavors, decls);
+    }
+    r += u");\n";
   }
   r += u"};\n";
   return r;
 }
 
-WString MofInstanceText(const InstanceText& inst, long flags) {
+WString MofQualifierDeclText(const QualifierDecl& d) {
+  const long f = d.flavor;
+  const bool toInstance = f & WBEM_FLAVOR_FLAG_PROPAGATE_TO_INSTANCE;
+  const bool toSubclass = f & WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS;
+  const bool fixed = f & WBEM_FLAVOR_NOT_OVERRIDABLE;
+  const bool amended = f & WBEM_FLAVOR_AMENDED;
+  WString r = u"\nQualifier " + d.name + u" : ";
+  if (d.type == CIM_ILLEGAL) {
+    // Flavours only: every aspect is named, so the text reads back to these flavours.
+    r += toInstance ? u"ToInstance " : u"NotToInstance ";
+    r += toSubclass ? u"ToSubclass " : u"NotToSubclass ";
+    r += fixed ? u"DisableOverride" : u"EnableOverride";
+    if (amended) r += u" Amended";
+    return r + u";\n";
+  }
+  const CIMTYPE base = d.type & ~CIM_FLAG_ARRAY;
+  r += CimTypeName(base);
+  if (d.type & CIM_FLAG_ARRAY) r += u"[]";
+  if (d.value.vt != VT_NULL && d.value.vt != VT_EMPTY) {
+    r += u" = ";
+    if (d.value.IsArray()) {
+      r += u"{";
+      const SafeArray* psa = d.value.parray();
+      for (size_t j = 0; psa && j < psa->data.size(); ++j) r += (j ? u", " : u"") + QualifierScalar(psa->data[j]);
+      r += u"}";
+    } else {
+      r += QualifierScalar(d.value);
+    }
+  }
+  if (!d.scopes.empty()) {
+    r += u", Scope(";
+    for (size_t i = 0; i < d.scopes.size(); ++i) r += (i ? u", " : u"") + d.scopes[i];
+    r += u")";
+  }
+  r += fixed ? u", Flavor(DisableOverride, " : u", Flavor(EnableOverride, ";
+  r += toSubclass ? u"ToSubclass" : u"Restricted";
+  if (toInstance) r += u", ToInstance";
+  if (amended) r += u", Translatable";
+  return r + u");\n";
+}
+
+WString MofInstanceText(const InstanceText& inst, long flags, const QualifierDeclLookup* decls) {
   const bool flavors = !(flags & WBEM_FLAG_NO_FLAVORS);
   const ResolvedClass& cls = *inst.cls;
   WString r = u"\n";
   if (inst.qualifiers && !inst.qualifiers->empty()) {
-    WString q = MofQualifierList(*inst.qualifiers, flavors);
+    WString q = MofQualifierList(*inst.qualifiers, flavors, decls);
     q.pop_back();
     r += q + u"\n";
   }
@@ -185,7 +255,7 @@ WString MofInstanceText(const InstanceText& inst, long flags) {
         if (vr::text::EqualsNoCase(pq.first, p.name) && !pq.second.empty()) own = &pq.second;
     if (isNull && (p.value.vt == VT_NULL || p.value.vt == VT_EMPTY) && !own) continue;
     r += u"\t";
-    if (own) r += MofQualifierList(*own, flavors);
+    if (own) r += MofQualifierList(*own, flavors, decls);
     r += p.name + u" = " + MofValueText(v, p.type) + u";\n";
   }
   r += u"};\n";

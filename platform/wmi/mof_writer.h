@@ -3,6 +3,7 @@
 // overrides); an instance with every property that has a value, and NULL where the class
 // default is not null.
 #pragma once
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -14,11 +15,18 @@ namespace vr::wmi {
 WString MofString(WStringView s);
 // A property value of the CIM type (arrays included); "NULL" for null.
 WString MofValueText(const Variant& v, CIMTYPE type);
+// The qualifier declarations a text is read with (null when none): a use's flavours are
+// written relative to its declaration, so that the text reads back to the same flavours.
+using QualifierDeclLookup = std::function<const QualifierDecl*(WStringView name)>;
+
 // "[name(value): flavors, ...]" followed by one blank; empty for an empty list.
-WString MofQualifierList(const QualifierList& q, bool withFlavors);
+WString MofQualifierList(const QualifierList& q, bool withFlavors, const QualifierDeclLookup* decls = nullptr);
 
 // flags: WBEM_FLAG_NO_FLAVORS leaves the flavours out. Both texts begin with a line feed.
-WString MofClassText(const ClassDecl& decl, long flags);
+WString MofClassText(const ClassDecl& decl, long flags, const QualifierDeclLookup* decls = nullptr);
+// "Qualifier Key : boolean = FALSE, Scope(property), Flavor(DisableOverride, ToSubclass);"
+// after a line feed, with every flavour aspect named.
+WString MofQualifierDeclText(const QualifierDecl& decl);
 
 struct InstanceText {
   const ResolvedClass* cls = nullptr;
@@ -26,6 +34,6 @@ struct InstanceText {
   const QualifierList* qualifiers = nullptr;                                     // may be null
   const std::vector<std::pair<WString, QualifierList>>* propertyQualifiers = nullptr;  // may be null
 };
-WString MofInstanceText(const InstanceText& inst, long flags);
+WString MofInstanceText(const InstanceText& inst, long flags, const QualifierDeclLookup* decls = nullptr);
 
 }  // namespace vr::wmi

@@ -116,21 +116,57 @@ bool PropertyDef::IsKey() const {
   return q && q->value.vt == VT_BOOL && q->value.boolVal;
 }
 
+bool QualifierDecl::operator==(const QualifierDecl& o) const {
+  if (name != o.name || type != o.type || value != o.value || flavor != o.flavor || scopes.size() != o.scopes.size())
+    return false;
+  for (size_t i = 0; i < scopes.size(); ++i)
+    if (!EqualsNoCase(scopes[i], o.scopes[i])) return false;
+  return true;
+}
+
+const PropertyDef* MethodDef::FindParameter(WStringView n) const {
+  for (const auto& p : parameters)
+    if (EqualsNoCase(p.name, n)) return &p;
+  return nullptr;
+}
+
 const PropertyDef* ClassDecl::Find(WStringView n) const {
   for (const auto& p : properties)
     if (EqualsNoCase(p.name, n)) return &p;
   return nullptr;
 }
 
+const MethodDef* ClassDecl::FindMethod(WStringView n) const {
+  for (const auto& m : methods)
+    if (EqualsNoCase(m.name, n)) return &m;
+  return nullptr;
+}
+
+namespace {
+
+bool SameProperties(const std::vector<PropertyDef>& x, const std::vector<PropertyDef>& y) {
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i) {
+    const auto& a = x[i];
+    const auto& b = y[i];
+    if (a.name != b.name || a.type != b.type || !EqualsNoCase(a.refClass, b.refClass) || a.value != b.value ||
+        !(a.qualifiers == b.qualifiers))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ClassDecl::operator==(const ClassDecl& o) const {
   if (name != o.name || superclass != o.superclass || !(qualifiers == o.qualifiers) ||
-      properties.size() != o.properties.size())
+      !SameProperties(properties, o.properties) || methods.size() != o.methods.size())
     return false;
-  for (size_t i = 0; i < properties.size(); ++i) {
-    const auto& a = properties[i];
-    const auto& b = o.properties[i];
-    if (a.name != b.name || a.type != b.type || !EqualsNoCase(a.refClass, b.refClass) ||
-        a.value != b.value || !(a.qualifiers == b.qualifiers))
+  for (size_t i = 0; i < methods.size(); ++i) {
+    const auto& a = methods[i];
+    const auto& b = o.methods[i];
+    if (a.name != b.name || a.returnType != b.returnType || !EqualsNoCase(a.returnClass, b.returnClass) ||
+        !(a.qualifiers == b.qualifiers) || !SameProperties(a.parameters, b.parameters))
       return false;
   }
   return true;
@@ -139,6 +175,12 @@ bool ClassDecl::operator==(const ClassDecl& o) const {
 int ResolvedClass::FindProperty(WStringView n) const {
   for (size_t i = 0; i < properties.size(); ++i)
     if (EqualsNoCase(properties[i].name, n)) return static_cast<int>(i);
+  return -1;
+}
+
+int ResolvedClass::FindMethod(WStringView n) const {
+  for (size_t i = 0; i < methods.size(); ++i)
+    if (EqualsNoCase(methods[i].name, n)) return static_cast<int>(i);
   return -1;
 }
 
@@ -202,9 +244,144 @@ bool NarrowsReference(const ClassDecl& decl, const ResolvedClass* parent, WStrin
 
 }  // namespace
 
+namespace {
+
+// A property, parameter or return type a class may declare: the CIM types, references and
+// embedded objects (CIM_OBJECT, whose class, if any, is in refClass).
+bool IsStorableType(CIMTYPE type) {
+  return IsValidCimType(type) || (type & ~CIM_FLAG_ARRAY) == CIM_OBJECT;
+}
+
+PropertyDef HandedDownParameter(const PropertyDef& p) {
+  PropertyDef c = p;
+  c.qualifiers = QualifierList();
+  for (const auto& q : p.qualifiers.items())
+    if (PropagatesTo(q, WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS)) c.qualifiers.items().push_back(Propagated(q));
+  return c;
+}
+
+HRESULT CheckParameters(const ClassDecl& decl, const MethodDef& m, WString* why) {
+  for (size_t i = 0; i < m.parameters.size(); ++i) {
+    const PropertyDef& p = m.parameters[i];
+    if (!IsValidIdentifier(p.name)) {
+      if (why) *why = u"\"" + p.name + u"\" is not a valid parameter name.";
+      return WBEM_E_INVALID_METHOD_PARAMETERS;
+    }
+    for (size_t j = 0; j < i; ++j)
+      if (EqualsNoCase(m.parameters[j].name, p.name)) {
+        if (why) *why = u"The parameter " + p.name + u" of " + decl.name + u"." + m.name + u" is declared twice.";
+        return WBEM_E_INVALID_DUPLICATE_PARAMETER;
+      }
+    if (!IsStorableType(p.type)) {
+      if (why) *why = u"The parameter " + p.name + u" of " + decl.name + u"." + m.name + u" has a type this repository does not support.";
+      return WBEM_E_INVALID_METHOD_PARAMETERS;
+    }
+    Variant v;
+    if (FAILED(ConvertToCim(p.value, p.type, &v))) {
+      if (why) *why = u"The default value of the parameter " + p.name + u" of " + decl.name + u"." + m.name + u" does not fit its type.";
+      return WBEM_E_TYPE_MISMATCH;
+    }
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+namespace {
+
+// Hands the superclass's methods down and applies the declared ones over them. An override
+// keeps the signature: the same return type and the same parameters in the same order, a
+// reference narrowed to a subclass at most; its qualifiers merge as a property's do.
+HRESULT ResolveMethods(const ClassDecl& decl, const ResolvedClass* parent, ResolvedClass& r, WString* why,
+                       ResolveChecks* checks) {
+  if (parent) {
+    for (const auto& m : parent->methods) {
+      MethodDef c;
+      c.name = m.name;
+      c.returnType = m.returnType;
+      c.returnClass = m.returnClass;
+      c.origin = m.origin;
+      for (const auto& q : m.qualifiers.items())
+        if (PropagatesTo(q, WBEM_FLAVOR_FLAG_PROPAGATE_TO_DERIVED_CLASS)) c.qualifiers.items().push_back(Propagated(q));
+      for (const auto& p : m.parameters) c.parameters.push_back(HandedDownParameter(p));
+      r.methods.push_back(std::move(c));
+    }
+  }
+  for (size_t i = 0; i < decl.methods.size(); ++i) {
+    const MethodDef& m = decl.methods[i];
+    auto failure = [&](HRESULT code) {
+      if (checks) checks->failedMethod = static_cast<int>(i);
+      return code;
+    };
+    for (size_t j = 0; j < i; ++j)
+      if (EqualsNoCase(decl.methods[j].name, m.name)) {
+        if (why) *why = u"The method " + m.name + u" is declared twice in " + decl.name + u".";
+        return failure(WBEM_E_INVALID_METHOD);
+      }
+    if (!IsValidIdentifier(m.name) || (m.name.size() >= 2 && m.name[0] == u'_' && m.name[1] == u'_')) {
+      if (why) *why = u"\"" + m.name + u"\" is not a valid method name.";
+      return failure(WBEM_E_INVALID_METHOD);
+    }
+    if (m.returnType != CIM_EMPTY && (!IsStorableType(m.returnType) || (m.returnType & CIM_FLAG_ARRAY))) {
+      if (why) *why = u"The method " + m.name + u" of " + decl.name + u" returns a type this repository does not support.";
+      return failure(WBEM_E_INVALID_METHOD);
+    }
+    if (HRESULT hr = CheckParameters(decl, m, why); FAILED(hr)) return failure(hr);
+    const int at = r.FindMethod(m.name);
+    if (at < 0) {
+      MethodDef c = m;
+      c.origin = decl.name;
+      c.overridden = false;
+      for (auto& q : c.qualifiers.items()) q.flavor &= ~WBEM_FLAVOR_MASK_ORIGIN;
+      for (auto& p : c.parameters) {
+        Variant v;
+        ConvertToCim(p.value, p.type, &v);
+        p.value = std::move(v);
+        for (auto& q : p.qualifiers.items()) q.flavor &= ~WBEM_FLAVOR_MASK_ORIGIN;
+      }
+      r.methods.push_back(std::move(c));
+      continue;
+    }
+    MethodDef& inherited = r.methods[static_cast<size_t>(at)];
+    const WString where = decl.name + u"." + m.name;
+    bool same = inherited.returnType == m.returnType && inherited.parameters.size() == m.parameters.size() &&
+                (m.returnClass.empty() ? inherited.returnClass.empty()
+                                       : NarrowsReference(decl, parent, m.returnClass, inherited.returnClass, checks));
+    for (size_t k = 0; same && k < m.parameters.size(); ++k) {
+      const PropertyDef& a = inherited.parameters[k];
+      const PropertyDef& b = m.parameters[k];
+      same = EqualsNoCase(a.name, b.name) && a.type == b.type &&
+             (b.refClass.empty() ? a.refClass.empty() : NarrowsReference(decl, parent, b.refClass, a.refClass, checks));
+    }
+    if (!same) {
+      if (why) *why = u"The method " + where + u" overrides an inherited method with another return type or other parameters.";
+      return failure(WBEM_E_TYPE_MISMATCH);
+    }
+    if (HRESULT hr = MergeQualifiers(inherited.qualifiers, m.qualifiers, where, why); FAILED(hr)) return failure(hr);
+    if (!m.returnClass.empty()) inherited.returnClass = m.returnClass;
+    for (size_t k = 0; k < m.parameters.size(); ++k) {
+      PropertyDef& a = inherited.parameters[k];
+      const PropertyDef& b = m.parameters[k];
+      if (HRESULT hr = MergeQualifiers(a.qualifiers, b.qualifiers, where + u"(" + b.name + u")", why); FAILED(hr))
+        return failure(hr);
+      if (!b.refClass.empty()) a.refClass = b.refClass;
+      Variant v;
+      ConvertToCim(b.value, b.type, &v);
+      if (v.vt != VT_NULL) a.value = std::move(v);
+    }
+    inherited.overridden = true;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
 HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass> parent,
                      std::shared_ptr<const ResolvedClass>* out, WString* why, ResolveChecks* checks) {
-  if (checks) checks->failedProperty = -1;
+  if (checks) {
+    checks->failedProperty = -1;
+    checks->failedMethod = -1;
+  }
   HRESULT hr = S_OK;
   size_t current = 0;
   auto propertyFailure = [&](HRESULT code) {
@@ -247,7 +424,7 @@ HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass>
       if (why) *why = u"\"" + p.name + u"\" is not a valid property name.";
       return propertyFailure(WBEM_E_INVALID_PROPERTY);
     }
-    if (!IsValidCimType(p.type)) {
+    if (!IsStorableType(p.type)) {
       if (why) *why = u"The property " + p.name + u" of " + decl.name + u" has a type this repository does not support.";
       return propertyFailure(WBEM_E_INVALID_PROPERTY_TYPE);
     }
@@ -295,6 +472,7 @@ HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass>
       r->properties.push_back(std::move(c));
     }
   }
+  if (HRESULT hr = ResolveMethods(decl, parent.get(), *r, why, checks); FAILED(hr)) return hr;
   if (HRESULT hr = ComputeKeys(*r, why); FAILED(hr)) return hr;
   *out = std::move(r);
   return S_OK;
@@ -329,6 +507,44 @@ ClassDecl LocalDeclaration(const ResolvedClass& cls) {
         c.qualifiers.items().push_back(std::move(lq));
       }
     d.properties.push_back(std::move(c));
+  }
+  auto local = [](const QualifierList& list) {
+    QualifierList r;
+    for (const auto& q : list.items())
+      if (!(q.flavor & WBEM_FLAVOR_ORIGIN_PROPAGATED)) {
+        Qualifier lq = q;
+        lq.flavor &= ~WBEM_FLAVOR_MASK_ORIGIN;
+        r.items().push_back(std::move(lq));
+      }
+    return r;
+  };
+  for (const auto& m : cls.methods) {
+    const bool own = m.origin.empty() || EqualsNoCase(m.origin, cls.name);
+    if (!own && !m.overridden) continue;
+    MethodDef c;
+    c.name = m.name;
+    c.returnType = m.returnType;
+    c.returnClass = m.returnClass;
+    c.qualifiers = local(m.qualifiers);
+    // An override states only the defaults it changes, as for properties.
+    const MethodDef* inherited = nullptr;
+    if (!own && cls.parent) {
+      const int at = cls.parent->FindMethod(m.name);
+      if (at >= 0) inherited = &cls.parent->methods[static_cast<size_t>(at)];
+    }
+    for (size_t k = 0; k < m.parameters.size(); ++k) {
+      const PropertyDef& p = m.parameters[k];
+      PropertyDef lp;
+      lp.name = p.name;
+      lp.type = p.type;
+      lp.refClass = p.refClass;
+      lp.value = p.value;
+      if (inherited && k < inherited->parameters.size() && inherited->parameters[k].value == p.value)
+        lp.value = Variant::Null();
+      lp.qualifiers = local(p.qualifiers);
+      c.parameters.push_back(std::move(lp));
+    }
+    d.methods.push_back(std::move(c));
   }
   return d;
 }

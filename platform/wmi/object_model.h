@@ -13,8 +13,24 @@ namespace vr::wmi {
 
 struct Qualifier {
   WString name;
-  Variant value;  // VT_I4, VT_R8, VT_BSTR, VT_BOOL or a one-dimensional array of one of them
+  // VT_I4, VT_R8, VT_BSTR, VT_BOOL or a one-dimensional array of one of them. From MOF also:
+  // VT_I8 or VT_UI8 (a 64-bit value, scalar or array) and VT_NULL (a NULL value), for
+  // qualifiers declared with such types.
+  Variant value;
   long flavor = 0;
+};
+
+// A qualifier declaration of a namespace ("Qualifier Key : boolean = false, Scope(property,
+// reference), Flavor(DisableOverride, ToSubclass);"): the type uses must fit and the flavours
+// they start from.
+struct QualifierDecl {
+  WString name;
+  CIMTYPE type = CIM_ILLEGAL;  // with CIM_FLAG_ARRAY; CIM_ILLEGAL for the form with flavours only
+  Variant value = Variant::Null();  // the default, typed as uses are
+  std::vector<WString> scopes;      // as written: "class", "property", "any", ...
+  long flavor = 0;
+
+  bool operator==(const QualifierDecl& o) const;
 };
 
 // Qualifiers in declaration order; names are case-insensitive and unique.
@@ -44,7 +60,7 @@ HRESULT CheckFlavor(long flavor);
 struct PropertyDef {
   WString name;
   CIMTYPE type = CIM_STRING;  // with CIM_FLAG_ARRAY for arrays
-  WString refClass;           // class of a CIM_REFERENCE; empty for an untyped reference
+  WString refClass;           // class of a CIM_REFERENCE or embedded CIM_OBJECT; empty: untyped
   Variant value = Variant::Null();  // the class default (or an instance's value)
   QualifierList qualifiers;
   // Resolved classes only: the class that first declared the property, and whether this
@@ -57,14 +73,31 @@ struct PropertyDef {
   CIMTYPE BaseType() const { return type & ~CIM_FLAG_ARRAY; }
 };
 
-// A class as declared: its own qualifiers and the properties it declares or overrides.
+// A method as a class declares it. Methods are stored, inherited and written, never run.
+struct MethodDef {
+  WString name;
+  CIMTYPE returnType = CIM_EMPTY;  // CIM_EMPTY for void
+  WString returnClass;             // the class of a reference or embedded object returned
+  QualifierList qualifiers;
+  std::vector<PropertyDef> parameters;  // in order; value is a parameter's default
+  // Resolved classes only, as for properties.
+  WString origin;
+  bool overridden = false;
+
+  const PropertyDef* FindParameter(WStringView name) const;
+};
+
+// A class as declared: its own qualifiers and the properties and methods it declares or
+// overrides.
 struct ClassDecl {
   WString name;
   WString superclass;
   QualifierList qualifiers;
   std::vector<PropertyDef> properties;
+  std::vector<MethodDef> methods;
 
   const PropertyDef* Find(WStringView name) const;
+  const MethodDef* FindMethod(WStringView name) const;
   bool operator==(const ClassDecl& o) const;
 };
 
@@ -75,6 +108,7 @@ struct ResolvedClass {
   std::vector<WString> derivation;  // superclass first, up to the root
   QualifierList qualifiers;
   std::vector<PropertyDef> properties;
+  std::vector<MethodDef> methods;
   std::vector<size_t> keys;  // indexes of key properties, sorted by name (case-insensitive)
   // The topmost class of the chain that declares the keys: instances of a hierarchy share
   // one key space there.
@@ -82,6 +116,7 @@ struct ResolvedClass {
   std::shared_ptr<const ResolvedClass> parent;
 
   int FindProperty(WStringView name) const;
+  int FindMethod(WStringView name) const;
   bool IsAbstract() const;
   bool IsSingleton() const;
   bool IsSystem() const { return name.size() >= 2 && name[0] == u'_' && name[1] == u'_'; }
@@ -94,13 +129,16 @@ struct ResolveChecks {
   // False when the class `derived` is known not to be `base` or one of its subclasses. Unset:
   // every narrowing of a reference is taken as valid (a stored class was checked when put).
   std::function<bool(WStringView derived, WStringView base)> isSubclassOf;
-  // Out: the index in decl.properties of the property a failure is about, or -1.
+  // Out: the index in decl.properties of the property a failure is about, or -1; and the
+  // index in decl.methods of the method a failure is about, or -1.
   int failedProperty = -1;
+  int failedMethod = -1;
 };
 
 // Merges a declaration with its resolved superclass (null for a root class). An override may
 // narrow an inherited reference to a subclass of its class. Errors: WBEM_E_TYPE_MISMATCH
-// (override of another type, or a reference to a class that is not a subclass),
+// (override of another type, or a reference to a class that is not a subclass; a method
+// override with another return type or other parameters),
 // WBEM_E_OVERRIDE_NOT_ALLOWED, WBEM_E_CANNOT_CHANGE_KEY_INHERITANCE, WBEM_E_CANNOT_BE_KEY,
 // WBEM_E_INVALID_PROPERTY_TYPE.
 HRESULT ResolveClass(const ClassDecl& decl, std::shared_ptr<const ResolvedClass> parent,

@@ -41,9 +41,20 @@ CREATE TABLE IF NOT EXISTS instance_keys(inst INTEGER NOT NULL, ns INTEGER NOT N
   name TEXT NOT NULL, value TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS instance_keys_by_value ON instance_keys(ns, key_class, name, value, inst);
 CREATE INDEX IF NOT EXISTS instance_keys_by_inst ON instance_keys(inst);
+CREATE TABLE IF NOT EXISTS qualifier_decls(ns INTEGER NOT NULL, fold TEXT NOT NULL, name TEXT NOT NULL,
+  text TEXT NOT NULL, PRIMARY KEY(ns, fold)) WITHOUT ROWID;
 INSERT OR IGNORE INTO meta VALUES('schema', 1);
-INSERT OR IGNORE INTO meta VALUES('format', 1);
+INSERT OR IGNORE INTO meta VALUES('format', 2);
 INSERT OR IGNORE INTO namespaces(fold, name) VALUES('root', 'root');
+)";
+
+// The format this build writes, and the steps from each older one. Format 1 had no
+// qualifier declarations.
+constexpr int64_t kFormat = 2;
+constexpr const char* kMigrateFrom1 = R"(
+CREATE TABLE IF NOT EXISTS qualifier_decls(ns INTEGER NOT NULL, fold TEXT NOT NULL, name TEXT NOT NULL,
+  text TEXT NOT NULL, PRIMARY KEY(ns, fold)) WITHOUT ROWID;
+UPDATE meta SET value=2 WHERE name='format' AND value<2;
 )";
 
 std::mutex g_openMutex;
@@ -197,11 +208,26 @@ HRESULT Repository::Initialize(WString* why) {
     db_->Exec("PRAGMA synchronous=NORMAL");
     db_->Exec("PRAGMA wal_autocheckpoint=0");
   }
-  // A repository that has its tables is ready: opening it must not wait for a writer.
+  // A repository that has its tables in this format is ready: opening it must not wait for
+  // a writer. One of an older format is brought up to this one.
+  int64_t format = 0;
   if (SUCCEEDED(db_->Begin(false))) {
-    const bool ready = SUCCEEDED(db_->Exec("SELECT value FROM meta WHERE name='format'"));
+    Statement& q = db_->Sql("SELECT value FROM meta WHERE name='format'");
+    bool row = false;
+    if (q.ok() && SUCCEEDED(q.Step(&row)) && row) format = q.Int(0);
+    q.Reset();
     db_->Rollback();
-    if (ready) return S_OK;
+    if (format >= kFormat) return S_OK;
+  }
+  if (format > 0) {
+    HRESULT hr = db_->Begin(true);
+    if (SUCCEEDED(hr)) hr = db_->Exec(kMigrateFrom1);
+    if (SUCCEEDED(hr)) hr = db_->Commit();
+    if (FAILED(hr)) {
+      if (why) *why = u"The WMI repository " + Utf8ToWide(path_) + u" cannot be brought to the current format: " + db_->ErrorText();
+      db_->Rollback();
+    }
+    return hr;
   }
   HRESULT hr = db_->Begin(true);
   if (SUCCEEDED(hr)) hr = db_->Exec(kSchema);
@@ -392,7 +418,8 @@ HRESULT Session::DeleteNamespace(const NamespaceInfo& parent, WStringView child,
   }
   for (int64_t id : ids) {
     for (const char* sql : {"DELETE FROM instance_keys WHERE ns=?1", "DELETE FROM instances WHERE ns=?1",
-                            "DELETE FROM classes WHERE ns=?1", "DELETE FROM namespaces WHERE id=?1"}) {
+                            "DELETE FROM classes WHERE ns=?1", "DELETE FROM qualifier_decls WHERE ns=?1",
+                            "DELETE FROM namespaces WHERE id=?1"}) {
       if (HRESULT hr = repo_.db_->Sql(sql).Bind(1, id).Run(); FAILED(hr)) return hr;
     }
   }
@@ -433,7 +460,9 @@ HRESULT Session::LoadClass(const NamespaceInfo& ns, WStringView name, int depth,
   if (!exists) return WBEM_E_NOT_FOUND;
   MofDocument doc;
   MofError error;
-  if (FAILED(ReadMof(Utf8ToWide(text), u"root", &doc, &error)) || doc.statements.size() != 1 ||
+  MofReadOptions stored;
+  stored.storedText = true;
+  if (FAILED(ReadMof(Utf8ToWide(text), u"root", &doc, &error, &stored)) || doc.statements.size() != 1 ||
       doc.statements[0].kind != MofStatement::Kind::kClass)
     return WBEM_E_CRITICAL_ERROR;
   const ClassDecl& decl = doc.statements[0].cls;
@@ -559,8 +588,9 @@ HRESULT Session::DeleteClass(const NamespaceInfo& ns, WStringView name, WString*
 }
 
 HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why,
-                          int* failedProperty) {
+                          int* failedProperty, int* failedMethod) {
   if (failedProperty) *failedProperty = -1;
+  if (failedMethod) *failedMethod = -1;
   auto fail = [&](HRESULT hr, const WString& text) {
     if (why) *why = text;
     return hr;
@@ -605,6 +635,7 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
   };
   if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason, &checks); FAILED(hr)) {
     if (failedProperty) *failedProperty = checks.failedProperty;
+    if (failedMethod) *failedMethod = checks.failedMethod;
     return fail(hr, reason);
   }
   const ClassDecl decl = LocalDeclaration(*resolved);
@@ -702,6 +733,62 @@ HRESULT Session::MigrateInstances(const NamespaceInfo& ns, const std::vector<WSt
       HRESULT hr = repo_.db_->Sql("UPDATE instances SET data=?1 WHERE id=?2").BindBlob(1, EncodeInstance(rec)).Bind(2, id).Run();
       if (FAILED(hr)) return hr;
     }
+  }
+  return S_OK;
+}
+
+// ---- qualifier declarations ---------------------------------------------------------------
+
+namespace {
+
+bool ParseDeclaration(const std::string& text, QualifierDecl* out) {
+  MofDocument doc;
+  MofError error;
+  MofReadOptions stored;
+  stored.storedText = true;
+  if (FAILED(ReadMof(Utf8ToWide(text), u"root", &doc, &error, &stored)) || doc.statements.size() != 1 ||
+      doc.statements[0].kind != MofStatement::Kind::kQualifier)
+    return false;
+  *out = std::move(doc.statements[0].qualifier);
+  return true;
+}
+
+}  // namespace
+
+HRESULT Session::PutQualifierDecl(const NamespaceInfo& ns, const QualifierDecl& decl, WString* why) {
+  if (!IsValidIdentifier(decl.name)) {
+    if (why) *why = u"\"" + decl.name + u"\" is not a valid qualifier name.";
+    return WBEM_E_INVALID_PARAMETER;
+  }
+  return repo_.db_->Sql("INSERT OR REPLACE INTO qualifier_decls(ns, fold, name, text) VALUES(?1, ?2, ?3, ?4)")
+      .Bind(1, ns.id).Bind(2, Fold(decl.name)).Bind(3, WideToUtf8(decl.name))
+      .Bind(4, WideToUtf8(MofQualifierDeclText(decl))).Run();
+}
+
+HRESULT Session::GetQualifierDecl(const NamespaceInfo& ns, WStringView name, QualifierDecl* out) {
+  Statement& q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 AND fold=?2");
+  q.Bind(1, ns.id).Bind(2, Fold(name));
+  bool row = false;
+  if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
+  if (!row) return WBEM_E_NOT_FOUND;
+  const std::string text(q.Text(0));
+  q.Reset();
+  return ParseDeclaration(text, out) ? S_OK : WBEM_E_CRITICAL_ERROR;
+}
+
+HRESULT Session::ListQualifierDecls(const NamespaceInfo& ns, std::vector<QualifierDecl>* out) {
+  out->clear();
+  Statement& q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 ORDER BY fold");
+  q.Bind(1, ns.id);
+  bool row = false;
+  HRESULT hr;
+  std::vector<std::string> texts;
+  while (SUCCEEDED(hr = q.Step(&row)) && row) texts.emplace_back(q.Text(0));
+  if (FAILED(hr)) return hr;
+  for (const auto& t : texts) {
+    QualifierDecl d;
+    if (!ParseDeclaration(t, &d)) return WBEM_E_CRITICAL_ERROR;
+    out->push_back(std::move(d));
   }
   return S_OK;
 }

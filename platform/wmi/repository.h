@@ -4,7 +4,7 @@
 // database's lock (a waiter gives up after VR_WMI_LOCK_TIMEOUT_MS, 10 s by default, with
 // WBEM_E_SERVER_TOO_BUSY). Enumerations read pages, so memory follows what a call returns.
 //
-// Classes are stored as their MOF declaration, instances in the binary form of
+// Classes and qualifier declarations are stored as their MOF text, instances in the binary form of
 // instance_codec.h with their canonical key, and every key value once more in an index so that
 // a query on any key is a lookup.
 #pragma once
@@ -100,9 +100,9 @@ class Session {
   HRESULT GetClass(const NamespaceInfo& ns, WStringView name, std::shared_ptr<const ResolvedClass>* out,
                    WString* why = nullptr);
   // failedProperty (when given) receives the index in decl.properties of the property a
-  // failure is about, or -1 when it is about the class.
+  // failure is about, or -1 when it is about the class; failedMethod the same for methods.
   HRESULT PutClass(const NamespaceInfo& ns, const ClassDecl& decl, long flags, WString* why,
-                   int* failedProperty = nullptr);
+                   int* failedProperty = nullptr, int* failedMethod = nullptr);
   HRESULT DeleteClass(const NamespaceInfo& ns, WStringView name, WString* why);
   // The class and all its descendants (system classes included), the class first.
   HRESULT ClassAndDescendants(const NamespaceInfo& ns, WStringView name, std::vector<WString>* out);
@@ -110,6 +110,13 @@ class Session {
   // superclass is empty. Every class after its superclass, siblings by name.
   HRESULT ListClasses(const NamespaceInfo& ns, WStringView superclass, bool deep, bool withSystem,
                       std::vector<WString>* out);
+
+  // Qualifier declarations of a namespace: later MOF imports type and flavour their uses by
+  // them. GetQualifierDecl gives WBEM_E_NOT_FOUND for an undeclared qualifier; the list is
+  // sorted by name.
+  HRESULT PutQualifierDecl(const NamespaceInfo& ns, const QualifierDecl& decl, WString* why);
+  HRESULT GetQualifierDecl(const NamespaceInfo& ns, WStringView name, QualifierDecl* out);
+  HRESULT ListQualifierDecls(const NamespaceInfo& ns, std::vector<QualifierDecl>* out);
 
   // Instances.
   HRESULT GetInstance(const NamespaceInfo& ns, const ObjectPath& path, InstanceRecord* out, WString* why);

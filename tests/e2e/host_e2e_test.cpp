@@ -175,6 +175,25 @@ TEST_F(HostE2e, SnapshotsAreCanonical) {
   EXPECT_EQ(Vrhost({"snapshot"}, dir_ / "absent").exitCode, 1);
 }
 
+TEST_F(HostE2e, RegImportTakesRegedit4AndPassesOverValuesOfADeletedKey) {
+  Init();
+  const std::string file = dir_ / "old.reg";
+  vr::testing::WriteFileBytes(file, "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Caf\xE9]\r\n\"Name\"=\"\xE9t\xE9\"\r\n"
+                                    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Custom]\r\n\"stale\"=\"x\"\r\n");
+  RunResult r = Vrhost({"reg", "import", file});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "vrhost: warning: " + file + ": line 6: the value is ignored: its key is being deleted\n");
+  r = Vrhost({"reg", "query", "SOFTWARE\\Caf\xC3\xA9", "Name"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("\xC3\xA9t\xC3\xA9"), std::string::npos) << r.out;
+  // Another hive by its short name changes nothing.
+  const std::string before = Snapshot(host_);
+  r = Vrhost({"reg", "import", "-"}, host_, {}, "Windows Registry Editor Version 5.00\n[HKCU\\Software\\X]\n\"a\"=\"b\"\n");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "vrhost: -: line 2: only keys of HKEY_LOCAL_MACHINE can be imported; nothing was imported\n");
+  EXPECT_EQ(Snapshot(host_), before);
+}
+
 // The ledger of registrations outlives what it records: the whole snapshot leaves it out (with
 // anything a killed save left beside it), and it is shown when asked for by name.
 TEST_F(HostE2e, TheLedgerIsShownOnlyWhenAskedFor) {

@@ -1,6 +1,8 @@
 // End to end: the WMI repository of hosts made by vrhost init, through vrhost wmi and revenant.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/HostTestSupport.h"
 
 using vr::testing::ReadFileBytes;
@@ -73,6 +75,33 @@ TEST_F(WmiE2e, BadInputIsReportedAndChangesNothing) {
   EXPECT_EQ(Vrhost({"wmi", "import"}).exitCode, 2);
   EXPECT_EQ(Vrhost({"wmi", "import", dir_ / "missing.mof"}).exitCode, 1);
   EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(WmiE2e, ASchemaTopFileImportsWithItsIncludes) {
+  std::filesystem::create_directories(dir_ / "schema/Core");
+  WriteFileBytes(dir_ / "schema/top.mof", "#pragma include (\"qualifiers.mof\")\n#pragma include (\"Core\\CIM_Base.mof\")\n");
+  WriteFileBytes(dir_ / "schema/qualifiers.mof",
+                 "Qualifier Key : boolean = false, Scope(property), Flavor(DisableOverride, ToSubclass);\n");
+  WriteFileBytes(dir_ / "schema/Core/CIM_Base.mof",
+                 "class CIM_Base { [Key] string Id; uint32 Reset([In] uint32 Code); };\n");
+  RunResult r = Vrhost({"wmi", "import", "--namespace", "root", "-"}, "instance of __NAMESPACE { Name = \"cim\"; };");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Vrhost({"wmi", "import", "--namespace", "root\\cim", dir_ / "schema/top.mof"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = Vrhost({"wmi", "export", "--namespace", "root\\cim"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Qualifier Key : boolean = FALSE, Scope(property), Flavor(DisableOverride, ToSubclass);"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\t[Key: ToSubclass DisableOverride] string Id;\n\tuint32 Reset([In] uint32 Code);\n"), std::string::npos)
+      << r.out;
+  // An error in an included file names that file; nothing of the import is kept.
+  WriteFileBytes(dir_ / "schema/Core/CIM_Base.mof", "class CIM_Base2 { T_Nowhere ref A; };\n");
+  r = Vrhost({"wmi", "import", "--namespace", "root\\cim", dir_ / "schema/top.mof"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "vrhost: " + (dir_ / "schema/Core/CIM_Base.mof") +
+                       ":1:19: error: class CIM_Base2: the class T_Nowhere of the property A does not exist.; nothing "
+                       "was imported\n");
 }
 
 TEST_F(WmiE2e, ExportImportsIntoAnotherNamespaceUnchanged) {

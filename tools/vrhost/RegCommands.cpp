@@ -64,10 +64,12 @@ int Import(std::vector<std::string>& args) {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   std::string error;
-  if (long rc = vr::registry::ImportRegText(bytes, error); rc != ERROR_SUCCESS) {
+  std::vector<std::string> warnings;
+  if (long rc = vr::registry::ImportRegText(bytes, error, &warnings); rc != ERROR_SUCCESS) {
     Error(args[0] + ": " + (error.empty() ? ErrorText(rc) : error) + "; nothing was imported");
     return kFailed;
   }
+  for (const auto& w : warnings) std::fprintf(stderr, "vrhost: warning: %s: %s\n", args[0].c_str(), w.c_str());
   return kOk;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/text/convert.h"
 #include "platform/wmi/extended_status.h"
 #include "platform/wmi/mof_compiler.h"
+#include "platform/wmi/mof_include.h"
 #include "platform/wmi/object_path.h"
 #include "platform/wmi/repository.h"
 
@@ -76,7 +77,9 @@ bool Compile(vr::wmi::Repository& repo, const std::string& name, const std::stri
     return false;
   }
   vr::wmi::MofError mofError;
-  if (FAILED(vr::wmi::CompileMof(repo, text, defaultNamespace, nullptr, &mofError))) {
+  // Included files are found beside the file that includes them (standard input: the current folder).
+  if (FAILED(vr::wmi::CompileMof(repo, text, defaultNamespace, nullptr, &mofError,
+                                 vr::wmi::MofFileIncludes(Utf8ToWide(name))))) {
     error = WideToUtf8(mofError.Format(Utf8ToWide(name)));
     return false;
   }
