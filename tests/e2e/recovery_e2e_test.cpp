@@ -1,0 +1,358 @@
+// End to end: registrations and unregistrations of the installed tessera killed at their fault
+// points (a point that ends the process on the spot) and, in the long mode, by SIGKILL at
+// random moments. After the next run the host must equal its state before the killed run, or
+// after it when the killed run had completed; for an unregistration, after running it again.
+// No run may ever be blocked, and a second unregistration of the same undo file changes
+// nothing and says so. The state compared: the registry, the WMI repository, the Depot tables
+// and the tag blocks of every prerequisite file (what is meant to stay, the run log, copied
+// instrumentation files and the prerequisite file's VER and UPDATES lines, is left out).
+//
+// By default each sweep kills at a sample of its points spread over the whole run (every
+// committing point is as likely as any other); VR_KILL_SWEEP=long kills at every point and
+// adds VR_KILL_SWEEP_RANDOM (default 30) random SIGKILLs per sweep. VR_KILL_SWEEP_SAMPLE sets
+// the sample size of the default mode.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "tests/support/HostTestSupport.h"
+
+using vr::testing::ReadFileBytes;
+using vr::testing::RunProgram;
+using vr::testing::RunResult;
+using vr::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kToolFolder = fs::path(CLUSTER_INFO_TOOL).parent_path().string();
+const std::string kPatchesKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Patches\\";
+constexpr int kKilled = 137;
+
+bool LongMode() {
+  const char* mode = std::getenv("VR_KILL_SWEEP");
+  return mode && std::string(mode) == "long";
+}
+size_t SampleSize() {
+  const char* n = std::getenv("VR_KILL_SWEEP_SAMPLE");
+  return n ? static_cast<size_t>(std::atoi(n)) : 10;
+}
+int RandomKills() {
+  const char* n = std::getenv("VR_KILL_SWEEP_RANDOM");
+  return LongMode() ? (n ? std::atoi(n) : 30) : 0;
+}
+
+std::string Example(const std::string& name) { return std::string(SOURCE_DIR) + "/examples/" + name; }
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The tag blocks of a prerequisite file, each under its tag line, in file order; the lines
+// that change with every run (VER, UPDATES, the CRC) are left out.
+std::string PrereqTags(const std::string& bytes) {
+  std::string tags;
+  for (const std::string& line : Lines(bytes)) {
+    if (line.rfind("VER", 0) == 0 || line.rfind("UPDATES:", 0) == 0 || line.rfind("CONFIG FILE CRC:", 0) == 0) continue;
+    if (!line.empty()) tags += line + "\n";
+  }
+  return tags;
+}
+
+// The points of a sweep: all of them in the long mode, otherwise a sample spread evenly over
+// the run (the first and last included).
+std::vector<size_t> Chosen(size_t count) {
+  std::vector<size_t> chosen;
+  if (LongMode() || count <= SampleSize()) {
+    for (size_t i = 0; i < count; ++i) chosen.push_back(i);
+    return chosen;
+  }
+  const size_t n = SampleSize();
+  for (size_t k = 0; k < n; ++k) chosen.push_back(k * (count - 1) / (n - 1));
+  return chosen;
+}
+
+class RecoveryE2e : public ::testing::Test {
+ protected:
+  std::vector<std::string> Env(std::vector<std::string> extra = {}) const {
+    std::vector<std::string> env = {"VR_HOST_ROOT=" + root_, "VR_COMPUTER_NAME=THISNODE",
+                                    "PATH=" + kToolFolder + ":/usr/bin:/bin", "TMPDIR=" + tmp_, "VR_FAULTS=",
+                                    "VR_FAULTS_LOG=", "VR_DATA_DIR=" + std::string(SOURCE_DIR) + "/data"};
+    for (const auto& x : extra) {
+      const std::string name = x.substr(0, x.find('=') + 1);
+      std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+      env.push_back(x);
+    }
+    return env;
+  }
+  RunResult Vrhost(const std::vector<std::string>& args) { return RunProgram(VRHOST, args, Env()); }
+  RunResult Tessera(const std::vector<std::string>& args, std::vector<std::string> extra = {}) {
+    return RunProgram(TESSERA, args, Env(std::move(extra)));
+  }
+  void Init(const std::string& patch) {
+    RunResult r = Vrhost({"init", "--force"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The patch installer marks its patch installed before it registers the packages.
+    r = Vrhost({"reg", "set", kPatchesKey + patch, "Installed", "REG_DWORD", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+
+  // The host state that registration and unregistration must put back exactly.
+  std::string State() {
+    const RunResult r = Vrhost({"snapshot", "--section", "registry", "--section", "wmi", "--section", "depot"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::string state = r.out;
+    // The prerequisite file in use (a version folder made by a registration stays, holding the
+    // tags of the file it was copied from once the registration is taken back), the folder's
+    // own file, and the copies in the packages tree.
+    const std::string conf = root_ + "/server/share/install/conf/PrereqCheck";
+    std::string inUse = conf + "/vroreqcheck.cfg";
+    for (const auto& e : fs::directory_iterator(conf))
+      if (e.is_directory() && fs::exists(e.path() / "vroreqcheck.cfg") && e.path().string() + "/vroreqcheck.cfg" > inUse)
+        inUse = e.path().string() + "/vroreqcheck.cfg";
+    state += "== prerequisite file in use ==\n" + PrereqTags(ReadFileBytes(inUse));
+    state += "== prerequisite file of the folder ==\n" + PrereqTags(ReadFileBytes(conf + "/vroreqcheck.cfg"));
+    std::vector<std::string> copies;
+    for (const auto& e : fs::recursive_directory_iterator(root_ + "/server/install/Packages"))
+      if (e.path().filename() == "vroreqcheck.cfg") copies.push_back(e.path().string());
+    std::sort(copies.begin(), copies.end());
+    for (const auto& c : copies) state += "== copy " + fs::relative(c, root_).string() + " ==\n" + PrereqTags(ReadFileBytes(c));
+    return state;
+  }
+  // What must never be left after a run that put the host right.
+  std::string Leftovers() {
+    std::string problems;
+    if (fs::exists(root_ + "/journal")) {
+      problems += "a journal is left:";
+      for (const auto& e : fs::recursive_directory_iterator(root_ + "/journal")) problems += " " + e.path().filename().string();
+      problems += "\n";
+    }
+    for (const auto& e : fs::recursive_directory_iterator(root_)) {
+      const std::string name = e.path().filename();
+      if (name.rfind(".vrcopy-", 0) == 0 || (name.size() > 5 && name[0] == '.' && name.ends_with(".tmp")))
+        problems += "temporary file left: " + e.path().string() + "\n";
+    }
+    for (const auto& e : fs::directory_iterator(tmp_)) problems += "left in TMPDIR: " + e.path().string() + "\n";
+    return problems;
+  }
+  void Keep(const std::string& name) {
+    const std::string copy = dir_ / name;
+    fs::remove_all(copy);
+    fs::copy(root_, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+  void Restore(const std::string& name) {
+    fs::remove_all(root_);
+    fs::copy(dir_ / name, root_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    for (const auto& e : fs::directory_iterator(tmp_)) fs::remove_all(e.path());
+  }
+  std::vector<std::string> PointsOf(const std::vector<std::string>& args) {
+    const std::string log = dir_ / "points.log";
+    fs::remove(log);
+    const RunResult r = Tessera(args, {"VR_FAULTS_LOG=" + log});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    std::vector<std::string> points;
+    for (const std::string& p : Lines(ReadFileBytes(log)))
+      if (!p.empty()) points.push_back(p);
+    return points;
+  }
+
+  // What the next run said about the killed one.
+  static std::string Said(const RunResult& r) {
+    for (const char* id : {"(TESSERA262)", "(TESSERA263)", "(TESSERA264)", "(TESSERA265)"})
+      if (r.err.find(id) != std::string::npos) return std::string(id).substr(1, 10);
+    return "nothing";
+  }
+
+  struct Figures {
+    size_t points = 0, killed = 0, failures = 0;
+    std::map<std::string, int> outcomes;
+    std::string Text() const {
+      std::string t = std::to_string(points) + " points, " + std::to_string(killed) + " kills; next run:";
+      for (const auto& [k, v] : outcomes) t += " " + k + " " + std::to_string(v);
+      return t + "; failures " + std::to_string(failures);
+    }
+  };
+
+  // A registration killed: the next run (an unregistration of an undo file that does not
+  // exist, so that it does nothing of its own) recovers; the host is as before, or as after
+  // when the killed run had completed, and then unregistering the killed run's undo file
+  // (when it was completed) brings it back to before.
+  void CheckAfterKilledRegistration(const std::string& where, const std::string& before, const std::string& after,
+                                    const std::string& undo, bool completed, Figures& f) {
+    const int failuresBefore = ::testing::UnitTest::GetInstance()->current_test_result()->total_part_count();
+    const RunResult next = Tessera({"-unreg", dir_ / "none.undo"});
+    EXPECT_EQ(next.exitCode, 52) << where << "\n" << next.err;
+    const std::string said = Said(next);
+    ++f.outcomes[completed ? "ran to its end" : said];
+    EXPECT_NE(said, "TESSERA263") << where << "\n" << next.err;
+    const bool kept = completed || said == "TESSERA264";
+    EXPECT_EQ(State(), kept ? after : before) << where << "\nthe next run said:\n" << next.err;
+    EXPECT_EQ(Leftovers(), "") << where;
+    if (kept) {
+      const RunResult unreg = Tessera({"-unreg", undo});
+      EXPECT_EQ(unreg.exitCode, 0) << where << "\n" << unreg.out << unreg.err;
+      EXPECT_EQ(State(), before) << where << ": unregistered after it was kept";
+    }
+    if (::testing::UnitTest::GetInstance()->current_test_result()->total_part_count() != failuresBefore) ++f.failures;
+  }
+
+  void SweepRegistration(const std::vector<std::string>& args, const std::string& undo, const std::string& label) {
+    const std::string before = State();
+    Keep("before");
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> points = PointsOf(args);
+    const long runUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    const std::string after = State();
+    ASSERT_NE(before, after) << "the registration changes nothing";
+    ASSERT_GT(points.size(), 10u);
+    Figures f;
+    f.points = points.size();
+    for (size_t i : Chosen(points.size())) {
+      if (HasFatalFailure()) break;
+      Restore("before");
+      const RunResult killed = Tessera(args, {"VR_FAULTS=" + points[i] + "=exit"});
+      // A point the run reached when it was listed may come at another ordinal now (a retry):
+      // then the run completes, and the host must be as after it.
+      ASSERT_TRUE(killed.exitCode == kKilled || killed.exitCode == 0) << points[i] << "\n" << killed.err;
+      ++f.killed;
+      CheckAfterKilledRegistration(label + " killed at " + points[i], before, after, undo, killed.exitCode == 0, f);
+    }
+    std::mt19937 random(20261209);
+    for (int n = 0; n < RandomKills() && !HasFatalFailure(); ++n) {
+      Restore("before");
+      const pid_t pid = vr::testing::StartProgram(TESSERA, args, Env(), dir_ / "out", dir_ / "err");
+      ::usleep(std::uniform_int_distribution<int>(0, static_cast<int>(runUs + runUs / 5))(random));
+      ::kill(pid, SIGKILL);
+      const int code = vr::testing::WaitProgram(pid);
+      ++f.killed;
+      CheckAfterKilledRegistration(label + " SIGKILL " + std::to_string(n), before, after, undo, code == 0, f);
+    }
+    std::cout << label << ": " << f.Text() << std::endl;
+    EXPECT_EQ(f.failures, 0u);
+  }
+
+  // An unregistration killed: running it again completes it (the host as before the
+  // registration), and a third run says there is nothing left and changes nothing.
+  void CheckAfterKilledUnregistration(const std::string& where, const std::string& before, const std::string& undo,
+                                      Figures& f) {
+    const int failuresBefore = ::testing::UnitTest::GetInstance()->current_test_result()->total_part_count();
+    const RunResult again = Tessera({"-unreg", undo});
+    EXPECT_EQ(again.exitCode, 0) << where << "\n" << again.out << again.err;
+    const bool already = again.out.find("(TESSERA267)") != std::string::npos;
+    ++f.outcomes[already ? "TESSERA267" : Said(again)];
+    EXPECT_NE(Said(again), "TESSERA263") << where << "\n" << again.err;
+    EXPECT_EQ(State(), before) << where << "\n" << again.out << again.err;
+    EXPECT_EQ(Leftovers(), "") << where;
+    const RunResult third = Tessera({"-unreg", undo});
+    EXPECT_EQ(third.exitCode, 0) << where << "\n" << third.err;
+    EXPECT_NE(third.out.find("(TESSERA267)"), std::string::npos) << where << "\n" << third.out << third.err;
+    EXPECT_EQ(State(), before) << where << ": the second unregistration changed the host";
+    if (::testing::UnitTest::GetInstance()->current_test_result()->total_part_count() != failuresBefore) ++f.failures;
+  }
+
+  void SweepUnregistration(const std::vector<std::string>& regArgs, const std::string& undo, const std::string& label) {
+    const std::string before = State();
+    const RunResult reg = Tessera(regArgs);
+    ASSERT_EQ(reg.exitCode, 0) << reg.out << reg.err;
+    fs::copy_file(undo, dir_ / "registered.undo", fs::copy_options::overwrite_existing);
+    Keep("registered");
+    const auto started = std::chrono::steady_clock::now();
+    const std::vector<std::string> points = PointsOf({"-unreg", undo});
+    const long runUs = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_EQ(State(), before) << "unregistration is not exact even without a kill";
+    ASSERT_GT(points.size(), 10u);
+    Figures f;
+    f.points = points.size();
+    auto restore = [&] {
+      Restore("registered");
+      fs::copy_file(dir_ / "registered.undo", undo, fs::copy_options::overwrite_existing);
+    };
+    for (size_t i : Chosen(points.size())) {
+      if (HasFatalFailure()) break;
+      restore();
+      const RunResult killed = Tessera({"-unreg", undo}, {"VR_FAULTS=" + points[i] + "=exit"});
+      ASSERT_TRUE(killed.exitCode == kKilled || killed.exitCode == 0) << points[i] << "\n" << killed.err;
+      ++f.killed;
+      CheckAfterKilledUnregistration(label + " killed at " + points[i], before, undo, f);
+    }
+    std::mt19937 random(20261210);
+    for (int n = 0; n < RandomKills() && !HasFatalFailure(); ++n) {
+      restore();
+      const pid_t pid = vr::testing::StartProgram(TESSERA, {"-unreg", undo}, Env(), dir_ / "out", dir_ / "err");
+      ::usleep(std::uniform_int_distribution<int>(0, static_cast<int>(runUs + runUs / 5))(random));
+      ::kill(pid, SIGKILL);
+      vr::testing::WaitProgram(pid);
+      ++f.killed;
+      CheckAfterKilledUnregistration(label + " SIGKILL " + std::to_string(n), before, undo, f);
+    }
+    std::cout << label << ": " << f.Text() << std::endl;
+    EXPECT_EQ(f.failures, 0u);
+  }
+
+  std::vector<std::string> Register(const std::string& file, const std::string& patch, const std::string& sections,
+                                    const std::string& undo) {
+    std::vector<std::string> args = {"-reg", Example(file), "-patch", patch};
+    if (!sections.empty()) args.insert(args.end(), {"-sections", sections});
+    args.insert(args.end(), {"-log", undo});
+    return args;
+  }
+
+  TempDir dir_{"vrrecovery"};
+  std::string root_ = dir_ / "host";
+  std::string tmp_ = [this] {
+    fs::create_directories(dir_ / "tmp");
+    return dir_ / "tmp";
+  }();
+};
+
+TEST_F(RecoveryE2e, KilledPlatformRegistrationAndUnregistration) {
+  Init("VRPATCH_RISCV_01");
+  const std::string undo = dir_ / "platforms.undo";
+  const auto args = Register("NewPlatformRiscV.xml", "VRPATCH_RISCV_01", "platform", undo);
+  SweepRegistration(args, undo, "platform registration");
+  Restore("before");
+  SweepUnregistration(args, undo, "platform unregistration");
+}
+
+TEST_F(RecoveryE2e, KilledPackageRegistrationAndUnregistration) {
+  Init("VRPATCH_PKG_01");
+  const std::string undo = dir_ / "packages.undo";
+  const auto args = Register("AgentPackages.xml", "VRPATCH_PKG_01", "package", undo);
+  SweepRegistration(args, undo, "package registration");
+  Restore("before");
+  SweepUnregistration(args, undo, "package unregistration");
+}
+
+TEST_F(RecoveryE2e, KilledRegistrationOfAllThreeSectionsAndItsUnregistration) {
+  Init("VRPATCH_RISCV_01");
+  const std::string undo = dir_ / "riscv.undo";
+  const auto args = Register("NewPlatformRiscV.xml", "VRPATCH_RISCV_01", "", undo);
+  SweepRegistration(args, undo, "three-section registration");
+  Restore("before");
+  SweepUnregistration(args, undo, "three-section unregistration");
+}
+
+TEST_F(RecoveryE2e, KilledPrerequisiteRegistrationAndUnregistration) {
+  Init("VRPATCH_PRQ_01");
+  const std::string undo = dir_ / "prereq.undo";
+  const auto args = Register("PrerequisiteTags.xml", "VRPATCH_PRQ_01", "prereq", undo);
+  SweepRegistration(args, undo, "prerequisite registration");
+  Restore("before");
+  SweepUnregistration(args, undo, "prerequisite unregistration");
+}
+
+}  // namespace
