@@ -3,6 +3,8 @@
 // through this interface; by default it forwards to the section handlers of the registration
 // object, and tests put sections of their own in its place.
 #pragma once
+#include <string>
+
 #include "platform/text/wstring.h"
 
 class CXmlReader;
@@ -30,4 +32,12 @@ class IRegistrationSections {
                                    VrLogFile& sectionLog, WString& message) = 0;
   virtual bool ReqCheckCfgRegRollback(VrLogFile& log, WString& message) = 0;
   virtual bool ReqCheckCfgRegCleanup(WString& message) = 0;
+
+  // Recovery: put every object a section's record (RunJournal::RecordSection) names back to
+  // its state before the run that wrote it. Idempotent, so that a recovery cut short is done
+  // again by the next run; no Init of the section is needed. False with message on failure.
+  // Test doubles that record nothing keep the defaults.
+  virtual bool PlatformRestoreRecord(const std::string& /*record*/, WString& /*message*/) { return true; }
+  virtual bool PackageRestoreRecord(const std::string& /*record*/, WString& /*message*/) { return true; }
+  virtual bool PrereqRestoreRecord(const std::string& /*record*/, WString& /*message*/) { return true; }
 };

@@ -22,7 +22,10 @@ namespace {
 
 constexpr const char* kManifestName = "run.manifest";
 constexpr const char* kFoldersName = "folders.log";
-constexpr const char* kEndLine = "end=1";  // the last line: a manifest that has it is whole
+constexpr const char* kEndLine = "end=1";
+// The sections' record files, in RecordIndex order. They are made with the run's folder, so
+// that their names are on disk before the manifest names the run.
+constexpr const char* kRecordNames[3] = {"platforms.rec", "packages.rec", "prereq.rec"};  // the last line: a manifest that has it is whole
 
 RunJournal* g_current = nullptr;
 
@@ -148,7 +151,8 @@ long RunJournal::Begin(const Manifest& manifest, std::unique_ptr<RunJournal>& ou
   vr::os::FlushFolder(W(journal));
   // The files of the run exist before the manifest names the run: saving the manifest flushes
   // the run's folder, and with it their names.
-  for (const char* name : {"platforms.log", "packages.log", "prereq.log", kFoldersName}) {
+  for (const char* name : {"platforms.log", "packages.log", "prereq.log", kFoldersName, kRecordNames[0],
+                           kRecordNames[1], kRecordNames[2]}) {
     std::unique_ptr<vr::os::File> file;
     if (long rc = vr::os::File::Open(W(j->folder_ + "/" + name), "wb", vr::os::Share::DenyNone, file); rc != ERROR_SUCCESS) {
       VR_TRACE_FAILURE("CreateFileW (\"", W(j->folder_ + "/" + name), "\")", rc);
@@ -210,6 +214,30 @@ bool RunJournal::NoteFolderToCreate(const WString& folder) {
   return file->Close() == ERROR_SUCCESS && ok;
 }
 
+int RunJournal::RecordIndex(int section) {
+  return section == vr::undo::kSectionPlatforms ? 0 : section == vr::undo::kSectionPackages ? 1 : 2;
+}
+
+long RunJournal::RecordSection(int section, std::string_view utf8Block) {
+  VR_TRACE_FUNCTION("RunJournal::RecordSection", "RunJournal", vr::trace::kRunFlags);
+  const WString path = W(folder_ + "/" + kRecordNames[RecordIndex(section)]);
+  std::unique_ptr<vr::os::File> file;
+  if (long rc = vr::os::File::Open(path, "ab", vr::os::Share::DenyNone, file); rc != ERROR_SUCCESS) {
+    VR_TRACE_FAILURE("CreateFileW (\"", path, "\")", rc);
+    return rc;
+  }
+  std::string block(utf8Block);
+  if (!block.empty() && block.back() != '\n') block += '\n';
+  size_t written = 0;
+  long rc = file->Write(block.data(), block.size(), written);
+  if (rc == ERROR_SUCCESS && written != block.size()) rc = ERROR_WRITE_FAULT;
+  if (rc == ERROR_SUCCESS) rc = file->Sync();
+  const long closed = file->Close();
+  if (rc == ERROR_SUCCESS) rc = closed;
+  if (rc != ERROR_SUCCESS) VR_TRACE_FAILURE("WriteFile (\"", path, "\")", rc);
+  return rc;
+}
+
 RunJournal* RunJournal::Current() { return g_current; }
 
 std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {
@@ -227,6 +255,12 @@ std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {
     if (vr::os::ReadWholeFile(W(run.folder + "/" + kFoldersName), text) == ERROR_SUCCESS)
       for (const auto& line : Lines(text))
         if (!line.empty()) run.folders.push_back(W(Unescape(line)));
+    for (int i = 0; i < 3; ++i)
+      if (vr::os::ReadWholeFile(W(run.folder + "/" + kRecordNames[i]), text) == ERROR_SUCCESS) {
+        // A block cut short by a kill ends without its line end: only whole lines count.
+        const size_t last = text.rfind('\n');
+        run.records[i] = last == std::string::npos ? std::string() : text.substr(0, last + 1);
+      }
     found.push_back(std::move(run));
   }
   std::sort(found.begin(), found.end(), [](const Interrupted& a, const Interrupted& b) { return a.folder < b.folder; });

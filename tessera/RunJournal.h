@@ -9,13 +9,19 @@
 //                  the section logs of a registration: each section writes its undo lines into
 //                  its log as it commits its changes, and each line is flushed to disk before
 //                  the section goes on;
-//   folders.log    folders a section is about to create, noted before it creates them.
+//   folders.log    folders a section is about to create, noted before it creates them;
+//   platforms.rec, packages.rec, prereq.rec
+//                  the sections' records: before its first change, a section writes the state
+//                  before of everything it is about to change (its own format, UTF-8 lines),
+//                  so that the next run can put every object back exactly, whatever part of
+//                  the run happened.
 // A run that ends, however it ends short of a crash, removes its folder. A folder whose
 // manifest still says "active" belongs to a run that was killed: the next run rolls back
 // what its section logs record, through the sections' own rollback, before its own work.
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text/wstring.h"
@@ -55,6 +61,11 @@ class RunJournal {
   // stay where they are.
   void Keep();
 
+  // Appends a block of a section's record (whole lines, UTF-8) and flushes it to disk before
+  // returning; the section changes nothing recorded there before this succeeded. A Win32
+  // error when the record could not be made durable.
+  long RecordSection(int section, std::string_view utf8Block);
+
   // Write-ahead note of a folder the run is about to create; a recovery removes it again when
   // it is empty. False when the note could not be made durable.
   bool NoteFolderToCreate(const WString& folder);
@@ -74,7 +85,12 @@ class RunJournal {
     bool hasManifest = false;
     Manifest manifest;
     std::vector<WString> folders;  // from folders.log
+    // The sections' records (RecordSection), each cut to its last whole line; empty when the
+    // section recorded nothing. Indexed by RecordIndex.
+    std::string records[3];
   };
+  // The index into Interrupted::records of a section bit: platforms 0, packages 1, prereq 2.
+  static int RecordIndex(int section);
   // The run folders below ROOT/journal, oldest first; a missing journal folder gives none.
   static std::vector<Interrupted> FindInterrupted();
   // What became of the killed run's undo file.

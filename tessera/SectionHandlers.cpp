@@ -33,6 +33,9 @@ class HandlerSections final : public IRegistrationSections {
   }
   bool ReqCheckCfgRegRollback(VrLogFile& l, WString& m) override { return r_.ReqCheckCfgRegRollback(l, m); }
   bool ReqCheckCfgRegCleanup(WString& m) override { return r_.ReqCheckCfgRegCleanup(m); }
+  bool PlatformRestoreRecord(const std::string& rec, WString& m) override { return r_.PlatformRestoreRecord(rec, m); }
+  bool PackageRestoreRecord(const std::string& rec, WString& m) override { return r_.PackageRestoreRecord(rec, m); }
+  bool PrereqRestoreRecord(const std::string& rec, WString& m) override { return r_.PrereqRestoreRecord(rec, m); }
 
  private:
   CVrPlatformRegistration& r_;

@@ -10,6 +10,7 @@
 #include "platform/text/wstring.h"
 #include "tessera/RegistrationSections.h"
 #include "tessera/RunJournal.h"
+#include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 
 class VrConfigFile;
@@ -82,6 +83,21 @@ class CVrPlatformRegistration {
   // false with message 211, which also goes to the run log.
   bool CheckReqCheckTags(const CXmlReader& reader, WString& message);
 
+  // Recovery of a killed run (or of a failed rollback) from the sections' records in its
+  // journal: each puts what its record names back to the state before that run. Idempotent;
+  // no Init needed. False with message when a store could not be put back.
+  bool PlatformRestoreRecord(const std::string& record, WString& message);
+  bool PackageRestoreRecord(const std::string& record, WString& message);
+  bool PrereqRestoreRecord(const std::string& record, WString& message);
+
+  // The ledger of the host, loaded by the run under its lock, and the registration being made
+  // (registration) or taken back (unregistration; null when the ledger does not know the undo
+  // file). Sections add the entries of their changes to the registration while they plan, and
+  // mark them reversed when they take them back; the run saves the ledger.
+  vr::ledger::Ledger& RunLedger() { return ledger_; }
+  vr::ledger::Registration* LedgerRegistration() { return ledgerRegistration_; }
+  void SetLedgerRegistration(vr::ledger::Registration* registration) { ledgerRegistration_ = registration; }
+
   // Tests: the sections the run calls instead of the handlers above.
   void SetSections(std::unique_ptr<IRegistrationSections> sections) { sections_ = std::move(sections); }
 
@@ -143,6 +159,8 @@ class CVrPlatformRegistration {
   void ReportRecovery(const WString& message);
   std::unique_ptr<vr::os::RunLock> runLock_;
   std::unique_ptr<vr::journal::RunJournal> journal_;
+  vr::ledger::Ledger ledger_;
+  vr::ledger::Registration* ledgerRegistration_ = nullptr;
 
   // ---- Prerequisite section
   // A line of the run log, traced first.

@@ -175,6 +175,24 @@ TEST_F(HostE2e, SnapshotsAreCanonical) {
   EXPECT_EQ(Vrhost({"snapshot"}, dir_ / "absent").exitCode, 1);
 }
 
+// The ledger of registrations outlives what it records: the whole snapshot leaves it out (with
+// anything a killed save left beside it), and it is shown when asked for by name.
+TEST_F(HostE2e, TheLedgerIsShownOnlyWhenAskedFor) {
+  Init();
+  const std::string before = Snapshot(host_);
+  EXPECT_EQ(Vrhost({"snapshot", "--section", "ledger"}).out, "== ledger ==\n");
+  fs::create_directories(host_ + "/ledger");
+  vr::testing::WriteFileBytes(host_ + "/ledger/ledger.txt", "vorant-ledger 1\nend\n");
+  vr::testing::WriteFileBytes(host_ + "/ledger/.ledger.txt.abcdef.tmp", "x");
+  EXPECT_EQ(Snapshot(host_), before);
+  const RunResult ledger = Vrhost({"snapshot", "--section", "ledger"});
+  EXPECT_EQ(ledger.exitCode, 0) << ledger.err;
+  EXPECT_EQ(ledger.out, "== ledger ==\nvorant-ledger 1\nend\n");
+  // A file of that name elsewhere is no ledger.
+  vr::testing::WriteFileBytes(host_ + "/server/ledger", "x");
+  EXPECT_NE(Snapshot(host_), before);
+}
+
 TEST_F(HostE2e, ExportThenImportIntoAFreshRootGivesAnIdenticalSnapshot) {
   Init({"--cluster", "active"});
   ASSERT_EQ(Vrhost({"reg", "set", "SOFTWARE\\Odd", "multi", "REG_MULTI_SZ", "one\\0two"}).exitCode, 0);

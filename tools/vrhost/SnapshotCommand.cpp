@@ -75,6 +75,29 @@ bool IsShownAsText(const std::string& bytes) {
   return vr::text::Utf8ToWideStrict(body, ignored);
 }
 
+bool IsOwned(const std::vector<std::string>& owned, const std::string& relative) {
+  for (const std::string& o : owned) {
+    if (o == relative) return true;
+    if (!o.empty() && o.back() == '/' &&
+        (relative + "/" == o || relative.compare(0, o.size(), o) == 0))
+      return true;
+  }
+  return false;
+}
+
+// The ledger of registrations: its file as it stands, shown only on request.
+bool PrintLedger(const SnapshotContext& c, std::string& out, std::string& error) {
+  std::ifstream in(c.root + "/ledger/ledger.txt", std::ios::binary);
+  if (!in) return true;  // no registration has been recorded yet
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    error = "cannot read " + c.root + "/ledger/ledger.txt";
+    return false;
+  }
+  out += bytes;
+  return true;
+}
+
 bool PrintFiles(const SnapshotContext& c, std::string& out, std::string& error) {
   namespace fs = std::filesystem;
   std::vector<std::pair<std::string, fs::path>> entries;
@@ -83,7 +106,7 @@ bool PrintFiles(const SnapshotContext& c, std::string& out, std::string& error) 
   for (; !ec && it != end; it.increment(ec)) {
     const std::string relative = fs::relative(it->path(), c.root, ec).generic_string();
     if (ec) break;
-    if (std::find(c.ownedFiles.begin(), c.ownedFiles.end(), relative) != c.ownedFiles.end()) continue;
+    if (IsOwned(c.ownedFiles, relative)) continue;
     entries.emplace_back(relative, it->path());
   }
   if (ec) {
@@ -130,6 +153,7 @@ bool PrintFiles(const SnapshotContext& c, std::string& out, std::string& error) 
 const Registrar kRegistrySection{
     SnapshotSection{10, "registry", PrintRegistry, {"registry.db", "registry.db-journal", "registry.db-wal", "registry.db-shm"}}};
 const Registrar kFilesSection{SnapshotSection{90, "files", PrintFiles, {}}};
+const Registrar kLedgerSection{SnapshotSection{95, "ledger", PrintLedger, {"ledger/"}, true}};
 
 const Command kSnapshot{"snapshot", "snapshot [--section NAME]... [--relative]",
                         "prints the whole host state as canonical sorted text (--relative writes the root as $ROOT)",
@@ -157,7 +181,8 @@ int RunSnapshot(std::vector<std::string>& args) {
       return UsageError("there is no snapshot section '" + w + "'", kSnapshot);
   std::string out;
   for (const auto& s : sections) {
-    if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), s.name) == wanted.end()) continue;
+    const bool named = std::find(wanted.begin(), wanted.end(), s.name) != wanted.end();
+    if (wanted.empty() ? s.onRequest : !named) continue;
     std::string text, error;
     if (!s.print(c, text, error)) {
       Error("snapshot section " + std::string(s.name) + ": " + error);

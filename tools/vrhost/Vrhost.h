@@ -61,8 +61,12 @@ struct SnapshotSection {
   const char* name;
   // Appends the section's canonical text for the host; false with error on failure.
   bool (*print)(const SnapshotContext& context, std::string& out, std::string& error);
-  // Files below the root that the section stands for, left out of the files section.
+  // Files below the root that the section stands for, left out of the files section; a name
+  // ending in '/' stands for that folder and everything in it.
   std::vector<std::string> ownedFiles;
+  // Printed only when asked for by name (--section): bookkeeping that is meant to outlive the
+  // changes it records, so that it does not tell two otherwise equal hosts apart.
+  bool onRequest = false;
 };
 
 struct Registrar {
