@@ -237,6 +237,8 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
       vr::os::RemoveStaleNamedFiles(vr::text::WideToUtf8(temp), "vrn", ".tmp", before - 60, removed);
   }
 
+  // A journal folder left empty (a run killed as it removed its last run folder) goes too.
+  if (!journal_) vr::os::RemoveDirectory(vr::text::Utf8ToWide(RunJournal::JournalFolder()));
   for (const RunJournal::Interrupted& run : RunJournal::FindInterrupted()) {
     if (journal_ && run.folder == journal_->Folder()) continue;
     if (!run.hasManifest) {
