@@ -392,8 +392,8 @@ TEST_F(RunRecovery, RecordsAreRestoredNewestSectionFirstAgainAfterAFailureAndThe
   EXPECT_FALSE(fs::exists(folder));
   const vr::ledger::Ledger ledger = LoadLedger();
   ASSERT_EQ(ledger.Registrations().size(), 2u) << "the killed run went, the others stayed, and the new one came";
-  EXPECT_EQ(ledger.Registrations()[0].patch, u"OTHER_01");
-  EXPECT_EQ(ledger.Registrations()[1].patch, u"OWN_01");
+  EXPECT_EQ(ledger.Registrations().front().patch, u"OTHER_01");
+  EXPECT_EQ(ledger.Registrations().back().patch, u"OWN_01");
 }
 
 // A rollback that fails (exit 2) leaves the journal active with the records, as a kill does:
@@ -441,7 +441,7 @@ TEST_F(RunRecovery, SecondUnregistrationChangesNothingAndSaysSoForKnownAndUnknow
   {
     vr::ledger::Ledger ledger = LoadLedger();
     ASSERT_EQ(ledger.Registrations().size(), 1u);
-    const auto& r = ledger.Registrations()[0];
+    const auto& r = ledger.Registrations().front();
     EXPECT_EQ(r.patch, u"OWN_01");
     EXPECT_EQ(r.sections, 8);
     EXPECT_EQ(r.reversedSections, 0);
@@ -451,7 +451,7 @@ TEST_F(RunRecovery, SecondUnregistrationChangesNothingAndSaysSoForKnownAndUnknow
   calls_.clear();
   EXPECT_EQ(Run(true, undo), 0) << error_;
   EXPECT_NE(Calls().find("rollback prereq unreg OWN_01"), std::string::npos) << Calls();
-  EXPECT_EQ(LoadLedger().Registrations().at(0).reversedSections, 8);
+  EXPECT_EQ(LoadLedger().Registrations().front().reversedSections, 8);
 
   calls_.clear();
   out_.clear();
