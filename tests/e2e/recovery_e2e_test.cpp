@@ -12,7 +12,9 @@
 // adds VR_KILL_SWEEP_RANDOM (default 30) random SIGKILLs per sweep. VR_KILL_SWEEP_SAMPLE sets
 // the sample size of the default mode.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +26,7 @@
 #include <sstream>
 
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/PgServer.h"
 
 using vr::testing::ReadFileBytes;
 using vr::testing::RunProgram;
@@ -50,7 +53,9 @@ int RandomKills() {
   return LongMode() ? (n ? std::atoi(n) : 30) : 0;
 }
 
-std::string Example(const std::string& name) { return std::string(SOURCE_DIR) + "/examples/" + name; }
+std::string Example(const std::string& name) {
+  return name.find('/') == std::string::npos ? std::string(SOURCE_DIR) + "/examples/" + name : name;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -154,8 +159,9 @@ class RecoveryE2e : public ::testing::Test {
     fs::remove_all(copy);
     fs::copy(root_, copy, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   }
+  // The root's content is replaced, not the root itself: it may be a mount point.
   void Restore(const std::string& name) {
-    fs::remove_all(root_);
+    for (const auto& e : fs::directory_iterator(root_)) fs::remove_all(e.path());
     fs::copy(dir_ / name, root_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     for (const auto& e : fs::directory_iterator(tmp_)) fs::remove_all(e.path());
   }
@@ -362,6 +368,130 @@ TEST_F(RecoveryE2e, KilledPrerequisiteRegistrationAndUnregistration) {
   SweepRegistration(args, undo, "prerequisite registration");
   Restore("before");
   SweepUnregistration(args, undo, "prerequisite unregistration");
+}
+
+// The host on a small disk (a tmpfs), filled up to leave less and less room: a registration of
+// all three sections fails wherever the disk runs out (rolled back, or its rollback failed and
+// its journal kept), or succeeds. The next run, with room again, leaves the host exactly as
+// before (or as after a registration that succeeded, whose unregistration then puts it back).
+TEST_F(RecoveryE2e, AFullDiskAtManyLevelsIsPutRightByTheNextRun) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  fs::create_directories(root_);
+  if (std::system(("mount -t tmpfs -o size=96m,mode=0755 tmpfs '" + root_ + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "a tmpfs cannot be mounted here";
+  struct Unmount {
+    std::string at;
+    ~Unmount() { (void)std::system(("umount -l '" + at + "'").c_str()); }
+  } unmount{root_};
+  Init("VRPATCH_RISCV_01");
+  const std::string undo = dir_ / "riscv.undo";
+  const auto args = Register("NewPlatformRiscV.xml", "VRPATCH_RISCV_01", "", undo);
+  const std::string before = State();
+  Keep("before");
+  auto freeBytes = [&] {
+    struct statvfs v {};
+    ::statvfs(root_.c_str(), &v);
+    return static_cast<long long>(v.f_bavail) * static_cast<long long>(v.f_frsize);
+  };
+  const long long room = freeBytes();
+  ASSERT_EQ(Tessera(args).exitCode, 0);
+  const std::string after = State();
+  const long long used = room - freeBytes();
+  // Room for none of it, for a part, for a little more than all of it.
+  std::vector<long long> levels = {0, 4096, 16384, 65536};
+  const int steps = LongMode() ? 60 : 8;
+  for (int k = 1; k <= steps; ++k) levels.push_back(used * 3 / 2 * k / steps);
+  std::map<int, int> exits;
+  Figures f;
+  for (const long long level : levels) {
+    if (HasFatalFailure()) break;
+    Restore("before");
+    fs::remove(undo);
+    fs::remove(undo + ".bak");
+    const std::string filler = root_ + "/filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    const long long fill = freeBytes() - level;
+    if (fill > 0) ASSERT_EQ(::posix_fallocate(fd, 0, fill), 0);
+    ::close(fd);
+    const RunResult run = Tessera(args);
+    ++exits[run.exitCode];
+    fs::remove(filler);
+    ++f.killed;
+    CheckAfterKilledRegistration("disk full with " + std::to_string(level) + " bytes left (exit " +
+                                     std::to_string(run.exitCode) + ": " + run.err + ")",
+                                 before, after, undo, run.exitCode == 0, f);
+  }
+  std::string text;
+  for (const auto& [code, n] : exits) text += " exit " + std::to_string(code) + ": " + std::to_string(n) + ";";
+  std::cout << "full disk, " << levels.size() << " levels up to " << used * 3 / 2 << " bytes:" << text << " " << f.Text()
+            << std::endl;
+  EXPECT_EQ(f.failures, 0u);
+  EXPECT_GT(exits.size(), 1u) << "every level ended the same way: the levels miss the registration";
+}
+
+// The Depot on a PostgreSQL server that is stopped while the package section registers many
+// packages: the registration fails (and so may its rollback), and the next run, with the
+// server started again, leaves the Depot and the registry exactly as before.
+TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNextRun) {
+  Init("VRPATCH_PKG_01");
+  auto& server = vr::testing::PgServer::Shared();
+  const RunResult use = Vrhost(server.UsePostgresArgs());
+  ASSERT_EQ(use.exitCode, 0) << use.out << use.err;
+  // Many packages, so that the section runs long enough to be cut.
+  std::string packages;
+  for (int i = 0; i < 120; ++i) {
+    char id[64];
+    std::snprintf(id, sizeof id, "{5A1B2C3D-0000-4000-8000-%012d}", i);
+    packages += "<Package><type>UnixPackage</type><pkgname><text L=\"1033\">Stop Test Agent " + std::to_string(i) +
+                "</text></pkgname><version>1.0</version><logicalid>" + id +
+                "</logicalid><unregister>yes</unregister><description><text L=\"1033\">d</text></description>"
+                "<deployerid>657AF3A3-BCFD-11D2-8608-080009D961F6</deployerid><PlatformAndPolicyTypes>"
+                "<systemtype>2</systemtype><ostype>6</ostype><PolicyTypes>"
+                "<policytype>{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}</policytype>"
+                "<policytype>{C1D2E3F4-A5B6-4C7D-8E9F-0A1B2C3D4E5F}</policytype></PolicyTypes>"
+                "</PlatformAndPolicyTypes></Package>\n";
+  }
+  const std::string file = dir_ / "many.xml";
+  vr::testing::WriteFileBytes(file, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VrNPConfig SYSTEM "
+                                    "\"VrNPConfig.dtd\">\n<VrNPConfig version=\"A.07.50\">\n<OsTypeForReg "
+                                    "string=\"Linux\"><ostype>6</ostype></OsTypeForReg>\n<PackageList>\n" +
+                                        packages + "</PackageList>\n</VrNPConfig>\n");
+  fs::copy_file(std::string(SOURCE_DIR) + "/data/VrNPConfig.dtd", dir_ / "VrNPConfig.dtd");
+  const std::string undo = dir_ / "many.undo";
+  const std::vector<std::string> args = {"-reg", file, "-patch", "VRPATCH_PKG_01", "-sections", "package", "-log", undo};
+  const std::string before = State();
+  const std::string runLog = root_ + "/server/share/install/log/tessera.log";
+  Figures f;
+  std::map<int, int> exits;
+  for (const int delayMs : {0, 100, 400, 1000}) {
+    if (HasFatalFailure()) break;
+    const size_t logged = ReadFileBytes(runLog).size();
+    const pid_t pid = vr::testing::StartProgram(TESSERA, args, Env(), dir_ / "out", dir_ / "err");
+    // The package section has started once the run log has its marker.
+    for (int wait = 0; wait < 3000 && ReadFileBytes(runLog).find("[[[PACKAGES]]]", logged) == std::string::npos; ++wait)
+      ::usleep(10000);
+    ::usleep(delayMs * 1000);
+    server.Stop();
+    const int code = vr::testing::WaitProgram(pid);
+    ++exits[code];
+    server.Start();
+    if (code == 0) {
+      // Too late: the registration was over. Taken back, the host is as before.
+      EXPECT_EQ(Tessera({"-unreg", undo}).exitCode, 0);
+      EXPECT_EQ(State(), before);
+      continue;
+    }
+    ++f.killed;
+    CheckAfterKilledRegistration("server stopped " + std::to_string(delayMs) + " ms into the package section (exit " +
+                                     std::to_string(code) + ": " + ReadFileBytes(dir_ / "err") + ")",
+                                 before, "", undo, false, f);
+  }
+  std::string text;
+  for (const auto& [code, n] : exits) text += " exit " + std::to_string(code) + ": " + std::to_string(n) + ";";
+  std::cout << "PostgreSQL stopped in the package section:" << text << " " << f.Text() << std::endl;
+  EXPECT_EQ(f.failures, 0u);
+  EXPECT_GT(exits.size() - exits.count(0), 0u) << "the server never stopped within the package section";
 }
 
 }  // namespace
