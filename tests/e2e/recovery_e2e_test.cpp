@@ -17,6 +17,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -492,6 +493,73 @@ TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNext
   std::cout << "PostgreSQL stopped in the package section:" << text << " " << f.Text() << std::endl;
   EXPECT_EQ(f.failures, 0u);
   EXPECT_GT(exits.size() - exits.count(0), 0u) << "the server never stopped within the package section";
+}
+
+// Patches that change the same caption (of an OS type the server has) and the same match
+// record's Value (a rule the server has), each to its own value, unregistered in every order:
+// after each unregistration the host equals a fresh host on which only the remaining patches
+// were registered, in their order (so the newest remaining patch's values stand), and after
+// the last one it equals the host before.
+TEST_F(RecoveryE2e, PatchesChangingTheSameValuesUnregisterInEveryOrder) {
+  auto patchFile = [&](int k) {
+    const std::string path = dir_ / ("patch" + std::to_string(k) + ".xml");
+    const std::string os = std::to_string(90 + k);
+    vr::testing::WriteFileBytes(
+        path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n"
+              "<VrNPConfig version=\"A.07.50\"><PlatformList>\n"
+              "<Platform><SystemType><value>2</value><caption><text L=\"1033\">Intel x86</text></caption></SystemType>"
+              "<OSType><value>6</value><caption><text L=\"1033\">Linux of patch " + std::to_string(k) +
+              "</text></caption></OSType></Platform>\n"
+              "<Platform><SystemType><value>2</value><caption><text L=\"1033\">Intel x86</text></caption></SystemType>"
+              "<OSType><value>" + os + "</value><caption><text L=\"1033\">System " + os +
+              "</text></caption><snmp>1.3.6.1.4.1.11.2.3.2.5</snmp></OSType></Platform>\n</PlatformList></VrNPConfig>\n");
+    fs::copy_file(std::string(SOURCE_DIR) + "/data/VrNPConfig.dtd", dir_ / "VrNPConfig.dtd", fs::copy_options::skip_existing);
+    return path;
+  };
+  auto reg = [&](int k) {
+    const RunResult r = Tessera({"-reg", patchFile(k), "-patch", "ORDER_0" + std::to_string(k), "-sections", "platform",
+                                 "-log", dir_ / ("patch" + std::to_string(k) + ".undo")});
+    EXPECT_EQ(r.exitCode, 0) << "patch " << k << ": " << r.out << r.err;
+  };
+  auto wmi = [&] {
+    const RunResult r = Vrhost({"snapshot", "--section", "wmi"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+  };
+  Init("ORDER_01");
+  Keep("fresh");
+  const std::string before = wmi();
+  // The reference state of every set of patches (bit k-1 for patch k), registered in order.
+  std::map<int, std::string> reference;
+  for (int set = 1; set < 8; ++set) {
+    Restore("fresh");
+    for (int k = 1; k <= 3; ++k)
+      if (set & (1 << (k - 1))) reg(k);
+    reference[set] = wmi();
+  }
+  reference[0] = before;
+  ASSERT_NE(reference[1], reference[3]) << "the second patch changes nothing over the first";
+  int orders = 0;
+  for (const int count : {2, 3}) {
+    std::vector<int> order(count);
+    for (int k = 0; k < count; ++k) order[k] = k + 1;
+    do {
+      Restore("fresh");
+      int set = (1 << count) - 1;
+      for (int k = 1; k <= count; ++k) reg(k);
+      ASSERT_EQ(wmi(), reference[set]);
+      std::string text;
+      for (const int k : order) {
+        text += " " + std::to_string(k);
+        const RunResult r = Tessera({"-unreg", dir_ / ("patch" + std::to_string(k) + ".undo")});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        set &= ~(1 << (k - 1));
+        EXPECT_EQ(wmi(), reference[set]) << count << " patches, unregistered in the order" << text;
+      }
+      ++orders;
+    } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
+  }
+  std::cout << "patches changing the same caption and match record: " << orders << " orders of unregistration" << std::endl;
 }
 
 }  // namespace
