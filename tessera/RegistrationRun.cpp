@@ -480,11 +480,20 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
 
   int result = 0, failed = 0;
   WString errors;
+  // A section that fails is put back from its record at the end; what it changed in the
+  // ledger goes with it.
+  std::unique_ptr<vr::ledger::Ledger> ledgerBefore;
+  auto forgetLedgerChanges = [&] {
+    ledger_ = *ledgerBefore;
+    SetLedgerRegistration(known ? ledger_.Find(patch, header.createdOn) : nullptr);
+  };
   if (todo & vr::undo::kSectionPackages) {
     undo.ResetPosition();
     WString message;
+    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
     if (!sections_->PackageRegRollback(undo, message)) {
       failed |= vr::undo::kSectionPackages;
+      forgetLedgerChanges();
       if (patchNotRegistered_ || packageDeployed_) {
         // Refused: whatever the section did first is put back from its record, and the run
         // is over.
@@ -507,10 +516,12 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     if (!(todo & bit)) return;
     undo.ResetPosition();
     WString message;
+    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
     const bool ok = bit == vr::undo::kSectionPlatforms ? sections_->PlatformRegRollback(undo, message)
                                                        : sections_->ReqCheckCfgRegRollback(undo, message);
     if (ok) return;
     failed |= bit;
+    forgetLedgerChanges();
     errors += message;
     if (result != kExitUndoSyntax) result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
   };

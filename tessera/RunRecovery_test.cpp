@@ -39,6 +39,7 @@ class RecordingSections : public IRegistrationSections {
   RecordingSections(CVrPlatformRegistration& reg, std::vector<std::string>& calls) : reg_(reg), calls_(calls) {}
   bool rollbackOk = true;
   bool restoreOk = true;
+  std::string failOnly;  // with rollbackOk false: only this section's rollback fails
   bool updateOk = true;
   std::vector<std::string> prereqLines;  // what the prerequisite Update writes
   std::string prereqRecord;               // what the prerequisite Update and Rollback record first
@@ -88,6 +89,9 @@ class RecordingSections : public IRegistrationSections {
   bool Rollback(const std::string& name, VrLogFile& log, WString& m) {
     if (!reg_.IsRollback() && !prereqRecord.empty() && name == "prereq") {
       EXPECT_EQ(vr::journal::RunJournal::Current()->RecordSection(vr::undo::kSectionPrereq, prereqRecord), 0);
+      // What a section takes back is marked in the ledger as it goes.
+      if (auto* r = reg_.LedgerRegistration())
+        for (auto& e : r->entries) e.reversed = true;
     }
     std::string seen;
     VrTextLine line;
@@ -96,8 +100,9 @@ class RecordingSections : public IRegistrationSections {
       if (line.IsAtEnd()) break;
     }
     Note("rollback " + name + (reg_.IsRollback() ? " of " : " unreg ") + WideToUtf8(reg_.GetPatch()) + " [" + seen + "]");
-    if (!rollbackOk) m = u"rollback failed\n";
-    return rollbackOk;
+    const bool ok = rollbackOk || (!failOnly.empty() && name != failOnly);
+    if (!ok) m = u"rollback failed\n";
+    return ok;
   }
   CVrPlatformRegistration& reg_;
   std::vector<std::string>& calls_;
@@ -533,6 +538,38 @@ TEST_F(RunRecovery, AFailedUnregistrationSectionIsPutBackFromItsRecord) {
   EXPECT_NE(Calls().find("restore prereq [half-done|]"), std::string::npos) << Calls();
   EXPECT_FALSE(fs::exists(root_ / "journal"));
   EXPECT_TRUE(LoadLedger().Registrations().empty()) << "nothing was taken back: nothing to mark";
+
+  // Known to the ledger, with a platform section that is taken back: the ledger marks the
+  // platforms, and the prerequisite entries the failed section had marked are live again.
+  const WString createdOn = u"04/04/2026 04:04:05 +00:00";
+  {
+    vr::ledger::Ledger ledger;
+    auto& r = ledger.Add(u"OWN_01", createdOn, u"");
+    r.sections = 12;
+    r.entries.push_back({vr::undo::kSectionPrereq, "tag", u"S", u"", u"x"});
+    ASSERT_EQ(ledger.Save(), 0);
+  }
+  const std::string both = (base_ / "both.undo").string();
+  {
+    VrLogFile file(Utf8ToWide(both).c_str(), true);
+    vr::undo::AppendHeader(file, {u"OWN_01", createdOn, u"/x.xml", u"A.07.50"});
+    for (const char16_t* line : {u"[[[PLATFORMS]]]", u"OS-TYPE ADD 30 \"Plan 9\"", u"[[[PLATFORMS_END]]]",
+                                 u"[[[PREREQUISITE_CHECK]]]", u"[[SYSTEM_ADD]] S", u"[[[PREREQUISITE_CHECK_END]]]"})
+      file.AppendLine(line, true);
+    ASSERT_EQ(file.SaveFile(), S_OK);
+  }
+  calls_.clear();
+  EXPECT_EQ(Run(true, both, [](RecordingSections& s) {
+              s.prereqRecord = "half-done\n";
+              s.rollbackOk = false;
+              s.failOnly = "prereq";
+            }),
+            4);
+  EXPECT_NE(Calls().find("restore prereq [half-done|]"), std::string::npos) << Calls();
+  const vr::ledger::Ledger after = LoadLedger();
+  ASSERT_EQ(after.Registrations().size(), 1u);
+  EXPECT_EQ(after.Registrations().front().reversedSections, 4);
+  EXPECT_FALSE(after.Registrations().front().entries.at(0).reversed);
 }
 
 // The ledger is read after the run lock is taken: a run that waits for the lock sees what the
