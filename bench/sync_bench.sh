@@ -27,7 +27,7 @@ tessera=$(realpath "$tessera") vrhost=$(realpath "$vrhost")
 work=$(mktemp -d "${TMPDIR:-/tmp}/sync_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export PATH="$tooldir:/usr/bin:/bin" VR_COMPUTER_NAME=BENCHNODE VR_HOST_ROOT="$work/host" TMPDIR="$work"
-export VR_DATA_DIR="$src/data"
+export VR_DATA_DIR="$src/data" ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}  # an ASan build under strace: no leak check
 
 sync_ms=$(python3 - "$work/sync.tmp" <<'PY'
 import os, sys, time
