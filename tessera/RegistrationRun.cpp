@@ -406,6 +406,7 @@ void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int u
   if (journal_ && code != kExitRollbackFailed) journal_->Finish();
 
   if (!undoFile.empty()) {
+    if (journal_ && code == kExitRollbackFailed) journal_->ForgetUndoFile();
     if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
     const WString backup = undoFile + u".bak";
     if (vr::os::FileExists(backup)) {
