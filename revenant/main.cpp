@@ -1,4 +1,38 @@
-// revenant takes no arguments; any that are given are ignored.
+// revenant takes no arguments; any that are given are ignored, but a request for help or for
+// the version is answered without touching the namespace.
+#include <cstdio>
+#include <cstring>
+
 #include "revenant/Revenant.h"
 
-int main(int, char**) { return RevenantMain(); }
+namespace {
+
+bool IsHelp(const char* arg) {
+  for (const char* help : {"--help", "-help", "-h", "-?", "/?", "/h"})
+    if (std::strcmp(arg, help) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (IsHelp(argv[i])) {
+      std::fputs("usage: revenant\n\n"
+                 "Writes every event-provider registration (__EventProviderRegistration) of the\n"
+                 "product's WMI namespace back unchanged, so that WMI registers each event\n"
+                 "provider again. Use it when the namespace has been damaged. Other arguments\n"
+                 "are ignored.\n\n"
+                 "  --help, -h, -?, /?   print this text and change nothing\n"
+                 "  --version            print the version\n\n"
+                 "Exit status: 0 every registration was written back, 1 otherwise.\n",
+                 stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("revenant %s\n", kRevenantVersion);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
+  return RevenantMain();
+}

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The demo: installs missing packages, builds, installs the programs into a prefix under
-# build/demo, makes a demo management server with vrhost, and runs the main job on it: a
-# registration with tessera, its undo file, the unregistration, and what changed on the host;
-# then mordant (dump, add with an undo MOF, the undo MOF put back) and revenant.
+# build/demo, makes a demo management server with vrhost, and runs the main job on it: the
+# RISC-V example registered with all three sections in one run, what changed in each store,
+# and its unregistration; then each section on its own with its undo file, mordant (dump, add
+# with an undo MOF, the undo MOF put back) and revenant. The example files are those of the
+# installed tree (share/vorant/examples).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -31,13 +33,31 @@ run() {
 utf16() { iconv -f UTF-16 -t UTF-8 "$1" | tr -d '\r'; }
 
 run "$bin/vrhost" init --force
+examples="$prefix/share/vorant/examples"
+
+# The main job: the RISC-V example with all three sections (platforms, packages, prerequisite
+# entries) in one run, what changed in each store, and the unregistration.
+main_undo="$root/undo/VRPATCH_RISCV_ALL.undo"
+main_key='HKEY_LOCAL_MACHINE\SOFTWARE\Tamberlin\VREnterprise\Patches\VRPATCH_RISCV_ALL'
+"$bin/vrhost" snapshot --relative > "$root/main-before.txt"
+run "$bin/tessera" -reg "$examples/NewPlatformRiscV.xml" -patch VRPATCH_RISCV_ALL -log "$main_undo"
+echo; echo "--- what the registration changed, store by store"
+"$bin/vrhost" snapshot --relative > "$root/main-registered.txt"
+diff "$root/main-before.txt" "$root/main-registered.txt" | grep '^[<>]' | cut -c1-160 || true
+"$bin/vrhost" reg set "$main_key" Installed REG_DWORD 1   # what the patch's installer writes
+run "$bin/tessera" -unreg "$main_undo" -delundo
+"$bin/vrhost" snapshot --relative > "$root/main-after.txt"
+echo; echo "--- what stays after the unregistration (run log, instrumentation files, VER and UPDATES lines, version folder)"
+diff "$root/main-before.txt" "$root/main-after.txt" | grep '^[<>]' | cut -c1-160 || true
+
+# Then each section on its own.
 echo; echo "\$ vrhost wmi query \"SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'\""
 "$bin/vrhost" wmi query "SELECT * FROM VR_NodeGroup WHERE Name = 'Unix'" || true
 # The Depot database of the demo server: its deployed packages and where they run.
 run "$bin/vrhost" db query "SELECT p.DeplPackId, p.Name, p.Version, i.SystemId FROM VR_PM_DeplPack p JOIN VR_PM_InstalledDeplPack i ON i.DeplPackId = p.DeplPackId ORDER BY i.SystemId"
 "$bin/vrhost" snapshot --relative > "$root/before.txt"
 
-run "$bin/tessera" -reg examples/PrerequisiteTags.xml -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
+run "$bin/tessera" -reg "$examples/PrerequisiteTags.xml" -patch VRPATCH_REQ_01 -sections prereq -log "$undo"
 if [ -f "$undo" ]; then
   echo; echo "--- the undo file $undo"; utf16 "$undo"
 fi
@@ -54,7 +74,7 @@ diff "$root/before.txt" "$root/after.txt" | grep '^[<>]' | cut -c1-160 || true
 platform_undo="$root/undo/VRPATCH_RISCV_01.undo"
 platform_query="SELECT * FROM VR_PlatformMatch WHERE Value = '91'"
 "$prefix/bin/vrhost" wmi export > "$root/platform-before.mof"
-run "$prefix/bin/tessera" -reg examples/NewPlatformRiscV.xml -patch VRPATCH_RISCV_01 -sections platform -log "$platform_undo"
+run "$prefix/bin/tessera" -reg "$examples/NewPlatformRiscV.xml" -patch VRPATCH_RISCV_01 -sections platform -log "$platform_undo"
 if [ -f "$platform_undo" ]; then
   echo; echo "--- the platform section of $platform_undo"; utf16 "$platform_undo" | sed -n '/^\[\[\[PLATFORMS\]\]\]/,/PLATFORMS_END/p'
 fi
@@ -81,7 +101,7 @@ pkgundo="$root/undo/VRPATCH_PKG_01.undo"
 patchkey='HKEY_LOCAL_MACHINE\SOFTWARE\Tamberlin\VREnterprise\Patches\VRPATCH_PKG_01'
 "$prefix/bin/vrhost" reg set "$patchkey" Installed REG_DWORD 1   # what the patch's installer writes
 "$prefix/bin/vrhost" snapshot --section registry --section depot > "$root/pkg-before.txt" 2>/dev/null || true
-run "$prefix/bin/tessera" -reg examples/AgentPackages.xml -patch VRPATCH_PKG_01 -sections package -log "$pkgundo"
+run "$prefix/bin/tessera" -reg "$examples/AgentPackages.xml" -patch VRPATCH_PKG_01 -sections package -log "$pkgundo"
 if [ -f "$pkgundo" ]; then
   echo; echo "--- the undo file $pkgundo"; utf16 "$pkgundo"
 fi
@@ -106,11 +126,11 @@ mofdir="$root/mordant"
 rm -rf "$mofdir"; mkdir -p "$mofdir"
 run "$mordant" --dump
 "$vrhost" wmi export VR_ManagedNode > "$mofdir/before.mof"
-run "$mordant" --check examples/RiscVPlatform.txt
-run "$mordant" --add examples/RiscVPlatform.txt --undo "$mofdir/riscv-undo.mof"
+run "$mordant" --check "$examples/RiscVPlatform.txt"
+run "$mordant" --add "$examples/RiscVPlatform.txt" --undo "$mofdir/riscv-undo.mof"
 echo; echo "--- the undo MOF (UTF-16), first lines"; utf16 "$mofdir/riscv-undo.mof" | head -12 | cut -c1-160
 run "$mordant" --dump
-run "$mordant" -aexamples/RiscVPlatform.txt -l"$mofdir/riscv.log"
+run "$mordant" -a"$examples/RiscVPlatform.txt" -l"$mofdir/riscv.log"
 echo; echo "--- the change log of the second add"; cat "$mofdir/riscv.log"
 run "$vrhost" wmi import "$mofdir/riscv-undo.mof"
 "$vrhost" wmi export VR_ManagedNode > "$mofdir/after.mof"

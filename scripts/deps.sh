@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the demo and the benchmarks need (only
-# the missing ones).
+# the missing ones). groff renders the manual pages in their test; dpkg-deb (dpkg) and cpack
+# (cmake) make and read the Debian package; unixodbc has the isql the README shows.
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libxml2-dev libxml2-utils
-      libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc odbc-postgresql postgresql libsodium-dev clang
-      time)
+      libsqlite3-dev sqlite3 unixodbc-dev unixodbc odbcinst libsqliteodbc odbc-postgresql postgresql libsodium-dev clang
+      time groff-base dpkg)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -83,7 +83,7 @@ void CVrPlatformRegistration::LoadRunLedger() {
 bool CVrPlatformRegistration::SaveRunLedger(WString& message) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::SaveRunLedger", "RunRecovery", vr::trace::kRunFlags);
   if (const long rc = ledger_.Save(); rc != ERROR_SUCCESS) {
-    message = LoadMessage(270, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
+    message = LoadMessage(273, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
     return false;
   }
   return true;

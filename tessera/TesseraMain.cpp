@@ -2,7 +2,9 @@
 
 #include "platform/com/com_error.h"
 #include "platform/com/runtime.h"
+#include "platform/os/hostroot.h"
 #include "platform/os/path.h"
+#include "platform/text/convert.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
@@ -15,6 +17,8 @@
 #include "tessera/Usage.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tessera/XmlParser/XmlReader.h"
+#include "vr_version.h"
 
 using vr::msg::LoadMessage;
 
@@ -91,6 +95,17 @@ int ClusterMode(const CCmdline& cmdline) {
   throw CCmdline_error(LoadMessage(806, u"-cluster", value), 806);
 }
 
+// Every run reads and changes the stores of the host at the host root. Without a host there
+// (never made, or VR_HOST_ROOT naming the wrong folder) the run stops before it opens any
+// store, so that nothing is made there, and says which root it looked at.
+void RequireHost() {
+  VR_TRACE_FUNCTION("RequireHost", "tessera", vr::trace::kRunFlags);
+  if (vr::os::HostExists()) return;
+  const WString root = vr::text::Utf8ToWide(vr::os::HostRoot());
+  VR_TRACE_ERROR("There is no host at \"", root, "\".");
+  throw CApp_error(LoadMessage(270, root), kExitFailure);
+}
+
 // A failed construction: status 50 is a command line that does not fit the system; any other
 // status ends the run with that exit code and the final message.
 void CheckConstruction(int status, const WString& message, const WString& finalMessage) {
@@ -116,6 +131,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   const int sections = cmdline.HasOption(u"-sections") ? SectionsMask(cmdline.Value(u"-sections")) : kAllSections;
   const int clusterMode = ClusterMode(cmdline);
   VR_TRACE_INFO("Register: patch '", patch, "', reinstall ", static_cast<int>(reinstall), ", cluster mode ", clusterMode);
+  RequireHost();
 
   WString message;
   int status = 0;
@@ -131,6 +147,7 @@ int UnregisterMode(const CCmdline& cmdline) {
   const int clusterMode = ClusterMode(cmdline);
   const bool deleteUndo = cmdline.HasOption(u"-delundo");
   VR_TRACE_INFO("Unregister: delete undo file ", static_cast<int>(deleteUndo), ", cluster mode ", clusterMode);
+  RequireHost();
 
   WString message;
   int status = 0;
@@ -141,6 +158,16 @@ int UnregisterMode(const CCmdline& cmdline) {
 
 // A summary printed after the error, on standard error, below a blank line.
 void PrintSummary(const WString& text) { vr::console::WriteStderr(u"\n" + text); }
+
+// A registration file the XML parser refused: its reason, with the file and line where the
+// parser stopped (the DTD's, when the fault is there), follows the error on the same stream.
+void PrintXmlRejection() {
+  const CXmlReader::Rejection& rejection = CXmlReader::LastRejection();
+  if (rejection.reason.empty()) return;
+  const WString text = rejection.line > 0 ? LoadMessage(212, rejection.file, rejection.line, rejection.reason)
+                                          : LoadMessage(213, rejection.file, rejection.reason);
+  vr::console::PrintConsoleText(text, vr::console::kError);
+}
 
 }  // namespace
 
@@ -168,6 +195,7 @@ int ReportException(std::exception_ptr error, const WString& patch) {
     // A rollback that went well has no error text of its own; its summary follows.
     if (!e.Message().empty()) vr::console::PrintConsoleText(e.Message(), vr::console::kError);
     exitCode = e.ExitCode();
+    if (exitCode == kExitConfiguration) PrintXmlRejection();
     // An error never leaves as success, nor as a code the process status cannot carry.
     if (exitCode <= 0 || exitCode > 255) exitCode = kExitFailure;
     if (exitCode == kExitRollbackSucceeded) PrintSummary(LoadMessage(150, patch));
@@ -188,6 +216,7 @@ int TesseraMain(const std::vector<WString>& args) {
   VR_TRACE_FUNCTION("main", "tessera", vr::trace::kRunFlags);
   using namespace vr::front;
   ClearFinalMessage();
+  CXmlReader::ClearLastRejection();
   bool comInitialised = false;
   WString patch;
   int exitCode = kExitFailure;
@@ -207,6 +236,10 @@ int TesseraMain(const std::vector<WString>& args) {
       if (cmdline.HasOption(u"-help") || cmdline.HasOption(u"-?")) {
         vr::console::PrintConsoleText(UsageText(), vr::console::kPlain);
         vr::console::PrintConsoleText(HelpText(), vr::console::kPlain);
+        exitCode = kExitSuccess;
+      } else if (cmdline.HasOption(u"--version")) {
+        vr::console::PrintConsoleText(u"tessera " + vr::text::Utf8ToWide(VR_PACKAGE_VERSION) + u"\n",
+                                      vr::console::kPlain);
         exitCode = kExitSuccess;
       } else if (cmdline.HasOption(u"-reg")) {
         exitCode = RegisterMode(cmdline, patch);

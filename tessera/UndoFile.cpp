@@ -41,6 +41,24 @@ WString TrimmedText(const VrTextLine& line) {
   return t.substr(i, e - i);
 }
 
+// An undo file saved by an editor as UTF-8 reads, as the UTF-16 text undo files are, as
+// pairs of its bytes. True when the bytes of the content, taken back apart, begin (behind a
+// UTF-8 byte-order mark or not) with the first header key: then the file is UTF-8 text.
+bool IsUtf8UndoFile(const WString& content) {
+  std::string bytes;
+  const WStringView key(kPatchKey);
+  for (size_t i = 0; i < content.size() && bytes.size() < key.size() + 3; ++i) {
+    bytes += static_cast<char>(content[i] & 0xFF);
+    bytes += static_cast<char>(content[i] >> 8);
+  }
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+  if (bytes.size() < key.size()) return false;
+  for (size_t i = 0; i < key.size(); ++i)
+    if (vr::text::ToLowerChar(static_cast<WChar>(static_cast<unsigned char>(bytes[i]))) != vr::text::ToLowerChar(key[i]))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 WString FormatCreationTime(uint16_t month, uint16_t day, uint16_t year, uint16_t hour,
@@ -72,6 +90,11 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
     const bool read = file.ReadLine(line, nullptr, true, true);
     const WString text = TrimmedText(line);
     const uint32_t number = line.GetPosition().line;
+    if (k == 0 && !StartsWithNoCase(text, keys[k]) && IsUtf8UndoFile(file.GetContent())) {
+      message = vr::msg::LoadMessage(272, path);
+      VR_TRACE_ERROR("Undo file '", path, "' is UTF-8 text, not UTF-16.");
+      return vr::front::kExitUndoSyntax;
+    }
     if (!read || text.empty() || !StartsWithNoCase(text, keys[k])) {
       message = vr::msg::LoadMessage(301, static_cast<unsigned>(number), path, keys[k]);
       VR_TRACE_ERROR("Syntax error in line ", static_cast<unsigned>(number), " of file '", path,

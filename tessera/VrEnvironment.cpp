@@ -2,6 +2,8 @@
 // learns the server version, the computer's name and its place in a server cluster, and
 // checks that the command line fits. Also the run log, the tool runner and the Windows OS test.
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/cluster/cluster.h"
@@ -42,6 +44,10 @@ constexpr double kClusterAwareVersion = 7.499;
 constexpr DWORD kInstalledOnCluster = 5;
 constexpr int kStatusCommandLine = 50;
 constexpr int kStatusFailure = 100;
+// A cluster tool that hangs must not hang the run: it gets this long, unless
+// VR_CLUSTER_TOOL_TIMEOUT_MS says otherwise, then it is stopped and the run ends.
+constexpr long kToolTimeoutMs = 60000;
+constexpr const char* kToolTimeoutVariable = "VR_CLUSTER_TOOL_TIMEOUT_MS";
 
 
 // A decimal number that makes up the whole text (digits with at most one full stop), else 0.
@@ -74,6 +80,19 @@ double ServerVersionNumber(WString& text) {
   }
   if (StartsWithNoCase(text, u"A.")) return WholeDecimal(WStringView(text).substr(2));
   return 0;
+}
+
+// The time limit of a tool run in milliseconds: VR_CLUSTER_TOOL_TIMEOUT_MS when it holds a
+// positive whole number (at most a day), otherwise the default.
+long ToolTimeoutMs() {
+  const char* text = std::getenv(kToolTimeoutVariable);
+  if (!text || !*text) return kToolTimeoutMs;
+  long value = 0;
+  const char* end = text + std::strlen(text);
+  const auto result = std::from_chars(text, end, value);
+  constexpr long kDayMs = 24L * 60 * 60 * 1000;
+  if (result.ec != std::errc() || result.ptr != end || value <= 0 || value > kDayMs) return kToolTimeoutMs;
+  return value;
 }
 
 WString TrimLineEnds(WString text) {
@@ -206,6 +225,7 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
   bool ok = true;
   WString tempFile;
   bool tempCreated = false;  // by GetTempFileName or by opening it
+  WString timeoutMessage;     // set when the tool was stopped at the time limit
   std::unique_ptr<vr::os::File> outputFile;
   try {
     if (output) {
@@ -240,7 +260,14 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
       }
     }
     if (ok) {
-      if (const long rc = vr::os::WaitForProcess(*process, vr::os::kInfinite); rc != ERROR_SUCCESS) {
+      const long timeoutMs = ToolTimeoutMs();
+      if (const long rc = vr::os::WaitForProcess(*process, timeoutMs); rc == ERROR_WAIT_TIMEOUT) {
+        VR_TRACE_ERROR("Command line \"", commandLine, "\" did not end within ", timeoutMs, " ms; it is stopped.");
+        if (const long killed = vr::os::TerminateProcess(*process); killed != ERROR_SUCCESS)
+          VR_TRACE_FAILURE("TerminateProcess", killed);
+        timeoutMessage = vr::msg::LoadMessage(271, commandLine, timeoutMs);
+        ok = false;
+      } else if (rc != ERROR_SUCCESS) {
         VR_TRACE_FAILURE("WaitForSingleObject", rc);
         ok = false;
       }
@@ -282,7 +309,7 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
     if (const long rc = vr::os::DeleteFile(tempFile); rc != ERROR_SUCCESS)
       VR_TRACE_FAILURE("DeleteFileW (\"", tempFile, "\")", rc);
   }
-  if (!ok) message = vr::msg::LoadMessage(250, commandLine);
+  if (!ok) message = timeoutMessage.empty() ? vr::msg::LoadMessage(250, commandLine) : timeoutMessage;
   return ok;
 }
 

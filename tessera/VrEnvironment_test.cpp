@@ -1,7 +1,11 @@
 // The installation environment of tessera, discovered on fresh demo hosts made by vrhost.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/com/hresult.h"
@@ -266,6 +270,42 @@ TEST_F(Environment, ToolRunnerUsesAFreshTemporaryFileAndRemovesIt) {
   EXPECT_FALSE(CVrPlatformRegistration::RunCmdTool(u"no-such-tool -x", &code, &output, message));
   EXPECT_EQ(U8(message), "(TESSERA250) Execution of command line 'no-such-tool -x' failed.\n");
   EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+}
+
+// A tool that never ends: the runner stops it at the time limit (VR_CLUSTER_TOOL_TIMEOUT_MS,
+// 60 s without it), says so, and leaves neither the tool nor its output file behind.
+TEST_F(Environment, AToolThatHangsIsStoppedAtTheTimeLimit) {
+  TempDir temp("vrenvhang");
+  ScopedEnv tmp("TMPDIR", temp.path());
+  ScopedEnv limit("VR_CLUSTER_TOOL_TIMEOUT_MS", "300");
+  const std::string pidFile = temp / "pid";
+  const std::string script = temp / "hangs";
+  vr::testing::WriteFileBytes(script, "#!/bin/sh\necho $$ > '" + pidFile + "'\nexec sleep 60\n");
+  ::chmod(script.c_str(), 0755);
+  const WString command = vr::text::Utf8ToWide(script) + u" -getResourceGroupName";
+  DWORD code = 0;
+  WString output, message;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(CVrPlatformRegistration::RunCmdTool(command, &code, &output, message));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(U8(message), "(TESSERA271) Command line '" + U8(command) +
+                             "' did not end within 300 ms (VR_CLUSTER_TOOL_TIMEOUT_MS) and was stopped.\n");
+  const int pid = std::atoi(vr::testing::ReadFileBytes(pidFile).c_str());
+  ASSERT_GT(pid, 0);
+  EXPECT_NE(::kill(pid, 0), 0) << "the tool still runs";
+  std::filesystem::remove(pidFile);
+  std::filesystem::remove(script);
+  EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
+
+  // A limit that is no positive number of milliseconds leaves the default: a quick tool ends.
+  ScopedEnv bad("VR_CLUSTER_TOOL_TIMEOUT_MS", "-5");
+  EXPECT_TRUE(CVrPlatformRegistration::RunCmdTool(u"true", &code, nullptr, message)) << U8(message);
+  // A stop that fails is reported as the stopped run; the wait still ends at the limit.
+  ScopedEnv shortLimit("VR_CLUSTER_TOOL_TIMEOUT_MS", "100");
+  vr::fault::Configure("os.TerminateProcess#1=5");
+  EXPECT_FALSE(CVrPlatformRegistration::RunCmdTool(u"sleep 1", &code, nullptr, message));
+  EXPECT_NE(U8(message).find("(TESSERA271)"), std::string::npos) << U8(message);
+  vr::fault::Reset();
 }
 
 TEST_F(Environment, WithoutATemporaryFolderTheOutputGoesToDriveC) {

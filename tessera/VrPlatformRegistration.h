@@ -167,7 +167,7 @@ class CVrPlatformRegistration {
   // Loads the host's ledger (after the run lock, before recovery needs it); CApp_error 100
   // (message 269) when it cannot be read.
   void LoadRunLedger();
-  // Saves the ledger: the commit of a run's bookkeeping. False with message 270.
+  // Saves the ledger: the commit of a run's bookkeeping. False with message 273.
   bool SaveRunLedger(WString& message);
   void ReportRecovery(const WString& message);
   std::unique_ptr<vr::os::RunLock> runLock_;

@@ -1,5 +1,7 @@
 #include "platform/os/hostroot.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 namespace vr::os {
@@ -15,5 +17,10 @@ std::string HostRoot() {
 }
 
 std::string HostPath(const std::string& relative) { return HostRoot() + "/" + relative; }
+
+bool HostExists() {
+  struct stat st;
+  return ::stat(HostPath(kHostMarkerFile).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 }  // namespace vr::os

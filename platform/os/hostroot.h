@@ -12,4 +12,13 @@ std::string HostRoot();
 // A path below the host root: HostRoot() + "/" + relative.
 std::string HostPath(const std::string& relative);
 
+// The file `vrhost init` writes into a root before anything else and removes only when it
+// takes back a failed init: its presence marks a host.
+inline constexpr const char* kHostMarkerFile = ".vrhost";
+
+// True when a host exists at the host root (its marker file is there). Programs ask before
+// they open any store, so that a wrong or missing root is reported as such and nothing is
+// made there.
+bool HostExists();
+
 }  // namespace vr::os

@@ -223,6 +223,21 @@ long WaitForProcess(Process& process, long timeoutMs) {
   }
 }
 
+long TerminateProcess(Process& process) {
+  long injected;
+  if (Injected("os.TerminateProcess", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (process.ended_ || process.pid_ <= 0) return ERROR_SUCCESS;
+  if (::kill(process.pid_, SIGKILL) != 0 && errno != ESRCH) return internal::ErrorFromErrno(errno);
+  int status = 0;
+  pid_t r;
+  while ((r = ::waitpid(process.pid_, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (r != process.pid_) return ERROR_INVALID_HANDLE;
+  process.ended_ = true;
+  process.exitCode_ = ExitCodeOf(status);
+  return ERROR_SUCCESS;
+}
+
 long GetProcessExitCode(Process& process, DWORD& code) {
   long injected;
   if (Injected("os.GetExitCode", ERROR_INVALID_HANDLE, injected)) return injected;

@@ -32,6 +32,7 @@ class Process {
   friend long StartProcess(WStringView, WStringView, std::unique_ptr<Process>&);
   friend long WaitForProcess(Process&, long);
   friend long GetProcessExitCode(Process&, DWORD&);
+  friend long TerminateProcess(Process&);
   explicit Process(int pid) : pid_(pid) {}
   int pid_;
   bool ended_ = false;
@@ -59,5 +60,9 @@ long WaitForProcess(Process& process, long timeoutMs = kInfinite);
 // The exit code, STILL_ACTIVE while it runs; a program ended by a signal gives 128 plus the
 // signal number, as a shell reports it. Point "os.GetExitCode" (ERROR_INVALID_HANDLE).
 long GetProcessExitCode(Process& process, DWORD& code);
+// Ends a program that is still running at once (it gets no chance to clean up) and waits for
+// it to be gone; a program that has ended already is left alone. Point "os.TerminateProcess"
+// (ERROR_ACCESS_DENIED).
+long TerminateProcess(Process& process);
 
 }  // namespace vr::os

@@ -25,8 +25,18 @@ void CXmlReader::Clear() {
 
 namespace {
 
-// The parser's reason as one line for the run log: line ends and other control characters
-// become blanks, with the place where the parser stopped in front.
+// Line ends and other control characters of the parser's reason become blanks, so that it
+// stays one line; blanks at its ends go.
+WString OneLine(const WString& reason) {
+  WString text;
+  for (WChar c : reason) text += (c < 0x20 || c == 0x7F) ? u' ' : c;
+  const size_t first = text.find_first_not_of(u' ');
+  if (first == WString::npos) return WString();
+  return text.substr(first, text.find_last_not_of(u' ') - first + 1);
+}
+
+// The parser's reason as one line for the run log, with the place where the parser stopped
+// in front.
 WString OneLineReason(const WString& reason, const WString& url, long line) {
   WString text = u"XML parser: ";
   if (!url.empty()) text += u"'" + url + u"'";
@@ -36,11 +46,21 @@ WString OneLineReason(const WString& reason, const WString& url, long line) {
   return text;
 }
 
+CXmlReader::Rejection& Rejected() {
+  static CXmlReader::Rejection rejection;
+  return rejection;
+}
+
 }  // namespace
+
+const CXmlReader::Rejection& CXmlReader::LastRejection() { return Rejected(); }
+
+void CXmlReader::ClearLastRejection() { Rejected() = Rejection(); }
 
 int CXmlReader::Load(const WString& path) {
   VR_TRACE_FUNCTION("CXmlReader::Load", "XmlParser\\XmlReader", 16);
   Clear();
+  ClearLastRejection();
   VR_TRACE_INFO("Loading XML configuration file \"", path, "\".");
 
   std::shared_ptr<IUnknown> unknown;
@@ -71,6 +91,7 @@ int CXmlReader::Load(const WString& path) {
       error->get_line(&line);
     }
     if (!reason.empty()) loadFailureReason_ = OneLineReason(reason, url, line);
+    if (!reason.empty()) Rejected() = Rejection{url.empty() ? path : url, line, OneLine(reason)};
     VR_TRACE_ERROR("-> subHR failure from IXMLDOMDocument2::load(\"", path, "\") = ", vr::trace::Hr(hr),
                    ": line ", line, ": ", reason);
     return kLoadNotValid;

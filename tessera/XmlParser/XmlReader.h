@@ -75,6 +75,19 @@ class CXmlReader {
   // parser stopped and its reason); empty after a successful load or when it gave no reason.
   const WString& LoadFailureReason() const { return loadFailureReason_; }
 
+  // Where and why the XML parser refused the file of the last load in this process that
+  // gave kLoadNotValid: the file it stopped in (the document, or the DTD it names), the line
+  // (0 when it gave none) and its reason in one line. Any other load outcome empties it. The
+  // entry of tessera prints it after the error that ends the run, which the registration
+  // run raises from the load's result.
+  struct Rejection {
+    WString file;
+    long line = 0;
+    WString reason;
+  };
+  static const Rejection& LastRejection();
+  static void ClearLastRejection();
+
   // The platform type string of the first mapping, in document order, whose system type is
   // the given one and whose OS type is the given one or left out, or whose system type is
   // left out and whose OS type is the given one. False when none matches.

@@ -4,6 +4,7 @@
 //   VrMsClusterInfo -getResourceGroupName    the server's resource group name, bare, on
 //                                            standard output (nothing when there is none)
 // A state that cannot be read is reported on standard error with exit status 1.
+//   VrMsClusterInfo --help | --version       the usage or the version on standard output
 #include <cstdio>
 #include <string>
 
@@ -11,13 +12,16 @@
 #include "platform/com/hresult.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
+#include "vr_version.h"
 
 namespace {
 
 constexpr int kFailure = 1;
 
+constexpr const char* kUsage = "usage: VrMsClusterInfo -getInstallationStatus | -getResourceGroupName\n";
+
 int Usage() {
-  std::fputs("usage: VrMsClusterInfo -getInstallationStatus | -getResourceGroupName\n", stderr);
+  std::fputs(kUsage, stderr);
   return kFailure;
 }
 
@@ -26,6 +30,14 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc != 2) return Usage();
   const WString option = vr::text::Utf8ToWide(argv[1]);
+  if (option == u"--help" || option == u"-h" || option == u"-?") {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : kFailure;
+  }
+  if (option == u"--version") {
+    std::printf("VrMsClusterInfo %s\n", VR_PACKAGE_VERSION);
+    return std::fflush(stdout) == 0 ? 0 : kFailure;
+  }
   const bool status = vr::text::EqualsNoCase(option, u"-getInstallationStatus");
   const bool group = vr::text::EqualsNoCase(option, u"-getResourceGroupName");
   if (!status && !group) return Usage();

@@ -97,9 +97,18 @@ std::string Utf16Bytes(const WString& s) {
   return std::string(reinterpret_cast<const char*>(s.data()), s.size() * sizeof(WChar));
 }
 
-bool Encode(const std::string& typeText, const std::string& data, DWORD& type, std::string& bytes) {
+// The type's name as Encode knows it (REG_ may be left out, any case), or empty when there is
+// no such type.
+std::string TypeName(const std::string& typeText) {
   std::string t = vr::text::WideToUtf8(vr::text::ToUpper(W(typeText)));
   if (t.rfind("REG_", 0) != 0) t = "REG_" + t;
+  for (const char* known : {"REG_SZ", "REG_EXPAND_SZ", "REG_MULTI_SZ", "REG_DWORD", "REG_BINARY"})
+    if (t == known) return t;
+  return std::string();
+}
+
+bool Encode(const std::string& typeText, const std::string& data, DWORD& type, std::string& bytes) {
+  const std::string t = TypeName(typeText);
   WString wide;
   if (t == "REG_SZ" || t == "REG_EXPAND_SZ") {
     type = t == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
@@ -146,6 +155,10 @@ int Set(std::vector<std::string>& args) {
   }
   DWORD type = 0;
   std::string bytes;
+  if (TypeName(args[2]).empty()) {
+    Error("there is no value type '" + args[2] + "'; the types are REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD and REG_BINARY");
+    return kFailed;
+  }
   if (!Encode(args[2], args[3], type, bytes)) {
     Error("'" + args[3] + "' is no " + args[2] + " value");
     return kFailed;

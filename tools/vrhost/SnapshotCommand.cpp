@@ -176,9 +176,12 @@ int RunSnapshot(std::vector<std::string>& args) {
   c.root = Root();
   const auto sections = SnapshotSections();
   for (const auto& s : sections) c.ownedFiles.insert(c.ownedFiles.end(), s.ownedFiles.begin(), s.ownedFiles.end());
-  for (const auto& w : wanted)
-    if (std::none_of(sections.begin(), sections.end(), [&](const SnapshotSection& s) { return w == s.name; }))
-      return UsageError("there is no snapshot section '" + w + "'", kSnapshot);
+  for (const auto& w : wanted) {
+    if (std::any_of(sections.begin(), sections.end(), [&](const SnapshotSection& s) { return w == s.name; })) continue;
+    std::string known;
+    for (const auto& s : sections) known += (known.empty() ? "" : ", ") + std::string(s.name);
+    return UsageError("there is no snapshot section '" + w + "'; the sections are " + known, kSnapshot);
+  }
   std::string out;
   for (const auto& s : sections) {
     const bool named = std::find(wanted.begin(), wanted.end(), s.name) != wanted.end();

@@ -1,5 +1,6 @@
 // vrhost COMMAND [ARGS] [--root DIR]: administers the host root of a simulated management
 // server. Exit status 0 success, 1 failure, 2 usage error.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -8,6 +9,7 @@
 #include "platform/os/path.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/Vrhost.h"
+#include "vr_version.h"
 
 namespace {
 
@@ -40,10 +42,22 @@ int main(int argc, char** argv) {
     PrintHelp(args.empty() ? stderr : stdout);
     return args.empty() ? vrhost::kUsage : vrhost::kOk;
   }
+  if (args[0] == "--version") {
+    std::printf("vrhost %s\n", VR_PACKAGE_VERSION);
+    return std::fflush(stdout) == 0 ? vrhost::kOk : vrhost::kFailed;
+  }
   const std::string name = args[0];
   args.erase(args.begin());
-  for (const auto& c : vrhost::Commands())
-    if (name == c.name) return c.run(args);
+  for (const auto& c : vrhost::Commands()) {
+    if (name != c.name) continue;
+    // "vrhost COMMAND --help" (or -h): that command's usage, and nothing else is done.
+    if (std::find_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; }) !=
+        args.end()) {
+      std::printf("usage: vrhost %s\n      %s\n", c.synopsis, c.summary);
+      return std::fflush(stdout) == 0 ? vrhost::kOk : vrhost::kFailed;
+    }
+    return c.run(args);
+  }
   vrhost::Error("unknown command '" + name + "'");
   PrintHelp(stderr);
   return vrhost::kUsage;
