@@ -1,7 +1,9 @@
 // The register and unregister runs of the registration object: section selection, the Inits,
 // the section logs, the undo file, the Updates in their fixed order, rollback on failure, and
 // the summary and exit code.
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/os/clock.h"
@@ -191,7 +193,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   vr::front::SetFinalMessage(LoadMessage(157, patch));
   rollback_ = true;
   patch_ = patch;
-  const WString createdOn = CreationTime();
+  WString createdOn = CreationTime();
 
   // The configuration file must be readable before the XML reader tries it; an empty file is
   // readable and left for the reader to refuse.
@@ -222,6 +224,14 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
 
   WString logMessage;
   if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
+  // The ledger knows a registration by its patch and creation time, which counts seconds: a
+  // registration of the same patch in the same second as one the ledger holds waits for the
+  // next second, so that each has its own key.
+  LoadRunLedger();
+  while (ledger_.Find(patch, createdOn)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    createdOn = CreationTime();
+  }
 
   vr::undo::UndoHeader header{patch, createdOn, configFile, reader && loadStatus == 0 ? reader->SupportedVersions() : WString()};
   WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
@@ -237,7 +247,6 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
   WriteRunLogHeader(header, commandLine);
-  LoadRunLedger();
   RecoverInterruptedRuns();
 
   if (loadStatus != 0) {
