@@ -70,10 +70,14 @@ constexpr Entry kCatalogue[] = {
     {264, u"(TESSERA264) An earlier run of tessera for patch '%1' was interrupted after it had completed its changes and its undo file '%2'; they stay.\n"},
     {265, u"(TESSERA265) An earlier unregistration with undo file '%1' was interrupted; run it again to complete it.\n"},
     {266, u"(TESSERA266) The run journal '%1' cannot be written (error %2). Nothing was changed.\n"},
+    {267, u"(TESSERA267) The changes recorded in the undo file '%1' for patch '%2' have already been unregistered. Nothing was changed.\n"},
+    {268, u"(TESSERA268) The run journal holds a record that cannot be read: '%1'.\n"},
+    {269, u"(TESSERA269) The ledger '%1' cannot be read (error %2). Nothing was changed.\n"},
     // ---- The host, the cluster tool's time limit, the undo file's encoding
     {270, u"(TESSERA270) No management server host at '%1'; make one with 'vrhost init'.\n"},
     {271, u"(TESSERA271) Command line '%1' did not end within %2 ms (VR_CLUSTER_TOOL_TIMEOUT_MS) and was stopped.\n"},
     {272, u"(TESSERA272) Undo file '%1' is UTF-8 text, but undo files are UTF-16 text. Convert it back, for example with 'iconv -f UTF-8 -t UTF-16', and run again.\n"},
+    {273, u"(TESSERA273) The ledger '%1' cannot be written (error %2).\n"},
     // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},

@@ -1,7 +1,9 @@
 // The register and unregister runs of the registration object: section selection, the Inits,
 // the section logs, the undo file, the Updates in their fixed order, rollback on failure, and
 // the summary and exit code.
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "platform/os/clock.h"
@@ -191,7 +193,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   vr::front::SetFinalMessage(LoadMessage(157, patch));
   rollback_ = true;
   patch_ = patch;
-  const WString createdOn = CreationTime();
+  WString createdOn = CreationTime();
 
   // The configuration file must be readable before the XML reader tries it; an empty file is
   // readable and left for the reader to refuse.
@@ -222,6 +224,14 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
 
   WString logMessage;
   if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
+  // The ledger knows a registration by its patch and creation time, which counts seconds: a
+  // registration of the same patch in the same second as one the ledger holds waits for the
+  // next second, so that each has its own key.
+  LoadRunLedger();
+  while (ledger_.Find(patch, createdOn)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    createdOn = CreationTime();
+  }
 
   vr::undo::UndoHeader header{patch, createdOn, configFile, reader && loadStatus == 0 ? reader->SupportedVersions() : WString()};
   WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
@@ -257,6 +267,9 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     throw CApp_error(tagMessage, kExitFailure);
 
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
+  // The sections add the entries of their changes to the run's registration as they plan;
+  // it reaches the ledger on disk only once every section has succeeded.
+  if (selected) SetLedgerRegistration(&ledger_.Add(patch, createdOn, undoFile));
   RunInits(selected, reader->ReqCheckVersion());
 
   // One durable log per section in the run journal collects its undo lines; the journal
@@ -327,6 +340,15 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     if (status != 0) RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
   }
 
+  // The ledger is saved before the undo file is completed: a run killed in between is rolled
+  // back by the next run, which then takes the registration out of the ledger again.
+  if (auto* registration = LedgerRegistration()) {
+    registration->sections = selected;
+    if (WString message; !SaveRunLedger(message)) {
+      LogLine(message);
+      RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
+    }
+  }
   vr::front::ClearFinalMessage();
   if (undo) {
     for (const Step& step : steps) {
@@ -388,9 +410,12 @@ void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int u
   rollBack(vr::undo::kSectionPlatforms, platformLog);
   rollBack(vr::undo::kSectionPackages, packageLog);
   rollBack(vr::undo::kSectionPrereq, prereqLog);
-  if (journal_) journal_->Finish();
+  // A rollback that failed leaves the journal as a killed run does: the next run puts back
+  // what the sections' records name, once the cause of the failure is gone.
+  if (journal_ && code != kExitRollbackFailed) journal_->Finish();
 
   if (!undoFile.empty()) {
+    if (journal_ && code == kExitRollbackFailed) journal_->ForgetUndoFile();
     if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
     const WString backup = undoFile + u".bak";
     if (vr::os::FileExists(backup)) {
@@ -443,23 +468,47 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
   if (header.createdOn.empty()) header.createdOn = createdOn;
   WriteRunLogHeader(header, commandLine);
+  LoadRunLedger();
   RecoverInterruptedRuns();
   if (status != 0) {
     LogLine(u"# " + statusMessage);
     throw CApp_error(statusMessage, status);
   }
   CheckServerVersion(header.supportedVersions);
-  BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, sections, {}});
-  RunInits(sections, WString());
+
+  // The ledger knows what an earlier unregistration of this undo file took back: those
+  // sections are not taken back a second time.
+  vr::ledger::Registration* known = ledger_.Find(patch, header.createdOn);
+  if (known && known->reversedSections != 0 && known->Reversed(sections))
+    return ReportAlreadyUnregistered(undoFile, patch, deleteUndo);
+  const int todo = known ? sections & ~known->reversedSections : sections;
+  SetLedgerRegistration(known);
+  BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, todo, {}});
+  journal_->MarkUpdating();
+  RunInits(todo, WString());
   vr::front::SetFinalMessage(LoadMessage(160, patch));
 
-  int result = 0;
+  int result = 0, failed = 0;
   WString errors;
-  if (sections & vr::undo::kSectionPackages) {
+  // A section that fails is put back from its record at the end; what it changed in the
+  // ledger goes with it.
+  std::unique_ptr<vr::ledger::Ledger> ledgerBefore;
+  auto forgetLedgerChanges = [&] {
+    ledger_ = *ledgerBefore;
+    SetLedgerRegistration(known ? ledger_.Find(patch, header.createdOn) : nullptr);
+  };
+  if (todo & vr::undo::kSectionPackages) {
     undo.ResetPosition();
     WString message;
+    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
     if (!sections_->PackageRegRollback(undo, message)) {
+      failed |= vr::undo::kSectionPackages;
+      forgetLedgerChanges();
       if (patchNotRegistered_ || packageDeployed_) {
+        // Refused: whatever the section did first is put back from its record, and the run
+        // is over.
+        WString ignored;
+        CommitUnregistration(undoFile, patch, header.createdOn, 0, 0, vr::undo::kSectionPackages, ignored);
         const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
         vr::console::WriteStdout(message);
         const WString notUnregistered = LoadMessage(156, patch);
@@ -474,17 +523,21 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     }
   }
   auto uninstall = [&](int bit) {
-    if (!(sections & bit)) return;
+    if (!(todo & bit)) return;
     undo.ResetPosition();
     WString message;
+    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
     const bool ok = bit == vr::undo::kSectionPlatforms ? sections_->PlatformRegRollback(undo, message)
                                                        : sections_->ReqCheckCfgRegRollback(undo, message);
     if (ok) return;
+    failed |= bit;
+    forgetLedgerChanges();
     errors += message;
     if (result != kExitUndoSyntax) result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
   };
   uninstall(vr::undo::kSectionPlatforms);
   uninstall(vr::undo::kSectionPrereq);
+  CommitUnregistration(undoFile, patch, header.createdOn, sections, todo & ~failed, failed, errors);
   if (result != 0) throw CApp_error(errors, result);
 
   const int exitCode = Summarise(warnings_ ? 155 : 153, patch);
@@ -492,4 +545,56 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
     if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
   }
   return exitCode;
+}
+
+// A section that failed part way is put back from its record, so that it is either taken back
+// whole or not at all; then the ledger marks the sections that were taken back (for an undo
+// file it does not know, a registration with no entries records them, so that a second
+// unregistration is recognised). The ledger save is the run's commit: when it, or putting a
+// failed section back, cannot be done, the journal stays for the next run, which puts back
+// every section the ledger does not mark.
+void CVrPlatformRegistration::CommitUnregistration(const WString& undoFile, const WString& patch,
+                                                   const WString& createdOn, int sections, int done, int failed,
+                                                   WString& errors) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::CommitUnregistration", "VrPlatformRegistration", vr::trace::kRunFlags);
+  bool keepJournal = false;
+  for (const int bit : {vr::undo::kSectionPrereq, vr::undo::kSectionPlatforms, vr::undo::kSectionPackages}) {
+    if (!(failed & bit)) continue;
+    const std::string record = journal_->ReadRecord(bit);
+    WString message;
+    if (!record.empty() && !RestoreSectionRecord(bit, record, message)) {
+      errors += message;
+      keepJournal = true;
+    }
+  }
+  auto* registration = LedgerRegistration();
+  if (!registration && sections != 0) {
+    registration = &ledger_.Add(patch, createdOn, undoFile);
+    registration->sections = sections;
+    SetLedgerRegistration(registration);
+  }
+  if (registration && done != 0) {
+    registration->reversedSections |= done;
+    if (WString message; !SaveRunLedger(message)) {
+      LogLine(message);
+      throw CApp_error(errors + message, kExitFailure);
+    }
+  }
+  if (!keepJournal) journal_->Finish();
+}
+
+// A second unregistration of an undo file whose changes have all been taken back: nothing to
+// do, and it says so (exit 0). With delete-undo the undo file goes, as the first run would
+// have done had it not been stopped before.
+int CVrPlatformRegistration::ReportAlreadyUnregistered(const WString& undoFile, const WString& patch, bool deleteUndo) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::ReportAlreadyUnregistered", "VrPlatformRegistration", vr::trace::kRunFlags);
+  const WString text = LoadMessage(267, undoFile, patch);
+  LogLine(u"\n# " + text);
+  PrintSummary(text);
+  vr::front::ClearFinalMessage();
+  LogLine(vr::text::Format(u"# Exit code = %d", kExitSuccess));
+  if (deleteUndo && vr::os::FileExists(undoFile)) {
+    if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
+  }
+  return kExitSuccess;
 }

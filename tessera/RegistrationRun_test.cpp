@@ -327,6 +327,14 @@ TEST_F(RegistrationRun, FailedPackageUpdateRollsBackInOrderAndRestoresTheOlderUn
             std::string::npos);
   EXPECT_NE(Calls().find("rollback prereq [[[[PREREQUISITE_CHECK]]]|[[[PREREQUISITE_CHECK_END]]]]"), std::string::npos);
   EXPECT_EQ(ReadBytes(undo), older);
+  // The failed rollback left its journal, as a killed run does: the next run (here one whose
+  // rollbacks succeed) finishes it first.
+  ASSERT_TRUE(fs::exists(root_ / "journal"));
+  err_.clear();
+  EXPECT_EQ(Unregister((base_ / "none.undo").string(), false), 52);
+  EXPECT_NE(err_.find("(TESSERA262) An earlier run of tessera for patch 'VRMS_0200' was"), std::string::npos)
+      << err_;
+  EXPECT_FALSE(fs::exists(root_ / "journal"));
 
   // A failed rollback of a section whose log records no change leaves nothing behind: the
   // run says the rollback succeeded (exit 1), with the section's message.
@@ -472,7 +480,17 @@ TEST_F(RegistrationRun, Unregistration) {
   const std::string log = ReadUnicode(RunLog());
   EXPECT_NE(log.find("# tessera -unreg \"" + undo + "\"\n\n"), std::string::npos) << log;
 
+  // The ledger knows it was taken back: a second unregistration does nothing (267, exit 0).
+  calls_.clear();
+  out_.clear();
+  EXPECT_EQ(Unregister(undo, false), 0) << error_;
+  EXPECT_EQ(Calls(), "");
+  EXPECT_EQ(out_.rfind("\n(TESSERA267) The changes recorded in the undo file '", 0), 0u) << out_;
+  // The cases below take the undo file back on a server whose ledger does not know it.
+  const auto forgetLedger = [&] { fs::remove(root_ / "ledger" / "ledger.txt"); };
+
   // Not registered: exit 6 with message 156, nothing else touched.
+  forgetLedger();
   calls_.clear();
   out_.clear();
   EXPECT_EQ(Unregister(undo, true, [](ScriptedSections& s) {
@@ -484,6 +502,7 @@ TEST_F(RegistrationRun, Unregistration) {
   EXPECT_EQ(Calls().find("rollback platforms"), std::string::npos);
   EXPECT_TRUE(fs::exists(undo));
   EXPECT_NE(ReadUnicode(RunLog()).find("\n# Patch VRMS_0200 was not unregistered.\n# Exit code = 6\n"), std::string::npos);
+  forgetLedger();
   EXPECT_EQ(Unregister(undo, true, [](ScriptedSections& s) {
               s.deployed = true;
               s.packages.rollback = false;
@@ -491,6 +510,7 @@ TEST_F(RegistrationRun, Unregistration) {
             3);
 
   // Errors go on to the end: 4, or 53 when a section found a syntax error.
+  forgetLedger();
   calls_.clear();
   EXPECT_EQ(Unregister(undo, true, [](ScriptedSections& s) {
               s.platforms.rollback = false;
@@ -499,6 +519,7 @@ TEST_F(RegistrationRun, Unregistration) {
             4);
   EXPECT_EQ(error_, "rollback of packages failed\nrollback of platforms failed\n");
   EXPECT_NE(Calls().find("rollback prereq"), std::string::npos);
+  forgetLedger();
   EXPECT_EQ(Unregister(undo, true, [](ScriptedSections& s) {
               s.syntaxError = true;
               s.packages.rollback = false;
@@ -507,6 +528,7 @@ TEST_F(RegistrationRun, Unregistration) {
   EXPECT_TRUE(fs::exists(undo));
 
   // With warnings and "-delundo": exit 5 and the undo file is gone.
+  forgetLedger();
   out_.clear();
   EXPECT_EQ(Unregister(undo, true, [](ScriptedSections& s) { s.platformWarnings = true; }), 5);
   EXPECT_EQ(out_, "\nUnregistration of patch VRMS_0200 ended with warnings.\n");

@@ -238,6 +238,19 @@ long RunJournal::RecordSection(int section, std::string_view utf8Block) {
   return rc;
 }
 
+void RunJournal::ForgetUndoFile() {
+  manifest_.undoFile.clear();
+  manifest_.undoExisted = false;
+  WriteManifest();
+}
+
+std::string RunJournal::ReadRecord(int section) const {
+  std::string text;
+  if (vr::os::ReadWholeFile(W(folder_ + "/" + kRecordNames[RecordIndex(section)]), text) != ERROR_SUCCESS) return std::string();
+  const size_t last = text.rfind('\n');
+  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
+}
+
 RunJournal* RunJournal::Current() { return g_current; }
 
 std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {

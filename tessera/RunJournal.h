@@ -65,6 +65,13 @@ class RunJournal {
   // returning; the section changes nothing recorded there before this succeeded. A Win32
   // error when the record could not be made durable.
   long RecordSection(int section, std::string_view utf8Block);
+  // The run's undo file was put back as it was before the run (its rollback failed, and the
+  // journal stays for the next run): the manifest forgets it, so that a file found there later
+  // (an older one of the same patch, maybe of the same second) is never taken for this run's.
+  void ForgetUndoFile();
+  // The record of a section as written so far by this run (whole lines), for a run that puts
+  // a section back itself; empty when there is none or it cannot be read.
+  std::string ReadRecord(int section) const;
 
   // Write-ahead note of a folder the run is about to create; a recovery removes it again when
   // it is empty. False when the note could not be made durable.

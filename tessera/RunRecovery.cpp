@@ -1,5 +1,6 @@
-// Crash safety of the registration run: the run lock that keeps runs apart, and the recovery
-// of runs that were killed, from their journals (RunJournal.h), before a run does its own work.
+// Crash safety of the registration run: the run lock that keeps runs apart, the ledger loaded
+// under it, and the recovery of runs that were killed (or whose rollback failed), from the
+// records in their journals (RunJournal.h), before a run does its own work.
 #include <memory>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/RunJournal.h"
+#include "tessera/RunLedger.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -68,30 +70,55 @@ void CVrPlatformRegistration::ReportRecovery(const WString& message) {
   LogLine(u"# " + message);
 }
 
-// Rolls back one killed registration; false with message when that failed.
-bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupted& run, WString& failure) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackInterruptedRun", "RunRecovery", vr::trace::kRunFlags);
-  const int order[] = {vr::undo::kSectionPlatforms, vr::undo::kSectionPackages, vr::undo::kSectionPrereq};
-  std::unique_ptr<VrLogFile> logs[3];
-  int withChanges = 0;
-  for (int i = 0; i < 3; ++i) {
-    const WString path = vr::text::Utf8ToWide(run.folder) + (i == 0 ? u"/platforms.log" : i == 1 ? u"/packages.log" : u"/prereq.log");
-    if (!vr::os::FileExists(path)) continue;
-    logs[i] = std::make_unique<VrLogFile>(path.c_str(), false);
-    const HRESULT hr = logs[i]->LoadFile();
-    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
-      failure = LoadMessage(207, path);
+void CVrPlatformRegistration::LoadRunLedger() {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::LoadRunLedger", "RunRecovery", vr::trace::kRunFlags);
+  ledgerRegistration_ = nullptr;
+  if (const long rc = vr::ledger::Ledger::Load(ledger_); rc != ERROR_SUCCESS) {
+    const WString message = LoadMessage(269, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
+    LogLine(message);
+    throw CApp_error(message, kExitFailure);
+  }
+}
+
+bool CVrPlatformRegistration::SaveRunLedger(WString& message) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::SaveRunLedger", "RunRecovery", vr::trace::kRunFlags);
+  if (const long rc = ledger_.Save(); rc != ERROR_SUCCESS) {
+    message = LoadMessage(273, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
+    return false;
+  }
+  return true;
+}
+
+bool CVrPlatformRegistration::RestoreSectionRecord(int section, const std::string& record, WString& message) {
+  return section == vr::undo::kSectionPlatforms  ? sections_->PlatformRestoreRecord(record, message)
+         : section == vr::undo::kSectionPackages ? sections_->PackageRestoreRecord(record, message)
+                                                 : sections_->PrereqRestoreRecord(record, message);
+}
+
+// Puts back what the records of a run name (of the sections given), the sections in the reverse of the registration's
+// order; false with message at the first section that cannot be put back. Each restore is
+// idempotent, so a recovery cut short is done again whole by the next run.
+bool CVrPlatformRegistration::RestoreRecords(const RunJournal::Interrupted& run, int sections, WString& failure) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RestoreRecords", "RunRecovery", vr::trace::kRunFlags);
+  for (const int section : {vr::undo::kSectionPrereq, vr::undo::kSectionPackages, vr::undo::kSectionPlatforms}) {
+    const std::string& record = run.records[RunJournal::RecordIndex(section)];
+    if (!(sections & section) || record.empty()) continue;
+    WString message;
+    if (!RestoreSectionRecord(section, record, message)) {
+      failure += message;
       return false;
     }
-    logs[i]->SetMakeBackup(false);
-    if (vr::journal::SectionLogRecordsChanges(logs[i]->GetContent())) withChanges |= order[i];
   }
-  const RunJournal::UndoState undoState = RunJournal::UndoFileState(run, withChanges);
-  if (undoState == RunJournal::UndoState::Complete) {
-    ReportRecovery(LoadMessage(264, run.manifest.patch, run.manifest.undoFile));
-    return true;
-  }
+  return true;
+}
 
+// Rolls back, from its section logs, the sections of a killed registration that left no
+// record (a journal written by a tessera whose sections did not record yet); false with
+// message when that failed.
+bool CVrPlatformRegistration::RollBackFromSectionLogs(const RunJournal::Interrupted& run, int sections,
+                                                      std::unique_ptr<VrLogFile> (&logs)[3], WString& failure) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackFromSectionLogs", "RunRecovery", vr::trace::kRunFlags);
+  const int order[] = {vr::undo::kSectionPlatforms, vr::undo::kSectionPackages, vr::undo::kSectionPrereq};
   // The sections see a rollback of the killed run's patch; the run's own state comes back after.
   const bool rollback = rollback_, error = error_, warnings = warnings_, notRegistered = patchNotRegistered_,
              deployed = packageDeployed_;
@@ -101,7 +128,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
   bool ok = true;
   int initialised = 0;
   for (int i = 0; i < 3 && ok; ++i) {
-    if (!(withChanges & order[i])) continue;
+    if (!(sections & order[i])) continue;
     WString message;
     int status = 0;
     if (order[i] == vr::undo::kSectionPlatforms) status = sections_->PlatformRegInit(message);
@@ -116,7 +143,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
     }
   }
   for (int i = 0; i < 3 && ok; ++i) {
-    if (!(withChanges & order[i])) continue;
+    if (!(sections & order[i])) continue;
     logs[i]->ResetPosition();
     WString message;
     bool done;
@@ -139,12 +166,60 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
   patchNotRegistered_ = notRegistered;
   packageDeployed_ = deployed;
   patch_ = patch;
-  if (!ok) return false;
+  return ok;
+}
+
+// Puts right one killed registration (or one whose rollback failed): a run that completed its
+// undo file keeps its changes; any other is put back from its records (and, for sections that
+// left none, from its section logs), and leaves the ledger. False with message when that failed.
+bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupted& run, WString& failure) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackInterruptedRun", "RunRecovery", vr::trace::kRunFlags);
+  const int order[] = {vr::undo::kSectionPlatforms, vr::undo::kSectionPackages, vr::undo::kSectionPrereq};
+  std::unique_ptr<VrLogFile> logs[3];
+  int withChanges = 0, withoutRecord = 0;
+  for (int i = 0; i < 3; ++i) {
+    const WString path = vr::text::Utf8ToWide(run.folder) + (i == 0 ? u"/platforms.log" : i == 1 ? u"/packages.log" : u"/prereq.log");
+    if (!vr::os::FileExists(path)) continue;
+    logs[i] = std::make_unique<VrLogFile>(path.c_str(), false);
+    const HRESULT hr = logs[i]->LoadFile();
+    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
+      failure = LoadMessage(207, path);
+      return false;
+    }
+    logs[i]->SetMakeBackup(false);
+    if (!vr::journal::SectionLogRecordsChanges(logs[i]->GetContent())) continue;
+    withChanges |= order[i];
+    if (run.records[RunJournal::RecordIndex(order[i])].empty()) withoutRecord |= order[i];
+  }
+  const RunJournal::UndoState undoState = RunJournal::UndoFileState(run, withChanges);
+  if (undoState == RunJournal::UndoState::Complete) {
+    ReportRecovery(LoadMessage(264, run.manifest.patch, run.manifest.undoFile));
+    return true;
+  }
+  if (!RestoreRecords(run, ~0, failure)) return false;
+  if (withoutRecord && !RollBackFromSectionLogs(run, withoutRecord, logs, failure)) return false;
+  // The ledger forgets the run: it was saved before the final undo save, so a run killed in
+  // between is there.
+  if (ledger_.Remove(run.manifest.patch, run.manifest.createdOn) && !SaveRunLedger(failure)) return false;
 
   if (undoState == RunJournal::UndoState::HeaderOnly) RestoreUndoFile(run.manifest);
   // Folders the run noted before creating them go again when nothing is in them.
   for (auto it = run.folders.rbegin(); it != run.folders.rend(); ++it) vr::os::RemoveDirectory(*it);
   ReportRecovery(LoadMessage(262, run.manifest.patch, vr::text::Utf8ToWide(run.folder)));
+  return true;
+}
+
+// Puts right one killed unregistration (or one whose section could not be put back after a
+// failure). Its ledger save is its commit: the sections the ledger marks as taken back stay
+// so; the records of the others put them back as they were before the run, so that running
+// it again takes them back once. False with message when that failed.
+bool CVrPlatformRegistration::RestoreInterruptedUnregistration(const RunJournal::Interrupted& run, WString& failure) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RestoreInterruptedUnregistration", "RunRecovery", vr::trace::kRunFlags);
+  const vr::journal::Manifest& m = run.manifest;
+  const vr::ledger::Registration* registration = ledger_.Find(m.patch, m.createdOn);
+  const int committed = registration ? registration->reversedSections : 0;
+  if (!RestoreRecords(run, ~committed, failure)) return false;
+  if (m.sections & ~committed) ReportRecovery(LoadMessage(265, m.undoFile));
   return true;
 }
 
@@ -162,6 +237,8 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
       vr::os::RemoveStaleNamedFiles(vr::text::WideToUtf8(temp), "vrn", ".tmp", before - 60, removed);
   }
 
+  // A journal folder left empty (a run killed as it removed its last run folder) goes too.
+  if (!journal_) vr::os::RemoveDirectory(vr::text::Utf8ToWide(RunJournal::JournalFolder()));
   for (const RunJournal::Interrupted& run : RunJournal::FindInterrupted()) {
     if (journal_ && run.folder == journal_->Folder()) continue;
     if (!run.hasManifest) {
@@ -171,12 +248,16 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
     }
     const vr::journal::Manifest& m = run.manifest;
     if (m.state != "active") continue;  // kept for the user to investigate
+    WString failure;
     if (m.mode == "unreg") {
-      ReportRecovery(LoadMessage(265, m.undoFile));
+      if (!RestoreInterruptedUnregistration(run, failure)) {
+        const WString message = LoadMessage(263, m.patch, vr::text::Utf8ToWide(run.folder), failure);
+        LogLine(u"# " + message);
+        throw CApp_error(message, kExitFailure);
+      }
       RunJournal::Remove(run.folder);
       continue;
     }
-    WString failure;
     if (!RollBackInterruptedRun(run, failure)) {
       const WString message = LoadMessage(263, m.patch, vr::text::Utf8ToWide(run.folder), failure);
       LogLine(u"# " + message);

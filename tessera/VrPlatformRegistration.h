@@ -142,6 +142,9 @@ class CVrPlatformRegistration {
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
   int Summarise(unsigned messageId, const WString& patch);
+  void CommitUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn, int sections,
+                            int done, int failed, WString& errors);
+  int ReportAlreadyUnregistered(const WString& undoFile, const WString& patch, bool deleteUndo);
   // A line of the run log (line ends at its end dropped, one added).
   void LogLine(WStringView text);
   // What the run log gets when a run ends with an error: the summary and the exit code.
@@ -156,6 +159,16 @@ class CVrPlatformRegistration {
   // (message 263) when a killed run cannot be rolled back.
   void RecoverInterruptedRuns();
   bool RollBackInterruptedRun(const vr::journal::RunJournal::Interrupted& run, WString& failure);
+  bool RollBackFromSectionLogs(const vr::journal::RunJournal::Interrupted& run, int sections,
+                               std::unique_ptr<VrLogFile> (&logs)[3], WString& failure);
+  bool RestoreInterruptedUnregistration(const vr::journal::RunJournal::Interrupted& run, WString& failure);
+  bool RestoreRecords(const vr::journal::RunJournal::Interrupted& run, int sections, WString& failure);
+  bool RestoreSectionRecord(int section, const std::string& record, WString& message);
+  // Loads the host's ledger (after the run lock, before recovery needs it); CApp_error 100
+  // (message 269) when it cannot be read.
+  void LoadRunLedger();
+  // Saves the ledger: the commit of a run's bookkeeping. False with message 273.
+  bool SaveRunLedger(WString& message);
   void ReportRecovery(const WString& message);
   std::unique_ptr<vr::os::RunLock> runLock_;
   std::unique_ptr<vr::journal::RunJournal> journal_;

@@ -13,6 +13,7 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/Messages.h"
+#include "tessera/Prereq/PrereqRecord.h"
 #include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/RegistryString.h"
@@ -111,6 +112,16 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     const WString newFolder = folder + u"\\" + requestedVersion;
     const WString newPath = PrereqFilePath(folder, requestedVersion);
     VR_TRACE_INFO("New file will be created: '", newPath, "'.");
+    // The folder and the file are recorded as absent before they are made, so that a run that
+    // does not complete takes them away again.
+    std::string record = RecordAbsentFolder(newFolder), file;
+    long readError = ERROR_SUCCESS;
+    if (!record.empty()) record += "\n";
+    if (!RecordFileState(newPath, file, readError)) {
+      message = LoadMessage(3058, path, newPath);
+      return kFailure;
+    }
+    if (!WritePrereqRecord(record + file + "\n", message)) return kFailure;
     if (auto* journal = vr::journal::RunJournal::Current()) journal->NoteFolderToCreate(newFolder);
     if (const long rc = vr::os::CreateDirectory(newFolder); rc != 0 && rc != ERROR_ALREADY_EXISTS) {
       WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
@@ -296,6 +307,10 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
   // The undo records reach the section log (durable in the run journal) before the file
   // changes, so that a run killed right after the save can still be rolled back; rolling back
   // records of a save that did not happen leaves the file's tags as they are.
+  // Every file the save and the copies may change is recorded as it is before the first of
+  // them changes.
+  if (std::string record; !BuildPrereqSaveRecord(reqNew_->GetPath(), record, message) || !WritePrereqRecord(record, message))
+    return kFailure;
   undo += u"[[[PREREQUISITE_CHECK_END]]]";
   VR_TRACE_INFO("Trying to write to partial (reqcheck) log file: ", undo);
   sectionLog.AppendLine(undo, true);

@@ -8,6 +8,7 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/Prereq/PrereqRecord.h"
 #include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
@@ -171,6 +172,11 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
     }
     if (last) break;
   }
+  // An unregistration records the files before it changes them; a rollback needs no record of
+  // its own, the registration's record already holds the state before the run.
+  if (std::string record; !rollback && (!BuildPrereqSaveRecord(reqNew_->GetPath(), record, message) ||
+                                        !WritePrereqRecord(record, message)))
+    return false;
   if (rollback) VR_TRACE_INFO("Saving the original prerequisites config file.");
   if (FAILED(reqNew_->SaveFile())) {
     WriteCommonLog(u"Original prerequisites config file could not be saved!");
