@@ -127,8 +127,8 @@ const char* VrUnicodeFileT::Exception::Message() const noexcept {
   return m_pImpl ? m_pImpl->message.c_str() : kNoExceptionText;
 }
 
-void ThrowFileError(int kind, std::string message, std::source_location where) {
-  throw VrUnicodeFileT::Exception(where.file_name(), where.line(), kind, std::move(message));
+void ThrowFileErrorAt(SourcePlace where, int kind, std::string message) {
+  throw VrUnicodeFileT::Exception(where.file, where.line, kind, std::move(message));
 }
 
 // ---- the common base ----------------------------------------------------------------------
@@ -144,10 +144,10 @@ VrUnicodeFileT::Impl::~Impl() = default;
 
 namespace {
 
-[[noreturn]] void OpenError(const std::string& message,
-                            std::source_location where = std::source_location::current()) {
-  ThrowFileError(VrUnicodeFileT::eOpenFailed, message, where);
+[[noreturn]] void OpenErrorAt(SourcePlace where, const std::string& message) {
+  ThrowFileErrorAt(where, VrUnicodeFileT::eOpenFailed, message);
 }
+#define OpenError(message) OpenErrorAt(VR_SOURCE_PLACE, message)
 
 std::unique_ptr<ByteStreamT> OpenStream(const WString& name, int mode, int type, const char* openMode) {
   auto fp = std::make_unique<ByteStreamT>();
@@ -174,15 +174,14 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
                                 "argument, was invalid.",
                                 name, GetModeName(mode), GetTypeName(type)));
   }
-  const auto invalidType = [&](std::source_location where) {
-    OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"type\", the 3rd argument, "
+  const auto invalidType = [&](SourcePlace where) {
+    OpenErrorAt(where, FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because \"type\", the 3rd argument, "
                       "was invalid.",
-                      name, GetModeName(mode), GetTypeName(type)),
-              where);
+                      name, GetModeName(mode), GetTypeName(type)));
   };
   std::unique_ptr<Impl> impl;
   if (mode == eWRITE) {
-    if (type < eANY || type > eUTF8) invalidType(std::source_location::current());
+    if (type < eANY || type > eUTF8) invalidType(VR_SOURCE_PLACE);
     auto fp = OpenStream(name, mode, type, type == eANY || type == eMBCS ? "wt" : "wb");
     switch (type) {
       case eUNICODE_LE: impl = std::make_unique<LE_UnicodeFileT>(std::move(fp), name, mode, false); break;
@@ -193,7 +192,7 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
     return std::unique_ptr<VrUnicodeFileT>(new VrUnicodeFileT(std::move(impl)));
   }
 
-  if (type < eANY || type > eUTF8) invalidType(std::source_location::current());
+  if (type < eANY || type > eUTF8) invalidType(VR_SOURCE_PLACE);
   auto fp = OpenStream(name, mode, type, "rb");
   switch (type) {
     case eMBCS: impl = std::make_unique<MbcsFileT>(std::move(fp), name, mode); break;

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cwchar>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -77,9 +76,19 @@ class VrUnicodeFileT::Impl {
   std::vector<wint_t> m_pushBack;
 };
 
-// Throws a file exception that names the caller's source unit and line.
-[[noreturn]] void ThrowFileError(int kind, std::string message,
-                                 std::source_location where = std::source_location::current());
+// Where a file error is raised: the source unit and line that a report names. (A macro rather
+// than std::source_location, which the clang of the fuzz build does not have with this
+// standard library.)
+struct SourcePlace {
+  const char* file;
+  unsigned line;
+};
+#define VR_SOURCE_PLACE (SourcePlace{__FILE__, static_cast<unsigned>(__LINE__)})
+
+// Throws a file exception that names the given source unit and line; ThrowFileError names the
+// caller's.
+[[noreturn]] void ThrowFileErrorAt(SourcePlace where, int kind, std::string message);
+#define ThrowFileError(kind, ...) ThrowFileErrorAt(VR_SOURCE_PLACE, kind, __VA_ARGS__)
 
 class MbcsFileT final : public VrUnicodeFileT::Impl {
  public:

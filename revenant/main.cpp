@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/os/hostroot.h"
 #include "revenant/Revenant.h"
 
 namespace {
@@ -34,6 +35,13 @@ int main(int argc, char** argv) {
       std::printf("revenant %s\n", kRevenantVersion);
       return std::fflush(stdout) == 0 ? 0 : 1;
     }
+  }
+  // The restoration reads the namespace of the host: without a host at the root, say so in
+  // one line before anything is opened or made there.
+  if (!vr::os::HostExists()) {
+    std::fprintf(stderr, "\nERROR: No management server host at '%s'; make one with 'vrhost init'.\n",
+                 vr::os::HostRoot().c_str());
+    return 1;
   }
   return RevenantMain();
 }

@@ -34,6 +34,8 @@ std::string Program() {
 
 ProgramRun Revenant(const TempHost& host, const std::string& environment = "", const std::string& arguments = "") {
   const std::string out = host.root() + "/out.txt", err = host.root() + "/err.txt";
+  // The repository stands for a host made by vrhost, whose marker revenant looks for first.
+  std::ofstream(host.root() + "/.vrhost", std::ios::app).close();
   const std::string command = "env -u VR_FAULTS -u VR_FAULTS_LOG VR_HOST_ROOT='" + host.root() + "' " + environment +
                               " '" + Program() + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
   const int status = std::system(command.c_str());

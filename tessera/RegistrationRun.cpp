@@ -21,6 +21,7 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Files/VrTempLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/Packages/PackageSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -265,6 +266,12 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   VR_TRACE_INFO("Sections selected: ", selected);
   if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !CheckReqCheckTags(*reader, tagMessage))
     throw CApp_error(tagMessage, kExitFailure);
+  // Texts longer than the Depot keeps are refused before any section changes anything, so a
+  // file is refused alike on every engine and whatever sections come before the packages.
+  if (WString tooLong; (selected & vr::undo::kSectionPackages) && !vr::pkg::CheckPackageTexts(reader->Packages(), tooLong)) {
+    LogLine(tooLong);
+    throw CApp_error(tooLong, kExitFailure);
+  }
 
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
   // The sections add the entries of their changes to the run's registration as they plan;

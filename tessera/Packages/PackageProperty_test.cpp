@@ -76,7 +76,8 @@ TEST_P(PackageProperty, GeneratedFilesRegisterAndUnregisterExactly) {
       }
     } else {
       (fault ? faulted : refused) += 1;
-      ASSERT_EQ(code, 1) << "seed " << seed << ": " << error_ << console_;
+      // A failed run rolls back (1); a file the run refuses before any section starts gives 100.
+      ASSERT_TRUE(code == 1 || code == 100) << "seed " << seed << ": " << code << " " << error_ << console_;
     }
     ASSERT_EQ(State(), before) << "seed " << seed << (fault ? " (fault)" : "") << "\n" << generated.xml;
   }

@@ -195,54 +195,13 @@ class PackageTestHost : public ::testing::Test {
       return 100;
     }
   }
-  // Runs as the run keeps its ledger: loaded at the start, the registration made (or found by
-  // the undo header), saved after a run that succeeded.
+  // The run keeps the ledger itself: loaded under its lock, the registration made (or found by
+  // the undo header), saved when the run succeeds. These name the tests that rely on it.
   int RegisterLedgered(const std::string& file, const std::string& undo, const WString& patch) {
-    WString message;
-    int status = -1;
-    CVrPlatformRegistration r(0, nullptr, message, status);
-    if (status != 0) return status;
-    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
-    vr::ledger::Registration& registration = r.RunLedger().Add(patch, u"(registering)", Utf8ToWide(undo));
-    r.SetLedgerRegistration(&registration);
-    int code = 0;
-    try {
-      code = r.RegisterPlatform(Utf8ToWide(file), patch, false, Utf8ToWide(undo), 1 | vr::undo::kSectionPackages);
-    } catch (const CApp_error& e) {
-      error_ = WideToUtf8(e.Message());
-      return e.ExitCode();
-    }
-    // The undo header's key replaces an earlier registration with the same key, as Add does.
-    const WString createdOn = Header(undo).createdOn;
-    r.RunLedger().Registrations().remove_if([&](const vr::ledger::Registration& other) {
-      return &other != &registration && other.patch == patch && other.createdOn == createdOn;
-    });
-    registration.createdOn = createdOn;
-    registration.sections = vr::undo::kSectionPackages;
-    EXPECT_EQ(r.RunLedger().Save(), 0);
-    return code;
+    return Register(file, undo, patch);
   }
-  int UnregisterLedgered(const std::string& undo) {
-    WString message;
-    int status = -1;
-    CVrPlatformRegistration r(0, nullptr, message, status);
-    if (status != 0) return status;
-    EXPECT_EQ(vr::ledger::Ledger::Load(r.RunLedger()), 0);
-    const vr::undo::UndoHeader header = Header(undo);
-    vr::ledger::Registration* registration = r.RunLedger().Find(header.patch, header.createdOn);
-    EXPECT_TRUE(registration) << undo;
-    r.SetLedgerRegistration(registration);
-    int code = 0;
-    try {
-      code = r.UnregisterPlatform(Utf8ToWide(undo), false);
-    } catch (const CApp_error& e) {
-      error_ = WideToUtf8(e.Message());
-      return e.ExitCode();
-    }
-    if (registration) registration->reversedSections |= vr::undo::kSectionPackages;
-    EXPECT_EQ(r.RunLedger().Save(), 0);
-    return code;
-  }
+  int UnregisterLedgered(const std::string& undo) { return Unregister(undo); }
+
   static vr::undo::UndoHeader Header(const std::string& undo) {
     VrLogFile file(Utf8ToWide(undo).c_str(), true);
     vr::undo::UndoHeader header;

@@ -88,12 +88,17 @@ TEST_F(AdminE2e, ProgramsSayWhenThereIsNoHost) {
     EXPECT_EQ(t.out, "");
     EXPECT_NE(t.err.find("(TESSERA270) No management server host at"), std::string::npos) << t.err;
     EXPECT_NE(t.err.find("'vrhost init'"), std::string::npos) << t.err;
+    const RunResult r = RunProgram(REVENANT, {}, Env(root));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\nERROR: No management server host at '" + root + "'; make one with 'vrhost init'.\n");
   }
   EXPECT_TRUE(std::filesystem::is_empty(empty));
   EXPECT_FALSE(std::filesystem::exists(absent));
   // Help and usage need no host.
   EXPECT_EQ(RunProgram(MORDANT, {"--help"}, Env(absent)).exitCode, 0);
   EXPECT_EQ(RunProgram(TESSERA, {"-help"}, Env(absent)).exitCode, 0);
+  EXPECT_EQ(RunProgram(REVENANT, {"--help"}, Env(absent)).exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(absent));
 }
 

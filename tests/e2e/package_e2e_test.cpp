@@ -266,9 +266,12 @@ TEST_P(PackageE2e, LimitsAndLetterCaseAlikeOnBothEngines) {
 
   const std::string over = WriteFile(
       "over.xml", Package("WindowsPackage", name + "x", "1.0", "d", Platform(2, 11, {policyTypes_[0]})));
-  const std::string out = Register(over, Undo("over.undo"), {}, 1);
+  // Refused by the run before any section starts: no rollback to perform, no undo file.
+  const std::string out = Register(over, Undo("over.undo"), {}, 100);
   EXPECT_NE(out.find("(TESSERA1024) Package 1 of the registration file cannot be registered:"), std::string::npos) << out;
   EXPECT_NE(out.find("name has 256 characters, more than the 255"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Performing rollback"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(Undo("over.undo")));
   EXPECT_EQ(State(), before);
 }
 
