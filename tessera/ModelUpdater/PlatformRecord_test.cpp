@@ -148,7 +148,9 @@ TEST_F(PlatformRecordRestore, ARunStoppedAnywhereIsPutBackExactlyAndRestoringTwi
     const HRESULT applied = RegisterUnregisterNewPlatforms(context, services.get(), changes, error_, nullptr, log_);
     vr::fault::Reset();
     EXPECT_EQ(SUCCEEDED(applied), stop.empty()) << stop;
-    if (stop.empty()) EXPECT_TRUE(Namespace() != before_);
+    if (stop.empty()) {
+      EXPECT_TRUE(Namespace() != before_);
+    }
     Restore(services.get(), record);
     EXPECT_TRUE(Namespace() == before_) << stop;
     Restore(services.get(), record);
