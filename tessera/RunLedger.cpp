@@ -18,7 +18,9 @@ namespace {
 constexpr const char* kFirstLine = "vorant-ledger 1";
 constexpr const char* kLastLine = "end";
 
-std::string Escape(std::string_view v) {
+}  // namespace
+
+std::string EscapeField(std::string_view v) {
   std::string out;
   out.reserve(v.size());
   for (char c : v) {
@@ -31,7 +33,7 @@ std::string Escape(std::string_view v) {
   return out;
 }
 
-bool Unescape(std::string_view v, std::string& out) {
+bool UnescapeField(std::string_view v, std::string& out) {
   out.clear();
   for (size_t i = 0; i < v.size(); ++i) {
     if (v[i] != '\\') {
@@ -50,11 +52,13 @@ bool Unescape(std::string_view v, std::string& out) {
   return true;
 }
 
-std::string Field(WStringView w) { return Escape(vr::text::WideToUtf8(w)); }
+namespace {
+
+std::string Field(WStringView w) { return EscapeField(vr::text::WideToUtf8(w)); }
 
 bool WideField(std::string_view v, WString& out) {
   std::string s;
-  if (!Unescape(v, s)) return false;
+  if (!UnescapeField(v, s)) return false;
   out = vr::text::Utf8ToWide(s);
   return true;
 }
@@ -102,7 +106,7 @@ std::string Ledger::Format() const {
       if (e.existedBefore) flags += 'b';
       if (e.reversed) flags += 'r';
       if (flags.empty()) flags = "-";
-      t += "E\t" + std::to_string(e.section) + "\t" + Escape(e.kind) + "\t" + flags + "\t" + Field(e.key) + "\t" +
+      t += "E\t" + std::to_string(e.section) + "\t" + EscapeField(e.kind) + "\t" + flags + "\t" + Field(e.key) + "\t" +
            Field(e.before) + "\t" + Field(e.after) + "\n";
     }
   }
@@ -144,7 +148,7 @@ bool Ledger::Parse(const std::string& text, Ledger& out) {
     } else if (f[0] == "E" && f.size() == 7 && !parsed.registrations_.empty()) {
       Entry e;
       long long section = 0;
-      if (!Number(f[1], section) || !Unescape(f[2], e.kind) || !WideField(f[4], e.key) || !WideField(f[5], e.before) ||
+      if (!Number(f[1], section) || !UnescapeField(f[2], e.kind) || !WideField(f[4], e.key) || !WideField(f[5], e.before) ||
           !WideField(f[6], e.after))
         return false;
       e.section = static_cast<int>(section);

@@ -25,6 +25,12 @@
 
 namespace vr::ledger {
 
+// One field of a tab-separated line: tab, line ends and backslash escaped as \t \n \r \\.
+// The ledger and the sections' records in the run journal write their fields this way.
+std::string EscapeField(std::string_view v);
+// False for a text no EscapeField wrote (a lone or unknown escape).
+bool UnescapeField(std::string_view v, std::string& out);
+
 // One change a registration made, with its states in the section's own encoding.
 struct Entry {
   int section = 0;             // vr::undo::kSection...

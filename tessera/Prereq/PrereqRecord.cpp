@@ -1,4 +1,5 @@
 #include "tessera/Prereq/PrereqRecord.h"
+#include "tessera/RunLedger.h"
 
 #include <set>
 
@@ -21,36 +22,8 @@ namespace vr::prereq {
 
 namespace {
 
-std::string EscapeField(const std::string& v) {
-  std::string out;
-  for (char c : v) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
-  }
-  return out;
-}
-
-bool UnescapeField(const std::string& v, std::string& out) {
-  out.clear();
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (v[i] != '\\') {
-      out += v[i];
-      continue;
-    }
-    if (++i == v.size()) return false;
-    switch (v[i]) {
-      case '\\': out += '\\'; break;
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      default: return false;
-    }
-  }
-  return true;
-}
+using vr::ledger::EscapeField;
+using vr::ledger::UnescapeField;
 
 std::string Hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
