@@ -66,6 +66,22 @@ TEST_F(PackageRegistration, ExampleRegistersAndUnregisters) {
   EXPECT_EQ(State(), before);
 }
 
+// The same patch registered twice, the second run finding everything there: unregistering
+// the first undo file leaves what the second still lists, and the second's takes it away.
+TEST_F(PackageRegistration, TwiceRegisteredExampleUnregistersInOrderOfRegistration) {
+  SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
+  const std::string before = State();
+  const std::string first = (base_ / "first.undo").string(), again = (base_ / "again.undo").string();
+  ASSERT_EQ(Register(Example(), first), 0) << error_ << console_;
+  const std::string registered = State();
+  ASSERT_EQ(Register(Example(), again), 0) << error_;
+  ASSERT_EQ(Unregister(first), 0) << error_ << console_;
+  EXPECT_EQ(State(), registered);
+  ASSERT_EQ(Unregister(again), 0) << error_ << console_;
+  RemoveScripts(*this);
+  EXPECT_EQ(State(), before);
+}
+
 TEST_F(PackageRegistration, FailedRegistrationTakesBackExactlyWhatItAdded) {
   // A package of the example that the Depot knows already keeps its rows; the one that cannot
   // be uninstalled goes too, for this run registered it.

@@ -281,6 +281,35 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     auto finishPackage = [&]() {
       if (!current.open) return true;
       current.open = false;
+      // Modules the ledger says this registration holds that none of its lines names: a later
+      // registration of what an earlier one added writes no line for it, but took the addition
+      // over when the earlier one was unregistered. Those it now owns go here.
+      if (registration) {
+        std::vector<WString> held;
+        for (const auto& e : registration->entries) {
+          WString eid, policyType, systemType, os;
+          if (e.section == vr::undo::kSectionPackages && e.kind == "module" && !e.reversed &&
+              SplitModuleKey(e.key, eid, policyType, systemType, os) && eid == current.id)
+            held.push_back(e.key);
+        }
+        for (const WString& key : held) {
+          if (Decide(ledger, registration, "module", key) != Verdict::kRemove) continue;
+          WString eid, policyType, systemType, os;
+          SplitModuleKey(key, eid, policyType, systemType, os);
+          const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + eid + u"', SystemType='" +
+                                 systemType + u"', OsType='" + os + u"']";
+          size_t removed = 0;
+          if (!removeModules(eid,
+                             [&](const DepotModuleRow& r) {
+                               return r.systemType == systemType && r.osType == os && r.osVersion.empty() &&
+                                      vr::text::EqualsNoCase(r.policyType, policyType);
+                             },
+                             removed))
+            return fail(LoadMessage(1014));
+          LogLine(removed ? u"Functionality module removed " + fields
+                          : u"Functionality module not registered and cannot be removed " + fields);
+        }
+      }
       // A package still deployed (on nodes that are not Windows nodes) keeps its row: its id
       // must not pass to the next new package together with those deployments.
       const Verdict verdict = Decide(ledger, registration, "package", current.id);
