@@ -22,6 +22,12 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+// Key and value names are written back as UTF-8 text: a NUL or a lone surrogate cannot be.
+bool NameCanBeKept(WStringView name) {
+  std::string ignored;
+  return name.find(u'\0') == WStringView::npos && vr::text::WideToUtf8Strict(name, ignored);
+}
+
 WChar FromCp1252(unsigned char b) { return b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : static_cast<WChar>(b); }
 
 // REGEDIT4 files are ANSI text: Windows-1252 here.
@@ -209,6 +215,7 @@ class Parser {
       while (!relative.empty() && relative.back() == u'\\') relative.pop_back();
     }
     if (remove && relative.empty()) return Fail("HKEY_LOCAL_MACHINE itself cannot be deleted");
+    if (!NameCanBeKept(relative)) return Fail("a key name holds a NUL character or a lone surrogate");
     RegOperation op;
     op.kind = remove ? RegOperation::Kind::DeleteTree : RegOperation::Kind::CreateKey;
     op.key = relative;
@@ -289,6 +296,8 @@ class Parser {
       ++i_;
     } else if (!Quoted(op.name)) {
       return false;
+    } else if (!NameCanBeKept(op.name)) {
+      return Fail("a value name holds a NUL character or a lone surrogate");
     }
     SkipSpaces();
     if (AtEnd() || t_[i_] != u'=') return Fail("'=' expected after the value name");
@@ -365,16 +374,13 @@ class Parser {
 };
 
 std::string Escaped(WStringView s) {
-  std::string out;
+  WString escaped;
   for (WChar c : s) {
-    if (c == u'\\') out += "\\\\";
-    else if (c == u'"') out += "\\\"";
-    else {
-      WString one(1, c);
-      out += vr::text::WideToUtf8(one);
-    }
+    if (c == u'\\' || c == u'"') escaped += u'\\';
+    escaped += c;
   }
-  return out;
+  // Converted whole, so that a surrogate pair stays one character.
+  return vr::text::WideToUtf8(escaped);
 }
 
 // REG_SZ data that a quoted text gives back byte for byte: whole UTF-16 units, one

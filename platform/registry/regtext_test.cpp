@@ -117,6 +117,23 @@ TEST(RegText, ReadsUtf16WithItsMark) {
   ASSERT_EQ(ops.size(), 2u);
   EXPECT_EQ(ops[0].key, u"K\u00e9");
   EXPECT_EQ(ops[1].data, Utf16(u"\u65e5\u672c") + std::string(2, '\0'));
+  // A name outside the basic plane is one character, and is written back as one.
+  const std::u16string wide = u"Windows Registry Editor Version 5.00\r\n[HKLM\\K\U0001F600]\r\n\"\U0001F600\\\"\"=dword:1\r\n";
+  ASSERT_TRUE(ParseRegText("\xFF\xFE" + Utf16(wide), ops, error)) << error;
+  ASSERT_EQ(ops.size(), 2u);
+  std::string written = vr::registry::RegHeader() + vr::registry::RegKeyLine(ops[0].key) +
+                        vr::registry::RegValueLine(ops[1].name, ops[1].type, ops[1].data);
+  std::vector<RegOperation> again;
+  ASSERT_TRUE(ParseRegText(written, again, error)) << error << written;
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[0].key, u"K\U0001F600");
+  EXPECT_EQ(again[1].name, u"\U0001F600\"");
+  // Names that UTF-8 text cannot carry are refused, not written back changed.
+  for (const std::u16string& bad : {std::u16string(u"[HKLM\\A\0B]\r\n", 12), std::u16string(u"[HKLM\\A\xDFFF]\r\n"),
+                                    std::u16string(u"[HKLM\\A]\r\n\"n\xD800\"=dword:1\r\n")}) {
+    EXPECT_FALSE(ParseRegText("\xFF\xFE" + Utf16(u"Windows Registry Editor Version 5.00\r\n" + bad), ops, error));
+    EXPECT_NE(error.find("NUL character or a lone surrogate"), std::string::npos) << error;
+  }
   // The UTF-8 mark is accepted too.
   ASSERT_TRUE(ParseRegText("\xEF\xBB\xBFWindows Registry Editor Version 5.00\n[HKLM\\A]\n", ops, error)) << error;
 }
@@ -293,8 +310,10 @@ TEST_F(RegToolsTest, ImportIsAllOrNothing) {
   EXPECT_EQ(vr::registry::ImportRegText("Windows Registry Editor Version 5.00\n[-HKLM\\Keep]\n[HKLM\\New]\n\"x\"=bad\n", error),
             ERROR_INVALID_DATA);
   EXPECT_NE(error.find("line 4"), std::string::npos) << error;
-  // A change that fails while applying (a name that cannot be stored) rolls back the others.
-  const std::u16string text = u"Windows Registry Editor Version 5.00\r\n[-HKLM\\Keep]\r\n[HKLM\\New]\r\n\"\xD800\"=\"x\"\r\n";
+  // A change that fails while applying (a value name longer than the registry keeps) rolls
+  // back the others.
+  const std::u16string text = u"Windows Registry Editor Version 5.00\r\n[-HKLM\\Keep]\r\n[HKLM\\New]\r\n\"" +
+                              std::u16string(16384, u'n') + u"\"=\"x\"\r\n";
   EXPECT_EQ(vr::registry::ImportRegText("\xFF\xFE" + Utf16(text), error), ERROR_INVALID_PARAMETER);
   EXPECT_NE(error.find("line 4"), std::string::npos) << error;
   std::string after;

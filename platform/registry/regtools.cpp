@@ -46,9 +46,14 @@ long Find(Hive& hive, WStringView relative, KeyId& id, WString& spelled) {
   return ERROR_SUCCESS;
 }
 
+// The registry's own limits on names, which an import keeps as the programs' calls do.
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+
 long Ensure(Hive& hive, WStringView relative, KeyId& id) {
   id = kRootKeyId;
   for (WStringView part : Split(relative)) {
+    if (part.size() > kMaxKeyNameChars) return ERROR_INVALID_PARAMETER;
     KeyId next;
     long rc = hive.FindChild(id, part, next);
     if (rc == ERROR_FILE_NOT_FOUND) rc = hive.CreateChild(id, part, next);
@@ -173,7 +178,9 @@ long ImportRegText(std::string_view bytes, std::string& error, std::vector<std::
         break;
       }
       case RegOperation::Kind::SetValue:
-        rc = hive.SetValue(current, op.name, op.type, op.data.data(), op.data.size());
+        rc = op.name.size() > kMaxValueNameChars
+                 ? ERROR_INVALID_PARAMETER
+                 : hive.SetValue(current, op.name, op.type, op.data.data(), op.data.size());
         break;
       case RegOperation::Kind::DeleteValue:
         rc = hive.DeleteValue(current, op.name);
