@@ -1,14 +1,13 @@
 #include "tessera/RunJournal.h"
 
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <ctime>
 
 #include "platform/com/hresult.h"
 #include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/os/hostroot.h"
+#include "platform/os/process.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
@@ -142,8 +141,8 @@ long RunJournal::Begin(const Manifest& manifest, std::unique_ptr<RunJournal>& ou
   j->manifest_ = manifest;
   j->manifest_.state = "active";
   // The time first: run folders sort by their start, oldest first.
-  j->folder_ = journal + "/run-" + std::to_string(static_cast<long long>(::time(nullptr))) + "-" +
-               std::to_string(static_cast<long>(::getpid()));
+  j->folder_ = journal + "/run-" + std::to_string(static_cast<long long>(std::time(nullptr))) + "-" +
+               std::to_string(static_cast<long>(vr::os::GetCurrentProcessId()));
   if (long rc = vr::os::CreateDirectory(W(j->folder_)); rc != ERROR_SUCCESS) {
     VR_TRACE_FAILURE("CreateDirectoryW (\"", W(j->folder_), "\")", rc);
     return rc;

@@ -1,16 +1,16 @@
 #include "platform/crypto/host_secret.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <memory>
+#include <string_view>
 #include <vector>
 
+#include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
+#include "platform/os/file.h"
 #include "platform/os/hostroot.h"
+#include "platform/os/message.h"
 #include "platform/text/convert.h"
 
 namespace vr::crypto {
@@ -43,22 +43,23 @@ class Key {
 
   bool Load(std::string& error) {
     const std::string path = HostKeyPath();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      error = "cannot read the host key " + path + ": " + std::strerror(errno);
+    std::unique_ptr<vr::os::File> file;
+    if (long rc = vr::os::File::Open(vr::text::Utf8ToWide(path), "rb", vr::os::Share::DenyNone, file);
+        rc != ERROR_SUCCESS) {
+      error = "cannot read the host key " + path + ": " + vr::os::ErrorReason(rc);
       return false;
     }
-    size_t got = 0;
-    unsigned char extra;
-    while (got < sizeof bytes_) {
-      const ssize_t n = ::read(fd, bytes_ + got, sizeof bytes_ - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
+    // The key goes straight into the locked buffer; one byte more tells a longer file.
+    size_t got = 0, extra = 0;
+    unsigned char more;
+    long rc = file->Read(bytes_, sizeof bytes_, got);
+    if (rc == ERROR_SUCCESS && got == sizeof bytes_) rc = file->Read(&more, 1, extra);
+    file->Close();  // read only: nothing is lost when the close fails
+    if (rc != ERROR_SUCCESS) {
+      error = "cannot read the host key " + path + ": " + vr::os::ErrorReason(rc);
+      return false;
     }
-    const bool tooLong = got == sizeof bytes_ && ::read(fd, &extra, 1) > 0;
-    ::close(fd);
-    if (got != sizeof bytes_ || tooLong) {
+    if (got != sizeof bytes_ || extra != 0) {
       error = "the host key " + path + " is not a key of " + std::to_string(sizeof bytes_) + " bytes";
       return false;
     }
@@ -76,39 +77,17 @@ std::string HostKeyPath() { return vr::os::HostPath(kHostKeyFile); }
 bool CreateHostKey(const std::string& root, std::string& error) {
   if (!Init(error)) return false;
   const std::string path = root + "/" + kHostKeyFile;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return true;
+  if (vr::os::FileExists(vr::text::Utf8ToWide(path))) return true;
   if (Injected("crypto.CreateKey", error)) return false;
-  const std::string temp = path + ".new";
-  ::unlink(temp.c_str());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = "cannot create the host key " + path + ": " + std::strerror(errno);
-    return false;
-  }
   Key key;
   randombytes_buf(key.data(), crypto_secretbox_KEYBYTES);
-  size_t done = 0;
-  while (done < crypto_secretbox_KEYBYTES) {
-    const ssize_t n = ::write(fd, key.data() + done, crypto_secretbox_KEYBYTES - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  // Owner only from the start; a key another program made meanwhile is kept, never replaced.
+  const long rc = vr::os::CreateNewFile(
+      path, std::string_view(reinterpret_cast<const char*>(key.data()), crypto_secretbox_KEYBYTES), true);
   sodium_memzero(key.data(), crypto_secretbox_KEYBYTES);
-  const bool ok = done == crypto_secretbox_KEYBYTES && ::fchmod(fd, 0600) == 0 && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  // link, not rename: a key another program made meanwhile is kept, never replaced.
-  if (!ok || (::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST)) {
-    error = "cannot write the host key " + path + ": " + std::strerror(ok ? errno : savedErrno);
-    ::unlink(temp.c_str());
+  if (rc != ERROR_SUCCESS && rc != ERROR_ALREADY_EXISTS) {
+    error = "cannot write the host key " + path + ": " + vr::os::ErrorReason(rc);
     return false;
-  }
-  ::unlink(temp.c_str());
-  if (const int dir = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
   }
   return true;
 }

@@ -1,17 +1,14 @@
 #include "platform/depot/depot_setup.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "platform/ado/drivers.h"
 #include "platform/ado/ini_file.h"
 #include "platform/crypto/host_secret.h"
 #include "platform/depot/depot_connection.h"
 #include "platform/depot/sql_script.h"
+#include "platform/os/file.h"
+#include "platform/os/message.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
@@ -24,24 +21,8 @@ using vr::text::Utf8ToWide;
 using vr::text::WideToUtf8;
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string temp = path + ".new";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
+  if (long rc = vr::os::SaveFileAtomic(Utf8ToWide(path), bytes); rc != ERROR_SUCCESS) {
+    error = "cannot write " + path + ": " + vr::os::ErrorReason(rc);
     return false;
   }
   return true;

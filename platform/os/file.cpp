@@ -506,6 +506,92 @@ void AtomicFile::Abort() {
   targetGuard_.reset();
 }
 
+// ---- New files ----
+
+long PlaceNewFile(const std::string& temp, const std::string& target) {
+  if (auto f = Fault("file.Place", ERROR_ACCESS_DENIED)) {
+    ::unlink(temp.c_str());
+    return *f;
+  }
+  // link, not rename: link never replaces what is at the target's name.
+  long rc = ERROR_SUCCESS;
+  if (::link(temp.c_str(), target.c_str()) != 0) rc = errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorForPath(errno, target);
+  ::unlink(temp.c_str());
+  if (rc == ERROR_SUCCESS) SyncFolder(ParentOf(target));
+  return rc;
+}
+
+long CreateNewFile(const std::string& path, std::string_view bytes, bool ownerOnly) {
+  if (auto f = Fault("file.SaveCreate", ERROR_ACCESS_DENIED)) return *f;
+  if (path.empty() || path.back() == '/') return ERROR_PATH_NOT_FOUND;
+  const std::string folder = ParentOf(path);
+  if (!IsNativeDirectory(folder)) return ERROR_PATH_NOT_FOUND;
+  const size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string prefix = (folder == "/" ? std::string() : folder) + "/." + name + ".";
+  const mode_t mode = ownerOnly ? 0600 : 0666;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = prefix + RandomPart(6) + ".tmp";
+    fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Win32FromErrno(errno);
+  if (ownerOnly) ::fchmod(fd, 0600);  // whatever the umask left
+  File file(fd);
+  size_t written = 0;
+  long rc = file.Write(bytes.data(), bytes.size(), written);
+  if (rc == ERROR_SUCCESS) rc = file.Sync();
+  if (rc == ERROR_SUCCESS) rc = file.Close();
+  if (rc != ERROR_SUCCESS) {
+    ::unlink(temp.c_str());
+    return rc;
+  }
+  return PlaceNewFile(temp, path);
+}
+
+void RemoveLeftoverFile(const std::string& path) {
+  if (!path.empty()) ::unlink(path.c_str());
+}
+
+std::unique_ptr<AppendOnlyLog> AppendOnlyLog::Open(const std::string& nativePath) {
+  const int fd = ::open(nativePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  return std::unique_ptr<AppendOnlyLog>(new AppendOnlyLog(fd));
+}
+
+AppendOnlyLog::~AppendOnlyLog() { ::close(fd_); }
+
+void AppendOnlyLog::Append(std::string_view text) {
+  size_t written = 0;
+  internal::WriteAllBytes(fd_, text.data(), text.size(), written);
+}
+
+long GetNativeFileStatus(const std::string& path, NativeFileStatus& status) {
+  status = NativeFileStatus{};
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? ERROR_SUCCESS : Win32FromErrno(errno);
+  status.exists = true;
+  status.isDirectory = S_ISDIR(st.st_mode);
+  status.isRegular = S_ISREG(st.st_mode);
+  status.size = static_cast<uint64_t>(st.st_size);
+  return ERROR_SUCCESS;
+}
+
+bool NativeAccessAllowed(const std::string& path, bool read, bool write, bool enter) {
+  const int how = (read ? R_OK : 0) | (write ? W_OK : 0) | (enter ? X_OK : 0);
+  return ::access(path.c_str(), how == 0 ? F_OK : how) == 0;
+}
+
+long SyncNativeFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32FromErrno(errno);
+  const long rc = ::fdatasync(fd) == 0 ? ERROR_SUCCESS : Win32FromErrno(errno);
+  ::close(fd);
+  return rc;
+}
+
 long SaveFileAtomic(WStringView path, std::string_view bytes, WStringView backup) {
   std::unique_ptr<AtomicFile> file;
   if (long rc = AtomicFile::Create(path, file)) return rc;
@@ -589,6 +675,12 @@ long RestrictToOwner(WStringView path, bool create) {
   if ((st.st_mode & 07777) == 0600) return ERROR_SUCCESS;
   if (::chmod(native.c_str(), 0600) != 0) return ErrorForPath(errno, native);
   return ERROR_SUCCESS;
+}
+
+bool PathExists(WStringView path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(NativePath(path).c_str(), &st) == 0;
 }
 
 bool FileExists(WStringView path) {

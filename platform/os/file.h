@@ -60,6 +60,7 @@ class File {
 
  private:
   friend class AtomicFile;
+  friend long CreateNewFile(const std::string&, std::string_view, bool);
   explicit File(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
@@ -145,6 +146,8 @@ long CheckAccess(WStringView path, bool read, bool write);
 // it a missing file is no error. Point "file.Restrict" (ERROR_ACCESS_DENIED).
 long RestrictToOwner(WStringView path, bool create);
 
+// True when something exists at path: a file, a folder, or a link to one of them.
+bool PathExists(WStringView path);
 // True when path names an existing regular file (folders are not files).
 bool FileExists(WStringView path);
 // True when both paths name one existing file, whatever the names: the same path, a hard or
@@ -160,6 +163,73 @@ long GetTempPath(WString& folder);
 // file folder + prefix (first three characters) + unique part + ".tmp", mode 0600, and names
 // it in path. Point "file.GetTempFileName" (ERROR_ACCESS_DENIED).
 long GetTempFileName(WStringView folder, WStringView prefix, WString& path);
+
+// ---- New files that must appear whole or not at all ----
+//
+// These take POSIX file names (UTF-8, '/'), as the stores below the host root name their
+// files.
+
+// Puts a finished new file under its final name without replacing a file that is there
+// already (another program may have made one meanwhile: it stays, and is the one to use), then
+// removes the new file's temporary name and flushes the folder, so that the name survives a
+// power cut. ERROR_ALREADY_EXISTS when a file was there; the temporary file is gone either
+// way. Point "file.Place" (ERROR_ACCESS_DENIED).
+long PlaceNewFile(const std::string& temp, const std::string& target);
+
+// Writes bytes as a new file at path in the same way: a temporary file beside it (readable and
+// writable by the owner only when ownerOnly, from its creation on), flushed to disk, then
+// placed with PlaceNewFile. ERROR_ALREADY_EXISTS when a file was there (it is kept as it is).
+// Points "file.SaveCreate" (ERROR_ACCESS_DENIED), then those of File::Write, File::Sync,
+// File::Close and PlaceNewFile.
+long CreateNewFile(const std::string& path, std::string_view bytes, bool ownerOnly);
+
+// Removes a file that an earlier attempt, cut short, may have left under a name about to be
+// used again. Best effort and no fault point: nothing depends on its outcome.
+void RemoveLeftoverFile(const std::string& path);
+
+// ---- The trace's file ----
+
+// An append-only file for the trace: each Append goes to the end of the file in one write, so
+// that the lines of programs tracing into one file at once do not mix. Nothing here is a fault
+// point and nothing fails the caller: the trace records a run, and must neither change which
+// points the run reaches nor make it fail.
+class AppendOnlyLog {
+ public:
+  // Opens (creating it readable and writable by the owner only) the file; null when it
+  // cannot be opened.
+  static std::unique_ptr<AppendOnlyLog> Open(const std::string& nativePath);
+  ~AppendOnlyLog();
+  AppendOnlyLog(const AppendOnlyLog&) = delete;
+  AppendOnlyLog& operator=(const AppendOnlyLog&) = delete;
+  void Append(std::string_view text);
+
+ private:
+  explicit AppendOnlyLog(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+// ---- The stores' own checks of their files ----
+//
+// The registry hive and the WMI repository look at their files before they open them and
+// flush their logs; they do it under their own fault points, so these calls have none.
+
+// What is at a POSIX file name, links followed.
+struct NativeFileStatus {
+  bool exists = false;
+  bool isDirectory = false;
+  bool isRegular = false;
+  uint64_t size = 0;
+};
+// ERROR_SUCCESS with status.exists false when nothing is there (ERROR_FILE_NOT_FOUND is never
+// returned); otherwise the Win32 error of a name that cannot be looked at (ERROR_ACCESS_DENIED
+// for a folder on the way that may not be entered, ...).
+long GetNativeFileStatus(const std::string& path, NativeFileStatus& status);
+// True when the caller may read (list, for a folder), write (make names in, for a folder)
+// and enter (folders) what is at path, as far as asked.
+bool NativeAccessAllowed(const std::string& path, bool read, bool write, bool enter);
+// Forces the content of an existing file to the disk. ERROR_FILE_NOT_FOUND when there is no
+// such file.
+long SyncNativeFile(const std::string& path);
 
 // The Win32 error for a POSIX errno value (ENOENT 2, ENOTDIR 3, EACCES 5, ENOSPC 112, ...).
 long Win32FromErrno(int err);

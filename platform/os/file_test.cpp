@@ -253,6 +253,73 @@ TEST_F(FileTest, InjectedFaultsCarryTheirCodes) {
   EXPECT_TRUE(FileExists(W("a")));
 }
 
+// A new file appears whole under its name or not at all, never replaces one that is there,
+// and leaves no temporary file behind, whichever step fails.
+TEST_F(FileTest, NewFilesArePlacedWholeAndNeverReplaceOne) {
+  ASSERT_EQ(CreateNewFile(N("key"), std::string("k\0y", 3), true), ERROR_SUCCESS);
+  EXPECT_EQ(Get("key"), std::string("k\0y", 3));
+  struct stat st;
+  ASSERT_EQ(::stat(N("key").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(CreateNewFile(N("key"), "other", true), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Get("key"), std::string("k\0y", 3));
+  EXPECT_EQ(CreateNewFile(N("nodir/key"), "x", false), ERROR_PATH_NOT_FOUND);
+
+  for (const char* point : {"file.SaveCreate#1", "file.Write#1", "file.Sync#1", "file.Close#1", "file.Place#1"}) {
+    vr::fault::Configure(point);
+    EXPECT_NE(CreateNewFile(N("new"), "x", false), ERROR_SUCCESS) << point;
+    vr::fault::Reset();
+    EXPECT_FALSE(fs::exists(N("new"))) << point;
+  }
+  // Placing a store's file made by someone else: the first one placed stays.
+  Put("made.tmp", "first");
+  ASSERT_EQ(PlaceNewFile(N("made.tmp"), N("store")), ERROR_SUCCESS);
+  Put("made.tmp", "second");
+  EXPECT_EQ(PlaceNewFile(N("made.tmp"), N("store")), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(Get("store"), "first");
+  vr::fault::Configure("file.Place#1=112");
+  Put("made.tmp", "third");
+  EXPECT_EQ(PlaceNewFile(N("made.tmp"), N("store2")), ERROR_DISK_FULL);
+  EXPECT_FALSE(fs::exists(N("store2")));
+  size_t entries = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) entries += e.path().filename().string()[0] == '.' ? 100 : 1;
+  EXPECT_EQ(entries, 2u);  // key and store: no temporary file is left
+}
+
+TEST_F(FileTest, NativeStatusAndTheTraceLog) {
+  NativeFileStatus st;
+  ASSERT_EQ(GetNativeFileStatus(N("none"), st), ERROR_SUCCESS);
+  EXPECT_FALSE(st.exists);
+  Put("f", "abc");
+  ASSERT_EQ(GetNativeFileStatus(N("f"), st), ERROR_SUCCESS);
+  EXPECT_TRUE(st.exists && st.isRegular && !st.isDirectory);
+  EXPECT_EQ(st.size, 3u);
+  ASSERT_EQ(GetNativeFileStatus(dir_, st), ERROR_SUCCESS);
+  EXPECT_TRUE(st.isDirectory);
+  EXPECT_EQ(GetNativeFileStatus(N("f/below"), st), ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(NativeAccessAllowed(N("f"), true, true, false));
+  EXPECT_FALSE(NativeAccessAllowed(N("none"), false, false, false));
+  EXPECT_EQ(SyncNativeFile(N("f")), ERROR_SUCCESS);
+  EXPECT_EQ(SyncNativeFile(N("none")), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(PathExists(W("f")));
+  EXPECT_TRUE(PathExists(vr::text::Utf8ToWide(dir_)));
+  EXPECT_FALSE(PathExists(W("none")));
+
+  // The trace's file is appended to, and reaches no fault point even when every one fails.
+  vr::fault::Configure("file.Open#*;file.Write#*;file.Sync#*;file.Close#*");
+  {
+    auto log = AppendOnlyLog::Open(N("trace"));
+    ASSERT_TRUE(log);
+    log->Append("one\n");
+  }
+  auto log = AppendOnlyLog::Open(N("trace"));
+  ASSERT_TRUE(log);
+  log->Append("two\n");
+  vr::fault::Reset();
+  EXPECT_EQ(Get("trace"), "one\ntwo\n");
+  EXPECT_FALSE(AppendOnlyLog::Open(N("nodir/trace")));
+}
+
 TEST(Win32FromErrno, CommonCodes) {
   EXPECT_EQ(Win32FromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Win32FromErrno(EACCES), ERROR_ACCESS_DENIED);

@@ -4,6 +4,7 @@
 
 #include "platform/fault/fault.h"
 #include "platform/os/lasterror.h"
+#include "platform/text/convert.h"
 
 DWORD FormatMessageW(DWORD flags, const void*, DWORD messageId, DWORD, WChar* buffer, DWORD size, void*) {
   if (auto code = vr::fault::Hit("os.FormatMessage")) {
@@ -39,3 +40,13 @@ HLOCAL LocalFree(HLOCAL memory) {
   delete[] static_cast<WChar*>(memory);
   return nullptr;
 }
+
+namespace vr::os {
+
+std::string ErrorReason(long win32Error) {
+  std::string text = vr::text::WideToUtf8(vr::com::SystemMessage(HRESULT_FROM_WIN32(win32Error)));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(win32Error) : text;
+}
+
+}  // namespace vr::os

@@ -1,6 +1,8 @@
 // The system's message texts as FormatMessageW and LocalFree give them: the texts of
 // vr::com::SystemMessage for Win32 error numbers and HRESULTs.
 #pragma once
+#include <string>
+
 #include "platform/com/hresult.h"
 #include "platform/com/types.h"
 #include "platform/text/wstring.h"
@@ -25,3 +27,9 @@ using HLOCAL = void*;
 DWORD FormatMessageW(DWORD flags, const void* source, DWORD messageId, DWORD languageId, WChar* buffer, DWORD size,
                      void* arguments);
 HLOCAL LocalFree(HLOCAL memory);
+
+namespace vr::os {
+// The system's text of a Win32 error for the host's own messages, in UTF-8 without a line end:
+// "The system cannot find the file specified."; "error N" when the system has none.
+std::string ErrorReason(long win32Error);
+}  // namespace vr::os

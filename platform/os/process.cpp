@@ -101,6 +101,8 @@ DWORD ExitCodeOf(int status) {
 
 }  // namespace
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
 std::string RunningProgramFolder() {
   std::string exe(4096, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);

@@ -39,6 +39,10 @@ class Process {
   DWORD exitCode_ = STILL_ACTIVE;
 };
 
+// The running program's process number (GetCurrentProcessId): it names the files and folders
+// of one run. Cannot fail.
+DWORD GetCurrentProcessId();
+
 // The words of a command line by the rules of the product's home platform: blanks and tabs
 // separate words, double quotes group, 2n backslashes before a quote stand for n backslashes,
 // 2n+1 for n and a literal quote; "" inside quotes is a literal quote.

@@ -1,15 +1,14 @@
 #include "platform/qkit/qkit.h"
 
-#include <fcntl.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <memory>
 #include <mutex>
 
+#include "platform/os/clock.h"
+#include "platform/os/file.h"
 #include "platform/os/locale.h"
+#include "platform/os/process.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
 
@@ -18,7 +17,7 @@ namespace {
 struct Sink {
   std::mutex mutex;
   std::atomic<unsigned> mask{0};
-  int fd = -1;
+  std::unique_ptr<vr::os::AppendOnlyLog> file;
   bool loaded = false;
 };
 
@@ -38,26 +37,22 @@ void LoadFromEnvironment(Sink& s) {
     unsigned long v = std::strtoul(m, &end, 0);
     if (end && *end == '\0') mask = static_cast<unsigned>(v);
   }
-  s.fd = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (s.fd >= 0) s.mask = mask;
+  s.file = vr::os::AppendOnlyLog::Open(path);
+  if (s.file) s.mask = mask;
 }
 
 void Write(const qkit_TraceObject_t& obj, unsigned sev, const std::string& text, const char* file, int line) {
   Sink& s = TheSink();
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm tmv;
-  localtime_r(&tv.tv_sec, &tmv);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", tmv.tm_year + 1900,
-                tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
-                static_cast<long>(tv.tv_usec / 1000));
-  std::string out = vr::text::FormatA("%s [%d] %s/%d S%u %s:%d %s\n", stamp, static_cast<int>(getpid()),
-                                      obj.Component(), obj.Category(), sev, file ? file : "", line, text);
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", now.wYear, now.wMonth, now.wDay, now.wHour,
+                now.wMinute, now.wSecond, now.wMilliseconds);
+  std::string out = vr::text::FormatA("%s [%d] %s/%d S%u %s:%d %s\n", stamp,
+                                      static_cast<int>(vr::os::GetCurrentProcessId()), obj.Component(), obj.Category(),
+                                      sev, file ? file : "", line, text);
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.fd < 0) return;
-  ssize_t ignored = ::write(s.fd, out.data(), out.size());
-  (void)ignored;
+  if (s.file) s.file->Append(out);
 }
 
 }  // namespace
@@ -158,7 +153,7 @@ void qkit_SetTraceSink(const std::string& path, unsigned mask) {
   Sink& s = TheSink();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.loaded = true;
-  if (s.fd >= 0) ::close(s.fd);
-  s.fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  s.mask = s.fd >= 0 ? mask : 0;
+  s.file.reset();
+  if (!path.empty()) s.file = vr::os::AppendOnlyLog::Open(path);
+  s.mask = s.file ? mask : 0;
 }

@@ -1,9 +1,6 @@
 #include "platform/registry/hive.h"
 
 #include <sqlite3.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,7 +10,9 @@
 #include <string>
 
 #include "platform/com/hresult.h"
+#include "platform/os/file.h"
 #include "platform/os/hostroot.h"
+#include "platform/os/process.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
@@ -121,27 +120,27 @@ long Hive::Ready(bool forWrite) {
   }
   if (db_) return ERROR_SUCCESS;
 
-  struct stat st;
-  if (::stat(root.c_str(), &st) != 0) {
-    return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
-  }
-  if (!S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
-  if (::access(root.c_str(), X_OK | R_OK) != 0) return ERROR_ACCESS_DENIED;
+  vr::os::NativeFileStatus st;
+  if (long rc = vr::os::GetNativeFileStatus(root, st); rc != ERROR_SUCCESS || !st.exists)
+    return rc == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+  if (!st.isDirectory) return ERROR_DIRECTORY;
+  if (!vr::os::NativeAccessAllowed(root, true, false, true)) return ERROR_ACCESS_DENIED;
 
   path_ = root + "/registry.db";
   bool missing = false;
-  if (::stat(path_.c_str(), &st) != 0) {
-    if (errno != ENOENT) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
+  if (long rc = vr::os::GetNativeFileStatus(path_, st); rc != ERROR_SUCCESS) {
+    return rc == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : ERROR_CANTREAD;
+  } else if (!st.exists) {
     if (!forWrite) return ERROR_SUCCESS;  // an empty hive until the first change
-    if (::access(root.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED;
+    if (!vr::os::NativeAccessAllowed(root, false, true, false)) return ERROR_ACCESS_DENIED;
     missing = true;
-  } else if (!S_ISREG(st.st_mode)) {
+  } else if (!st.isRegular) {
     return ERROR_BADDB;
-  } else if (st.st_size == 0) {
+  } else if (st.size == 0) {
     // A new hive is linked into place with its schema, so an empty file is a damaged one
     // (truncated, or its blocks lost): refused and left as it is, never taken as a new hive.
     return ERROR_BADDB;
-  } else if (::access(path_.c_str(), R_OK) != 0) {
+  } else if (!vr::os::NativeAccessAllowed(path_, true, false, false)) {
     return ERROR_ACCESS_DENIED;
   }
   if (missing)
@@ -150,9 +149,9 @@ long Hive::Ready(bool forWrite) {
 }
 
 long Hive::CreateFresh() {
-  const std::string temp = path_ + ".new-" + std::to_string(::getpid());
-  ::unlink(temp.c_str());
-  ::unlink((temp + "-journal").c_str());
+  const std::string temp = path_ + ".new-" + std::to_string(vr::os::GetCurrentProcessId());
+  vr::os::RemoveLeftoverFile(temp);
+  vr::os::RemoveLeftoverFile(temp + "-journal");
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   long result = rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
@@ -165,19 +164,14 @@ long Hive::CreateFresh() {
   db_ = nullptr;
   schemaReady_ = false;
   schemaCreated_ = false;
-  // link() does not replace: a hive another program linked in meanwhile stays, and is used.
-  if (result == ERROR_SUCCESS && ::link(temp.c_str(), path_.c_str()) != 0 && errno != EEXIST)
-    result = errno == ENOSPC ? ERROR_DISK_FULL : errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE;
-  ::unlink(temp.c_str());
-  ::unlink((temp + "-journal").c_str());
+  // Placing never replaces: a hive another program put there meanwhile stays, and is used.
   if (result == ERROR_SUCCESS) {
-    const std::string folder = path_.substr(0, path_.rfind('/') + 1);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
-    }
+    const long placed = vr::os::PlaceNewFile(temp, path_);
+    if (placed != ERROR_SUCCESS && placed != ERROR_ALREADY_EXISTS)
+      result = placed == ERROR_DISK_FULL || placed == ERROR_ACCESS_DENIED ? placed : ERROR_CANTWRITE;
   }
+  vr::os::RemoveLeftoverFile(temp);
+  vr::os::RemoveLeftoverFile(temp + "-journal");
   return result;
 }
 

@@ -1,14 +1,11 @@
 #include "platform/wmi/repository.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "platform/os/dir.h"
+#include "platform/os/file.h"
 #include "platform/os/hostroot.h"
+#include "platform/os/process.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/cim_types.h"
@@ -131,7 +128,8 @@ HRESULT Repository::OpenRoot(const std::string& root, std::shared_ptr<Repository
     return WBEM_E_INVALID_NAMESPACE;
   }
   const std::string dir = root + "/wmi";
-  if (!vr::os::IsNativeDirectory(dir) && ::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (!vr::os::IsNativeDirectory(dir) && vr::os::CreateDirectory(Utf8ToWide(dir)) != ERROR_SUCCESS &&
+      !vr::os::IsNativeDirectory(dir)) {
     if (why) *why = u"The WMI repository folder " + Utf8ToWide(dir) + u" cannot be created.";
     return WBEM_E_ACCESS_DENIED;
   }
@@ -156,9 +154,9 @@ namespace {
 // Makes a new repository with its tables beside `path` and links it into place, so that the
 // path never names a file without them (an empty file there is a damaged repository).
 HRESULT CreateRepositoryFile(const std::string& path, WString* why) {
-  const std::string temp = path + ".new-" + std::to_string(::getpid());
+  const std::string temp = path + ".new-" + std::to_string(vr::os::GetCurrentProcessId());
   auto removeTemp = [&] {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((temp + suffix).c_str());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) vr::os::RemoveLeftoverFile(temp + suffix);
   };
   removeTemp();
   HRESULT hr;
@@ -171,33 +169,29 @@ HRESULT CreateRepositoryFile(const std::string& path, WString* why) {
     if (FAILED(hr) && db && why && why->empty())
       *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created: " + db->ErrorText();
   }  // closed: its journal is folded into the file
-  // link() does not replace: a repository another program linked in meanwhile stays.
-  if (SUCCEEDED(hr) && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-    hr = errno == ENOSPC ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
-    if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
-  }
-  removeTemp();
+  // Placing never replaces: a repository another program put there meanwhile stays.
   if (SUCCEEDED(hr)) {
-    const std::string folder = path.substr(0, path.rfind('/') + 1);
-    if (const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
+    const long placed = vr::os::PlaceNewFile(temp, path);
+    if (placed != ERROR_SUCCESS && placed != ERROR_ALREADY_EXISTS) {
+      hr = placed == ERROR_DISK_FULL ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
+      if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
     }
   }
+  removeTemp();
   return hr;
 }
 
 }  // namespace
 
 HRESULT Repository::Initialize(WString* why) {
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0) {
-    if (errno != ENOENT) {
+  vr::os::NativeFileStatus st;
+  if (long rc = vr::os::GetNativeFileStatus(path_, st); rc != ERROR_SUCCESS || !st.exists) {
+    if (rc != ERROR_SUCCESS) {
       if (why) *why = u"The WMI repository " + Utf8ToWide(path_) + u" cannot be read.";
       return WBEM_E_ACCESS_DENIED;
     }
     if (HRESULT hr = CreateRepositoryFile(path_, why); FAILED(hr)) return hr;
-  } else if (S_ISREG(st.st_mode) && st.st_size == 0) {
+  } else if (st.isRegular && st.size == 0) {
     if (why)
       *why = u"The WMI repository " + Utf8ToWide(path_) +
              u" is damaged: the file is empty. It has been left as it is; restore it from a backup or remove it.";
@@ -248,11 +242,9 @@ HRESULT Repository::SetDeferredCommits(bool deferred) {
   if (FAILED(hr) || deferred) return hr;
   // The write-ahead log holds every commit since the last checkpoint: one flush of it makes
   // them all durable. No log means nothing is waiting in it.
-  const int fd = ::open((path_ + "-wal").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return S_OK;
-  if (::fdatasync(fd) != 0) hr = errno == ENOSPC ? kWmiDiskFull : WBEM_E_FAILED;
-  ::close(fd);
-  return hr;
+  const long rc = vr::os::SyncNativeFile(path_ + "-wal");
+  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return S_OK;
+  return rc == ERROR_DISK_FULL ? kWmiDiskFull : WBEM_E_FAILED;
 }
 
 HRESULT SetDeferredCommits(bool deferred) {
