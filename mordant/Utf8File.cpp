@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "mordant/VrUnicodeFileImpl.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/format.h"
 
 using vr::text::FormatA;
 
 Utf8FileT::Utf8FileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int mode, bool checkMark)
     : Impl(std::move(fp), mode, name) {
-  static const unsigned char kMark[3] = {0xEF, 0xBB, 0xBF};
+  const std::string_view kMark = vr::text::kUtf8Mark;
   if (mode == VrUnicodeFileT::eWRITE) {
     for (unsigned char b : kMark) {
       if (!m_fp->Putc(b)) {
@@ -43,7 +44,7 @@ Utf8FileT::Utf8FileT(std::unique_ptr<ByteStreamT> fp, const WString& name, int m
     seen[count++] = static_cast<unsigned char>(b);
     if (b != expected) break;
   }
-  if (count == 3 && seen[2] == kMark[2]) return;
+  if (count == 3 && seen[2] == static_cast<unsigned char>(kMark[2])) return;
   while (count > 0) m_fp->Ungetc(seen[--count]);
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "mordant/VrUnicodeFileImpl.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
 
@@ -218,13 +219,17 @@ std::unique_ptr<VrUnicodeFileT> VrUnicodeFileT::Create(const WChar* fileName, in
                                     "WEOF as an error.",
                                     name, GetModeName(mode), GetTypeName(type)));
       }
-      if (b0 == 0xFF && b1 == 0xFE) {
+      std::string head{static_cast<char>(b0)};
+      if (b1 >= 0) head += static_cast<char>(b1);
+      const vr::text::ByteOrderMark mark = vr::text::SniffByteOrderMark(head);
+      if (mark == vr::text::ByteOrderMark::Utf16Le) {
         impl = std::make_unique<LE_UnicodeFileT>(std::move(fp), name, mode, false);
-      } else if (b0 == 0xFE && b1 == 0xFF) {
+      } else if (mark == vr::text::ByteOrderMark::Utf16Be) {
         impl = std::make_unique<BE_UnicodeFileT>(std::move(fp), name, mode, false);
-      } else if (b0 == 0xEF && b1 == 0xBB) {
+      } else if (head == vr::text::kUtf8Mark.substr(0, 2)) {
         const int b2 = fp->Getc();
-        if (b2 == 0xBF) {
+        if (b2 >= 0) head += static_cast<char>(b2);
+        if (vr::text::SniffByteOrderMark(head) == vr::text::ByteOrderMark::Utf8) {
           impl = std::make_unique<Utf8FileT>(std::move(fp), name, mode, false);
         } else if (b2 < 0 && fp->Error()) {
           OpenError(FormatA("VrUnicodeFileT::Impl::Create(\"%S\",%s,%s) failed because getc(fp) returned "

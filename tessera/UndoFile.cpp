@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/ExitCodes.h"
@@ -51,7 +52,7 @@ bool IsUtf8UndoFile(const WString& content) {
     bytes += static_cast<char>(content[i] & 0xFF);
     bytes += static_cast<char>(content[i] >> 8);
   }
-  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+  if (vr::text::SniffByteOrderMark(bytes) == vr::text::ByteOrderMark::Utf8) bytes.erase(0, vr::text::kUtf8Mark.size());
   if (bytes.size() < key.size()) return false;
   for (size_t i = 0; i < key.size(); ++i)
     if (vr::text::ToLowerChar(static_cast<WChar>(static_cast<unsigned char>(bytes[i]))) != vr::text::ToLowerChar(key[i]))

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/registry/registry.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
@@ -49,33 +50,13 @@ bool Decode(std::string_view bytes, WString& text, std::string& error) {
     for (char b : bytes) text += FromCp1252(static_cast<unsigned char>(b));
     return true;
   }
-  if (bytes.size() >= 2 && (static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)) {
-    if (bytes.size() % 2) {
-      error = "UTF-16 text with an odd number of bytes";
-      return false;
-    }
-    text.clear();
-    for (size_t i = 2; i < bytes.size(); i += 2)
-      text += static_cast<WChar>(static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return true;
+  switch (vr::text::DecodeMarkedText(bytes, text)) {
+    case vr::text::MarkedTextResult::Ok: return true;
+    case vr::text::MarkedTextResult::OddUtf16: error = "UTF-16 text with an odd number of bytes"; return false;
+    case vr::text::MarkedTextResult::InvalidUtf8: break;
   }
-  if (bytes.size() >= 2 && (static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF)) {
-    if (bytes.size() % 2) {
-      error = "UTF-16 text with an odd number of bytes";
-      return false;
-    }
-    text.clear();
-    for (size_t i = 2; i < bytes.size(); i += 2)
-      text += static_cast<WChar>((static_cast<unsigned char>(bytes[i]) << 8) | static_cast<unsigned char>(bytes[i + 1]));
-    return true;
-  }
-  std::string_view body = bytes;
-  if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
-  if (!vr::text::Utf8ToWideStrict(body, text)) {
-    error = "the text is neither UTF-8 nor UTF-16 with a byte-order mark";
-    return false;
-  }
-  return true;
+  error = "the text is neither UTF-8 nor UTF-16 with a byte-order mark";
+  return false;
 }
 
 bool IsHex(WChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
@@ -67,4 +68,37 @@ TEST(Format, BadFormatsNeverCrash) {
   EXPECT_EQ(Format(u"%S", 12), u"12");
   EXPECT_EQ(Format(u"%99999S", u"a").size(), 4096u);
   EXPECT_EQ(FormatA("%s=%S", "k", u"\u00e9"), "k=\xC3\xA9");
+}
+
+TEST(ByteOrderMark, SniffedAndSkipped) {
+  EXPECT_EQ(SniffByteOrderMark("\xEF\xBB\xBFx"), ByteOrderMark::Utf8);
+  EXPECT_EQ(SniffByteOrderMark("\xFF\xFE"), ByteOrderMark::Utf16Le);
+  EXPECT_EQ(SniffByteOrderMark("\xFE\xFF" "ab"), ByteOrderMark::Utf16Be);
+  EXPECT_EQ(SniffByteOrderMark("\xEF\xBB"), ByteOrderMark::None);  // part of a mark is none
+  EXPECT_EQ(SniffByteOrderMark(""), ByteOrderMark::None);
+  EXPECT_EQ(SniffByteOrderMark("\xFF"), ByteOrderMark::None);
+  EXPECT_EQ(ByteOrderMarkLength(ByteOrderMark::Utf8), 3u);
+  EXPECT_EQ(ByteOrderMarkLength(ByteOrderMark::Utf16Be), 2u);
+  EXPECT_EQ(ByteOrderMarkLength(ByteOrderMark::None), 0u);
+  EXPECT_EQ(SkipUtf8Mark("\xEF\xBB\xBF" "ab"), "ab");
+  EXPECT_EQ(SkipUtf8Mark("\xFF\xFE" "ab"), "\xFF\xFE" "ab");
+}
+
+TEST(ByteOrderMark, MarkedTextDecodes) {
+  WString text;
+  EXPECT_EQ(DecodeMarkedText(std::string_view("\xFF\xFE" "A\0\x3D\xD8", 6), text), MarkedTextResult::Ok);
+  EXPECT_EQ(text, WString(u"A\xD83D"));  // units as they are, a lone surrogate too
+  EXPECT_EQ(DecodeMarkedText(std::string_view("\xFE\xFF\0A\0B", 6), text), MarkedTextResult::Ok);
+  EXPECT_EQ(text, u"AB");
+  EXPECT_EQ(DecodeMarkedText("\xEF\xBB\xBF" "caf\xC3\xA9", text), MarkedTextResult::Ok);
+  EXPECT_EQ(text, u"caf\u00E9");
+  EXPECT_EQ(DecodeMarkedText("plain", text), MarkedTextResult::Ok);
+  EXPECT_EQ(text, u"plain");
+  EXPECT_EQ(DecodeMarkedText("", text), MarkedTextResult::Ok);
+  EXPECT_EQ(text, u"");
+  EXPECT_EQ(DecodeMarkedText("\xFF\xFE" "A", text), MarkedTextResult::OddUtf16);
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(DecodeMarkedText("bad \xFF here", text), MarkedTextResult::InvalidUtf8);
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(DecodeMarkedText("\xEF\xBB\xBF\xED\xA0\x80", text), MarkedTextResult::InvalidUtf8);  // a surrogate
 }

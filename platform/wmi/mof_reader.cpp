@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/com/safearray.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/cim_types.h"
@@ -1067,23 +1068,7 @@ HRESULT ReadMof(WStringView text, WStringView defaultNamespace, MofDocument* doc
 }
 
 bool DecodeMofBytes(const std::string& bytes, WString* text) {
-  text->clear();
-  auto utf16 = [&](size_t from, bool bigEndian) {
-    if ((bytes.size() - from) % 2) return false;
-    for (size_t i = from; i + 1 < bytes.size(); i += 2) {
-      const unsigned char a = static_cast<unsigned char>(bytes[i]);
-      const unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
-      text->push_back(static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a)));
-    }
-    return true;
-  };
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE)
-    return utf16(2, false);
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE && static_cast<unsigned char>(bytes[1]) == 0xFF)
-    return utf16(2, true);
-  std::string_view body(bytes);
-  if (body.size() >= 3 && body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
-  return vr::text::Utf8ToWideStrict(body, *text);
+  return vr::text::DecodeMarkedText(bytes, *text) == vr::text::MarkedTextResult::Ok;
 }
 
 }  // namespace vr::wmi

@@ -1,5 +1,6 @@
 #include "tessera/Files/VrLogFile.h"
 
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/convert.h"
 #include "tessera/Files/VrFileTrace.h"
 
@@ -55,7 +56,7 @@ HRESULT VrLogFile::OpenForWriteAsNonBuffered(bool append) {
     if (append && size > 0) {
       AppendLine(u"", true);  // new output starts on a fresh line
     } else if (hasHeader_ && (encoding_ == TEXT_UNICODE || encoding_ == TEXT_UTF8)) {
-      const std::string header = encoding_ == TEXT_UNICODE ? "\xFF\xFE" : "\xEF\xBB\xBF";
+      const std::string header(encoding_ == TEXT_UNICODE ? vr::text::kUtf16LeMark : vr::text::kUtf8Mark);
       size_t written = 0;
       if (writeStream_->Write(header.data(), header.size(), written) != ERROR_SUCCESS || written != header.size())
         VR_TRACE_ERROR("Error during writing to the file.");

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/os/path.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "tessera/Files/VrCrc32.h"
@@ -168,8 +169,8 @@ HRESULT VrTextFile::SetContentToUnicode(std::string_view bytes) {
     hasHeader_ = false;
     WString wide;
     if (encoding_ == TEXT_UNICODE) {
-      if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        bytes.remove_prefix(2);
+      if (vr::text::SniffByteOrderMark(bytes) == vr::text::ByteOrderMark::Utf16Le) {
+        bytes.remove_prefix(vr::text::kUtf16LeMark.size());
         hasHeader_ = true;
       }
       // The text ends at the first zero unit. An odd last byte is a unit of its own (its high
@@ -192,8 +193,8 @@ HRESULT VrTextFile::SetContentToUnicode(std::string_view bytes) {
       const size_t zero = bytes.find('\0');
       if (zero != std::string_view::npos) bytes = bytes.substr(0, zero);
       if (encoding_ == TEXT_UTF8) {
-        if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-          bytes.remove_prefix(3);
+        if (vr::text::SniffByteOrderMark(bytes) == vr::text::ByteOrderMark::Utf8) {
+          bytes.remove_prefix(vr::text::kUtf8Mark.size());
           hasHeader_ = true;
         }
         // Invalid sequences become U+FFFD, as the system conversion does.
@@ -464,7 +465,7 @@ HRESULT VrTextFile::StoreFileImpl(bool close, std::unique_ptr<VrSaveStream>* str
     }
     if (hasHeader_) {
       try {
-        bytes.insert(0, "\xEF\xBB\xBF");
+        bytes.insert(0, vr::text::kUtf8Mark);
       } catch (const std::bad_alloc&) {
         VR_TRACE_ERROR("Out of memory during string allocation for UTF8 header!");
         return E_FAIL;

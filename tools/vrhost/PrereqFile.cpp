@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "platform/text/byte_order_mark.h"
+
 namespace vrhost {
 namespace {
 
@@ -26,9 +28,8 @@ uint32_t Crc32(std::string_view bytes) {
 }
 
 std::string WithCrcLine(std::string_view source) {
-  constexpr std::string_view kBom = "\xEF\xBB\xBF";
   constexpr std::string_view kCrcLine = "CONFIG FILE CRC:";
-  if (source.substr(0, 3) == kBom) source.remove_prefix(3);
+  source = vr::text::SkipUtf8Mark(source);
   // An old CRC line (the last non-blank line) goes; what stands before it stays.
   std::string body(source);
   std::string trimmed = body;
@@ -37,7 +38,7 @@ std::string WithCrcLine(std::string_view source) {
   const size_t start = lastLine == std::string::npos ? 0 : lastLine + 1;
   if (trimmed.compare(start, kCrcLine.size(), kCrcLine) == 0) body.erase(start);
   if (!body.empty() && body.back() != '\n') body += '\n';
-  std::string out = std::string(kBom) + body;
+  std::string out = std::string(vr::text::kUtf8Mark) + body;
   char line[40];
   std::snprintf(line, sizeof line, "%s %.8X", std::string(kCrcLine).c_str(), Crc32(out));
   return out + line;
