@@ -10,6 +10,7 @@
 #include "tools/vrhost/InitSupport.h"
 #include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 
@@ -63,6 +64,8 @@ int ShowCluster() {
   return kOk;
 }
 
+}  // namespace
+
 int RunCluster(std::vector<std::string>& args) {
   if (args.empty()) return ShowCluster();
   if (args.size() != 1 || (args[0] != "none" && args[0] != "active" && args[0] != "passive"))
@@ -75,7 +78,6 @@ int RunCluster(std::vector<std::string>& args) {
   return kOk;
 }
 
-const Registrar kClusterCommand{Command{kCluster.name, kCluster.synopsis, kCluster.summary, RunCluster}};
+const Command kClusterCommand{kCluster.name, kCluster.synopsis, kCluster.summary, RunCluster};
 
-}  // namespace
 }  // namespace vrhost

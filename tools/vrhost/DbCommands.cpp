@@ -6,8 +6,6 @@
 //
 // vrhost dbaccess show | set-password TEXT|- | use-postgresql ... | use-embedded: the DBAccess
 // settings of the host.
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
@@ -16,11 +14,13 @@
 #include "platform/depot/depot_setup.h"
 #include "platform/depot/sql_script.h"
 #include "platform/os/datadir.h"
+#include "platform/os/file.h"
 #include "platform/registry/registry.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 namespace {
@@ -77,6 +77,8 @@ int Query(std::vector<std::string>& args) {
   return std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
+}  // namespace
+
 int RunDb(std::vector<std::string>& args) {
   if (args.empty()) return UsageError("db needs a command", kDb);
   const std::string sub = args[0];
@@ -84,6 +86,8 @@ int RunDb(std::vector<std::string>& args) {
   if (sub == "query") return Query(args);
   return UsageError("unknown db command '" + sub + "'", kDb);
 }
+
+namespace {
 
 // TEXT, or "-" for one line of standard input (so that the password stays out of the process list).
 bool PasswordArgument(const std::string& given, WString& password) {
@@ -134,8 +138,9 @@ class DataSourceBackup {
   DataSourceBackup() {
     for (const char* file : {"odbc.ini", "odbcinst.ini"}) {
       std::string bytes;
-      const bool had = ReadWhole(Root() + "/" + file, bytes);
-      files_.push_back({file, had, bytes});
+      const long rc = vr::os::ReadWholeFile(Utf8ToWide(Root() + "/" + file), bytes);
+      const Kept kept = rc == ERROR_SUCCESS ? Kept::Content : rc == ERROR_FILE_NOT_FOUND ? Kept::Absent : Kept::Unknown;
+      files_.push_back({file, kept, bytes});
     }
     HKEY h = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, &h) == ERROR_SUCCESS) {
@@ -154,17 +159,11 @@ class DataSourceBackup {
 
   void Restore() {
     for (const auto& f : files_) {
-      const std::string path = Root() + "/" + f.name;
-      if (!f.had) {
-        ::unlink(path.c_str());
-        continue;
-      }
-      std::string error;
-      const std::string temp = path + ".restore";
-      if (FILE* out = std::fopen(temp.c_str(), "wb")) {
-        const bool ok = std::fwrite(f.bytes.data(), 1, f.bytes.size(), out) == f.bytes.size();
-        if (std::fclose(out) == 0 && ok) std::rename(temp.c_str(), path.c_str());
-      }
+      const WString path = Utf8ToWide(Root() + "/" + f.name);
+      // Saved as every file of the host is (flushed, then renamed into place); a file whose
+      // earlier content could not be read is left as it is rather than guessed at.
+      if (f.kept == Kept::Absent) vr::os::DeleteFile(path);
+      else if (f.kept == Kept::Content) vr::os::SaveFileAtomic(path, f.bytes);
     }
     vr::registry::RunInTransaction([&]() -> long {
       HKEY h = nullptr;
@@ -182,18 +181,10 @@ class DataSourceBackup {
   }
 
  private:
-  static bool ReadWhole(const std::string& path, std::string& bytes) {
-    FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in) return false;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, n);
-    std::fclose(in);
-    return true;
-  }
+  enum class Kept { Absent, Content, Unknown };
   struct File {
     const char* name;
-    bool had;
+    Kept kept;
     std::string bytes;
   };
   struct Value {
@@ -284,6 +275,8 @@ int UseEmbedded(std::vector<std::string>& args) {
   return kOk;
 }
 
+}  // namespace
+
 int RunDbAccess(std::vector<std::string>& args) {
   if (args.empty()) return UsageError("dbaccess needs a command", kDbAccess);
   const std::string sub = args[0];
@@ -295,8 +288,7 @@ int RunDbAccess(std::vector<std::string>& args) {
   return UsageError("unknown dbaccess command '" + sub + "'", kDbAccess);
 }
 
-const Registrar kDbCommand{Command{kDb.name, kDb.synopsis, kDb.summary, RunDb}};
-const Registrar kDbAccessCommand{Command{kDbAccess.name, kDbAccess.synopsis, kDbAccess.summary, RunDbAccess}};
+const Command kDbCommand{kDb.name, kDb.synopsis, kDb.summary, RunDb};
+const Command kDbAccessCommand{kDbAccess.name, kDbAccess.synopsis, kDbAccess.summary, RunDbAccess};
 
-}  // namespace
 }  // namespace vrhost

@@ -7,10 +7,9 @@
 #include "platform/depot/sql_script.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
-namespace {
-
 bool CreateDepotDatabase(const InitContext& c, std::string& error) {
   vr::depot::DataSource source;
   if (!vr::crypto::CreateHostKey(c.root, error) || !vr::depot::SqliteDataSource(c.root, source, error) ||
@@ -24,7 +23,4 @@ bool CreateDepotDatabase(const InitContext& c, std::string& error) {
                                                 c.dataDir + "/" + vr::depot::kDemoDataFile, error);
 }
 
-const Registrar kDepotStep{InitStep{60, "depot database", CreateDepotDatabase}};
-
-}  // namespace
 }  // namespace vrhost

@@ -2,9 +2,8 @@
 // the db query line format) and whether the host key is there. The database file and the key
 // are this section's, so the files section leaves them out: their bytes change with every
 // write and every host, their content is what counts.
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <filesystem>
 
 #include "platform/crypto/host_secret.h"
 #include "platform/depot/depot_connection.h"
@@ -13,6 +12,7 @@
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 
@@ -42,14 +42,19 @@ std::string EscapedCell(const std::string& text) {
   return out;
 }
 
-namespace {
-
 bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) {
-  struct stat st;
+  namespace fs = std::filesystem;
   const std::string key = c.root + "/" + vr::crypto::kHostKeyFile;
-  if (::stat(key.c_str(), &st) == 0)
-    out += "host key " + std::string(vr::crypto::kHostKeyFile) + " (" + std::to_string(st.st_size) + " bytes, mode " +
-           ((st.st_mode & 077) == 0 ? "owner only" : "readable by others") + ")\n";
+  std::error_code ec, sizeError;
+  const fs::file_status status = fs::status(key, ec);
+  const auto size = fs::file_size(key, sizeError);
+  if (!ec && fs::exists(status))
+    out += "host key " + std::string(vr::crypto::kHostKeyFile) + " (" + std::to_string(sizeError ? 0 : size) +
+           " bytes, mode " +
+           ((status.permissions() & (fs::perms::group_all | fs::perms::others_all)) == fs::perms::none
+                ? "owner only"
+                : "readable by others") +
+           ")\n";
   else
     out += "no host key\n";
   ADODB::ConnectionPtr connection;
@@ -84,9 +89,4 @@ bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) 
   return true;
 }
 
-const Registrar kDepotSection{SnapshotSection{
-    40, "depot", PrintDepot,
-    {"depot.db", "depot.db-journal", "depot.db-wal", "depot.db-shm", vr::crypto::kHostKeyFile}}};
-
-}  // namespace
 }  // namespace vrhost

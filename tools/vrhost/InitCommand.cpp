@@ -1,12 +1,7 @@
 // vrhost init: a complete demo management server in the host root. The steps of this file
 // make the folders, the registry values that name them, the prerequisite configuration file
-// with its copies, and the cluster state; other files add their steps (see Vrhost.h).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+// with its copies, and the cluster state; other files have the other steps, and
+// Tables.cpp lists them all in order.
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +23,7 @@
 #include "tools/vrhost/PrereqFile.h"
 #include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 
@@ -58,6 +54,8 @@ bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
   const long rc = vr::os::ReadWholeFile(W(path), bytes);
   return rc == 0 || Fail(error, "cannot read " + path, rc);
 }
+
+}  // namespace
 
 bool MakeFolders(const InitContext& c, std::string& error) {
   std::vector<std::string> folders = {kInstallFolder, kPackagesFolder, std::string(kDataFolder) + "/log", kShareFolder,
@@ -112,10 +110,7 @@ bool SetUpCluster(const InitContext& c, std::string& error) {
   return true;
 }
 
-const Registrar kFolders{InitStep{10, "folders", MakeFolders}};
-const Registrar kRegistry{InitStep{20, "registry", WriteRegistry}};
-const Registrar kPrereq{InitStep{30, "prerequisite file", InstallPrereqFile}};
-const Registrar kCluster{InitStep{40, "cluster", SetUpCluster}};
+namespace {
 
 // Removes everything inside the root but the marker and the run lock: a clear cut short by a
 // kill leaves a root that still says it is vrhost's, and the lock we hold stays the one file
@@ -132,19 +127,19 @@ long ClearRoot(const std::string& root) {
 }
 
 // The marker, written in place (no temporary file): from the moment its name exists the root
-// counts as vrhost's, even when a kill leaves it empty.
+// counts as vrhost's, even when a kill leaves it empty. Flushed, with the root's entry for it.
 bool WriteMarker(const std::string& root, std::string& error) {
   const std::string path = root + "/" + kMarkerFile;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = "cannot create " + path + ": " + std::strerror(errno);
-    return false;
-  }
   static const char kText[] = "vrhost host root\n";
-  const bool ok = ::write(fd, kText, sizeof kText - 1) == static_cast<ssize_t>(sizeof kText - 1) && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!ok) error = "cannot write " + path;
-  return ok;
+  std::unique_ptr<vr::os::File> file;
+  if (long rc = vr::os::File::Open(W(path), "wb", vr::os::Share::DenyNone, file); rc != ERROR_SUCCESS)
+    return Fail(error, "cannot create " + path, rc);
+  size_t written = 0;
+  long rc = file->Write(kText, sizeof kText - 1, written);
+  if (rc == ERROR_SUCCESS) rc = file->Sync();
+  if (const long closed = file->Close(); rc == ERROR_SUCCESS) rc = closed;
+  if (rc == ERROR_SUCCESS) rc = vr::os::FlushFolder(W(root));
+  return rc == ERROR_SUCCESS || Fail(error, "cannot write " + path, rc);
 }
 
 bool UsableRoot(const std::string& root, std::string& why) {
@@ -163,6 +158,8 @@ bool UsableRoot(const std::string& root, std::string& why) {
 
 const Command kInit{"init", "init [--root DIR] [--server-version TEXT] [--cluster none|active|passive] [--force]",
                     "creates a complete demo management server in the host root", nullptr};
+
+}  // namespace
 
 int RunInit(std::vector<std::string>& args) {
   bool ok = true;
@@ -189,9 +186,8 @@ int RunInit(std::vector<std::string>& args) {
   bool created = false;
   // Replacing a host waits for the run that may be changing it, as every program does.
   std::unique_ptr<vr::os::RunLock> lock;
-  struct stat st;
-  if (::stat(c.root.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode)) {
+  if (vr::os::PathExists(root)) {
+    if (!vr::os::DirectoryExists(root)) {
       Error("the host root " + c.root + " is not a folder");
       return kFailed;
     }
@@ -205,7 +201,7 @@ int RunInit(std::vector<std::string>& args) {
         Error("the host root " + c.root + " is not empty; use --force to replace the host in it");
         return kFailed;
       }
-      if (::access((c.root + "/" + kMarkerFile).c_str(), F_OK) != 0) {
+      if (!vr::os::PathExists(W(c.root + "/" + kMarkerFile))) {
         Error("the folder " + c.root + " is not a host root made by vrhost init; it is left as it is");
         return kFailed;
       }
@@ -250,15 +246,14 @@ int RunInit(std::vector<std::string>& args) {
     Error("init failed in step '" + failedStep + "': " + why);
     ClearRoot(c.root);
     lock.reset();
-    ::unlink((c.root + "/run.lock").c_str());
-    ::unlink((c.root + "/" + kMarkerFile).c_str());
+    vr::os::DeleteFile(W(c.root + "/run.lock"));
+    vr::os::DeleteFile(W(c.root + "/" + kMarkerFile));
     if (created) vr::os::RemoveDirectory(root);
     return kFailed;
   }
   return kOk;
 }
 
-const Registrar kInitCommand{Command{kInit.name, kInit.synopsis, kInit.summary, RunInit}};
+const Command kInitCommand{kInit.name, kInit.synopsis, kInit.summary, RunInit};
 
-}  // namespace
 }  // namespace vrhost

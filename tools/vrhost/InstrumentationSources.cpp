@@ -9,6 +9,7 @@
 #include "platform/text/convert.h"
 #include "tools/vrhost/HostLayout.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 namespace {
@@ -22,6 +23,8 @@ struct SourceFolder {
 const SourceFolder kSources[] = {
     {"instrumentation/riscv64", {"vr_riscv_mon.sh", "vr_riscv_probe.cfg", "vr_riscv_legacy.sh"}},
 };
+
+}  // namespace
 
 bool CopyInstrumentationSources(const InitContext& c, std::string& error) {
   for (const SourceFolder& source : kSources) {
@@ -43,7 +46,4 @@ bool CopyInstrumentationSources(const InitContext& c, std::string& error) {
   return true;
 }
 
-const Registrar kInstrumentationSources{InitStep{15, "instrumentation sources", CopyInstrumentationSources}};
-
-}  // namespace
 }  // namespace vrhost

@@ -14,6 +14,7 @@
 #include "platform/text/convert.h"
 #include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 namespace {
@@ -238,6 +239,8 @@ int Query(std::vector<std::string>& args) {
   return kOk;
 }
 
+}  // namespace
+
 int RunReg(std::vector<std::string>& args) {
   if (args.empty()) return UsageError("reg needs a subcommand", kReg);
   const std::string sub = args[0];
@@ -251,7 +254,6 @@ int RunReg(std::vector<std::string>& args) {
   return UsageError("unknown reg subcommand '" + sub + "'", kReg);
 }
 
-const Registrar kRegCommand{Command{kReg.name, kReg.synopsis, kReg.summary, RunReg}};
+const Command kRegCommand{kReg.name, kReg.synopsis, kReg.summary, RunReg};
 
-}  // namespace
 }  // namespace vrhost

@@ -1,9 +1,8 @@
 // vrhost snapshot: the whole host state as canonical sorted text, one section after another
 // ("== NAME ==" lines), so that two hosts in the same state print the same bytes. This file
-// has the registry section and the files section; other files add theirs (see Vrhost.h).
+// has the registry, files and ledger sections; other files have the others, and Tables.cpp
+// lists them all in order.
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,11 +13,13 @@
 
 #include "platform/com/hresult.h"
 #include "platform/registry/regtools.h"
+#include "platform/text/byte_order_mark.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/HostLayout.h"
 #include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 
@@ -46,6 +47,8 @@ namespace {
 
 constexpr size_t kInlineLimit = 64 * 1024;
 
+}  // namespace
+
 bool PrintRegistry(const SnapshotContext&, std::string& out, std::string& error) {
   std::string text;
   if (long rc = vr::registry::SnapshotRegText(text); rc != ERROR_SUCCESS) {
@@ -55,6 +58,8 @@ bool PrintRegistry(const SnapshotContext&, std::string& out, std::string& error)
   out += HideStoredSecrets(text);
   return true;
 }
+
+namespace {
 
 std::string Sha256(const std::string& bytes) {
   unsigned char digest[crypto_hash_sha256_BYTES];
@@ -70,9 +75,7 @@ bool IsShownAsText(const std::string& bytes) {
   for (unsigned char c : bytes)
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
   std::u16string ignored;
-  std::string_view body(bytes);
-  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
-  return vr::text::Utf8ToWideStrict(body, ignored);
+  return vr::text::Utf8ToWideStrict(vr::text::SkipUtf8Mark(bytes), ignored);
 }
 
 bool IsOwned(const std::vector<std::string>& owned, const std::string& relative) {
@@ -84,6 +87,8 @@ bool IsOwned(const std::vector<std::string>& owned, const std::string& relative)
   }
   return false;
 }
+
+}  // namespace
 
 // The ledger of registrations: its file as it stands, shown only on request.
 bool PrintLedger(const SnapshotContext& c, std::string& out, std::string& error) {
@@ -115,16 +120,16 @@ bool PrintFiles(const SnapshotContext& c, std::string& out, std::string& error) 
   }
   std::sort(entries.begin(), entries.end());
   for (const auto& [relative, path] : entries) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec) {
       error = "cannot read " + path.string();
       return false;
     }
-    if (S_ISLNK(st.st_mode)) {
+    if (fs::is_symlink(status)) {
       out += "l " + relative + " -> " + c.RootRelative(fs::read_symlink(path, ec).string()) + "\n";
-    } else if (S_ISDIR(st.st_mode)) {
+    } else if (fs::is_directory(status)) {
       out += "d " + relative + "/\n";
-    } else if (S_ISREG(st.st_mode)) {
+    } else if (fs::is_regular_file(status)) {
       std::ifstream in(path, std::ios::binary);
       std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
       if (!in.good() && !in.eof()) {
@@ -150,14 +155,13 @@ bool PrintFiles(const SnapshotContext& c, std::string& out, std::string& error) 
   return true;
 }
 
-const Registrar kRegistrySection{
-    SnapshotSection{10, "registry", PrintRegistry, {"registry.db", "registry.db-journal", "registry.db-wal", "registry.db-shm"}}};
-const Registrar kFilesSection{SnapshotSection{90, "files", PrintFiles, {}}};
-const Registrar kLedgerSection{SnapshotSection{95, "ledger", PrintLedger, {"ledger/"}, true}};
+namespace {
 
 const Command kSnapshot{"snapshot", "snapshot [--section NAME]... [--relative]",
                         "prints the whole host state as canonical sorted text (--relative writes the root as $ROOT)",
                         nullptr};
+
+}  // namespace
 
 int RunSnapshot(std::vector<std::string>& args) {
   SnapshotContext c;
@@ -197,7 +201,6 @@ int RunSnapshot(std::vector<std::string>& args) {
   return std::fflush(stdout) == 0 ? kOk : kFailed;
 }
 
-const Registrar kSnapshotCommand{Command{kSnapshot.name, kSnapshot.synopsis, kSnapshot.summary, RunSnapshot}};
+const Command kSnapshotCommand{kSnapshot.name, kSnapshot.synopsis, kSnapshot.summary, RunSnapshot};
 
-}  // namespace
 }  // namespace vrhost

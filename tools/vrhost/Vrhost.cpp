@@ -1,50 +1,12 @@
 #include "tools/vrhost/Vrhost.h"
 
 #include <algorithm>
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "platform/os/dir.h"
 #include "platform/os/hostroot.h"
 
 namespace vrhost {
-namespace {
-
-struct Tables {
-  std::vector<Command> commands;
-  std::vector<InitStep> steps;
-  std::vector<SnapshotSection> sections;
-};
-
-Tables& T() {
-  static Tables* t = new Tables;
-  return *t;
-}
-
-}  // namespace
-
-Registrar::Registrar(const Command& command) { T().commands.push_back(command); }
-Registrar::Registrar(const InitStep& step) { T().steps.push_back(step); }
-Registrar::Registrar(const SnapshotSection& section) { T().sections.push_back(section); }
-
-const std::vector<Command>& Commands() {
-  auto& c = T().commands;
-  std::sort(c.begin(), c.end(), [](const Command& a, const Command& b) { return std::string(a.name) < b.name; });
-  return c;
-}
-
-std::vector<InitStep> InitSteps() {
-  auto s = T().steps;
-  std::stable_sort(s.begin(), s.end(), [](const InitStep& a, const InitStep& b) { return a.order < b.order; });
-  return s;
-}
-
-std::vector<SnapshotSection> SnapshotSections() {
-  auto s = T().sections;
-  std::stable_sort(s.begin(), s.end(), [](const SnapshotSection& a, const SnapshotSection& b) { return a.order < b.order; });
-  return s;
-}
 
 std::string Root() { return vr::os::HostRoot(); }
 

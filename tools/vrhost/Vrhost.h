@@ -1,17 +1,8 @@
-// vrhost, the host administration program: a table of commands, the steps of `vrhost init`
-// and the sections of `vrhost snapshot`. Each is registered by a static object in the file
-// that implements it, so that a new command, init step or snapshot section is one new source
-// file listed in CMakeLists.txt:
-//
-//   static vrhost::Registrar wmiCommand{vrhost::Command{"wmi", "wmi import FILE.mof | ...",
-//                                                      "the WMI repository", RunWmi}};
-//   static vrhost::Registrar wmiStep{vrhost::InitStep{50, "wmi", SeedRepository}};
-//   static vrhost::Registrar wmiSection{vrhost::SnapshotSection{20, "wmi", PrintRepository, {"wmi.db"}}};
-//
-// Init steps run in ascending order (folders 10, registry 20, prerequisite file 30,
-// cluster 40; the WMI repository and the Depot database follow); snapshot sections print in
-// ascending order (registry 10), the files section (90) last. Every command finds the host root through
-// --root DIR (taken out of the arguments before the command sees them) or VR_HOST_ROOT.
+// vrhost, the host administration program: its commands, the steps of `vrhost init` and the
+// sections of `vrhost snapshot` are listed in explicit tables (Tables.cpp), in the order they
+// are used; each part is defined in its own file and declared in VrhostParts.h. Every command
+// finds the host root through --root DIR (taken out of the arguments before the command sees
+// them) or VR_HOST_ROOT.
 #pragma once
 #include <string>
 #include <vector>
@@ -38,7 +29,6 @@ struct InitContext {
 };
 
 struct InitStep {
-  int order;
   const char* name;
   // Builds its part of the new host; false with error set stops init, which then removes
   // everything it made.
@@ -57,7 +47,6 @@ struct SnapshotContext {
 };
 
 struct SnapshotSection {
-  int order;
   const char* name;
   // Appends the section's canonical text for the host; false with error on failure.
   bool (*print)(const SnapshotContext& context, std::string& out, std::string& error);
@@ -69,15 +58,9 @@ struct SnapshotSection {
   bool onRequest = false;
 };
 
-struct Registrar {
-  explicit Registrar(const Command& command);
-  explicit Registrar(const InitStep& step);
-  explicit Registrar(const SnapshotSection& section);
-};
-
-const std::vector<Command>& Commands();
-std::vector<InitStep> InitSteps();              // in order
-std::vector<SnapshotSection> SnapshotSections();  // in order
+const std::vector<Command>& Commands();                // by name
+const std::vector<InitStep>& InitSteps();              // in order
+const std::vector<SnapshotSection>& SnapshotSections();  // in order
 
 // The host root as the command line and environment name it (absolute, no trailing '/').
 std::string Root();

@@ -11,6 +11,7 @@
 #include "platform/wmi/mof_include.h"
 #include "platform/wmi/object_path.h"
 #include "platform/wmi/repository.h"
+#include "tools/vrhost/VrhostParts.h"
 
 namespace vrhost {
 namespace {
@@ -194,12 +195,6 @@ bool PrintRepository(const SnapshotContext& c, std::string& out, std::string& er
   return true;
 }
 
-namespace {
-const Registrar kWmiCommand{Command{kWmi.name, kWmi.synopsis, kWmi.summary, RunWmi}};
-const Registrar kWmiStep{InitStep{50, "wmi", SeedRepository}};
-const Registrar kWmiSection{SnapshotSection{
-    20, "wmi", PrintRepository,
-    {"wmi", "wmi/repository.db", "wmi/repository.db-wal", "wmi/repository.db-shm", "wmi/repository.db-journal"}}};
-}  // namespace
+const Command kWmiCommand{kWmi.name, kWmi.synopsis, kWmi.summary, RunWmi};
 
 }  // namespace vrhost
