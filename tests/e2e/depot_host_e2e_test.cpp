@@ -159,6 +159,24 @@ TEST_F(DepotHostE2e, UnknownDataSourceFailsClearly) {
   EXPECT_NE(r.err.find("IM002"), std::string::npos) << r.err;
 }
 
+// A change of data source keeps the previous one to put back when the new one does not work;
+// when the previous files cannot be read, nothing is changed at all.
+TEST_F(DepotHostE2e, AChangeOfDataSourceThatCannotKeepThePreviousOneChangesNothing) {
+  const std::string ini = vr::testing::ReadFileBytes(host_ + "/odbc.ini");
+  const std::string before = DepotSnapshot();
+  for (const std::vector<std::string>& change :
+       {std::vector<std::string>{"dbaccess", "use-embedded"},
+        std::vector<std::string>{"dbaccess", "use-postgresql", "--server", "localhost", "--database", "d", "--user",
+                                 "u", "--password", "p"}}) {
+    const RunResult r = Vrhost(change, {"VR_FAULTS=file.ReadWhole#1=30"});
+    EXPECT_EQ(r.exitCode, 1) << change[1];
+    EXPECT_NE(r.err.find("cannot read " + host_ + "/odbc.ini: error 30"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("keeps its previous data source"), std::string::npos) << r.err;
+    EXPECT_EQ(vr::testing::ReadFileBytes(host_ + "/odbc.ini"), ini);
+    EXPECT_EQ(DepotSnapshot(), before);
+  }
+}
+
 // The same host with its Depot on a PostgreSQL server, as a site points one at its server.
 TEST_F(DepotHostE2e, HostOnPostgresql) {
   auto& pg = vr::testing::PgServer::Shared();

@@ -19,6 +19,7 @@
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
+#include "tools/vrhost/RegistryWrite.h"
 #include "tools/vrhost/Vrhost.h"
 #include "tools/vrhost/VrhostParts.h"
 
@@ -140,6 +141,7 @@ class DataSourceBackup {
       std::string bytes;
       const long rc = vr::os::ReadWholeFile(Utf8ToWide(Root() + "/" + file), bytes);
       const Kept kept = rc == ERROR_SUCCESS ? Kept::Content : rc == ERROR_FILE_NOT_FOUND ? Kept::Absent : Kept::Unknown;
+      if (kept == Kept::Unknown && error_.empty()) error_ = "cannot read " + Root() + "/" + file + ": " + ErrorText(rc);
       files_.push_back({file, kept, bytes});
     }
     HKEY h = nullptr;
@@ -157,11 +159,17 @@ class DataSourceBackup {
     }
   }
 
+  // False, with the reason, when the previous data source could not be read whole: then it
+  // could not be put back, and the change must not start.
+  bool Complete(std::string& error) const {
+    error = error_;
+    return error_.empty();
+  }
+
   void Restore() {
     for (const auto& f : files_) {
       const WString path = Utf8ToWide(Root() + "/" + f.name);
-      // Saved as every file of the host is (flushed, then renamed into place); a file whose
-      // earlier content could not be read is left as it is rather than guessed at.
+      // Saved as every file of the host is (flushed, then renamed into place).
       if (f.kept == Kept::Absent) vr::os::DeleteFile(path);
       else if (f.kept == Kept::Content) vr::os::SaveFileAtomic(path, f.bytes);
     }
@@ -193,6 +201,7 @@ class DataSourceBackup {
     std::vector<BYTE> data;
   };
   std::vector<File> files_;
+  std::string error_;
   std::vector<Value> values_;
 };
 
@@ -236,6 +245,10 @@ int UsePostgres(std::vector<std::string>& args) {
   vr::depot::DataSource source;
   std::string error;
   DataSourceBackup backup;
+  if (!backup.Complete(error)) {
+    Error(error + "; the host keeps its previous data source");
+    return kFailed;
+  }
   bool done = vr::depot::PostgresDataSource(vr::depot::kDefaultDataSource, server, port, database, source, error) &&
               vr::depot::WriteDataSource(Root(), source, error) &&
               vr::depot::WriteDbAccess(Utf8ToWide(source.name), Utf8ToWide(user), password, error);
@@ -262,6 +275,10 @@ int UseEmbedded(std::vector<std::string>& args) {
   std::string error;
   WString password = vr::depot::GeneratePassword();
   DataSourceBackup backup;
+  if (!backup.Complete(error)) {
+    Error(error + "; the host keeps its previous data source");
+    return kFailed;
+  }
   bool done = vr::depot::SqliteDataSource(Root(), source, error) && vr::depot::WriteDataSource(Root(), source, error) &&
               vr::depot::WriteDbAccess(Utf8ToWide(source.name), Utf8ToWide(vr::depot::kDefaultUser), password, error);
   vr::crypto::WipeSecret(password);
