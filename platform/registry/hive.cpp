@@ -3,8 +3,6 @@
 #include <sqlite3.h>
 
 #include <cerrno>
-#include <chrono>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,7 +10,7 @@
 #include "platform/com/hresult.h"
 #include "platform/os/file.h"
 #include "platform/os/hostroot.h"
-#include "platform/os/process.h"
+#include "platform/sqlite/sqlite_core.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
@@ -31,47 +29,24 @@ int BusyTimeoutMs() {
   return kDefaultTimeoutMs;
 }
 
-// Waits for the lock in short steps, so that programs taking turns on the hive lose little
-// time, and gives up when the timeout has passed since the first attempt.
-int BusyWait(void* state, int attempt) {
-  using Clock = std::chrono::steady_clock;
-  auto* wait = static_cast<std::pair<int, Clock::time_point>*>(state);
-  if (attempt == 0) wait->second = Clock::now();
-  if (Clock::now() - wait->second >= std::chrono::milliseconds(wait->first)) return 0;
-  std::this_thread::sleep_for(std::chrono::microseconds(attempt < 20 ? 200 : 1000));
-  return 1;
-}
-
 bool ToUtf8(WStringView text, std::string& out) { return vr::text::WideToUtf8Strict(text, out); }
 
-WString FromUtf8(const unsigned char* text, int bytes) {
-  if (!text) return WString();
-  return vr::text::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(bytes)));
-}
+WString FromUtf8(std::string_view text) { return vr::text::Utf8ToWide(text); }
 
-// Resets a cached statement when the caller is done with it.
+// Resets a cached statement when the caller is done with it, so that it holds no lock.
 class Stmt {
  public:
-  explicit Stmt(sqlite3_stmt* s) : s_(s) {}
-  ~Stmt() {
-    if (s_) {
-      sqlite3_reset(s_);
-      sqlite3_clear_bindings(s_);
-    }
-  }
+  explicit Stmt(vr::sqlite::Statement* s) : s_(s) {}
+  ~Stmt() { s_->Reset(); }
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
-  sqlite3_stmt* get() const { return s_; }
-  void Bind(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
-  void Bind(int i, const std::string& v) { sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT); }
-  void BindBlob(int i, const void* d, size_t n) {
-    // A zero-length blob must still be a blob, not NULL.
-    sqlite3_bind_blob64(s_, i, n ? d : "", n, SQLITE_TRANSIENT);
-  }
-  int Step() { return sqlite3_step(s_); }
+  void Bind(int i, int64_t v) { s_->Bind(i, v); }
+  void Bind(int i, const std::string& v) { s_->Bind(i, std::string_view(v)); }
+  void BindBlob(int i, const void* d, size_t n) { s_->BindBlob(i, std::string_view(static_cast<const char*>(d), d ? n : 0)); }
+  int Step() { return s_->Step(); }
 
  private:
-  sqlite3_stmt* s_;
+  vr::sqlite::Statement* s_;
 };
 
 }  // namespace
@@ -86,7 +61,7 @@ Hive& Hive::Instance() {
 long Hive::Fail(int rc) {
   // A write that failed for want of space is a full disk, whatever form SQLite gave it
   // (SQLITE_FULL, or an I/O error whose system error is ENOSPC).
-  if ((rc & 0xFF) == SQLITE_IOERR && db_ && sqlite3_system_errno(db_) == ENOSPC) return ERROR_DISK_FULL;
+  if ((rc & 0xFF) == SQLITE_IOERR && db_ && db_->SystemErrno() == ENOSPC) return ERROR_DISK_FULL;
   switch (rc & 0xFF) {
     case SQLITE_OK: case SQLITE_DONE: case SQLITE_ROW: return ERROR_SUCCESS;
     case SQLITE_BUSY: case SQLITE_LOCKED: return ERROR_TIMEOUT;
@@ -102,10 +77,7 @@ long Hive::Fail(int rc) {
 
 void Hive::Close() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
-  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
-  statements_.clear();
-  if (db_) sqlite3_close_v2(db_);
-  db_ = nullptr;
+  db_.reset();
   schemaReady_ = false;
   depth_ = 0;
   root_.clear();
@@ -149,52 +121,28 @@ long Hive::Ready(bool forWrite) {
 }
 
 long Hive::CreateFresh() {
-  const std::string temp = path_ + ".new-" + std::to_string(vr::os::GetCurrentProcessId());
-  vr::os::RemoveLeftoverFile(temp);
-  vr::os::RemoveLeftoverFile(temp + "-journal");
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  long result = rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
-  db_ = db;
-  if (result == ERROR_SUCCESS) result = Exec("PRAGMA synchronous=FULL");
-  if (result == ERROR_SUCCESS) result = Exec("BEGIN IMMEDIATE");
-  if (result == ERROR_SUCCESS) result = CreateSchema();
-  if (result == ERROR_SUCCESS) result = Exec("COMMIT");
-  if (db_) sqlite3_close_v2(db_);
-  db_ = nullptr;
-  schemaReady_ = false;
-  schemaCreated_ = false;
+  const vr::sqlite::NewStoreResult made = vr::sqlite::CreateStoreFile(path_, {"PRAGMA synchronous=FULL"}, ExecSchema);
   // Placing never replaces: a hive another program put there meanwhile stays, and is used.
-  if (result == ERROR_SUCCESS) {
-    const long placed = vr::os::PlaceNewFile(temp, path_);
-    if (placed != ERROR_SUCCESS && placed != ERROR_ALREADY_EXISTS)
-      result = placed == ERROR_DISK_FULL || placed == ERROR_ACCESS_DENIED ? placed : ERROR_CANTWRITE;
-  }
-  vr::os::RemoveLeftoverFile(temp);
-  vr::os::RemoveLeftoverFile(temp + "-journal");
-  return result;
+  if (made.sqlite != SQLITE_OK)
+    return (made.sqlite & 0xFF) == SQLITE_IOERR && made.systemErrno == ENOSPC ? ERROR_DISK_FULL : Fail(made.sqlite);
+  if (made.place != ERROR_SUCCESS)
+    return made.place == ERROR_DISK_FULL || made.place == ERROR_ACCESS_DENIED ? made.place : ERROR_CANTWRITE;
+  return ERROR_SUCCESS;
 }
 
 long Hive::Open(const std::string& root, bool forWrite) {
   (void)root;
-  const int flags = SQLITE_OPEN_READWRITE | (forWrite ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path_.c_str(), &db, flags, nullptr);
-  if (rc != SQLITE_OK) {
-    if (db) sqlite3_close_v2(db);
-    return Fail(rc);
-  }
-  db_ = db;
-  sqlite3_extended_result_codes(db_, 0);
-  busyWait_.first = BusyTimeoutMs();
-  sqlite3_busy_handler(db_, BusyWait, &busyWait_);
+  const int flags = SQLITE_OPEN_READWRITE | (forWrite ? SQLITE_OPEN_CREATE : 0);
+  std::unique_ptr<vr::sqlite::Connection> db;
+  if (int rc = vr::sqlite::Connection::Open(path_, flags, db); rc != SQLITE_OK) return Fail(rc);
+  db_ = std::move(db);
+  db_->SetBoundedWait(BusyTimeoutMs());
   // Per-connection settings; none of them writes to the file.
   Exec("PRAGMA synchronous=FULL");
   Exec("PRAGMA trusted_schema=OFF");
   const long check = CheckSchema();
   if (check != ERROR_SUCCESS) {
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
+    db_.reset();
     return check;
   }
   return ERROR_SUCCESS;
@@ -202,45 +150,34 @@ long Hive::Open(const std::string& root, bool forWrite) {
 
 // A store is either an empty file (created but never written) or a hive of our format.
 long Hive::CheckSchema() {
-  sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_master", -1, &raw, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(raw);
-    return Fail(rc);
-  }
-  rc = sqlite3_step(raw);
-  const int64_t objects = rc == SQLITE_ROW ? sqlite3_column_int64(raw, 0) : -1;
-  sqlite3_finalize(raw);
+  vr::sqlite::Statement& count = db_->Sql("SELECT count(*) FROM sqlite_master");
+  if (!count.ok()) return Fail(count.PrepareResult());
+  int rc = count.Step();
+  const int64_t objects = rc == SQLITE_ROW ? count.Int(0) : -1;
+  count.Reset();
   if (rc != SQLITE_ROW) return Fail(rc);
   if (objects == 0) {
     schemaReady_ = false;
     return ERROR_SUCCESS;
   }
-  raw = nullptr;
-  rc = sqlite3_prepare_v2(db_,
-                          "SELECT (SELECT value FROM meta WHERE name='format'),"
-                          " (SELECT count(*) FROM keys WHERE id=1 AND parent=0),"
-                          " (SELECT count(*) FROM vals WHERE 0)",
-                          -1, &raw, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(raw);
+  vr::sqlite::Statement& q = db_->Sql(
+      "SELECT (SELECT value FROM meta WHERE name='format'),"
+      " (SELECT count(*) FROM keys WHERE id=1 AND parent=0),"
+      " (SELECT count(*) FROM vals WHERE 0)");
+  if (!q.ok()) {
+    rc = q.PrepareResult();
     return (rc & 0xFF) == SQLITE_ERROR ? ERROR_BADDB : Fail(rc);  // tables missing: not a hive
   }
-  rc = sqlite3_step(raw);
-  bool ok = false;
-  if (rc == SQLITE_ROW) {
-    const unsigned char* format = sqlite3_column_text(raw, 0);
-    ok = format && std::strcmp(reinterpret_cast<const char*>(format), kFormat) == 0 &&
-         sqlite3_column_int64(raw, 1) == 1;
-  }
-  sqlite3_finalize(raw);
+  rc = q.Step();
+  const bool ok = rc == SQLITE_ROW && q.Text(0) == kFormat && q.Int(1) == 1;
+  q.Reset();
   if (rc != SQLITE_ROW) return Fail(rc);
   if (!ok) return ERROR_BADDB;
   schemaReady_ = true;
   return ERROR_SUCCESS;
 }
 
-long Hive::CreateSchema() {
+int Hive::ExecSchema(vr::sqlite::Connection& db) {
   static const char* kSchema[] = {
       "CREATE TABLE meta(name TEXT PRIMARY KEY, value TEXT NOT NULL)",
       "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
@@ -253,7 +190,13 @@ long Hive::CreateSchema() {
       "INSERT INTO keys(id, parent, name, fold) VALUES(1, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine')",
   };
   for (const char* sql : kSchema)
-    if (long rc = Exec(sql); rc != ERROR_SUCCESS) return rc;
+    if (int rc = db.Exec(sql); rc != SQLITE_OK) return rc;
+  return SQLITE_OK;
+}
+
+long Hive::CreateSchema() {
+  if (!db_) return ERROR_SUCCESS;
+  if (int rc = ExecSchema(*db_); rc != SQLITE_OK) return Fail(rc);
   schemaReady_ = true;
   schemaCreated_ = true;
   return ERROR_SUCCESS;
@@ -261,25 +204,13 @@ long Hive::CreateSchema() {
 
 long Hive::Exec(const char* sql) {
   if (!db_) return ERROR_SUCCESS;
-  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  const int rc = db_->Exec(sql);
   return rc == SQLITE_OK ? ERROR_SUCCESS : Fail(rc);
 }
 
-long Hive::Prepare(const char* sql, sqlite3_stmt*& stmt) {
-  for (auto& [text, cached] : statements_)
-    if (text == sql) {
-      stmt = cached;
-      return ERROR_SUCCESS;
-    }
-  stmt = nullptr;
-  const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    stmt = nullptr;
-    return Fail(rc);
-  }
-  statements_.emplace_back(sql, stmt);
-  return ERROR_SUCCESS;
+long Hive::Prepare(const char* sql, vr::sqlite::Statement*& stmt) {
+  stmt = &db_->Sql(sql);
+  return stmt->ok() ? ERROR_SUCCESS : Fail(stmt->PrepareResult());
 }
 
 long Hive::Begin(bool write) {
@@ -312,7 +243,7 @@ long Hive::Commit() {
   if (!db_) return ERROR_SUCCESS;
   if (depth_ > 0) return Exec("RELEASE nested");
   const long rc = Exec("COMMIT");
-  if (rc != ERROR_SUCCESS && !sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+  if (rc != ERROR_SUCCESS && !!db_->InTransaction()) Exec("ROLLBACK");
   if (rc != ERROR_SUCCESS && schemaCreated_) schemaReady_ = false;
   schemaCreated_ = false;
   return rc;
@@ -326,7 +257,7 @@ void Hive::Rollback() {
     Exec("ROLLBACK TO nested");
     Exec("RELEASE nested");
   } else {
-    if (!sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+    if (!!db_->InTransaction()) Exec("ROLLBACK");
     if (schemaCreated_) schemaReady_ = false;  // the new schema went with the transaction
     schemaCreated_ = false;
   }
@@ -338,7 +269,7 @@ long Hive::KeyExists(KeyId id, bool& exists) {
     exists = id == kRootKeyId;
     return ERROR_SUCCESS;
   }
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT 1 FROM keys WHERE id=?1", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, id);
@@ -353,14 +284,14 @@ long Hive::FindChild(KeyId parent, WStringView name, KeyId& child) {
   if (!db_ || !schemaReady_) return ERROR_FILE_NOT_FOUND;
   std::string fold;
   if (!ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT id FROM keys WHERE parent=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, parent);
   s.Bind(2, fold);
   const int rc = s.Step();
   if (rc == SQLITE_ROW) {
-    child = sqlite3_column_int64(raw, 0);
+    child = raw->Int(0);
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc);
@@ -370,7 +301,7 @@ long Hive::CreateChild(KeyId parent, WStringView name, KeyId& child) {
   if (!db_) return ERROR_ACCESS_DENIED;
   std::string utf8, fold;
   if (!ToUtf8(name, utf8) || !ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("INSERT INTO keys(parent, name, fold) VALUES(?1, ?2, ?3)", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, parent);
@@ -378,26 +309,26 @@ long Hive::CreateChild(KeyId parent, WStringView name, KeyId& child) {
   s.Bind(3, fold);
   const int rc = s.Step();
   if (rc != SQLITE_DONE) return Fail(rc);
-  child = sqlite3_last_insert_rowid(db_);
+  child = db_->LastInsertId();
   return ERROR_SUCCESS;
 }
 
 long Hive::Children(KeyId parent, std::vector<StoredKey>& out) {
   out.clear();
   if (!db_ || !schemaReady_) return ERROR_SUCCESS;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT id, name FROM keys WHERE parent=?1 ORDER BY fold, name", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, parent);
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW)
-    out.push_back({sqlite3_column_int64(raw, 0), FromUtf8(sqlite3_column_text(raw, 1), sqlite3_column_bytes(raw, 1))});
+    out.push_back({raw->Int(0), FromUtf8(raw->Text(1))});
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
 }
 
 long Hive::ChildAt(KeyId parent, DWORD index, WString& name) {
   if (!db_ || !schemaReady_) return ERROR_NO_MORE_ITEMS;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT name FROM keys WHERE parent=?1 ORDER BY fold, name LIMIT 1 OFFSET ?2", raw);
       rc != ERROR_SUCCESS)
     return rc;
@@ -406,7 +337,7 @@ long Hive::ChildAt(KeyId parent, DWORD index, WString& name) {
   s.Bind(2, static_cast<int64_t>(index));
   const int rc = s.Step();
   if (rc == SQLITE_ROW) {
-    name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    name = FromUtf8(raw->Text(0));
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc);
@@ -418,13 +349,13 @@ long Hive::KeyName(KeyId id, WString& name) {
     name = u"HKEY_LOCAL_MACHINE";
     return ERROR_SUCCESS;
   }
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT name FROM keys WHERE id=?1", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, id);
   const int rc = s.Step();
   if (rc == SQLITE_ROW) {
-    name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
+    name = FromUtf8(raw->Text(0));
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_KEY_DELETED : Fail(rc);
@@ -433,7 +364,7 @@ long Hive::KeyName(KeyId id, WString& name) {
 long Hive::DeleteKey(KeyId id) {
   if (!db_) return ERROR_ACCESS_DENIED;
   if (id == kRootKeyId) return ERROR_ACCESS_DENIED;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT 1 FROM keys WHERE parent=?1 LIMIT 1", raw); rc != ERROR_SUCCESS) return rc;
   {
     Stmt s(raw);
@@ -464,7 +395,7 @@ long Hive::DeleteTree(KeyId id) {
       "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"
       " DELETE FROM keys WHERE id IN t AND id<>1";
   for (const char* sql : {kVals, kKeysBelow}) {
-    sqlite3_stmt* raw;
+    vr::sqlite::Statement* raw;
     if (long rc = Prepare(sql, raw); rc != ERROR_SUCCESS) return rc;
     Stmt s(raw);
     s.Bind(1, id);
@@ -477,17 +408,16 @@ long Hive::GetValue(KeyId key, WStringView name, StoredValue& out) {
   if (!db_ || !schemaReady_) return ERROR_FILE_NOT_FOUND;
   std::string fold;
   if (!ToUtf8(FoldName(name), fold)) return ERROR_FILE_NOT_FOUND;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, key);
   s.Bind(2, fold);
   const int rc = s.Step();
   if (rc == SQLITE_ROW) {
-    out.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
-    out.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
-    const void* blob = sqlite3_column_blob(raw, 2);
-    out.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    out.name = FromUtf8(raw->Text(0));
+    out.type = static_cast<DWORD>(raw->Int(1));
+    out.data.assign(raw->Blob(2));
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_FILE_NOT_FOUND : Fail(rc);
@@ -497,7 +427,7 @@ long Hive::SetValue(KeyId key, WStringView name, DWORD type, const void* data, s
   if (!db_) return ERROR_ACCESS_DENIED;
   std::string utf8, fold;
   if (!ToUtf8(name, utf8) || !ToUtf8(FoldName(name), fold)) return ERROR_INVALID_PARAMETER;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   // An existing value keeps its place in the enumeration and the spelling of its name.
   if (long rc = Prepare("INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
                         " ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data",
@@ -518,30 +448,29 @@ long Hive::DeleteValue(KeyId key, WStringView name) {
   if (!db_) return ERROR_FILE_NOT_FOUND;
   std::string fold;
   if (!ToUtf8(FoldName(name), fold)) return ERROR_FILE_NOT_FOUND;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("DELETE FROM vals WHERE key=?1 AND fold=?2", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, key);
   s.Bind(2, fold);
   const int rc = s.Step();
   if (rc != SQLITE_DONE) return Fail(rc);
-  return sqlite3_changes(db_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  return db_->Changes() > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 long Hive::Values(KeyId key, std::vector<StoredValue>& out) {
   out.clear();
   if (!db_ || !schemaReady_) return ERROR_SUCCESS;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id", raw); rc != ERROR_SUCCESS) return rc;
   Stmt s(raw);
   s.Bind(1, key);
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW) {
     StoredValue v;
-    v.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
-    v.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
-    const void* blob = sqlite3_column_blob(raw, 2);
-    v.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    v.name = FromUtf8(raw->Text(0));
+    v.type = static_cast<DWORD>(raw->Int(1));
+    v.data.assign(raw->Blob(2));
     out.push_back(std::move(v));
   }
   return rc == SQLITE_DONE ? ERROR_SUCCESS : Fail(rc);
@@ -549,7 +478,7 @@ long Hive::Values(KeyId key, std::vector<StoredValue>& out) {
 
 long Hive::ValueAt(KeyId key, DWORD index, StoredValue& out) {
   if (!db_ || !schemaReady_) return ERROR_NO_MORE_ITEMS;
-  sqlite3_stmt* raw;
+  vr::sqlite::Statement* raw;
   if (long rc = Prepare("SELECT name, type, data FROM vals WHERE key=?1 ORDER BY id LIMIT 1 OFFSET ?2", raw);
       rc != ERROR_SUCCESS)
     return rc;
@@ -558,10 +487,9 @@ long Hive::ValueAt(KeyId key, DWORD index, StoredValue& out) {
   s.Bind(2, static_cast<int64_t>(index));
   const int rc = s.Step();
   if (rc == SQLITE_ROW) {
-    out.name = FromUtf8(sqlite3_column_text(raw, 0), sqlite3_column_bytes(raw, 0));
-    out.type = static_cast<DWORD>(sqlite3_column_int64(raw, 1));
-    const void* blob = sqlite3_column_blob(raw, 2);
-    out.data.assign(static_cast<const char*>(blob ? blob : ""), static_cast<size_t>(sqlite3_column_bytes(raw, 2)));
+    out.name = FromUtf8(raw->Text(0));
+    out.type = static_cast<DWORD>(raw->Int(1));
+    out.data.assign(raw->Blob(2));
     return ERROR_SUCCESS;
   }
   return rc == SQLITE_DONE ? ERROR_NO_MORE_ITEMS : Fail(rc);

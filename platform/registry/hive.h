@@ -13,8 +13,8 @@
 // (not a database, damaged, foreign schema) gives ERROR_BADDB and is never written. A root
 // without registry.db reads as an empty hive; the first change creates the file.
 #pragma once
-#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,8 +22,10 @@
 #include "platform/com/types.h"
 #include "platform/text/wstring.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
+namespace vr::sqlite {
+class Connection;
+class Statement;
+}  // namespace vr::sqlite
 
 namespace vr::registry {
 
@@ -83,24 +85,23 @@ class Hive {
   long Open(const std::string& root, bool forWrite);
   long CheckSchema();
   long CreateSchema();
+  static int ExecSchema(vr::sqlite::Connection& db);
   // Makes a new hive with its schema beside the store and links it into place, so that the
   // store's path never names a file without its schema.
   long CreateFresh();
   long Exec(const char* sql);
-  long Prepare(const char* sql, sqlite3_stmt*& stmt);
+  long Prepare(const char* sql, vr::sqlite::Statement*& stmt);
   long Fail(int rc);
   bool HasDatabase() const { return db_ != nullptr; }
 
   std::recursive_mutex mutex_;
-  sqlite3* db_ = nullptr;
+  std::unique_ptr<vr::sqlite::Connection> db_;
   std::string root_;        // root the connection belongs to
   std::string path_;        // registry.db path
   bool schemaReady_ = false;
   bool schemaCreated_ = false;  // by the open transaction
-  std::pair<int, std::chrono::steady_clock::time_point> busyWait_{0, {}};
   int depth_ = 0;           // transaction nesting
   uint64_t generation_ = 1;
-  std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
 };
 
 // Case-insensitive form of a name, the key of every lookup.

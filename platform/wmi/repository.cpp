@@ -5,7 +5,6 @@
 #include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/os/hostroot.h"
-#include "platform/os/process.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/cim_types.h"
@@ -151,34 +150,28 @@ HRESULT Repository::OpenFile(const std::string& path, std::shared_ptr<Repository
 
 namespace {
 
-// Makes a new repository with its tables beside `path` and links it into place, so that the
-// path never names a file without them (an empty file there is a damaged repository).
+// Makes a new repository with its tables beside `path` and places it there, so that the path
+// never names a file without them (an empty file there is a damaged repository).
 HRESULT CreateRepositoryFile(const std::string& path, WString* why) {
-  const std::string temp = path + ".new-" + std::to_string(vr::os::GetCurrentProcessId());
-  auto removeTemp = [&] {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) vr::os::RemoveLeftoverFile(temp + suffix);
-  };
-  removeTemp();
-  HRESULT hr;
-  {
-    std::unique_ptr<Database> db;
-    hr = Database::Open(temp, &db, why);
-    if (SUCCEEDED(hr)) hr = db->Begin(true);
-    if (SUCCEEDED(hr)) hr = db->Exec(kSchema);
-    if (SUCCEEDED(hr)) hr = db->Commit();
-    if (FAILED(hr) && db && why && why->empty())
-      *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created: " + db->ErrorText();
-  }  // closed: its journal is folded into the file
-  // Placing never replaces: a repository another program put there meanwhile stays.
-  if (SUCCEEDED(hr)) {
-    const long placed = vr::os::PlaceNewFile(temp, path);
-    if (placed != ERROR_SUCCESS && placed != ERROR_ALREADY_EXISTS) {
-      hr = placed == ERROR_DISK_FULL ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
-      if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
-    }
+  using Stage = vr::sqlite::NewStoreResult::Stage;
+  const vr::sqlite::NewStoreResult made = vr::sqlite::CreateStoreFile(
+      path, {std::begin(Database::kSettings), std::end(Database::kSettings)},
+      [](vr::sqlite::Connection& db) { return db.Exec(kSchema); });
+  if (made.sqlite != 0) {
+    const WString text = Database::ErrorText(made.sqlite, made.systemErrno, made.message);
+    HRESULT hr = SqliteCode(made.sqlite, made.systemErrno);
+    if (made.failedAt == Stage::Open && hr == WBEM_E_FAILED) hr = WBEM_E_CRITICAL_ERROR;
+    if (why)
+      *why = made.failedAt == Stage::Build
+                 ? u"The WMI repository " + Utf8ToWide(path) + u" cannot be created: " + text
+                 : u"The WMI repository " + Utf8ToWide(made.temp) + u" cannot be opened: " + text;
+    return hr;
   }
-  removeTemp();
-  return hr;
+  if (made.place != ERROR_SUCCESS) {
+    if (why) *why = u"The WMI repository " + Utf8ToWide(path) + u" cannot be created.";
+    return made.place == ERROR_DISK_FULL ? kWmiDiskFull : WBEM_E_ACCESS_DENIED;
+  }
+  return S_OK;
 }
 
 }  // namespace
@@ -206,7 +199,7 @@ HRESULT Repository::Initialize(WString* why) {
   // a writer. One of an older format is brought up to this one.
   int64_t format = 0;
   if (SUCCEEDED(db_->Begin(false))) {
-    Statement& q = db_->Sql("SELECT value FROM meta WHERE name='format'");
+    Statement q = db_->Sql("SELECT value FROM meta WHERE name='format'");
     bool row = false;
     if (q.ok() && SUCCEEDED(q.Step(&row)) && row) format = q.Int(0);
     q.Reset();
@@ -262,7 +255,7 @@ Session::Session(Repository& repo, bool write) : repo_(repo), lock_(repo.mutex_)
   if (FAILED(status_)) return;
   open_ = true;
   ++repo_.depth_;
-  Statement& q = repo_.db_->Sql("SELECT value FROM meta WHERE name='schema'");
+  Statement q = repo_.db_->Sql("SELECT value FROM meta WHERE name='schema'");
   bool row = false;
   status_ = q.Step(&row);
   if (SUCCEEDED(status_) && row) schema_ = q.Int(0);
@@ -293,7 +286,7 @@ HRESULT Session::Commit() {
   if (FAILED(status_)) return status_;
   int64_t schema = -1;
   if (schemaChanged_ && !nested_) {
-    Statement& q = repo_.db_->Sql("SELECT value FROM meta WHERE name='schema'");
+    Statement q = repo_.db_->Sql("SELECT value FROM meta WHERE name='schema'");
     bool row = false;
     if (SUCCEEDED(q.Step(&row)) && row) schema = q.Int(0);
     q.Reset();
@@ -327,7 +320,7 @@ HRESULT Session::TouchSchema() {
 // ---- namespaces ---------------------------------------------------------------------------
 
 HRESULT Session::FindNamespace(WStringView name, NamespaceInfo* out, WString* why) {
-  Statement& q = repo_.db_->Sql("SELECT id, name FROM namespaces WHERE fold=?1");
+  Statement q = repo_.db_->Sql("SELECT id, name FROM namespaces WHERE fold=?1");
   q.Bind(1, Fold(name));
   bool row = false;
   if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
@@ -344,7 +337,7 @@ HRESULT Session::FindNamespace(WStringView name, NamespaceInfo* out, WString* wh
 HRESULT Session::ChildNamespaces(const NamespaceInfo& ns, std::vector<WString>* names) {
   names->clear();
   const std::string prefix = Fold(ns.name) + "\\";
-  Statement& q = repo_.db_->Sql("SELECT name FROM namespaces WHERE fold > ?1 AND fold < ?2 ORDER BY fold");
+  Statement q = repo_.db_->Sql("SELECT name FROM namespaces WHERE fold > ?1 AND fold < ?2 ORDER BY fold");
   q.Bind(1, prefix).Bind(2, Fold(ns.name) + "]");
   bool row = false;
   HRESULT hr;
@@ -358,7 +351,7 @@ HRESULT Session::ChildNamespaces(const NamespaceInfo& ns, std::vector<WString>* 
 
 HRESULT Session::AllNamespaces(std::vector<NamespaceInfo>* out) {
   out->clear();
-  Statement& q = repo_.db_->Sql("SELECT id, name FROM namespaces ORDER BY fold");
+  Statement q = repo_.db_->Sql("SELECT id, name FROM namespaces ORDER BY fold");
   bool row = false;
   HRESULT hr;
   while (SUCCEEDED(hr = q.Step(&row)) && row) out->push_back({q.Int(0), Utf8ToWide(q.Text(1))});
@@ -400,7 +393,7 @@ HRESULT Session::DeleteNamespace(const NamespaceInfo& parent, WStringView child,
   SchemaGuard guard(repo_.classCache_);
   std::vector<int64_t> ids;
   {
-    Statement& q = repo_.db_->Sql("SELECT id FROM namespaces WHERE fold=?1 OR (fold > ?2 AND fold < ?3)");
+    Statement q = repo_.db_->Sql("SELECT id FROM namespaces WHERE fold=?1 OR (fold > ?2 AND fold < ?3)");
     const std::string f = Fold(full);
     q.Bind(1, f).Bind(2, f + "\\").Bind(3, f + "]");
     bool row = false;
@@ -424,7 +417,7 @@ HRESULT Session::DeleteNamespace(const NamespaceInfo& parent, WStringView child,
 
 HRESULT Session::ClassRow(const NamespaceInfo& ns, WStringView name, bool* exists, std::string* text,
                           WString* storedName) {
-  Statement& q = repo_.db_->Sql("SELECT name, text FROM classes WHERE ns=?1 AND fold=?2");
+  Statement q = repo_.db_->Sql("SELECT name, text FROM classes WHERE ns=?1 AND fold=?2");
   q.Bind(1, ns.id).Bind(2, Fold(name));
   bool row = false;
   if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
@@ -486,7 +479,7 @@ HRESULT Session::DirectChildren(const NamespaceInfo& ns, WStringView name, std::
   // The index is named: left to itself, SQLite walks the namespace's rows in primary-key order,
   // and an export (one call per class) then reads every class text once per class. The names
   // are sorted below.
-  Statement& q = repo_.db_->Sql("SELECT name FROM classes INDEXED BY classes_by_super WHERE ns=?1 AND super=?2");
+  Statement q = repo_.db_->Sql("SELECT name FROM classes INDEXED BY classes_by_super WHERE ns=?1 AND super=?2");
   q.Bind(1, ns.id).Bind(2, Fold(name));
   bool row = false;
   HRESULT hr;
@@ -532,7 +525,7 @@ HRESULT Session::ListClasses(const NamespaceInfo& ns, WStringView superclass, bo
 HRESULT Session::HasInstances(const NamespaceInfo& ns, const std::vector<WString>& classes, bool* any) {
   *any = false;
   for (const auto& c : classes) {
-    Statement& q = repo_.db_->Sql("SELECT 1 FROM instances WHERE ns=?1 AND class=?2 LIMIT 1");
+    Statement q = repo_.db_->Sql("SELECT 1 FROM instances WHERE ns=?1 AND class=?2 LIMIT 1");
     q.Bind(1, ns.id).Bind(2, Fold(c));
     bool row = false;
     if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
@@ -707,7 +700,7 @@ HRESULT Session::MigrateInstances(const NamespaceInfo& ns, const std::vector<WSt
     if (HRESULT hr = GetClass(ns, c, &cls, nullptr); FAILED(hr)) return hr;
     std::vector<std::pair<int64_t, std::string>> rows;
     {
-      Statement& q = repo_.db_->Sql("SELECT id, data FROM instances WHERE ns=?1 AND class=?2");
+      Statement q = repo_.db_->Sql("SELECT id, data FROM instances WHERE ns=?1 AND class=?2");
       q.Bind(1, ns.id).Bind(2, Fold(c));
       bool row = false;
       HRESULT hr;
@@ -758,7 +751,7 @@ HRESULT Session::PutQualifierDecl(const NamespaceInfo& ns, const QualifierDecl& 
 }
 
 HRESULT Session::GetQualifierDecl(const NamespaceInfo& ns, WStringView name, QualifierDecl* out) {
-  Statement& q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 AND fold=?2");
+  Statement q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 AND fold=?2");
   q.Bind(1, ns.id).Bind(2, Fold(name));
   bool row = false;
   if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
@@ -770,7 +763,7 @@ HRESULT Session::GetQualifierDecl(const NamespaceInfo& ns, WStringView name, Qua
 
 HRESULT Session::ListQualifierDecls(const NamespaceInfo& ns, std::vector<QualifierDecl>* out) {
   out->clear();
-  Statement& q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 ORDER BY fold");
+  Statement q = repo_.db_->Sql("SELECT text FROM qualifier_decls WHERE ns=?1 ORDER BY fold");
   q.Bind(1, ns.id);
   bool row = false;
   HRESULT hr;
@@ -796,7 +789,7 @@ HRESULT Session::Decode(const NamespaceInfo& ns, std::string_view rowClass, std:
 
 HRESULT Session::FindRow(const NamespaceInfo& ns, const ResolvedClass& cls, const std::string& key, bool* found,
                          int64_t* id, std::string* rowClass, std::string* data) {
-  Statement& q = repo_.db_->Sql("SELECT id, class, data FROM instances WHERE ns=?1 AND key_class=?2 AND ikey=?3");
+  Statement q = repo_.db_->Sql("SELECT id, class, data FROM instances WHERE ns=?1 AND key_class=?2 AND ikey=?3");
   q.Bind(1, ns.id).Bind(2, Fold(KeySpace(cls))).Bind(3, key);
   bool row = false;
   if (HRESULT hr = q.Step(&row); FAILED(hr)) return hr;
@@ -1031,7 +1024,7 @@ HRESULT Session::ReadPage(const NamespaceInfo& ns, const std::vector<WString>& c
     const PropertyDef& p = top->properties[static_cast<size_t>(keyCondition->property)];
     WString canon;
     if (FAILED(CanonicalKeyOfValue(keyCondition->value, p.type, ns.name, &canon))) { cursor->done = true; return S_OK; }
-    Statement& q = repo_.db_->Sql(
+    Statement q = repo_.db_->Sql(
         "SELECT i.id, i.class, i.data FROM instance_keys k JOIN instances i ON i.id = k.inst "
         "WHERE k.ns=?1 AND k.key_class=?2 AND k.name=?3 AND k.value=?4 AND k.inst > ?5 ORDER BY k.inst LIMIT ?6");
     q.Bind(1, ns.id).Bind(2, Fold(KeySpace(*top))).Bind(3, KeyName(p)).Bind(4, WideToUtf8(canon))
@@ -1052,7 +1045,7 @@ HRESULT Session::ReadPage(const NamespaceInfo& ns, const std::vector<WString>& c
   }
 
   while (out->size() < limit && cursor->classIndex < classes.size()) {
-    Statement& q = repo_.db_->Sql(
+    Statement q = repo_.db_->Sql(
         "SELECT ikey, class, data FROM instances WHERE ns=?1 AND class=?2 AND ikey > ?3 ORDER BY ikey LIMIT ?4");
     q.Bind(1, ns.id).Bind(2, Fold(classes[cursor->classIndex])).Bind(3, cursor->lastKey)
         .Bind(4, static_cast<int64_t>(limit - out->size()));

@@ -23,34 +23,16 @@ HRESULT SqliteCode(int rc, int systemErrno) {
   }
 }
 
-Statement::Statement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-}
-
-Statement::~Statement() { sqlite3_finalize(stmt_); }
-
-Statement& Statement::Bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
-  return *this;
-}
-
-Statement& Statement::Bind(int index, std::string_view text) {
-  sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  return *this;
-}
-
-Statement& Statement::BindBlob(int index, std::string_view bytes) {
-  sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-  return *this;
-}
-
 HRESULT Statement::Step(bool* row) {
   *row = false;
-  if (!stmt_) return WBEM_E_CRITICAL_ERROR;
-  const int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) { *row = true; return S_OK; }
-  Reset();
-  return rc == SQLITE_DONE ? S_OK : SqliteCode(rc, sqlite3_system_errno(sqlite3_db_handle(stmt_)));
+  if (!s_.ok()) return WBEM_E_CRITICAL_ERROR;
+  const int rc = s_.Step();
+  if (rc == SQLITE_ROW) {
+    *row = true;
+    return S_OK;
+  }
+  s_.Reset();
+  return rc == SQLITE_DONE ? S_OK : SqliteCode(rc, connection_.SystemErrno());
 }
 
 HRESULT Statement::Run() {
@@ -62,38 +44,18 @@ HRESULT Statement::Run() {
   return hr;
 }
 
-void Statement::Reset() {
-  if (!stmt_) return;
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-}
-
-int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
-
-std::string_view Statement::Text(int column) const {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-  return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string_view();
-}
-
-std::string_view Statement::Blob(int column) const {
-  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-  return p ? std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string_view();
-}
-
 HRESULT Database::Open(const std::string& path, std::unique_ptr<Database>* out, WString* why) {
   std::unique_ptr<Database> d(new Database);
-  const int rc = sqlite3_open_v2(path.c_str(), &d->db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = vr::sqlite::Connection::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, d->db_);
   if (rc != SQLITE_OK) {
     if (why) *why = u"The WMI repository " + vr::text::Utf8ToWide(path) + u" cannot be opened: " + d->ErrorText();
-    const HRESULT hr = SqliteCode(rc, d->db_ ? sqlite3_system_errno(d->db_) : 0);
+    const HRESULT hr = SqliteCode(rc, d->db_->SystemErrno());
     return hr == WBEM_E_FAILED ? WBEM_E_CRITICAL_ERROR : hr;
   }
   long timeout = 10000;
   if (const char* t = std::getenv("VR_WMI_LOCK_TIMEOUT_MS"); t && *t) timeout = std::strtol(t, nullptr, 10);
-  sqlite3_busy_timeout(d->db_, static_cast<int>(timeout));
-  sqlite3_extended_result_codes(d->db_, 1);
-  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=OFF"}) {
+  d->db_->SetBoundedWait(static_cast<int>(timeout));
+  for (const char* pragma : kSettings) {
     if (HRESULT hr = d->Exec(pragma); FAILED(hr)) {
       if (why) *why = u"The WMI repository " + vr::text::Utf8ToWide(path) + u" cannot be opened: " + d->ErrorText();
       return hr;
@@ -103,41 +65,25 @@ HRESULT Database::Open(const std::string& path, std::unique_ptr<Database>* out, 
   return S_OK;
 }
 
-Database::~Database() {
-  statements_.clear();
-  sqlite3_close(db_);
-}
-
-Statement& Database::Sql(const char* sql) {
-  auto& slot = statements_[sql];
-  if (!slot) slot = std::make_unique<Statement>(db_, sql);
-  slot->Reset();
-  return *slot;
-}
-
 HRESULT Database::Exec(const char* sql) {
-  const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  return SqliteCode(rc, rc == SQLITE_OK ? 0 : sqlite3_system_errno(db_));
+  const int rc = db_->Exec(sql);
+  return SqliteCode(rc, rc == SQLITE_OK ? 0 : db_->SystemErrno());
 }
 
-HRESULT Database::Begin(bool write) { return Exec(write ? "BEGIN IMMEDIATE" : "BEGIN"); }
+HRESULT Database::Begin(bool write) {
+  const int rc = db_->Begin(write);
+  return SqliteCode(rc, rc == SQLITE_OK ? 0 : db_->SystemErrno());
+}
 
 HRESULT Database::Commit() {
-  HRESULT hr = Exec("COMMIT");
-  if (FAILED(hr)) Rollback();
-  return hr;
+  int systemErrno = 0;
+  const int rc = db_->Commit(&systemErrno);
+  return SqliteCode(rc, systemErrno);
 }
 
-void Database::Rollback() {
-  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-}
-
-int64_t Database::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
-
-WString Database::ErrorText() const {
-  if (db_ && (sqlite3_errcode(db_) == SQLITE_FULL || sqlite3_system_errno(db_) == ENOSPC))
-    return u"There is not enough space on the disk.";
-  return vr::text::Utf8ToWide(db_ ? sqlite3_errmsg(db_) : "out of memory");
+WString Database::ErrorText(int result, int systemErrno, const std::string& message) {
+  if ((result & 0xFF) == SQLITE_FULL || systemErrno == ENOSPC) return u"There is not enough space on the disk.";
+  return vr::text::Utf8ToWide(message);
 }
 
 }  // namespace vr::wmi
