@@ -86,6 +86,26 @@ LONG CheckAlive(Hive& hive, KeyId id) {
   return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
 }
 
+// The steps every call on an open key repeats: a transaction on the hive, the handle checked
+// for the access the call needs, and its key still there. The transaction is rolled back
+// unless the call commits it.
+class KeyCall {
+ public:
+  KeyCall(Hive& hive, bool write) : hive_(hive), txn_(hive, write) {}
+  LONG Begin(HKEY key, REGSAM needed) {
+    if (LONG rc = txn_.Begin(); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = Resolve(key, needed, id_); rc != ERROR_SUCCESS) return rc;
+    return CheckAlive(hive_, id_);
+  }
+  KeyId id() const { return id_; }
+  LONG Commit() { return txn_.Commit(); }
+
+ private:
+  Hive& hive_;
+  HiveTransaction txn_;
+  KeyId id_ = 0;
+};
+
 LONG Walk(Hive& hive, KeyId from, const std::vector<WStringView>& parts, KeyId& found) {
   KeyId at = from;
   for (WStringView part : parts) {
@@ -183,11 +203,9 @@ LONG RegCreateKeyExW(HKEY key, const WChar* subKey, DWORD reserved, WChar* keyCl
   if (reserved != 0 || !subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, true);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId from;
-  if (LONG rc = Resolve(key, KEY_CREATE_SUB_KEY, from); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, from); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, true);
+  if (LONG rc = call.Begin(key, KEY_CREATE_SUB_KEY); rc != ERROR_SUCCESS) return rc;
+  const KeyId from = call.id();
   KeyId at = from;
   bool created = false;
   for (WStringView part : parts) {
@@ -200,7 +218,7 @@ LONG RegCreateKeyExW(HKEY key, const WChar* subKey, DWORD reserved, WChar* keyCl
     if (rc != ERROR_SUCCESS) return rc;
     at = next;
   }
-  if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = call.Commit(); rc != ERROR_SUCCESS) return rc;
   *result = NewHandle(at, sam);
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
@@ -226,15 +244,13 @@ LONG RegQueryValueExW(HKEY key, const WChar* valueName, DWORD* reserved, DWORD* 
   LONG injected;
   if (Injected("registry.QueryValue", ERROR_FILE_NOT_FOUND, injected)) return injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, false);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, false);
+  if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   StoredValue v;
   if (LONG rc = hive.GetValue(id, valueName ? WStringView(valueName) : WStringView(), v); rc != ERROR_SUCCESS)
     return rc;
-  if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = call.Commit(); rc != ERROR_SUCCESS) return rc;
   return CopyData(v, type, data, cbData);
 }
 
@@ -248,13 +264,11 @@ LONG RegSetValueExW(HKEY key, const WChar* valueName, DWORD reserved, DWORD type
   if (reserved != 0 || (!data && cbData)) return ERROR_INVALID_PARAMETER;
   const WStringView name = valueName ? WStringView(valueName) : WStringView();
   if (name.size() > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, true);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, true);
+  if (LONG rc = call.Begin(key, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   if (LONG rc = hive.SetValue(id, name, type, data, cbData); rc != ERROR_SUCCESS) return rc;
-  return txn.Commit();
+  return call.Commit();
 }
 
 // Point "registry.DeleteValue" (usual failure ERROR_ACCESS_DENIED).
@@ -263,14 +277,12 @@ LONG RegDeleteValueW(HKEY key, const WChar* valueName) {
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   LONG injected;
   if (Injected("registry.DeleteValue", ERROR_ACCESS_DENIED, injected)) return injected;
-  HiveTransaction txn(hive, true);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_SET_VALUE, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, true);
+  if (LONG rc = call.Begin(key, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   if (LONG rc = hive.DeleteValue(id, valueName ? WStringView(valueName) : WStringView()); rc != ERROR_SUCCESS)
     return rc;
-  return txn.Commit();
+  return call.Commit();
 }
 
 // Point "registry.DeleteKey" (usual failure ERROR_ACCESS_DENIED).
@@ -282,15 +294,13 @@ LONG RegDeleteKeyW(HKEY key, const WChar* subKey) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_FILE_NOT_FOUND;
-  HiveTransaction txn(hive, true);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId from;
-  if (LONG rc = Resolve(key, 0, from); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, from); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, true);
+  if (LONG rc = call.Begin(key, 0); rc != ERROR_SUCCESS) return rc;
+  const KeyId from = call.id();
   KeyId target = 0;
   if (LONG rc = Walk(hive, from, parts, target); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = hive.DeleteKey(target); rc != ERROR_SUCCESS) return rc;
-  return txn.Commit();
+  return call.Commit();
 }
 
 // Point "registry.EnumKey" (usual failure ERROR_ACCESS_DENIED). Subkeys come in the order of
@@ -303,14 +313,12 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, WChar* name, DWORD* cchName, DWORD* re
   LONG injected;
   if (Injected("registry.EnumKey", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved || !cchName) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, false);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_ENUMERATE_SUB_KEYS, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, false);
+  if (LONG rc = call.Begin(key, KEY_ENUMERATE_SUB_KEYS); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   WString child;
   if (LONG rc = hive.ChildAt(id, index, child); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = call.Commit(); rc != ERROR_SUCCESS) return rc;
   if (keyClass && cchClass && *cchClass) keyClass[0] = 0;
   if (cchClass) *cchClass = 0;
   return CopyName(child, name, cchName);
@@ -325,14 +333,12 @@ LONG RegEnumValueW(HKEY key, DWORD index, WChar* valueName, DWORD* cchValueName,
   LONG injected;
   if (Injected("registry.EnumValue", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved || !cchValueName) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, false);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, false);
+  if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   StoredValue v;
   if (LONG rc = hive.ValueAt(id, index, v); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = call.Commit(); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = CopyName(v.name, valueName, cchValueName); rc != ERROR_SUCCESS) return rc;
   return CopyData(v, type, data, cbData);
 }
@@ -348,16 +354,14 @@ LONG RegQueryInfoKeyW(HKEY key, WChar* keyClass, DWORD* cchClass, DWORD* reserve
   LONG injected;
   if (Injected("registry.QueryInfoKey", ERROR_ACCESS_DENIED, injected)) return injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
-  HiveTransaction txn(hive, false);
-  if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
-  KeyId id;
-  if (LONG rc = Resolve(key, KEY_QUERY_VALUE, id); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = CheckAlive(hive, id); rc != ERROR_SUCCESS) return rc;
+  KeyCall call(hive, false);
+  if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;
+  const KeyId id = call.id();
   std::vector<vr::registry::StoredKey> children;
   std::vector<StoredValue> vals;
   if (LONG rc = hive.Children(id, children); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = hive.Values(id, vals); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = txn.Commit(); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = call.Commit(); rc != ERROR_SUCCESS) return rc;
   DWORD longestKey = 0, longestName = 0, longestData = 0;
   for (const auto& c : children) longestKey = std::max<DWORD>(longestKey, static_cast<DWORD>(c.name.size()));
   for (const auto& v : vals) {

@@ -38,6 +38,33 @@ HRESULT Failed(HRESULT hr, long flags, WStringView operation, WStringView parame
   return hr;
 }
 
+// What every call of the service repeats: it clears the thread's error object, keeps the
+// caller's errno, passes its fault point, and ends in a failure with an __ExtendedStatus that
+// names the operation and its parameter, unless the flags ask for none.
+class ServiceCall {
+ public:
+  ServiceCall(const char16_t* operation, long flags) : operation_(operation), flags_(flags) { SetErrorInfo(0, nullptr); }
+  ServiceCall(const ServiceCall&) = delete;
+  ServiceCall& operator=(const ServiceCall&) = delete;
+  // The parameter the error object names (read when the call ends: it may be refined).
+  void Describe(const WString* parameter) { parameter_ = parameter; }
+  // The call's result for a fault injected at its point.
+  std::optional<HRESULT> Fault(const char* point) {
+    if (auto f = WmiFault(point)) return Result(*f);
+    return std::nullopt;
+  }
+  // hr as the call's result, with the error object when it is a failure.
+  HRESULT Result(HRESULT hr, WStringView why = {}) {
+    return Failed(hr, flags_, operation_, parameter_ ? WStringView(*parameter_) : WStringView(), why);
+  }
+
+ private:
+  ErrnoGuard keepErrno_;
+  const char16_t* operation_;
+  long flags_;
+  const WString* parameter_ = nullptr;
+};
+
 WString Param(const WChar* s) { return s ? WString(s) : WString(); }
 
 // The namespace a call works in, checked again on every call (it may have been deleted).
@@ -231,20 +258,20 @@ HRESULT PathNamespace(Session& s, const NamespaceInfo& connected, const ObjectPa
 
 HRESULT Services::GetObject(const WChar* objectPath, long flags, IWbemContext*, std::shared_ptr<IWbemClassObject>* object,
                             std::shared_ptr<IWbemCallResult>* callResult) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"GetObject", flags);
   const WString param = Param(objectPath);
+  call.Describe(&param);
   if (object) object->reset();
   if (callResult) callResult->reset();
-  if (auto f = WmiFault("wmi.GetObject")) return Failed(*f, flags, u"GetObject", param, u"");
-  if (!object) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"GetObject", param, u"No place for the object was given.");
+  if (auto f = call.Fault("wmi.GetObject")) return *f;
+  if (!object) return call.Result(WBEM_E_INVALID_PARAMETER, u"No place for the object was given.");
   if (!objectPath || !*objectPath) {
     *object = WbemObject::BlankClass(LocationOf(ns_));
     return S_OK;
   }
   ObjectPath path;
   if (FAILED(ParseObjectPath(param, &path)))
-    return Failed(WBEM_E_INVALID_OBJECT_PATH, flags, u"GetObject", param, u"The text is not an object path.");
+    return call.Result(WBEM_E_INVALID_OBJECT_PATH, u"The text is not an object path.");
   Session s(*repo_, false);
   WString why;
   NamespaceInfo ns;
@@ -259,17 +286,17 @@ HRESULT Services::GetObject(const WChar* objectPath, long flags, IWbemContext*, 
     hr = s.GetInstance(ns, path, &rec, &why);
     if (SUCCEEDED(hr)) *object = WbemObject::FromInstance(std::move(rec), LocationOf(ns));
   }
-  return Failed(hr, flags, u"GetObject", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::PutClass(IWbemClassObject* object, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"PutClass", flags);
   if (callResult) callResult->reset();
   auto* obj = dynamic_cast<WbemObject*>(object);
   const WString param = obj ? obj->Class().name : WString();
-  if (auto f = WmiFault("wmi.PutClass")) return Failed(*f, flags, u"PutClass", param, u"");
-  if (!obj || !obj->IsClass()) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"PutClass", param, u"The object is not a class.");
+  call.Describe(&param);
+  if (auto f = call.Fault("wmi.PutClass")) return *f;
+  if (!obj || !obj->IsClass()) return call.Result(WBEM_E_INVALID_PARAMETER, u"The object is not a class.");
   Session s(*repo_, true);
   WString why;
   NamespaceInfo ns;
@@ -278,16 +305,16 @@ HRESULT Services::PutClass(IWbemClassObject* object, long flags, IWbemContext*, 
   if (SUCCEEDED(hr)) hr = s.PutClass(ns, obj->Declaration(), flags & (WBEM_FLAG_CREATE_ONLY | WBEM_FLAG_UPDATE_ONLY | WBEM_MASK_UPDATE_MODE), &why);
   if (SUCCEEDED(hr)) hr = s.Commit();
   if (SUCCEEDED(hr)) obj->MarkStored();
-  return Failed(hr, flags, u"PutClass", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::DeleteClass(const WChar* className, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"DeleteClass", flags);
   if (callResult) callResult->reset();
   const WString param = Param(className);
-  if (auto f = WmiFault("wmi.DeleteClass")) return Failed(*f, flags, u"DeleteClass", param, u"");
-  if (!className || !IsValidIdentifier(param)) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"DeleteClass", param, u"Not a class name.");
+  call.Describe(&param);
+  if (auto f = call.Fault("wmi.DeleteClass")) return *f;
+  if (!className || !IsValidIdentifier(param)) return call.Result(WBEM_E_INVALID_PARAMETER, u"Not a class name.");
   Session s(*repo_, true);
   WString why;
   NamespaceInfo ns;
@@ -295,17 +322,17 @@ HRESULT Services::DeleteClass(const WChar* className, long flags, IWbemContext*,
   if (SUCCEEDED(hr)) hr = CurrentNamespace(s, ns_, &ns, &why);
   if (SUCCEEDED(hr)) hr = s.DeleteClass(ns, param, &why);
   if (SUCCEEDED(hr)) hr = s.Commit();
-  return Failed(hr, flags, u"DeleteClass", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::CreateClassEnum(const WChar* superclass, long flags, IWbemContext*,
                                   std::shared_ptr<IEnumWbemClassObject>* enumerator) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"CreateClassEnum", flags);
   const WString param = Param(superclass);
+  call.Describe(&param);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.CreateClassEnum")) return Failed(*f, flags, u"CreateClassEnum", param, u"");
-  if (!enumerator) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"CreateClassEnum", param, u"");
+  if (auto f = call.Fault("wmi.CreateClassEnum")) return *f;
+  if (!enumerator) return call.Result(WBEM_E_INVALID_PARAMETER);
   Session s(*repo_, false);
   WString why;
   NamespaceInfo ns;
@@ -320,21 +347,21 @@ HRESULT Services::CreateClassEnum(const WChar* superclass, long flags, IWbemCont
   if (SUCCEEDED(hr)) hr = s.ListClasses(ns, param, !(flags & WBEM_FLAG_SHALLOW), true, &names);
   if (SUCCEEDED(hr))
     *enumerator = std::make_shared<ClassEnumerator>(repo_, ns_, std::move(names), (flags & WBEM_FLAG_FORWARD_ONLY) != 0);
-  return Failed(hr, flags, u"CreateClassEnum", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::PutInstance(IWbemClassObject* instance, long flags, IWbemContext*, std::shared_ptr<IWbemCallResult>* callResult) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"PutInstance", flags);
   if (callResult) callResult->reset();
   auto* obj = dynamic_cast<WbemObject*>(instance);
   WString param = obj ? obj->Class().name : WString();
+  call.Describe(&param);
   if (obj && !obj->IsClass()) {
     const InstanceRecord r = obj->Record();
     param = RelativePath(*r.cls, r.values);
   }
-  if (auto f = WmiFault("wmi.PutInstance")) return Failed(*f, flags, u"PutInstance", param, u"");
-  if (!obj || obj->IsClass()) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"PutInstance", param, u"The object is not an instance.");
+  if (auto f = call.Fault("wmi.PutInstance")) return *f;
+  if (!obj || obj->IsClass()) return call.Result(WBEM_E_INVALID_PARAMETER, u"The object is not an instance.");
   Session s(*repo_, true);
   WString why;
   NamespaceInfo ns;
@@ -342,21 +369,21 @@ HRESULT Services::PutInstance(IWbemClassObject* instance, long flags, IWbemConte
   if (SUCCEEDED(hr)) hr = CurrentNamespace(s, ns_, &ns, &why);
   if (SUCCEEDED(hr)) hr = s.PutInstance(ns, obj->Record(), flags & (WBEM_FLAG_CREATE_ONLY | WBEM_FLAG_UPDATE_ONLY), nullptr, &why);
   if (SUCCEEDED(hr)) hr = s.Commit();
-  return Failed(hr, flags, u"PutInstance", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::DeleteInstance(const WChar* objectPath, long flags, IWbemContext*,
                                  std::shared_ptr<IWbemCallResult>* callResult) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"DeleteInstance", flags);
   if (callResult) callResult->reset();
   const WString param = Param(objectPath);
-  if (auto f = WmiFault("wmi.DeleteInstance")) return Failed(*f, flags, u"DeleteInstance", param, u"");
+  call.Describe(&param);
+  if (auto f = call.Fault("wmi.DeleteInstance")) return *f;
   ObjectPath path;
   if (!objectPath || FAILED(ParseObjectPath(param, &path)))
-    return Failed(WBEM_E_INVALID_OBJECT_PATH, flags, u"DeleteInstance", param, u"The text is not an object path.");
+    return call.Result(WBEM_E_INVALID_OBJECT_PATH, u"The text is not an object path.");
   if (path.IsClassPath())
-    return Failed(WBEM_E_INVALID_OBJECT_PATH, flags, u"DeleteInstance", param, u"The path names a class, not an instance.");
+    return call.Result(WBEM_E_INVALID_OBJECT_PATH, u"The path names a class, not an instance.");
   Session s(*repo_, true);
   WString why;
   NamespaceInfo ns;
@@ -364,17 +391,17 @@ HRESULT Services::DeleteInstance(const WChar* objectPath, long flags, IWbemConte
   if (SUCCEEDED(hr)) hr = PathNamespace(s, ns_, path, &ns, &why);
   if (SUCCEEDED(hr)) hr = s.DeleteInstance(ns, path, &why);
   if (SUCCEEDED(hr)) hr = s.Commit();
-  return Failed(hr, flags, u"DeleteInstance", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::CreateInstanceEnum(const WChar* className, long flags, IWbemContext*,
                                      std::shared_ptr<IEnumWbemClassObject>* enumerator) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"CreateInstanceEnum", flags);
   const WString param = Param(className);
+  call.Describe(&param);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.CreateInstanceEnum")) return Failed(*f, flags, u"CreateInstanceEnum", param, u"");
-  if (!enumerator || !className) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"CreateInstanceEnum", param, u"");
+  if (auto f = call.Fault("wmi.CreateInstanceEnum")) return *f;
+  if (!enumerator || !className) return call.Result(WBEM_E_INVALID_PARAMETER);
   Session s(*repo_, false);
   WString why;
   NamespaceInfo ns;
@@ -393,22 +420,22 @@ HRESULT Services::CreateInstanceEnum(const WChar* className, long flags, IWbemCo
   if (SUCCEEDED(hr))
     *enumerator = std::make_shared<InstanceEnumerator>(repo_, ns_, std::move(classes), std::vector<PropertyCondition>(),
                                                        (flags & WBEM_FLAG_FORWARD_ONLY) != 0);
-  return Failed(hr, flags, u"CreateInstanceEnum", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Services::ExecQuery(const WChar* queryLanguage, const WChar* query, long flags, IWbemContext*,
                             std::shared_ptr<IEnumWbemClassObject>* enumerator) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"ExecQuery", flags);
   const WString param = Param(query);
+  call.Describe(&param);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.ExecQuery")) return Failed(*f, flags, u"ExecQuery", param, u"");
-  if (!enumerator || !query) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"ExecQuery", param, u"");
+  if (auto f = call.Fault("wmi.ExecQuery")) return *f;
+  if (!enumerator || !query) return call.Result(WBEM_E_INVALID_PARAMETER);
   if (!queryLanguage || !EqualsNoCase(queryLanguage, u"WQL"))
-    return Failed(WBEM_E_INVALID_QUERY_TYPE, flags, u"ExecQuery", param, u"Only WQL queries are supported.");
+    return call.Result(WBEM_E_INVALID_QUERY_TYPE, u"Only WQL queries are supported.");
   WqlQuery q;
   WString why;
-  if (FAILED(ParseWql(param, &q, &why))) return Failed(WBEM_E_INVALID_QUERY, flags, u"ExecQuery", param, why);
+  if (FAILED(ParseWql(param, &q, &why))) return call.Result(WBEM_E_INVALID_QUERY, why);
   Session s(*repo_, false);
   NamespaceInfo ns;
   HRESULT hr = s.status();
@@ -448,24 +475,23 @@ HRESULT Services::ExecQuery(const WChar* queryLanguage, const WChar* query, long
   if (SUCCEEDED(hr))
     *enumerator = std::make_shared<InstanceEnumerator>(repo_, ns_, std::move(classes), std::move(conditions),
                                                        (flags & WBEM_FLAG_FORWARD_ONLY) != 0);
-  return Failed(hr, flags, u"ExecQuery", param, why);
+  return call.Result(hr, why);
 }
 
 HRESULT Locator::ConnectServer(const WChar* networkResource, const WChar* user, const WChar*, const WChar*, long,
                                const WChar*, IWbemContext*, std::shared_ptr<IWbemServices>* services) {
-  SetErrorInfo(0, nullptr);
-  ErrnoGuard keepErrno;
+  ServiceCall call(u"ConnectServer", 0);
   const WString param = Param(networkResource);
+  call.Describe(&param);
   if (services) services->reset();
-  if (auto f = WmiFault("wmi.ConnectServer")) return Failed(*f, 0, u"ConnectServer", param, u"");
-  if (!services || !networkResource) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"ConnectServer", param, u"");
+  if (auto f = call.Fault("wmi.ConnectServer")) return *f;
+  if (!services || !networkResource) return call.Result(WBEM_E_INVALID_PARAMETER);
   WString server, name;
   if (FAILED(ParseNamespacePath(param, &server, &name)))
-    return Failed(WBEM_E_INVALID_NAMESPACE, 0, u"ConnectServer", param, u"The text is not a namespace path.");
+    return call.Result(WBEM_E_INVALID_NAMESPACE, u"The text is not a namespace path.");
   if (!server.empty() && !IsLocalServer(server))
-    return Failed(HRESULT_FROM_WIN32(1722), 0, u"ConnectServer", param,
-                  u"This host serves only the local computer; " + server + u" cannot be reached.");
-  if (user && *user) return Failed(WBEM_E_LOCAL_CREDENTIALS, 0, u"ConnectServer", param, u"");
+    return call.Result(HRESULT_FROM_WIN32(1722), u"This host serves only the local computer; " + server + u" cannot be reached.");
+  if (user && *user) return call.Result(WBEM_E_LOCAL_CREDENTIALS);
   std::shared_ptr<Repository> repo;
   WString why;
   HRESULT hr = Repository::OpenHost(&repo, &why);
@@ -475,7 +501,7 @@ HRESULT Locator::ConnectServer(const WChar* networkResource, const WChar* user, 
     hr = s.status();
     if (SUCCEEDED(hr)) hr = s.FindNamespace(name, &ns, &why);
   }
-  if (FAILED(hr)) return Failed(hr, 0, u"ConnectServer", param, why);
+  if (FAILED(hr)) return call.Result(hr, why);
   *services = std::make_shared<Services>(std::move(repo), std::move(ns));
   return S_OK;
 }
