@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <vector>
@@ -566,6 +567,35 @@ AppendOnlyLog::~AppendOnlyLog() { ::close(fd_); }
 void AppendOnlyLog::Append(std::string_view text) {
   size_t written = 0;
   internal::WriteAllBytes(fd_, text.data(), text.size(), written);
+}
+
+long PlainReader::Open(const std::string& nativePath, std::unique_ptr<PlainReader>& out, std::string& reason) {
+  out.reset();
+  const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return Win32FromErrno(errno);
+  }
+  struct stat st;
+  const bool statted = ::fstat(fd, &st) == 0;
+  out.reset(new PlainReader(fd, statted && S_ISREG(st.st_mode), statted ? static_cast<uint64_t>(st.st_size) : 0));
+  return ERROR_SUCCESS;
+}
+
+PlainReader::~PlainReader() { ::close(fd_); }
+
+long PlainReader::Read(void* data, size_t size, size_t& got, std::string& reason) {
+  got = 0;
+  ssize_t n;
+  do {
+    n = ::read(fd_, data, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    reason = std::strerror(errno);
+    return Win32FromErrno(errno);
+  }
+  got = static_cast<size_t>(n);
+  return ERROR_SUCCESS;
 }
 
 long GetNativeFileStatus(const std::string& path, NativeFileStatus& status) {

@@ -208,6 +208,31 @@ class AppendOnlyLog {
   int fd_;
 };
 
+// ---- Files a layer reads under a fault point of its own ----
+
+// A file opened for reading by a layer whose one fault point stands for the whole load (the XML
+// reader's "xml.Load"), so these calls have none. Opening never waits (a named pipe without a
+// writer is opened, not waited for) and follows links; the caller decides what it accepts by
+// IsRegular and Size. reason gets the system's words for a failure ("No such file or
+// directory"), for the caller's messages.
+class PlainReader {
+ public:
+  static long Open(const std::string& nativePath, std::unique_ptr<PlainReader>& out, std::string& reason);
+  ~PlainReader();
+  PlainReader(const PlainReader&) = delete;
+  PlainReader& operator=(const PlainReader&) = delete;
+  bool IsRegular() const { return regular_; }
+  uint64_t Size() const { return size_; }
+  // Up to size bytes in one read (retried when interrupted); got 0 at the end.
+  long Read(void* data, size_t size, size_t& got, std::string& reason);
+
+ private:
+  PlainReader(int fd, bool regular, uint64_t size) : fd_(fd), regular_(regular), size_(size) {}
+  int fd_;
+  bool regular_;
+  uint64_t size_;
+};
+
 // ---- The stores' own checks of their files ----
 //
 // The registry hive and the WMI repository look at their files before they open them and

@@ -320,6 +320,32 @@ TEST_F(FileTest, NativeStatusAndTheTraceLog) {
   EXPECT_FALSE(AppendOnlyLog::Open(N("nodir/trace")));
 }
 
+// The reader of a layer with its own fault point: no point of its own, the system's words for
+// a failure, and what it opened told apart.
+TEST_F(FileTest, PlainReaderReadsWithoutFaultPoints) {
+  Put("doc", "0123456789");
+  vr::fault::Configure("file.Open#*;file.Read#*");
+  std::unique_ptr<PlainReader> reader;
+  std::string reason;
+  ASSERT_EQ(PlainReader::Open(N("doc"), reader, reason), ERROR_SUCCESS);
+  EXPECT_TRUE(reader->IsRegular());
+  EXPECT_EQ(reader->Size(), 10u);
+  char buf[4];
+  size_t got = 0;
+  std::string all;
+  do {
+    ASSERT_EQ(reader->Read(buf, sizeof buf, got, reason), ERROR_SUCCESS);
+    all.append(buf, got);
+  } while (got > 0);
+  EXPECT_EQ(all, "0123456789");
+  vr::fault::Reset();
+  EXPECT_EQ(PlainReader::Open(N("none"), reader, reason), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(reader);
+  EXPECT_EQ(reason, "No such file or directory");
+  ASSERT_EQ(PlainReader::Open(dir_, reader, reason), ERROR_SUCCESS);
+  EXPECT_FALSE(reader->IsRegular());
+}
+
 TEST(Win32FromErrno, CommonCodes) {
   EXPECT_EQ(Win32FromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Win32FromErrno(EACCES), ERROR_ACCESS_DENIED);

@@ -1,8 +1,5 @@
 #include "platform/xml/safe_parse.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -12,10 +9,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
+#include "platform/com/hresult.h"
 #include "platform/os/datadir.h"
+#include "platform/os/file.h"
 #include "platform/xml/dom.h"
 
 namespace vr::xml::detail {
@@ -33,7 +33,7 @@ struct ParseState {
   bool dtdServed = false;
   std::string dtdPath;          // where the DTD was found
   unsigned depth = 0;
-  int fd = -1;
+  std::unique_ptr<vr::os::PlainReader> file;
   size_t bytesRead = 0;
   ParseFailure own;             // a failure this layer detected (code != 0)
   ParseFailure first;           // the first error libxml2 reported (code != 0)
@@ -126,21 +126,22 @@ bool StaysInside(const std::string& folder, const std::string& path) {
 
 // Reads a whole regular file of at most maxBytes. False when it cannot.
 bool ReadSmallFile(const std::string& path, size_t maxBytes, std::string& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= maxBytes;
+  std::unique_ptr<vr::os::PlainReader> file;
+  std::string reason;
+  if (vr::os::PlainReader::Open(path, file, reason) != ERROR_SUCCESS) return false;
+  bool ok = file->IsRegular() && file->Size() <= maxBytes;
   out.clear();
   char buf[16384];
   while (ok) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) { ok = false; break; }
+    size_t n = 0;
+    if (file->Read(buf, sizeof buf, n, reason) != ERROR_SUCCESS) {
+      ok = false;
+      break;
+    }
     if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+    out.append(buf, n);
     if (out.size() > maxBytes) ok = false;
   }
-  ::close(fd);
   return ok;
 }
 
@@ -253,15 +254,13 @@ void SilentGeneric(void*, const char*, ...) {}
 
 int ReadDocument(void* ctx, char* buffer, int len) {
   auto* s = static_cast<ParseState*>(ctx);
-  ssize_t n;
-  do {
-    n = ::read(s->fd, buffer, static_cast<size_t>(len));
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    Refuse(*s, kFailOpen, std::string("the file cannot be read: ") + std::strerror(errno), false);
+  size_t n = 0;
+  std::string reason;
+  if (s->file->Read(buffer, static_cast<size_t>(len), n, reason) != ERROR_SUCCESS) {
+    Refuse(*s, kFailOpen, "the file cannot be read: " + reason, false);
     return -1;
   }
-  s->bytesRead += static_cast<size_t>(n);
+  s->bytesRead += n;
   if (s->bytesRead > kMaxDocumentBytes) {
     Refuse(*s, kFailTooLarge, "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes", false);
     return -1;
@@ -307,21 +306,18 @@ _xmlDoc* ParseFile(const std::string& nativePath, bool validate, ParseFailure& f
   ParseState s;
   s.validate = validate;
   s.docDir = DirectoryOf(nativePath);
-  s.fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (s.fd < 0) {
+  std::string reason;
+  if (vr::os::PlainReader::Open(nativePath, s.file, reason) != ERROR_SUCCESS) {
     failure.code = kFailOpen;
-    failure.reason = std::string("the file cannot be opened: ") + std::strerror(errno);
+    failure.reason = "the file cannot be opened: " + reason;
     return nullptr;
   }
-  struct stat st;
-  if (::fstat(s.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(s.fd);
+  if (!s.file->IsRegular()) {
     failure.code = kFailOpen;
     failure.reason = "not a regular file";
     return nullptr;
   }
-  if (static_cast<size_t>(st.st_size) > kMaxDocumentBytes) {
-    ::close(s.fd);
+  if (s.file->Size() > kMaxDocumentBytes) {
     failure.code = kFailTooLarge;
     failure.reason = "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes";
     return nullptr;
@@ -329,7 +325,6 @@ _xmlDoc* ParseFile(const std::string& nativePath, bool validate, ParseFailure& f
 
   xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
   if (!ctxt) {
-    ::close(s.fd);
     failure.code = kFailOpen;
     failure.reason = "out of memory";
     return nullptr;
@@ -362,7 +357,7 @@ _xmlDoc* ParseFile(const std::string& nativePath, bool validate, ParseFailure& f
   xmlSetStructuredErrorFunc(nullptr, nullptr);
   xmlDocPtr doc = xmlCtxtReadIO(ctxt, ReadDocument, CloseDocument, &s, nativePath.c_str(), nullptr, options);
   t_parse = saved;
-  ::close(s.fd);
+  s.file.reset();
 
   bool ok = doc != nullptr && ctxt->wellFormed && s.own.code == 0 && s.first.code == 0;
   if (validate && doc != nullptr && ctxt->wellFormed && (!s.doctypeSeen || s.dtdName.empty())) {
