@@ -1,5 +1,5 @@
-// Files of the host: whole-file reads, open files with share modes, write-through streams,
-// atomic saves with a backup, delete, rename, existence, size, temporary files.
+// Files of the host (every file it or a program saves goes through here): reads, share modes, atomic saves
+// with a backup, new files placed whole, delete, rename, size, temporary files, the trace's file.
 //
 // Paths are UTF-16 and may use '\' or '/'. Every call returns a Win32 error code
 // (platform/com/hresult.h): ERROR_SUCCESS (0) on success, and the code the Windows call would
