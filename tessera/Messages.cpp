@@ -78,6 +78,10 @@ constexpr Entry kCatalogue[] = {
     {271, u"(TESSERA271) Command line '%1' did not end within %2 ms (VR_CLUSTER_TOOL_TIMEOUT_MS) and was stopped.\n"},
     {272, u"(TESSERA272) Undo file '%1' is UTF-8 text, but undo files are UTF-16 text. Convert it back, for example with 'iconv -f UTF-8 -t UTF-16', and run again.\n"},
     {273, u"(TESSERA273) The ledger '%1' cannot be written (error %2).\n"},
+    // ---- Plan runs (-whatif)
+    {274, u"Nothing was changed: this was a plan of the run (-whatif).\n"},
+    {275, u"The run without -whatif would stop here.\n"},
+    {276, u"The ledger shows the lines of this section as taken back already; an unregistration leaves them alone.\n"},
     // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},
@@ -191,6 +195,8 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
+    {2731, u"-whatif              Shows the undo lines that -reg or -unreg would write or\n"},
+    {2732, u"                     take back, section by section, and changes nothing.\n"},
     // ---- Platform section: platform values and qualifier access
     {3000, u"(TESSERA3000) Please check config. file syntax, specified System Type '%1' does not exist in WMI model\n"},
     {3001, u"(TESSERA3001) Please check config. file syntax, specified OSType '%1' does not exist in WMI model.\n"},

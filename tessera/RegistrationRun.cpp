@@ -34,6 +34,8 @@ namespace {
 
 using namespace vr::front;  // the exit codes
 constexpr double kPrereqMinimumVersion = 7.499;
+// The run log's mark of a plan run, below its header.
+constexpr const char16_t* kPlanMark = u"# Plan only (-whatif): the stores are read, nothing is changed.";
 
 // The text with exactly one line end behind it, as the run log takes its lines.
 WString AsLine(WStringView text) {
@@ -56,6 +58,7 @@ void CVrPlatformRegistration::LogLine(WStringView text) {
 
 void CVrPlatformRegistration::LogOutcome(int exitCode, const WString& patch) {
   if (!runLog_) return;
+  LogPlanStop();
   WString summary;
   if (exitCode == kExitRollbackSucceeded) summary = LoadMessage(150, patch);
   else if (exitCode == kExitRollbackFailed) summary = LoadMessage(151, patch);
@@ -247,8 +250,11 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (!undoFile.empty()) commandLine += u" -log \"" + undoFile + u"\"";
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  if (planOnly_) commandLine += u" -whatif";
   WriteRunLogHeader(header, commandLine);
-  RecoverInterruptedRuns();
+  // A plan changes nothing, not even what a killed run left to put right.
+  if (planOnly_) LogLine(kPlanMark);
+  else RecoverInterruptedRuns();
 
   if (loadStatus != 0) {
     LogLine(u"# " + loadMessage);
@@ -273,6 +279,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     throw CApp_error(tooLong, kExitFailure);
   }
 
+  if (planOnly_) return PlanRegistration(*reader, patch, reinstall, selected);
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
   // The sections add the entries of their changes to the run's registration as they plan;
   // it reaches the ledger on disk only once every section has succeeded.
@@ -473,10 +480,12 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   WString commandLine = u"-unreg \"" + undoFile + u"\"";
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  if (planOnly_) commandLine += u" -whatif";
   if (header.createdOn.empty()) header.createdOn = createdOn;
   WriteRunLogHeader(header, commandLine);
   LoadRunLedger();
-  RecoverInterruptedRuns();
+  if (planOnly_) LogLine(kPlanMark);
+  else RecoverInterruptedRuns();
   if (status != 0) {
     LogLine(u"# " + statusMessage);
     throw CApp_error(statusMessage, status);
@@ -486,6 +495,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   // The ledger knows what an earlier unregistration of this undo file took back: those
   // sections are not taken back a second time.
   vr::ledger::Registration* known = ledger_.Find(patch, header.createdOn);
+  if (planOnly_) return PlanUnregistration(undo, sections, known);
   if (known && known->reversedSections != 0 && known->Reversed(sections))
     return ReportAlreadyUnregistered(undoFile, patch, deleteUndo);
   const int todo = known ? sections & ~known->reversedSections : sections;

@@ -98,6 +98,11 @@ class CVrPlatformRegistration {
   vr::ledger::Registration* LedgerRegistration() { return ledgerRegistration_; }
   void SetLedgerRegistration(vr::ledger::Registration* registration) { ledgerRegistration_ = registration; }
 
+  // A plan run (-whatif): the run goes as far as its first change, the sections work out the
+  // undo lines they would write, and nothing is changed.
+  void SetPlanOnly(bool planOnly) { planOnly_ = planOnly; }
+  bool IsPlanOnly() const { return planOnly_; }
+
   // Tests: the sections the run calls instead of the handlers above.
   void SetSections(std::unique_ptr<IRegistrationSections> sections) { sections_ = std::move(sections); }
 
@@ -142,6 +147,13 @@ class CVrPlatformRegistration {
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
   int Summarise(unsigned messageId, const WString& patch);
+  // ---- Plan runs (RunPlan.cpp): print the undo lines the run would write or take back.
+  int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, int selected);
+  int PlanUnregistration(const VrLogFile& undo, int sections, const vr::ledger::Registration* known);
+  // The closing line of a plan, on the console and in the run log; exit code 0.
+  int FinishPlan();
+  // In a plan run: the run log's line that the real run would stop here.
+  void LogPlanStop();
   void CommitUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn, int sections,
                             int done, int failed, WString& errors);
   int ReportAlreadyUnregistered(const WString& undoFile, const WString& patch, bool deleteUndo);
@@ -201,6 +213,7 @@ class CVrPlatformRegistration {
   bool patchNotRegistered_ = false;
   bool packageDeployed_ = false;
   bool warnings_ = false;
+  bool planOnly_ = false;
   std::unique_ptr<IRegistrationSections> sections_ = MakeHandlerSections(*this);
 
   static std::unique_ptr<IRegistrationSections> MakeHandlerSections(CVrPlatformRegistration& owner);
