@@ -195,8 +195,6 @@ constexpr Entry kCatalogue[] = {
     {2728, u"                     can be undone using <UndoFile>.\n"},
     {2729, u"-delundo             When this option is provided then <UndoFile> is deleted\n"},
     {2730, u"                     if unregistration is successfully ended.\n"},
-    {2731, u"-whatif              Shows the undo lines that -reg or -unreg would write or\n"},
-    {2732, u"                     take back, section by section, and changes nothing.\n"},
     // ---- Platform section: platform values and qualifier access
     {3000, u"(TESSERA3000) Please check config. file syntax, specified System Type '%1' does not exist in WMI model\n"},
     {3001, u"(TESSERA3001) Please check config. file syntax, specified OSType '%1' does not exist in WMI model.\n"},

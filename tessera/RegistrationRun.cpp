@@ -131,6 +131,17 @@ void CVrPlatformRegistration::RunInits(int sections, const WString& requestedPre
   }
 }
 
+// Message 500, 501 or 502 when the undo file's path has no root folder this host can enter
+// (a share without its name, a drive or a share, no root at all); empty otherwise.
+WString CVrPlatformRegistration::UndoRootProblem(const WString& undoFile) {
+  const WString path = vr::os::ToNativeSeparators(undoFile);
+  if (vr::cmdline::ShareNameMissing(undoFile)) return LoadMessage(500, undoFile);
+  // This host has no drives and no shares: such a folder cannot be entered.
+  if (vr::cmdline::IsOnDriveOrShare(undoFile)) return LoadMessage(502, vr::cmdline::DriveOrShareOf(undoFile));
+  if (path.empty() || path[0] != u'/') return LoadMessage(501, undoFile);
+  return WString();
+}
+
 // Makes sure the undo file's folder exists, walking the path from its root folder by folder and
 // creating what is missing. The current directory is restored afterwards.
 void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
@@ -139,15 +150,10 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
   const long cwdError = vr::os::GetCurrentDirectory(previous);
   if (cwdError != 0) VR_TRACE_FAILURE("GetCurrentDirectoryW", cwdError);
 
-  WString message;
+  WString message = UndoRootProblem(undoFile);
   const WString path = vr::os::ToNativeSeparators(undoFile);
-  if (vr::cmdline::ShareNameMissing(undoFile)) {
-    message = LoadMessage(500, undoFile);
-  } else if (vr::cmdline::IsOnDriveOrShare(undoFile)) {
-    // This host has no drives and no shares: such a folder cannot be entered.
-    message = LoadMessage(502, vr::cmdline::DriveOrShareOf(undoFile));
-  } else if (path.empty() || path[0] != u'/') {
-    message = LoadMessage(501, undoFile);
+  if (!message.empty()) {
+    // The path has no root folder this host can enter.
   } else if (long rc = vr::os::SetCurrentDirectory(u"/"); rc != 0) {
     VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rc);
     message = LoadMessage(502, u"/");
@@ -279,7 +285,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     throw CApp_error(tooLong, kExitFailure);
   }
 
-  if (planOnly_) return PlanRegistration(*reader, patch, reinstall, selected);
+  if (planOnly_) return PlanRegistration(*reader, patch, reinstall, undoFile, selected);
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
   // The sections add the entries of their changes to the run's registration as they plan;
   // it reaches the ledger on disk only once every section has succeeded.

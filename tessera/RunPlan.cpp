@@ -92,9 +92,16 @@ WString SectionText(const WString& content, const SectionMarkers& markers) {
 }  // namespace
 
 int CVrPlatformRegistration::PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall,
-                                              int selected) {
+                                              const WString& undoFile, int selected) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::PlanRegistration", "VrPlatformRegistration", vr::trace::kRunFlags);
   RunInits(selected, reader.ReqCheckVersion());
+  // The plan writes no undo file; a path whose root cannot be entered stops the real run
+  // before its first change, and the plan with it. (A folder the real run would create is not
+  // made here, so whether that would succeed is not known.)
+  if (const WString problem = undoFile.empty() ? WString() : UndoRootProblem(undoFile); !problem.empty()) {
+    LogLine(problem);
+    throw CApp_error(problem, kExitFailure);
+  }
 
   // The section logs of a plan stay in memory: the plan prints them.
   VrLogFile platformLog(u"", false), packageLog(u"", false), prereqLog(u"", false);
@@ -139,11 +146,44 @@ int CVrPlatformRegistration::PlanRegistration(CXmlReader& reader, const WString&
   return FinishPlan();
 }
 
-int CVrPlatformRegistration::PlanUnregistration(const VrLogFile& undo, int sections,
+int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
                                                 const vr::ledger::Registration* known) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::PlanUnregistration", "VrPlatformRegistration", vr::trace::kRunFlags);
   const int reversed = known ? known->reversedSections : 0;
-  RunInits(sections & ~reversed, WString());
+  const int todo = sections & ~reversed;
+  RunInits(todo, WString());
+  vr::front::SetFinalMessage(LoadMessage(160, GetPatch()));
+  // The package section checks, before it changes anything, that the patch is registered and
+  // that none of its packages is deployed on a Windows node; the real run stops when not.
+  WString errors;
+  int result = 0;
+  if (todo & vr::undo::kSectionPackages) {
+    undo.ResetPosition();
+    WString message;
+    bool ok;
+    {
+      RunLogDetached quiet(runLog_);
+      ok = sections_->PackageRegRollback(undo, message);
+    }
+    if (!ok && (patchNotRegistered_ || packageDeployed_)) {
+      const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
+      vr::console::WriteStdout(message);
+      LogLine(message);
+      const WString notUnregistered = LoadMessage(156, GetPatch());
+      LogLine(u"\n# " + notUnregistered);
+      vr::console::WriteStdout(u"\n" + notUnregistered);
+      vr::console::WriteStdout(LoadMessage(kWouldStopHere));
+      LogPlanStop();
+      vr::front::ClearFinalMessage();
+      LogLine(vr::text::Format(u"# Exit code = %d", code));
+      return code;
+    }
+    if (!ok) {
+      // The real run reports it at its end, after the other sections.
+      errors = message;
+      result = HasError() ? kExitUndoSyntax : kExitUnregisterErrors;
+    }
+  }
   // In the order the unregistration takes the sections back.
   WString plan;
   for (const SectionMarkers* markers : {&kMarkers[1], &kMarkers[0], &kMarkers[2]}) {
@@ -153,6 +193,10 @@ int CVrPlatformRegistration::PlanUnregistration(const VrLogFile& undo, int secti
     plan += SectionText(undo.GetContent(), *markers);
   }
   vr::console::WriteStdout(plan);
+  if (result != 0) {
+    LogLine(u"# " + errors);
+    throw CApp_error(errors, result);
+  }
   return FinishPlan();
 }
 

@@ -14,6 +14,6 @@ WString Lines(unsigned first, unsigned last) {
 }  // namespace
 
 WString UsageText() { return Lines(2600, 2606); }
-WString HelpText() { return Lines(2700, 2732); }
+WString HelpText() { return Lines(2700, 2730); }
 
 }  // namespace vr::front

@@ -143,13 +143,15 @@ class CVrPlatformRegistration {
   void CheckServerVersion(const WString& supportedVersions);
   void RunInits(int sections, const WString& requestedPrereqVersion);
   void PrepareUndoDirectory(const WString& undoFile);
+  static WString UndoRootProblem(const WString& undoFile);
   [[noreturn]] void RollBackRegistration(const WString& failure, int updated, VrTempLogFile& platformLog,
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
   int Summarise(unsigned messageId, const WString& patch);
   // ---- Plan runs (RunPlan.cpp): print the undo lines the run would write or take back.
-  int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, int selected);
-  int PlanUnregistration(const VrLogFile& undo, int sections, const vr::ledger::Registration* known);
+  int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, const WString& undoFile,
+                       int selected);
+  int PlanUnregistration(VrLogFile& undo, int sections, const vr::ledger::Registration* known);
   // The closing line of a plan, on the console and in the run log; exit code 0.
   int FinishPlan();
   // In a plan run: the run log's line that the real run would stop here.

@@ -274,6 +274,7 @@ TEST_F(WhatIfE2e, APlanFailsWhereTheRealRunFailsBeforeItsFirstChange) {
     std::string file;
     int exitCode;
     std::string message;
+    std::vector<std::string> extra = {};
   };
   const Case cases[] = {
       // A system type without a caption that the model does not have: the platform plan stops.
@@ -285,11 +286,16 @@ TEST_F(WhatIfE2e, APlanFailsWhereTheRealRunFailsBeforeItsFirstChange) {
       {variant("version.xml", "version=\"A.07.50", "version=\"A.01.00"), 51, "(TESSERA811)"},
       // No such file.
       {dir_ / "missing.xml", 52, "(TESSERA9)"},
+      // An undo file on a drive, which this host cannot enter.
+      {kExample, 100, "(TESSERA502)", {"-log", "C:\\patches\\riscv.undo"}},
   };
   for (const Case& c : cases) {
     const std::string before = State(plan_);
-    const RunResult plan = Tessera(plan_, {"-reg", c.file, "-patch", "P1", "-whatif"});
-    const RunResult real = Tessera(real_, {"-reg", c.file, "-patch", "P1"});
+    std::vector<std::string> args{"-reg", c.file, "-patch", "P1"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const RunResult real = Tessera(real_, args);
+    args.push_back("-whatif");
+    const RunResult plan = Tessera(plan_, args);
     EXPECT_EQ(real.exitCode, c.exitCode) << real.err;
     EXPECT_EQ(plan.exitCode, c.exitCode) << plan.err;
     EXPECT_NE(plan.err.find(c.message), std::string::npos) << plan.err;
@@ -300,6 +306,20 @@ TEST_F(WhatIfE2e, APlanFailsWhereTheRealRunFailsBeforeItsFirstChange) {
     EXPECT_NE(log.find("# " + kWouldStop), std::string::npos) << log;
     EXPECT_NE(log.find("# Exit code = " + std::to_string(c.exitCode) + "\n"), std::string::npos) << log;
   }
+  // The package section refuses an unregistration of a patch that is not installed before
+  // it changes anything: the plan ends as the real run does, with exit code 6.
+  const std::string undo = dir_ / "riscv.undo";
+  ASSERT_EQ(Tessera(plan_, {"-reg", kExample, "-patch", "VRPATCH_RISCV_01", "-log", undo}).exitCode, 0);
+  const std::string registered = State(plan_);
+  const RunResult refused = Tessera(plan_, {"-unreg", undo, "-whatif"});
+  EXPECT_EQ(refused.exitCode, 6) << refused.err;
+  EXPECT_EQ(refused.out, "(TESSERA1021) Patch VRPATCH_RISCV_01 is not registered\n\nPatch VRPATCH_RISCV_01 was not "
+                         "unregistered.\n" + kWouldStop);
+  EXPECT_EQ(State(plan_), registered);
+  const RunResult realRefusal = Tessera(plan_, {"-unreg", undo});
+  EXPECT_EQ(realRefusal.exitCode, 6);
+  EXPECT_EQ(refused.out, realRefusal.out + kWouldStop);
+
   // An undo file that is not there: the unregistration's own message and code.
   const RunResult unreg = Tessera(plan_, {"-unreg", dir_ / "none.undo", "-whatif"});
   EXPECT_EQ(unreg.exitCode, 52);
@@ -327,9 +347,6 @@ TEST_F(WhatIfE2e, WhatIfIsAUsageErrorWhereItMakesNoSense) {
     EXPECT_EQ(r.out.find(kWouldStop), std::string::npos) << r.out;
   }
   EXPECT_EQ(State(plan_), before);
-  // Help names the option.
-  const RunResult help = Tessera(plan_, {"-help"});
-  EXPECT_NE(help.out.find("-whatif              Shows the undo lines"), std::string::npos) << help.out;
 }
 
 }  // namespace
