@@ -34,8 +34,6 @@ namespace {
 
 using namespace vr::front;  // the exit codes
 constexpr double kPrereqMinimumVersion = 7.499;
-// The run log's mark of a plan run, below its header.
-constexpr const char16_t* kPlanMark = u"# Plan only (-whatif): the stores are read, nothing is changed.";
 
 // The text with exactly one line end behind it, as the run log takes its lines.
 WString AsLine(WStringView text) {
@@ -259,7 +257,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (planOnly_) commandLine += u" -whatif";
   WriteRunLogHeader(header, commandLine);
   // A plan changes nothing, not even what a killed run left to put right.
-  if (planOnly_) LogLine(kPlanMark);
+  if (planOnly_) BeginPlan();
   else RecoverInterruptedRuns();
 
   if (loadStatus != 0) {
@@ -490,7 +488,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   if (header.createdOn.empty()) header.createdOn = createdOn;
   WriteRunLogHeader(header, commandLine);
   LoadRunLedger();
-  if (planOnly_) LogLine(kPlanMark);
+  if (planOnly_) BeginPlan();
   else RecoverInterruptedRuns();
   if (status != 0) {
     LogLine(u"# " + statusMessage);

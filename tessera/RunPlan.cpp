@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/text/casefold.h"
+#include "platform/text/convert.h"
 #include "platform/text/format.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
@@ -11,6 +12,7 @@
 #include "tessera/FinalMessage.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/RunJournal.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -25,6 +27,9 @@ using namespace vr::front;  // the exit codes
 constexpr unsigned kNothingChanged = 274;
 constexpr unsigned kWouldStopHere = 275;
 constexpr unsigned kAlreadyReversed = 276;
+constexpr unsigned kInterruptedRunPending = 277;
+// The run log's mark of a plan run, below its header.
+constexpr const char16_t* kPlanMark = u"# Plan only (-whatif): the stores are read, nothing is changed.";
 
 // The sections of a plan write their progress nowhere: the run log keeps the lines of what a
 // run did, and a plan does nothing. The run log is back when the guard goes.
@@ -90,6 +95,19 @@ WString SectionText(const WString& content, const SectionMarkers& markers) {
 }
 
 }  // namespace
+
+// A plan puts nothing right, not even what a killed run left: the real run would take back
+// that run's changes first, and the plan says so for each such run.
+void CVrPlatformRegistration::BeginPlan() {
+  LogLine(kPlanMark);
+  for (const vr::journal::RunJournal::Interrupted& run : vr::journal::RunJournal::FindInterrupted()) {
+    if (!run.hasManifest || run.manifest.state != "active") continue;
+    const WString warning =
+        LoadMessage(kInterruptedRunPending, run.manifest.patch, vr::text::Utf8ToWide(run.folder));
+    LogLine(u"# " + warning);
+    vr::console::PrintConsoleText(warning, vr::console::kWarning);
+  }
+}
 
 int CVrPlatformRegistration::PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall,
                                               const WString& undoFile, int selected) {

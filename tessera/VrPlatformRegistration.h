@@ -154,6 +154,8 @@ class CVrPlatformRegistration {
   int PlanUnregistration(VrLogFile& undo, int sections, const vr::ledger::Registration* known);
   // The closing line of a plan, on the console and in the run log; exit code 0.
   int FinishPlan();
+  // Marks the run log as a plan's and warns of killed runs the real run would put right first.
+  void BeginPlan();
   // In a plan run: the run log's line that the real run would stop here.
   void LogPlanStop();
   void CommitUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn, int sections,

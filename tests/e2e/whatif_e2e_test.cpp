@@ -327,6 +327,26 @@ TEST_F(WhatIfE2e, APlanFailsWhereTheRealRunFailsBeforeItsFirstChange) {
   EXPECT_NE(unreg.out.find(kWouldStop), std::string::npos) << unreg.out;
 }
 
+// A plan puts right nothing a killed run left: it says that the real run would, and leaves the
+// journal for that run.
+TEST_F(WhatIfE2e, APlanWarnsOfAKilledRunAndLeavesItToTheRealRun) {
+  Init(plan_);
+  const RunResult killed = Tessera(plan_, {"-reg", kExample, "-patch", "KILLED_01", "-log", dir_ / "killed.undo"},
+                                   {"VR_FAULTS=wmi.PutClass#1=exit"});
+  ASSERT_NE(killed.exitCode, 0);
+  ASSERT_TRUE(fs::exists(plan_ + "/journal"));
+  const std::string before = State(plan_);
+  const RunResult plan = Tessera(plan_, {"-reg", kExample, "-patch", "P1", "-whatif"});
+  EXPECT_EQ(plan.exitCode, 0) << plan.err;
+  EXPECT_EQ(plan.err.rfind("WARNING:  (TESSERA277) A run of tessera for patch 'KILLED_01' was interrupted", 0), 0u)
+      << plan.err;
+  EXPECT_NE(RunLog(plan_).find("# (TESSERA277)"), std::string::npos);
+  EXPECT_EQ(State(plan_), before);
+  const RunResult real = Tessera(plan_, {"-reg", kExample, "-patch", "P1"});
+  EXPECT_EQ(real.exitCode, 0) << real.err;
+  EXPECT_NE(real.err.find("(TESSERA262)"), std::string::npos) << real.err;
+}
+
 TEST_F(WhatIfE2e, WhatIfIsAUsageErrorWhereItMakesNoSense) {
   Init(plan_);
   const std::string before = State(plan_);
