@@ -499,8 +499,9 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   // The ledger knows what an earlier unregistration of this undo file took back: those
   // sections are not taken back a second time.
   vr::ledger::Registration* known = ledger_.Find(patch, header.createdOn);
-  if (planOnly_) return PlanUnregistration(undo, sections, known);
-  if (known && known->reversedSections != 0 && known->Reversed(sections))
+  // A plan shows the sections of an undo file whose changes are all taken back too, with the
+  // ledger's word on them.
+  if (!planOnly_ && known && known->reversedSections != 0 && known->Reversed(sections))
     return ReportAlreadyUnregistered(undoFile, patch, deleteUndo);
   // A registration that found every prerequisite tag it lists already there writes no
   // prerequisite lines, but holds those tags in the ledger: its unregistration takes the
@@ -508,6 +509,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   if (known && serverVersionNumber_ >= kPrereqMinimumVersion)
     for (const auto& e : known->entries)
       if (e.section == vr::undo::kSectionPrereq && !e.reversed) sections |= vr::undo::kSectionPrereq;
+  if (planOnly_) return PlanUnregistration(undo, sections, known);
   const int todo = known ? sections & ~known->reversedSections : sections;
   SetLedgerRegistration(known);
   BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, todo, {}});

@@ -206,9 +206,13 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
   WString plan;
   for (const SectionMarkers* markers : {&kMarkers[1], &kMarkers[0], &kMarkers[2]}) {
     if (!(sections & markers->bit)) continue;
+    // A section that only the ledger knows of (prerequisite tags that were all there) has no
+    // lines in the undo file to show.
+    const WString lines = SectionText(undo.GetContent(), *markers);
+    if (lines.empty()) continue;
     plan += u"\n";
     if (reversed & markers->bit) plan += u"# " + ConsoleLines(LoadMessage(kAlreadyReversed));
-    plan += SectionText(undo.GetContent(), *markers);
+    plan += lines;
   }
   vr::console::WriteStdout(plan);
   if (result != 0) {
