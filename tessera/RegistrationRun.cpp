@@ -150,12 +150,11 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
 
   WString message = UndoRootProblem(undoFile);
   const WString path = vr::os::ToNativeSeparators(undoFile);
-  if (!message.empty()) {
-    // The path has no root folder this host can enter.
-  } else if (long rc = vr::os::SetCurrentDirectory(u"/"); rc != 0) {
-    VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rc);
+  const long rootError = message.empty() ? vr::os::SetCurrentDirectory(u"/") : 0;
+  if (rootError != 0) {
+    VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rootError);
     message = LoadMessage(502, u"/");
-  } else {
+  } else if (message.empty()) {
     // Every component but the last (the file name) is a folder to enter or create.
     WString sofar;
     size_t start = 1;

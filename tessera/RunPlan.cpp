@@ -130,9 +130,10 @@ int CVrPlatformRegistration::PlanRegistration(CXmlReader& reader, const WString&
   const Step steps[] = {{vr::undo::kSectionPlatforms, &platformLog},
                         {vr::undo::kSectionPackages, &packageLog},
                         {vr::undo::kSectionPrereq, &prereqLog}};
-  WString plan, failure;
+  WString plan;
   for (const Step& step : steps) {
     if (!(selected & step.bit)) continue;
+    WString failure;
     const SectionMarkers& markers = step.bit == vr::undo::kSectionPlatforms  ? kMarkers[0]
                                     : step.bit == vr::undo::kSectionPackages ? kMarkers[1]
                                                                              : kMarkers[2];
