@@ -18,6 +18,7 @@
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/SweepParts.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -36,7 +37,7 @@ class PlatformSection : public ::testing::Test {
     vrhost_ = std::string(bin) + "/tools/vrhost/vrhost";
     example_ = fs::path(src) / "examples/NewPlatformRiscV.xml";
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("platform_" + name + "_" + std::to_string(::getpid()));
+    base_ = fs::path(::testing::TempDir()) / ("platform_" + vr::testing::PathSafe(name) + "_" + std::to_string(::getpid()));
     fs::remove_all(base_);
     root_ = base_ / "host";
     ASSERT_EQ(std::system((vrhost_ + " init --root '" + root_.string() + "' >/dev/null").c_str()), 0);
@@ -103,7 +104,11 @@ class PlatformSection : public ::testing::Test {
 // rollback failed too, and says so); a point whose failure the run survives leaves a
 // registration that unregisters back to the original namespace; a failure to save the undo
 // file after the update says so (message 206).
-TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
+// The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
+constexpr int kSweepParts = 4;
+class PlatformSectionSweep : public PlatformSection, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PlatformSectionSweep, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
   const fs::path log = base_ / "points.log";
   // The first run of a process reads some things once for all later runs; the probe is the
   // second run, so that its fault points are those of the runs of the sweep.
@@ -131,7 +136,7 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
   RestoreNamespace();
   std::map<int, int> outcomes;
   std::string others;  // the points that did not end in a rollback, with their exit codes
-  for (const auto& point : points) {
+  for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {
     RestoreNamespace();
     fs::remove_all(Copies());
     // Every run starts as the probe did: no undo file of that name yet.
@@ -168,3 +173,4 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
   RecordProperty("outcomes", summary.str());
   EXPECT_GT(outcomes[1], 0);
 }
+INSTANTIATE_TEST_SUITE_P(Part, PlatformSectionSweep, ::testing::Range(0, kSweepParts));

@@ -27,6 +27,7 @@
 #include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/SweepParts.h"
 
 
 namespace fs = std::filesystem;
@@ -46,7 +47,7 @@ class PackageTestHost : public ::testing::Test {
     const char* bin = std::getenv("VR_BINARY_DIR");
     ASSERT_TRUE(bin);
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("pkgunreg_" + name + "_" + std::to_string(::getpid()));
+    base_ = fs::path(::testing::TempDir()) / ("pkgunreg_" + vr::testing::PathSafe(name) + "_" + std::to_string(::getpid()));
     fs::remove_all(base_);
     root_ = base_ / "host";
     const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";

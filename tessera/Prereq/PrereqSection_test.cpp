@@ -17,6 +17,7 @@
 #include "tessera/Console.h"
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/SweepParts.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -39,7 +40,7 @@ class PrereqSection : public ::testing::Test {
     ASSERT_TRUE(bin && src);
     example_ = fs::path(src) / "examples/PrerequisiteTags.xml";
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("prereq_" + name + "_" + std::to_string(::getpid()));
+    base_ = fs::path(::testing::TempDir()) / ("prereq_" + vr::testing::PathSafe(name) + "_" + std::to_string(::getpid()));
     fs::remove_all(base_);
     root_ = base_ / "host";
     const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
@@ -156,7 +157,11 @@ TEST_F(PrereqSection, AFailedCopyRollsTheFileBack) {
   EXPECT_NE(console_.find("Error during registration. Performing rollback..."), std::string::npos);
 }
 
-TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
+// The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
+constexpr int kSweepParts = 4;
+class PrereqSectionSweep : public PrereqSection, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PrereqSectionSweep, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   const fs::path log = base_ / "points.log";
   vr::fault::Configure("");
   vr::fault::SetLogFile(log.string());
@@ -174,7 +179,7 @@ TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
     fs::remove_all(NewVersionFile().parent_path());
   };
   size_t failed = 0;
-  for (const auto& point : points) {
+  for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {
     restore();
     vr::fault::Configure(point);
     const int code = Run(true, (base_ / "sweep.undo").string(), u"SWEEP");
@@ -203,3 +208,4 @@ TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   }
   EXPECT_GT(failed, 0u);
 }
+INSTANTIATE_TEST_SUITE_P(Part, PrereqSectionSweep, ::testing::Range(0, kSweepParts));

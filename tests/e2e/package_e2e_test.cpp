@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -52,6 +53,14 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
     return env;
   }
   RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, Env()); }
+  // For a test that stops the server or changes its role, which the program's other tests
+  // share: a server of the test's own, with the host's Depot moved onto a new database of it.
+  vr::testing::PgServer& OwnServer() {
+    own_ = std::make_unique<vr::testing::PgServer>();
+    const RunResult r = Vrhost(own_->UsePostgresArgs());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    return *own_;
+  }
   RunResult Tessera(std::vector<std::string> args, std::vector<std::string> extra = {}) {
     return RunProgram(TESSERA, args, Env(std::move(extra)));
   }
@@ -119,6 +128,7 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
   TempDir dir_{"vrpkge2e"};
   std::string host_ = dir_ / "host";
   std::vector<std::string> policyTypes_;
+  std::unique_ptr<vr::testing::PgServer> own_;  // see OwnServer
 };
 
 }  // namespace
@@ -223,6 +233,7 @@ TEST_P(PackageE2e, PasswordWithConnectionStringCharacters) {
     }
   } restore;
   if (GetParam() == Engine::kPostgres) {
+    OwnServer();
     Query("ALTER ROLE vrtest PASSWORD '" + password + "'");
     restore.back = [this] {
       Query("ALTER ROLE vrtest PASSWORD '" + std::string(vr::testing::PgServer::kPassword) + "'");
@@ -315,6 +326,7 @@ TEST_P(PackageE2e, QuotesSemicolonsAndNonAsciiAreStoredAndRemovedExactly) {
 }
 
 TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
+  if (GetParam() == Engine::kPostgres) OwnServer();  // stopped below
   const std::string dbAccess = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\DBAccess";
   const std::string before = State();
   auto refused = [&](const char* what) {
@@ -335,9 +347,9 @@ TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
     ASSERT_EQ(Vrhost({"dbaccess", "set-password", "not-the-password"}).exitCode, 0);
     refused("wrong password");
     ASSERT_EQ(Vrhost({"dbaccess", "set-password", vr::testing::PgServer::kPassword}).exitCode, 0);
-    vr::testing::PgServer::Shared().Stop();
+    own_->Stop();
     refused("server down");
-    vr::testing::PgServer::Shared().Start();
+    own_->Start();
     EXPECT_EQ(State(), before);
   }
 }

@@ -20,24 +20,30 @@ extern char** environ;
 
 namespace vr::testing {
 
+// A new folder below $TMPDIR (or /tmp), named PREFIX-XXXXXX.
+inline std::string MakeTempFolder(const std::string& prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  return templ;
+}
+
+// Removes a folder with everything in it; folders made unreadable by a test are opened again
+// first.
+inline void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(path, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    ::chmod(it->path().c_str(), 0755);
+  ::chmod(path.c_str(), 0755);
+  std::filesystem::remove_all(path, ec);
+}
+
 // A fresh folder below $TMPDIR (or /tmp), removed with everything in it at destruction.
 class TempDir {
  public:
-  explicit TempDir(const std::string& prefix = "vrtest") {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Folders made unreadable by a test are opened again before removal.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      ::chmod(it->path().c_str(), 0755);
-    ::chmod(path_.c_str(), 0755);
-    std::filesystem::remove_all(path_, ec);
-  }
+  explicit TempDir(const std::string& prefix = "vrtest") : path_(MakeTempFolder(prefix)) {}
+  ~TempDir() { RemoveTree(path_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
