@@ -17,7 +17,7 @@
 #include "tessera/Console.h"
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/VrPlatformRegistration.h"
-#include "tests/support/SweepParts.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -31,31 +31,22 @@ std::string Read(const fs::path& p) {
   return ss.str();
 }
 
-class PrereqSection : public ::testing::Test {
+class PrereqSection : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
     const char* src = std::getenv("VR_SOURCE_DIR");
-    ASSERT_TRUE(bin && src);
+    ASSERT_TRUE(src);
     example_ = fs::path(src) / "examples/PrerequisiteTags.xml";
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("prereq_" + vr::testing::PathSafe(name) + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
+    CaptureConsole(vr::console::SetConsoleWriter);
     for (const auto& f : Files()) before_.push_back(Read(f));
   }
   void TearDown() override {
     vr::fault::Reset();
-    vr::console::SetConsoleWriter(nullptr);
     CoUninitialize();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
   // The configuration file and its copies in the packages tree.
   std::vector<fs::path> Files() const {
@@ -84,9 +75,9 @@ class PrereqSection : public ::testing::Test {
     }
   }
 
-  fs::path base_, root_, example_;
+  fs::path example_;
   std::vector<std::string> before_;
-  std::string console_, error_;
+  std::string error_;
 };
 
 }  // namespace

@@ -407,10 +407,9 @@ TEST_F(CrashE2e, ARunThatCannotGetTheLockStopsWithItsMessageAndChangesNothing) {
   Init();
   const std::string before = Vrhost({"snapshot"}).out;
   // flock(1) holds the host's lock while tessera runs.
-  const pid_t holder = vr::testing::StartProgram("/usr/bin/flock", {root_ + "/run.lock", "sleep", "3"});
-  ::usleep(300000);
+  vr::testing::RunLockHolder holder(root_ + "/run.lock");
   const RunResult r = Tessera(Register(Example(), "LOCKED_01", dir_ / "locked.undo"), {"VR_RUN_LOCK_TIMEOUT_MS=500"});
-  vr::testing::WaitProgram(holder);
+  holder.Release();
   EXPECT_EQ(r.exitCode, 100);
   EXPECT_NE(r.err.find("(TESSERA260)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("waiting 500"), std::string::npos) << r.err;
