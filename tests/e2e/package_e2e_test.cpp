@@ -16,6 +16,7 @@
 
 #include "tests/support/HostTestSupport.h"
 #include "tests/support/PgServer.h"
+#include "tests/support/SweepParts.h"
 
 namespace fs = std::filesystem;
 using vr::testing::ReadFileBytes;
@@ -129,6 +130,9 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
   std::string host_ = dir_ / "host";
   std::vector<std::string> policyTypes_;
   std::unique_ptr<vr::testing::PgServer> own_;  // see OwnServer
+
+  // One part of the fault sweep of a registration (FaultSweepOfARegistrationPartN).
+  void FaultSweepPart(int part);
 };
 
 }  // namespace
@@ -357,7 +361,11 @@ TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
 // Every database and Depot fault point a registration reaches (ado.*, depot.*) fails in turn;
 // a run that ends with exit 1 must leave the registry and the Depot database exactly as they
 // were. (The in-process sweep of the package section goes through every point of every layer.)
-TEST_P(PackageE2e, FaultSweepOfARegistration) {
+// In parts that the test run spreads over the processors (tests/support/SweepParts.h); each
+// part is a test of its own on each engine.
+constexpr int kFaultSweepParts = 3;
+
+void PackageE2e::FaultSweepPart(int part) {
   const std::string before = State();
   const std::string log = dir_ / "faults.log";
   Register(Example(), Undo(), {"VR_FAULTS_LOG=" + log});
@@ -377,7 +385,7 @@ TEST_P(PackageE2e, FaultSweepOfARegistration) {
   }
   ASSERT_GT(points.size(), 20u);
   std::map<int, int> outcomes;
-  for (const std::string& point : points) {
+  for (const std::string& point : vr::testing::SweepPart(points, part, kFaultSweepParts)) {
     RunResult r = Tessera({"-reg", Example(), "-patch", kPatch, "-sections", "package", "-log", Undo()},
                           {"VR_FAULTS=" + point});
     ++outcomes[r.exitCode];
@@ -391,9 +399,13 @@ TEST_P(PackageE2e, FaultSweepOfARegistration) {
   }
   std::string figures;
   for (const auto& [code, count] : outcomes) figures += " exit " + std::to_string(code) + ": " + std::to_string(count);
-  std::cout << "fault points swept: " << points.size() << ";" << figures << "\n";
+  std::cout << "fault points: " << points.size() << ", part " << part << " swept;" << figures << "\n";
   EXPECT_EQ(outcomes[2], 0);
 }
+
+TEST_P(PackageE2e, FaultSweepOfARegistrationPart0) { FaultSweepPart(0); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationPart1) { FaultSweepPart(1); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationPart2) { FaultSweepPart(2); }
 
 INSTANTIATE_TEST_SUITE_P(Depot, PackageE2e, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          [](const ::testing::TestParamInfo<Engine>& i) {
