@@ -175,7 +175,7 @@ class RunLockHolder {
       ::close(ready[1]);
       throw std::runtime_error("pipe failed");
     }
-    const std::string script = "echo ready; " + (then.empty() ? std::string("read line") : then);
+    const std::string script = "echo ready; " + (then.empty() ? std::string("read line || true") : then);
     std::vector<std::string> argStore = {"/usr/bin/flock", lockFile, "/bin/sh", "-c", script};
     std::vector<char*> argv;
     for (auto& a : argStore) argv.push_back(a.data());
