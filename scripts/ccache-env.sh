@@ -7,7 +7,7 @@
 # (empty without ccache).
 vr_launcher=()
 if command -v ccache >/dev/null 2>&1; then
-  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vorant-ccache}"
+  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vorant-ccache}"
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(pwd)}"
   export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
   # The three builds of CI (sanitized, Release, fuzz) together need about 1.5 GB.
