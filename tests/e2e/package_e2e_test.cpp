@@ -131,7 +131,7 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
   std::vector<std::string> policyTypes_;
   std::unique_ptr<vr::testing::PgServer> own_;  // see OwnServer
 
-  // One part of the fault sweep of a registration (FaultSweepOfARegistrationPartN).
+  // One third of the fault sweep of a registration (FaultSweepOfARegistration...Third).
   void FaultSweepPart(int part);
 };
 
@@ -403,9 +403,9 @@ void PackageE2e::FaultSweepPart(int part) {
   EXPECT_EQ(outcomes[2], 0);
 }
 
-TEST_P(PackageE2e, FaultSweepOfARegistrationPart0) { FaultSweepPart(0); }
-TEST_P(PackageE2e, FaultSweepOfARegistrationPart1) { FaultSweepPart(1); }
-TEST_P(PackageE2e, FaultSweepOfARegistrationPart2) { FaultSweepPart(2); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationFirstThird) { FaultSweepPart(0); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationSecondThird) { FaultSweepPart(1); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationLastThird) { FaultSweepPart(2); }
 
 INSTANTIATE_TEST_SUITE_P(Depot, PackageE2e, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          [](const ::testing::TestParamInfo<Engine>& i) {
