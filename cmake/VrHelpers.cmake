@@ -6,12 +6,15 @@ function(vr_library name)
   target_link_libraries(${name} PUBLIC ${A_DEPS})
 endfunction()
 
-# vr_test(NAME SOURCES... [DEPS libs...])  a GoogleTest program registered with CTest.
+# vr_test(NAME SOURCES... [DEPS libs...] [POSTGRES])  a GoogleTest program registered with
+# CTest, each of its tests a CTest test of its own. POSTGRES: its tests use a PostgreSQL server
+# (tests/support/PgServer.h); the test run starts one for the whole program before its first
+# test and stops it after its last (a CTest fixture), instead of one per test.
 function(vr_test name)
   if(NOT VR_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "POSTGRES" "" "SOURCES;DEPS" ${ARGN})
   foreach(src IN LISTS A_SOURCES)
     get_filename_component(full "${src}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
     set_property(GLOBAL APPEND PROPERTY VR_TEST_SOURCES "${full}")
@@ -19,28 +22,42 @@ function(vr_test name)
   add_executable(${name} ${A_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  set(fixture "")
+  if(A_POSTGRES)
+    set(pointer "${CMAKE_BINARY_DIR}/test-postgres/${name}")
+    add_test(NAME ${name}.postgres.start COMMAND test_postgres start "${pointer}")
+    add_test(NAME ${name}.postgres.stop COMMAND test_postgres stop "${pointer}")
+    set_tests_properties(${name}.postgres.start PROPERTIES FIXTURES_SETUP ${name}.postgres TIMEOUT 120)
+    set_tests_properties(${name}.postgres.stop PROPERTIES FIXTURES_CLEANUP ${name}.postgres TIMEOUT 120)
+    set(fixture FIXTURES_REQUIRED ${name}.postgres)
+  endif()
   # One value per property: a list-valued ENVIRONMENT loses all but its first entry on its way
   # through gtest_discover_tests.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "VR_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-               ENVIRONMENT_MODIFICATION "VR_BINARY_DIR=set:${CMAKE_BINARY_DIR}")
+               ENVIRONMENT_MODIFICATION "VR_BINARY_DIR=set:${CMAKE_BINARY_DIR}"
+               ${fixture})
 endfunction()
 
-# vr_fuzzer(NAME SOURCES... SEEDS folder [DEPS libs...])  a libFuzzer target, built only with
-# clang. Every target has a seed corpus (a folder of inputs, checked at configure time whether
-# or not fuzzers are built); the fuzz run (scripts/fuzz.sh) starts each target from its seeds,
-# listed in fuzz_targets.txt of the build tree.
+# vr_fuzzer(NAME SOURCE WHAT_fuzzer.cpp [DEPS libs...])  a libFuzzer target, built only with
+# clang. One layout for all: the target's source WHAT_fuzzer.cpp lies beside the code it
+# fuzzes, and its seed corpus, a folder of inputs, beside it as WHAT_fuzz_seeds (checked at
+# configure time whether or not fuzzers are built). The fuzz run (scripts/fuzz.sh) starts
+# each target from its seeds, listed in fuzz_targets.txt of the build tree.
 function(vr_fuzzer name)
-  cmake_parse_arguments(A "" "SEEDS" "SOURCES;DEPS" ${ARGN})
-  get_filename_component(seeds "${A_SEEDS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  cmake_parse_arguments(A "" "SOURCE" "DEPS" ${ARGN})
+  if(NOT A_SOURCE MATCHES "^(.*)_fuzzer\\.cpp$" OR A_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "The fuzz target ${name} needs one SOURCE named WHAT_fuzzer.cpp (given: ${A_SOURCE} ${A_UNPARSED_ARGUMENTS}).")
+  endif()
+  get_filename_component(seeds "${CMAKE_MATCH_1}_fuzz_seeds" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   file(GLOB seedFiles LIST_DIRECTORIES false "${seeds}/*")
-  if(NOT A_SEEDS OR NOT seedFiles)
-    message(FATAL_ERROR "The fuzz target ${name} has no seed corpus (SEEDS folder with inputs).")
+  if(NOT seedFiles)
+    message(FATAL_ERROR "The fuzz target ${name} has no seed corpus (a folder ${seeds} with inputs).")
   endif()
   if(NOT VR_BUILD_FUZZERS OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     return()
   endif()
-  add_executable(${name} ${A_SOURCES})
+  add_executable(${name} ${A_SOURCE})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)

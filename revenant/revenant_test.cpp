@@ -7,43 +7,39 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/wmi/testing/temp_host.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 
 using vr::wmi::testing::TempHost;
 
-struct ProgramRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using ProgramRun = vr::testing::RunResult;
+using vr::testing::ReadFileBytes;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string ReadFile(const std::string& path) { return ReadFileBytes(path); }
 
 std::string Program() {
   const char* bin = std::getenv("VR_BINARY_DIR");
   return std::string(bin ? bin : ".") + "/revenant/revenant";
 }
 
-ProgramRun Revenant(const TempHost& host, const std::string& environment = "", const std::string& arguments = "") {
-  const std::string out = host.root() + "/out.txt", err = host.root() + "/err.txt";
+// revenant on the host, without the fault settings of the test's own environment unless
+// `environment` ("NAME=value" entries) sets them.
+ProgramRun Revenant(const TempHost& host, const std::vector<std::string>& environment = {},
+                    const std::vector<std::string>& arguments = {}) {
   // The repository stands for a host made by vrhost, whose marker revenant looks for first.
   std::ofstream(host.root() + "/.vrhost", std::ios::app).close();
-  const std::string command = "env -u VR_FAULTS -u VR_FAULTS_LOG VR_HOST_ROOT='" + host.root() + "' " + environment +
-                              " '" + Program() + "' " + arguments + " >'" + out + "' 2>'" + err + "'";
-  const int status = std::system(command.c_str());
-  ProgramRun r;
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = ReadFile(out);
-  r.err = ReadFile(err);
-  return r;
+  std::vector<std::string> env = {"VR_HOST_ROOT=" + host.root(), "VR_FAULTS=", "VR_FAULTS_LOG="};
+  for (const std::string& e : environment) {
+    const std::string name = e.substr(0, e.find('=') + 1);
+    std::erase_if(env, [&](const std::string& x) { return x.rfind(name, 0) == 0; });
+    env.push_back(e);
+  }
+  return vr::testing::RunProgram(Program(), arguments, env);
 }
 
 std::string Restoring(const char* provider) {
@@ -64,7 +60,7 @@ TEST(Revenant, RestoresEveryRegistrationOfTheDemoHost) {
   EXPECT_EQ(r.out, kStart + kAll + "\nCompleted restoring providers.\n" + kSuccess);
   EXPECT_EQ(r.err, "");
   // Arguments change nothing (a request for help is answered instead: admin_e2e_test).
-  const ProgramRun withArguments = Revenant(host, "", "-x /tmp/whatever");
+  const ProgramRun withArguments = Revenant(host, {}, {"-x", "/tmp/whatever"});
   EXPECT_EQ(withArguments.exitCode, 0);
   EXPECT_EQ(withArguments.out, r.out);
   EXPECT_EQ(withArguments.err, "");
@@ -87,7 +83,7 @@ TEST(Revenant, ANamespaceWithoutRegistrations) {
 TEST(Revenant, TheThirdOfFivePutsFails) {
   TempHost host;
   const std::string log = host.root() + "/faults.log";
-  const ProgramRun r = Revenant(host, "VR_FAULTS='wmi.PutInstance#3=0x80041001' VR_FAULTS_LOG='" + log + "'");
+  const ProgramRun r = Revenant(host, {"VR_FAULTS=wmi.PutInstance#3=0x80041001", "VR_FAULTS_LOG=" + log});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, kStart + Restoring("VrClusterEventProvider") + Restoring("VrDeploymentEventProvider") +
                        Restoring("VrMessageEventProvider"));
@@ -138,7 +134,7 @@ TEST(Revenant, AMissingNamespaceFailsTheConnection) {
 // A time-out of the enumeration is a failure, not a success with some registrations missing.
 TEST(Revenant, AnEnumerationThatTimesOutFails) {
   TempHost host;
-  const ProgramRun r = Revenant(host, "VR_FAULTS='wmi.Next#2=0x40004'");
+  const ProgramRun r = Revenant(host, {"VR_FAULTS=wmi.Next#2=0x40004"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.out, kStart + Restoring("VrClusterEventProvider"));
   EXPECT_NE(r.err.find("  IEnumWbemClassObject::Next(...) failed.\n    hr = 0x00040004  WBEM_S_TIMEDOUT\n"), std::string::npos);
@@ -149,21 +145,21 @@ TEST(Revenant, AnEnumerationThatTimesOutFails) {
 
 TEST(Revenant, SetupFailuresEndWithTheExtendedReport) {
   TempHost host;
-  ProgramRun r = Revenant(host, "VR_FAULTS='com.CoInitialize#1=0x80010106'");
+  ProgramRun r = Revenant(host, {"VR_FAULTS=com.CoInitialize#1=0x80010106"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("  CoInitializeEx(0, COINIT_APARTMENTTHREADED) failed.\n    hr = 0x80010106  RPC_E_CHANGED_MODE\n"),
             std::string::npos);
   EXPECT_EQ(r.err.find("extended error information"), std::string::npos);  // none for this step
-  r = Revenant(host, "VR_FAULTS='com.CoInitializeSecurity#1=0x80010119'");
+  r = Revenant(host, {"VR_FAULTS=com.CoInitializeSecurity#1=0x80010119"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("  CoInitializeSecurity(...) failed.\n    hr = 0x80010119  RPC_E_TOO_LATE\n"), std::string::npos);
   EXPECT_NE(r.err.find("extended error information"), std::string::npos);
-  r = Revenant(host, "VR_FAULTS='wmi.CreateInstanceEnum#1=0x80041003'");
+  r = Revenant(host, {"VR_FAULTS=wmi.CreateInstanceEnum#1=0x80041003"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("  IWbemServices::CreateInstanceEnum(...) failed.\n    hr = 0x80041003  WBEM_E_ACCESS_DENIED\n"),
             std::string::npos);
   EXPECT_NE(r.err.find("     Operation    : CreateInstanceEnum\n"), std::string::npos);
-  r = Revenant(host, "VR_FAULTS='wmi.Get#1=0x80041002'");
+  r = Revenant(host, {"VR_FAULTS=wmi.Get#1=0x80041002"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.err.find("  IEnumWbemClassObject::Next(...) failed.\n    hr = 0x80041002  WBEM_E_NOT_FOUND\n"),
             std::string::npos);
@@ -174,13 +170,13 @@ TEST(Revenant, SetupFailuresEndWithTheExtendedReport) {
 TEST(Revenant, EveryFailingHostCallEndsInFailure) {
   TempHost host;
   const std::string log = host.root() + "/points.log";
-  ASSERT_EQ(Revenant(host, "VR_FAULTS_LOG='" + log + "'").exitCode, 0);
+  ASSERT_EQ(Revenant(host, {"VR_FAULTS_LOG=" + log}).exitCode, 0);
   std::istringstream in(ReadFile(log));
   std::vector<std::string> points;
   for (std::string line; std::getline(in, line);) points.push_back(line);
   ASSERT_GT(points.size(), 15u);
   for (const std::string& point : points) {
-    const ProgramRun r = Revenant(host, "VR_FAULTS='" + point + "=0x80041001'");
+    const ProgramRun r = Revenant(host, {"VR_FAULTS=" + point + "=0x80041001"});
     // A run lock that cannot be had has the host's own exit code.
     EXPECT_EQ(r.exitCode, point.rfind("os.RunLock#", 0) == 0 ? 100 : 1) << point;
     EXPECT_EQ(r.out.find("SUCCESS"), std::string::npos) << point;
@@ -193,10 +189,9 @@ TEST(Revenant, EveryFailingHostCallEndsInFailure) {
 // report that says so, and nothing rewritten.
 TEST(Revenant, AHeldRunLockStopsWithExitCode100) {
   TempHost host;
-  const std::string holder = "/usr/bin/flock '" + host.root() + "/run.lock' sleep 2 >/dev/null 2>&1 &";
-  ASSERT_EQ(std::system(holder.c_str()), 0);
-  ::usleep(300000);
-  const ProgramRun r = Revenant(host, "VR_RUN_LOCK_TIMEOUT_MS=200");
+  vr::testing::RunLockHolder holder(host.root() + "/run.lock");
+  const ProgramRun r = Revenant(host, {"VR_RUN_LOCK_TIMEOUT_MS=200"});
+  holder.Release();
   EXPECT_EQ(r.exitCode, 100);
   EXPECT_NE(r.err.find("gave up after waiting 200 ms. Nothing was changed.\n"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Restoring:"), std::string::npos);

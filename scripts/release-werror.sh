@@ -5,10 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 build=${VR_RELEASE_BUILD_DIR:-build-release}
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVR_WERROR=ON "${launcher[@]}" >/dev/null
+source scripts/ccache-env.sh
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVR_WERROR=ON "${vr_launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 echo "release: built with -Werror"

@@ -19,6 +19,7 @@
 #include "tessera/FinalMessage.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -154,31 +155,17 @@ const char* kPackagesOnly = R"(<?xml version="1.0"?>
 </VrNPConfig>
 )";
 
-class RegistrationRun : public ::testing::Test {
+class RegistrationRun : public vr::testing::HostFixture {
  protected:
+  // Each test makes its host (MakeHost), of the server version it needs.
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr))); }
   void MakeHost(const std::string& version = "A.07.50") {
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_NE(bin, nullptr);
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("run_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() +
-                             "' --server-version '" + version + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0) << init;
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const char* path = std::getenv("PATH");
-    const std::string withTool = std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin");
-    setenv("PATH", withTool.c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err_ : out_) += s; });
+    HostFixture::MakeHost({"--server-version", version});
+    CaptureConsole(vr::console::SetConsoleWriter, out_, err_);
   }
   void TearDown() override {
     CoUninitialize();
-    vr::console::SetConsoleWriter(nullptr);
-    vr::fault::Reset();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
 
   fs::path Write(const std::string& name, const std::string& text) {
@@ -259,7 +246,6 @@ class RegistrationRun : public ::testing::Test {
     return s;
   }
 
-  fs::path base_, root_;
   std::string out_, err_, error_;
   std::vector<std::string> calls_;
 };

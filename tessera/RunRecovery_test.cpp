@@ -23,6 +23,7 @@
 #include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::journal::Manifest;
@@ -115,31 +116,19 @@ const char* kPrereqConfig = R"(<?xml version="1.0"?>
 </VrNPConfig>
 )";
 
-class RunRecovery : public ::testing::Test {
+class RunRecovery : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_NE(bin, nullptr);
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("recovery_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0) << init;
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const char* path = std::getenv("PATH");
-    setenv("PATH", (std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err_ : out_) += s; });
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
+    CaptureConsole(vr::console::SetConsoleWriter, out_, err_);
     config_ = base_ / "prereq.xml";
     std::ofstream(config_) << kPrereqConfig;
   }
   void TearDown() override {
     CoUninitialize();
-    vr::console::SetConsoleWriter(nullptr);
-    vr::fault::Reset();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
 
   // A journal as a run killed during its updates leaves it: manifest and section logs.
@@ -213,7 +202,7 @@ class RunRecovery : public ::testing::Test {
     return ReadLog(log);
   }
 
-  fs::path base_, root_, config_;
+  fs::path config_;
   std::string out_, err_, error_;
   std::vector<std::string> calls_;
 };
@@ -590,11 +579,10 @@ TEST_F(RunRecovery, TheLedgerIsReadUnderTheRunLockAndADamagedOneStopsTheRun) {
   const std::string ledgerFile = vr::ledger::Ledger::FilePath();
   fs::rename(ledgerFile, base_ / "ledger.later");
   // Another program holds the lock and writes the ledger before it lets go.
-  const std::string holder = "flock '" + (root_ / "run.lock").string() + "' sh -c 'sleep 1; mv \"" +
-                             (base_ / "ledger.later").string() + "\" \"" + ledgerFile + "\"' &";
-  ASSERT_EQ(std::system(holder.c_str()), 0);
-  ::usleep(300000);
+  vr::testing::RunLockHolder holder((root_ / "run.lock").string(), "sleep 1; mv '" + (base_ / "ledger.later").string() +
+                                                                      "' '" + ledgerFile + "'");
   EXPECT_EQ(Run(true, undo), 0) << error_;
+  EXPECT_EQ(holder.Release(), 0);
   EXPECT_NE(out_.find("(TESSERA267)"), std::string::npos) << out_ << err_;
   EXPECT_EQ(Calls(), "");
 

@@ -17,6 +17,7 @@
 #include "tessera/Console.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/TesseraMain.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 
@@ -295,7 +296,7 @@ TEST_F(TesseraRun, LargeAndOddInput) {
 }
 
 TEST_F(TesseraRun, TraceOfARun) {
-  const std::string path = ::testing::TempDir() + "/tessera_main_trace.txt";
+  const std::string path = vr::testing::ScratchPath("tessera_main_trace.txt");
   std::remove(path.c_str());
   qkit_SetTraceSink(path, 0xFFFFFFFFu);
   EXPECT_EQ(Run({u"-reg", u"/a.xml"}), 50);
@@ -404,7 +405,7 @@ std::string Quote(const std::string& s) {
 ProgramRun RunProgram(const std::string& args, const std::string& env = "") {
   const char* bin = std::getenv("VR_BINARY_DIR");
   if (!bin) return {};
-  const std::string dir = ::testing::TempDir() + "/tessera_program_" +
+  const std::string dir = vr::testing::ScratchPath("tessera_program_") +
                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
   const std::string cmd = "mkdir -p " + Quote(dir) + " && cd " + Quote(dir) + " && " + env + " " +
                           Quote(std::string(bin) + "/tessera/tessera") + " " + args +
@@ -448,7 +449,7 @@ TEST(TesseraProgram, ArgumentsThatAreNotUtf8) {
 
 TEST(TesseraProgram, TraceFileOnlyWhenAsked) {
   ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
-  const std::string path = ::testing::TempDir() + "/tessera_program_trace.txt";
+  const std::string path = vr::testing::ScratchPath("tessera_program_trace.txt");
   std::remove(path.c_str());
   ProgramRun traced = RunProgram("-unreg", "VR_TRACE=" + Quote(path));
   EXPECT_EQ(traced.code, 50);
@@ -468,7 +469,7 @@ TEST(TesseraProgram, TraceFileOnlyWhenAsked) {
   const size_t before = ReadAll(path).size();
   EXPECT_EQ(RunProgram("-unreg", "env -u VR_TRACE").code, 50);
   EXPECT_EQ(ReadAll(path).size(), before);
-  const std::string dir = ::testing::TempDir() + "/tessera_program_TraceFileOnlyWhenAsked";
+  const std::string dir = vr::testing::ScratchPath("tessera_program_TraceFileOnlyWhenAsked");
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "out.txt" || name == "err.txt" || name == "rc.txt") << name;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "tessera/TesseraTrace.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ int Traced(int& built) {
 }  // namespace
 
 TEST(TesseraTrace, MessageAndFailureTexts) {
-  const std::string path = ::testing::TempDir() + "/tessera_trace.txt";
+  const std::string path = vr::testing::ScratchPath("tessera_trace.txt");
   std::remove(path.c_str());
   qkit_SetTraceSink(path, 0xFFFFFFFFu);
   int built = 0;

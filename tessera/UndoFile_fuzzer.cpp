@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "tessera/Files/VrLogFile.h"
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/UndoFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,6 +5,7 @@
 #include "platform/text/convert.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/UndoFile.h"
+#include "tests/support/HostTestSupport.h"
 
 using namespace vr::undo;
 
@@ -12,7 +13,7 @@ namespace {
 
 // Writes text (UTF-8 in the test, LF line ends) as a Unicode undo file with FF FE and CR LF.
 std::string WriteUndo(const std::string& name, const std::string& text) {
-  const std::string path = ::testing::TempDir() + "/" + name;
+  const std::string path = vr::testing::ScratchPath(name);
   std::string bytes = "\xFF\xFE";
   for (char16_t c : vr::text::Utf8ToWide(text)) {
     if (c == u'\n') { bytes += '\r'; bytes += '\0'; }
@@ -108,7 +109,7 @@ TEST(UndoValidation, MarkerErrors) {
 }
 
 TEST(UndoHeaderLines, WrittenAsUnicodeWithCrLf) {
-  const std::string path = ::testing::TempDir() + "/undo_header.log";
+  const std::string path = vr::testing::ScratchPath("undo_header.log");
   std::remove(path.c_str());
   {
     VrLogFile file(vr::text::Utf8ToWide(path).c_str(), true);

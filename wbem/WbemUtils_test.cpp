@@ -18,6 +18,7 @@
 #include "platform/wmi/testing/temp_host.h"
 #include "wbem/HresultNames.h"
 #include "wbem/WbemUtils.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 
@@ -200,7 +201,7 @@ TEST_F(Connection, PointerChecksComeBeforeAnyComCall) {
   std::shared_ptr<IWbemServices> services;
   ASSERT_EQ(InitializeWbem(&services), S_OK);
   const auto before = services;
-  const std::string log = std::string(::testing::TempDir()) + "/wbem-faults.log";
+  const std::string log = vr::testing::ScratchPath("wbem-faults.log");
   std::remove(log.c_str());
   vr::fault::SetLogFile(log);
   CaptureStderr();

@@ -263,7 +263,7 @@ TEST_P(AdoTest, FaultPointsFailWithTheirCode) {
 }
 
 TEST(AdoPostgres, WrongPasswordAndServerDownFailClearly) {
-  vr::ado::testing::PgDataSource source;
+  vr::ado::testing::PgDataSource source(vr::ado::testing::PgDataSource::Server::kOwn);
   ConnectionPtr c;
   ASSERT_EQ(CreateConnection(&c), S_OK);
   EXPECT_TRUE(FAILED(c->Open(u"Provider=MSDASQL;DSN=VrDepot;User Id=vrtest;Password=Wrong-Guess7;")));

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "platform/fault/fault.h"
+#include "tests/support/HostTestSupport.h"
 
 using vr::fault::Hit;
 
@@ -39,7 +40,7 @@ TEST(Fault, EveryCallDefaultCodeAndMalformedRules) {
 }
 
 TEST(Fault, LogRecordsEveryPointReached) {
-  const std::string path = ::testing::TempDir() + "/faults.log";
+  const std::string path = vr::testing::ScratchPath("faults.log");
   std::remove(path.c_str());
   vr::fault::Configure("");
   vr::fault::SetLogFile(path);

@@ -12,6 +12,7 @@
 #include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace vr::os;
@@ -215,17 +216,17 @@ TEST_F(FileTest, DeleteMoveAndAccess) {
 }
 
 TEST_F(FileTest, TempFolderAndUniqueFiles) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  ::setenv("TMPDIR", dir_.c_str(), 1);
   WString folder;
-  ASSERT_EQ(GetTempPath(folder), ERROR_SUCCESS);
-  EXPECT_EQ(folder, vr::text::Utf8ToWide(dir_ + "/"));
-  ::setenv("TMPDIR", (dir_ + "/missing").c_str(), 1);
-  ASSERT_EQ(GetTempPath(folder), ERROR_SUCCESS);
-  EXPECT_EQ(folder, u"/tmp/");
-  if (old) ::setenv("TMPDIR", saved.c_str(), 1);
-  else ::unsetenv("TMPDIR");
+  {
+    vr::testing::ScopedEnv tmp("TMPDIR", dir_);
+    ASSERT_EQ(GetTempPath(folder), ERROR_SUCCESS);
+    EXPECT_EQ(folder, vr::text::Utf8ToWide(dir_ + "/"));
+  }
+  {
+    vr::testing::ScopedEnv tmp("TMPDIR", dir_ + "/missing");
+    ASSERT_EQ(GetTempPath(folder), ERROR_SUCCESS);
+    EXPECT_EQ(folder, u"/tmp/");
+  }
 
   WString a, b;
   ASSERT_EQ(GetTempFileName(W(""), u"vrnXYZ", a), ERROR_SUCCESS);

@@ -2,6 +2,7 @@
 
 #include "platform/os/locale.h"
 #include "platform/os/path.h"
+#include "tests/support/HostTestSupport.h"
 
 using namespace vr::os;
 
@@ -30,13 +31,10 @@ TEST(FullPath, InvalidCharacters) {
 }
 
 TEST(Locale, LanguageFromEnvironment) {
-  setenv("LC_ALL", "ja_JP.UTF-8", 1);
-  EXPECT_EQ(GetUserDefaultLangId(), 0x411);
-  setenv("LC_ALL", "zh_CN", 1);
-  EXPECT_EQ(GetUserDefaultLangId(), 0x804);
-  setenv("LC_ALL", "zh_TW", 1);
-  EXPECT_EQ(GetUserDefaultLangId(), 0x409);
-  unsetenv("LC_ALL");
+  for (const auto& [locale, langId] : {std::pair<const char*, int>{"ja_JP.UTF-8", 0x411}, {"zh_CN", 0x804}, {"zh_TW", 0x409}}) {
+    vr::testing::ScopedEnv lcAll("LC_ALL", locale);
+    EXPECT_EQ(GetUserDefaultLangId(), langId) << locale;
+  }
   WString sep;
   EXPECT_TRUE(GetListSeparator(sep));
   EXPECT_FALSE(sep.empty());

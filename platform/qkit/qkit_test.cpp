@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "platform/qkit/qkit.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 std::string ReadAll(const std::string& path) {
@@ -31,7 +32,7 @@ TEST(QkitString, BuildConcatenateFormat) {
 }
 
 TEST(QkitTrace, SinkMaskAndBlocks) {
-  const std::string path = ::testing::TempDir() + "/qkit_trace.txt";
+  const std::string path = vr::testing::ScratchPath("qkit_trace.txt");
   std::remove(path.c_str());
   qkit_TraceObject_t block("tessera", _qkit_TraceTypeMap_t::eCatBlock);
   qkit_TraceObject_t msg("tessera", _qkit_TraceTypeMap_t::eCatMessage);

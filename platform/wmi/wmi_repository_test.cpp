@@ -19,6 +19,7 @@
 #include "platform/wmi/sqlite_store.h"
 #include "platform/wmi/testing/temp_host.h"
 #include "platform/wmi/wbemcli.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace {
 
@@ -376,9 +377,10 @@ TEST_F(Repo, AWriterGivesUpOnALockHeldTooLong) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open((host_.root() + "/wmi/repository.db").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  ::setenv("VR_WMI_LOCK_TIMEOUT_MS", "300", 1);
-  services_ = Connect(kNs);
-  ::unsetenv("VR_WMI_LOCK_TIMEOUT_MS");
+  {
+    vr::testing::ScopedEnv timeout("VR_WMI_LOCK_TIMEOUT_MS", "300");
+    services_ = Connect(kNs);
+  }
   ASSERT_TRUE(services_);
   auto group = Get(u"VR_NodeGroup.Name=\"Unix\"");  // reading goes on
   ASSERT_TRUE(group);

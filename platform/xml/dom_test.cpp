@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/xml/xml_test_util.h"
+#include "tests/support/HostTestSupport.h"
 
 using vr::xml::test::DomTest;
 
@@ -126,12 +127,13 @@ TEST_F(DomTest, ValidationFailuresAndWhereTheDtdIsFound) {
   // Found in the installed data folder when not beside the document.
   vr::xml::test::ScratchDir data;
   data.Write("Small.dtd", kSmallDtd);
-  setenv("VR_DATA_DIR", data.path().c_str(), 1);
-  EXPECT_EQ(LoadFails(*doc, doc1), "");
-  // Beside the document wins over the data folder.
-  dir_.Write("Small.dtd", "<!ELEMENT Root EMPTY>");
-  EXPECT_NE(LoadFails(*doc, doc1), "");
-  unsetenv("VR_DATA_DIR");
+  {
+    vr::testing::ScopedEnv dataDir("VR_DATA_DIR", data.path());
+    EXPECT_EQ(LoadFails(*doc, doc1), "");
+    // Beside the document wins over the data folder.
+    dir_.Write("Small.dtd", "<!ELEMENT Root EMPTY>");
+    EXPECT_NE(LoadFails(*doc, doc1), "");
+  }
 
   dir_.Write("Small.dtd", kSmallDtd);
   // Not valid: an undeclared element, a missing required attribute, another root.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -14,14 +15,14 @@
 #include "platform/fault/fault.h"
 #include "platform/qkit/qkit.h"
 #include "platform/text/convert.h"
+#include "tests/support/HostTestSupport.h"
 
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     vr::fault::Reset();
-    std::random_device rd;
-    dir_ = std::filesystem::temp_directory_path() / ("vr_files_test_" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(dir_);
+    folder_.emplace("vr_files_test");
+    dir_ = folder_->path();
     // The trace lives outside the folder under test so that folder listings stay exact.
     tracePath_ = dir_.string() + ".trace";
     qkit_SetTraceSink(tracePath_, 0xFFFFFFFFu);
@@ -29,8 +30,8 @@ class FilesTest : public ::testing::Test {
   void TearDown() override {
     qkit_SetTraceSink("", 0);
     vr::fault::Reset();
+    folder_.reset();
     std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
     std::filesystem::remove(tracePath_, ec);
   }
 
@@ -75,6 +76,7 @@ class FilesTest : public ::testing::Test {
     return b;
   }
 
+  std::optional<vr::testing::TempDir> folder_;  // the test's own folder, removed in TearDown
   std::filesystem::path dir_;
   std::string tracePath_;
 };

@@ -16,30 +16,26 @@
 #include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/UndoFile.h"
 #include "tessera/XmlParser/XmlRecords.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using namespace PlatformOperations;
 
 namespace {
 
-class PlatformLedger : public ::testing::Test {
+class PlatformLedger : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_TRUE(bin);
-    vrhost_ = std::string(bin) + "/tools/vrhost/vrhost";
-    root_ = fs::path(::testing::TempDir()) / ("platform_ledger_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    ASSERT_EQ(std::system((vrhost_ + " init --root '" + root_.string() + "' >/dev/null").c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(ConnectToWmi(&services_), S_OK);
     before_ = Namespace();
   }
   void TearDown() override {
     services_.reset();
     CoUninitialize();
-    fs::remove_all(root_);
+    HostFixture::TearDown();
   }
   std::string Namespace() {
     std::string text;
@@ -95,8 +91,6 @@ class PlatformLedger : public ::testing::Test {
   }
   bool Holds(const char* wql, const char* text) { return Query(wql).find(text) != std::string::npos; }
 
-  std::string vrhost_;
-  fs::path root_;
   std::string before_;
   std::shared_ptr<IWbemServices> services_;
   vr::ledger::Ledger ledger_;

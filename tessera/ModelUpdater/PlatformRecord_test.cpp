@@ -16,6 +16,7 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/XmlParser/XmlRecords.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using namespace PlatformOperations;
@@ -61,23 +62,18 @@ TEST(PlatformRecordText, EveryFieldComesBackAndADamagedLineIsNamed) {
 // A demo host made by vrhost, and the change set of a platform that adds a system type, an
 // OS type with a version, a CPU qualifier, three match records (one changing an existing
 // record's Value) and two groups.
-class PlatformRecordRestore : public ::testing::Test {
+class PlatformRecordRestore : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_TRUE(bin);
-    vrhost_ = std::string(bin) + "/tools/vrhost/vrhost";
-    root_ = fs::path(::testing::TempDir()) / ("platform_record_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    ASSERT_EQ(std::system((vrhost_ + " init --root '" + root_.string() + "' >/dev/null").c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
     before_ = Namespace();
   }
   void TearDown() override {
     vr::fault::Reset();
     CoUninitialize();
-    fs::remove_all(root_);
+    HostFixture::TearDown();
   }
   std::string Namespace() {
     std::string text;
@@ -121,8 +117,6 @@ class PlatformRecordRestore : public ::testing::Test {
     ASSERT_EQ(RestorePlatformRecord(services, record, error_, log_), S_OK) << vr::text::WideToUtf8(error_);
   }
 
-  std::string vrhost_;
-  fs::path root_;
   std::string before_;
   WString error_;
   VrLogFile log_{u"", false};

@@ -18,6 +18,7 @@
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -26,32 +27,23 @@ namespace {
 
 constexpr int kPlatformSection = 4;
 
-class PlatformSection : public ::testing::Test {
+class PlatformSection : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
     const char* src = std::getenv("VR_SOURCE_DIR");
-    ASSERT_TRUE(bin && src);
-    vrhost_ = std::string(bin) + "/tools/vrhost/vrhost";
+    ASSERT_TRUE(src);
     example_ = fs::path(src) / "examples/NewPlatformRiscV.xml";
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("platform_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    root_ = base_ / "host";
-    ASSERT_EQ(std::system((vrhost_ + " init --root '" + root_.string() + "' >/dev/null").c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
+    CaptureConsole(vr::console::SetConsoleWriter);
     before_ = Namespace();
     fs::copy(root_ / "wmi", base_ / "wmi.saved", fs::copy_options::recursive);
   }
   void TearDown() override {
     vr::fault::Reset();
-    vr::console::SetConsoleWriter(nullptr);
     CoUninitialize();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
 
   // The whole product namespace as vrhost exports it.
@@ -91,9 +83,8 @@ class PlatformSection : public ::testing::Test {
     }
   }
 
-  std::string vrhost_;
-  fs::path base_, root_, example_;
-  std::string before_, console_, error_;
+  fs::path example_;
+  std::string before_, error_;
 };
 
 }  // namespace
@@ -103,7 +94,11 @@ class PlatformSection : public ::testing::Test {
 // rollback failed too, and says so); a point whose failure the run survives leaves a
 // registration that unregisters back to the original namespace; a failure to save the undo
 // file after the update says so (message 206).
-TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
+// The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
+constexpr int kSweepParts = 4;
+class PlatformSectionSweep : public PlatformSection, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PlatformSectionSweep, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
   const fs::path log = base_ / "points.log";
   // The first run of a process reads some things once for all later runs; the probe is the
   // second run, so that its fault points are those of the runs of the sweep.
@@ -131,7 +126,7 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
   RestoreNamespace();
   std::map<int, int> outcomes;
   std::string others;  // the points that did not end in a rollback, with their exit codes
-  for (const auto& point : points) {
+  for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {
     RestoreNamespace();
     fs::remove_all(Copies());
     // Every run starts as the probe did: no undo file of that name yet.
@@ -168,3 +163,4 @@ TEST_F(PlatformSection, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback)
   RecordProperty("outcomes", summary.str());
   EXPECT_GT(outcomes[1], 0);
 }
+INSTANTIATE_TEST_SUITE_P(Part, PlatformSectionSweep, ::testing::Range(0, kSweepParts));

@@ -7,7 +7,7 @@
 
 #include "platform/text/casefold.h"
 #include "tessera/Files/VrLogFile.h"
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/ModelUpdater/PlatformOperations.h"
 
 using namespace PlatformOperations;

@@ -27,6 +27,7 @@
 #include "tessera/RunLedger.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 
 namespace fs = std::filesystem;
@@ -38,32 +39,22 @@ namespace {
 
 inline constexpr const char16_t* kDbAccess = u"SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\DBAccess";
 
-class PackageTestHost : public ::testing::Test {
+class PackageTestHost : public vr::testing::HostFixture {
  public:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ASSERT_EQ(::chdir("/"), 0);  // the runs walk folders; none of them is the test's own
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_TRUE(bin);
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("pkgunreg_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
     PrepareDepotDatabase();
-    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    CaptureConsole(vr::console::SetConsoleWriter);
   }
   void TearDown() override {
-    vr::fault::Reset();
-    vr::console::SetConsoleWriter(nullptr);
+    vr::fault::Reset();  // before the hive closes
     admin_.reset();
     vr::registry::CloseHive();
     CoUninitialize();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
 
   // The Depot database vrhost made (SQLite; its password is not checked), emptied: the tests
@@ -279,10 +270,9 @@ class PackageTestHost : public ::testing::Test {
     return std::string(std::getenv("VR_SOURCE_DIR")) + "/examples/AgentPackages.xml";
   }
 
-  fs::path base_, root_;
   bool keepDemoRows_ = false;  // the demo Depot's rows stay for the test
   ADODB::ConnectionPtr admin_;
-  std::string console_, error_;
+  std::string error_;
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "tessera/Files/VrLogFile.h"
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/Packages/PackageRecord.h"
 #include "tessera/Packages/PackageUndoLines.h"
 

@@ -24,6 +24,7 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -89,28 +90,18 @@ struct Tag {
   std::string name, text;
 };
 
-class PrereqFiles : public ::testing::Test {
+class PrereqFiles : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_TRUE(bin);
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("prereqfiles_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
+    CaptureConsole(vr::console::SetConsoleWriter);
   }
   void TearDown() override {
     vr::fault::Reset();
-    vr::console::SetConsoleWriter(nullptr);
     CoUninitialize();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
   fs::path Folder() const { return root_ / "server/share/install/conf/PrereqCheck"; }
   fs::path Config() const { return Folder() / "vroreqcheck.cfg"; }
@@ -177,8 +168,7 @@ class PrereqFiles : public ::testing::Test {
     return s.substr(a, crc == std::string::npos ? std::string::npos : crc - a);
   }
 
-  fs::path base_, root_;
-  std::string console_, error_;
+  std::string error_;
   int xmlCount_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "tessera/Console.h"
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/VrPlatformRegistration.h"
+#include "tests/support/HostFixture.h"
 
 namespace fs = std::filesystem;
 using vr::text::Utf8ToWide;
@@ -30,31 +31,22 @@ std::string Read(const fs::path& p) {
   return ss.str();
 }
 
-class PrereqSection : public ::testing::Test {
+class PrereqSection : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    const char* bin = std::getenv("VR_BINARY_DIR");
     const char* src = std::getenv("VR_SOURCE_DIR");
-    ASSERT_TRUE(bin && src);
+    ASSERT_TRUE(src);
     example_ = fs::path(src) / "examples/PrerequisiteTags.xml";
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    base_ = fs::path(::testing::TempDir()) / ("prereq_" + name + "_" + std::to_string(::getpid()));
-    fs::remove_all(base_);
-    root_ = base_ / "host";
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --root '" + root_.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(init.c_str()), 0);
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const std::string path = std::string(bin) + "/tools/VrMsClusterInfo:" + std::getenv("PATH");
-    setenv("PATH", path.c_str(), 1);
-    vr::console::SetConsoleWriter([this](bool, std::string_view s) { console_ += s; });
+    HostFixture::SetUp();
+    if (HasFatalFailure()) return;
+    CaptureConsole(vr::console::SetConsoleWriter);
     for (const auto& f : Files()) before_.push_back(Read(f));
   }
   void TearDown() override {
     vr::fault::Reset();
-    vr::console::SetConsoleWriter(nullptr);
     CoUninitialize();
-    fs::remove_all(base_);
+    HostFixture::TearDown();
   }
   // The configuration file and its copies in the packages tree.
   std::vector<fs::path> Files() const {
@@ -83,9 +75,9 @@ class PrereqSection : public ::testing::Test {
     }
   }
 
-  fs::path base_, root_, example_;
+  fs::path example_;
   std::vector<std::string> before_;
-  std::string console_, error_;
+  std::string error_;
 };
 
 }  // namespace
@@ -160,7 +152,11 @@ TEST_F(PrereqSection, AFailedCopyRollsTheFileBack) {
   EXPECT_NE(console_.find("Error during registration. Performing rollback..."), std::string::npos);
 }
 
-TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
+// The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
+constexpr int kSweepParts = 4;
+class PrereqSectionSweep : public PrereqSection, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PrereqSectionSweep, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   const fs::path log = base_ / "points.log";
   vr::fault::Configure("");
   vr::fault::SetLogFile(log.string());
@@ -178,7 +174,7 @@ TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
     fs::remove_all(NewVersionFile().parent_path());
   };
   size_t failed = 0;
-  for (const auto& point : points) {
+  for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {
     restore();
     vr::fault::Configure(point);
     const int code = Run(true, (base_ / "sweep.undo").string(), u"SWEEP");
@@ -207,3 +203,4 @@ TEST_F(PrereqSection, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   }
   EXPECT_GT(failed, 0u);
 }
+INSTANTIATE_TEST_SUITE_P(Part, PrereqSectionSweep, ::testing::Range(0, kSweepParts));

@@ -10,7 +10,7 @@
 #include "platform/com/runtime.h"
 #include "platform/registry/registry.h"
 #include "tessera/Files/VrLogFile.h"
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/VrPlatformRegistration.h"
 
 namespace {

@@ -7,15 +7,15 @@ using xmltest::ReaderTest;
 TEST_F(ReaderTest, LanguageFromTheUsersLocale) {
   for (auto [lang, id] : {std::pair<const char*, const char16_t*>{"ja_JP.UTF-8", u"1041"}, {"ko_KR", u"1042"},
                           {"zh_CN.GB18030", u"2052"}, {"zh_TW.UTF-8", u"1033"}, {"fr_FR", u"1033"}, {"C", u"1033"}}) {
-    setenv("LANG", lang, 1);
+    SetEnv("LANG", lang);
     CXmlReader::DetermineLanguage();
     EXPECT_EQ(CXmlReader::Language(), id) << lang;
   }
   // LC_ALL wins over LANG, as the locale does.
-  setenv("LC_ALL", "ko_KR.UTF-8", 1);
+  SetEnv("LC_ALL", "ko_KR.UTF-8");
   CXmlReader::DetermineLanguage();
   EXPECT_EQ(CXmlReader::Language(), u"1042");
-  unsetenv("LC_ALL");
+  SetEnv("LC_ALL", std::nullopt);
 }
 
 TEST_F(ReaderTest, DirectoriesComeFromTheRegistry) {
@@ -57,7 +57,7 @@ TEST_F(ReaderTest, DirectoriesComeFromTheRegistry) {
   // A registry that cannot be read at all (the host root is not a folder) leaves the table
   // empty and reports nothing yet.
   Write("notafolder", "x");
-  setenv("VR_HOST_ROOT", (dir_ + "/notafolder").c_str(), 1);
+  SetEnv("VR_HOST_ROOT", dir_ + "/notafolder");
   CXmlReader::ResolveDirectories();
   EXPECT_FALSE(CXmlReader::ReplaceDirectoryPlaceholder(u"[VR_VRMSSHAREINST_DIR]\\x", resolved, message));
   EXPECT_EQ(message, u"(TESSERA814) VRM/S share installation path could not be determined from registry.\n");

@@ -60,7 +60,7 @@ TEST_F(ReaderTest, ExampleRegistrationFilesLoad) {
 TEST_F(ReaderTest, ExamplesLoadOnTheDemoHost) {
   const std::string root = dir_ + "/demo";
   ASSERT_EQ(std::system(("'" VRHOST "' init --root '" + root + "' > /dev/null").c_str()), 0);
-  setenv("VR_HOST_ROOT", root.c_str(), 1);
+  SetEnv("VR_HOST_ROOT", root);
   CXmlReader::ResolveDirectories();
 
   HKEY h = nullptr;

@@ -326,7 +326,7 @@ TEST_F(ReaderTest, LocalisedTextsFollowTheUsersLanguage) {
       {"de_DE.UTF-8", u"1033", u"EN", u"EN only", u"EN group", kNoTextFound, u"EN desc", kNoTextFound, true, true, true, true},
   };
   for (const Expect& c : cases) {
-    setenv("LANG", c.lang, 1);
+    SetEnv("LANG", c.lang);
     CXmlReader::DetermineLanguage();
     EXPECT_EQ(CXmlReader::Language(), c.language);
     CXmlReader reader(u"A.07.50");

@@ -5,7 +5,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/com/com_error.h"
 #include "platform/com/runtime.h"
@@ -15,6 +18,7 @@
 #include "platform/text/convert.h"
 #include "tessera/AppErrors.h"
 #include "tessera/XmlParser/XmlReader.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace xmltest {
 
@@ -62,11 +66,11 @@ class ReaderTest : public ::testing::Test {
     std::string tmpl = ::testing::TempDir() + "/vrxmlreader.XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
-    setenv("VR_HOST_ROOT", (dir_ + "/host").c_str(), 1);
+    SetEnv("VR_HOST_ROOT", dir_ + "/host");
     std::system(("mkdir -p '" + dir_ + "/host'").c_str());
-    setenv("LANG", "en_US.UTF-8", 1);
-    unsetenv("LC_ALL");
-    unsetenv("LC_MESSAGES");
+    SetEnv("LANG", "en_US.UTF-8");
+    SetEnv("LC_ALL", std::nullopt);
+    SetEnv("LC_MESSAGES", std::nullopt);
     CXmlReader::DetermineLanguage();
     SetRegString(kVorantKey, u"InstallDir", u"C:\\Vorant\\");
     SetRegString(kVorantKey, u"DataDir", u"C:\\Vorant\\data\\");
@@ -79,8 +83,14 @@ class ReaderTest : public ::testing::Test {
     vr::fault::Reset();
     CoUninitialize();
     std::system(("rm -rf '" + dir_ + "'").c_str());
-    unsetenv("VR_HOST_ROOT");
+    while (!env_.empty()) env_.pop_back();  // the newest change is undone first
   }
+
+  // Sets (or, with nullopt, removes) an environment variable until TearDown.
+  void SetEnv(const char* name, std::optional<std::string> value) {
+    env_.push_back(std::make_unique<vr::testing::ScopedEnv>(name, std::move(value)));
+  }
+  std::vector<std::unique_ptr<vr::testing::ScopedEnv>> env_;
 
   WString Write(const std::string& name, const std::string& content) const {
     const std::string p = dir_ + "/" + name;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures small projects that use the build helpers of the source tree and checks that a
-# test source no target builds, and a listed folder without CMakeLists.txt, stop the
+# test source no target builds, a listed folder without CMakeLists.txt, and a fuzz target
+# off the layout (WHAT_fuzzer.cpp with its seeds in WHAT_fuzz_seeds beside it) stop the
 # configuration with a message naming them, while a complete tree configures.
 set -uo pipefail
 source_dir=$1
@@ -52,6 +53,21 @@ mkdir -p "$work/missing/absent"
 if configure "$work/missing" "lib;absent"; then fail "a listed folder without CMakeLists.txt configures"; fi
 grep -q "lists the folder 'absent'" "$work/missing/configure.log" || fail "the folder is not named"
 if configure "$work/missing" "lib;nowhere"; then fail "a listed folder that does not exist configures"; fi
+
+# Fuzz targets: WHAT_fuzzer.cpp with seeds in WHAT_fuzz_seeds configures (fuzzers off, as in
+# every build but the fuzz build, where the seeds are checked all the same).
+make_project "$work/fuzz"
+echo 'vr_fuzzer(fuzz_good SOURCE good_fuzzer.cpp)' >> "$work/fuzz/lib/CMakeLists.txt"
+mkdir -p "$work/fuzz/lib/good_fuzz_seeds"
+echo seed > "$work/fuzz/lib/good_fuzz_seeds/one"
+configure "$work/fuzz" "lib" || { cat "$work/fuzz/configure.log"; fail "a fuzz target in the layout does not configure"; }
+rm "$work/fuzz/lib/good_fuzz_seeds/one"
+if configure "$work/fuzz" "lib"; then fail "a fuzz target without seeds configures"; fi
+grep -q 'lib/good_fuzz_seeds' "$work/fuzz/configure.log" || fail "the missing seed folder is not named"
+make_project "$work/fuzzname"
+echo 'vr_fuzzer(fuzz_odd SOURCE fuzz_odd.cpp)' >> "$work/fuzzname/lib/CMakeLists.txt"
+if configure "$work/fuzzname" "lib"; then fail "a fuzz source not named WHAT_fuzzer.cpp configures"; fi
+grep -q 'needs one SOURCE named WHAT_fuzzer.cpp' "$work/fuzzname/configure.log" || fail "the misnamed fuzz source is not reported"
 
 [ "$failures" = 0 ] && echo "build checks: all passed"
 exit $((failures > 0))

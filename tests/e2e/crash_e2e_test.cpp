@@ -20,6 +20,7 @@
 
 #include "tessera/Files/VrCrc32.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/SweepParts.h"
 
 using vr::testing::ReadFileBytes;
 using vr::testing::RunProgram;
@@ -217,7 +218,12 @@ class CrashE2e : public ::testing::Test {
   std::map<std::string, std::string> original_;
 };
 
-TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
+// The two kill sweeps in parts that the test run spreads over the processors
+// (tests/support/SweepParts.h); each part takes its share of the points the mode selects.
+constexpr int kKillSweepParts = 3;
+class CrashE2eSweep : public CrashE2e, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CrashE2eSweep, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
   Init();
   KeepPristine();
   // The points of a whole registration, in the order it reaches them.
@@ -241,9 +247,11 @@ TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
                                                 "registry.Transaction"};
   std::map<int, int> outcomes;
   int swept = 0;
+  size_t selected = 0;
   for (size_t i = 0; i < points.size(); ++i) {
     const std::string kind = points[i].substr(0, points[i].find('#'));
     if (RandomOnly() || (!LongMode() && !writing.count(kind) && i % 4 != 0)) continue;
+    if (!vr::testing::InSweepPart(selected++, GetParam(), kKillSweepParts)) continue;
     Restore();
     const RunResult killed =
         Tessera(Register(Example(), "KILLED_01", dir_ / "killed.undo"), {"VR_FAULTS=" + points[i] + "=exit"});
@@ -260,8 +268,8 @@ TEST_F(CrashE2e, KillSweepOfAPrerequisiteRegistrationIsPutRightByTheNextRun) {
     EXPECT_GT(outcomes[0], 0);
   }
 
-  if (!LongMode()) return;
-  // Real SIGKILLs at random moments of a registration.
+  if (!LongMode() || GetParam() != 0) return;
+  // Real SIGKILLs at random moments of a registration (in the first part).
   const char* countText = std::getenv("VR_KILL_SWEEP_RANDOM");
   const int count = countText ? std::atoi(countText) : 100;
   std::mt19937 random(20261209);
@@ -399,10 +407,9 @@ TEST_F(CrashE2e, ARunThatCannotGetTheLockStopsWithItsMessageAndChangesNothing) {
   Init();
   const std::string before = Vrhost({"snapshot"}).out;
   // flock(1) holds the host's lock while tessera runs.
-  const pid_t holder = vr::testing::StartProgram("/usr/bin/flock", {root_ + "/run.lock", "sleep", "3"});
-  ::usleep(300000);
+  vr::testing::RunLockHolder holder(root_ + "/run.lock");
   const RunResult r = Tessera(Register(Example(), "LOCKED_01", dir_ / "locked.undo"), {"VR_RUN_LOCK_TIMEOUT_MS=500"});
-  vr::testing::WaitProgram(holder);
+  holder.Release();
   EXPECT_EQ(r.exitCode, 100);
   EXPECT_NE(r.err.find("(TESSERA260)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("waiting 500"), std::string::npos) << r.err;
@@ -412,7 +419,7 @@ TEST_F(CrashE2e, ARunThatCannotGetTheLockStopsWithItsMessageAndChangesNothing) {
 
 // vrhost init killed at each of its calls, on an empty root and while replacing a host: the
 // root it leaves is one that init --force turns into a complete host.
-TEST_F(CrashE2e, InitKilledAtEachStepIsReplacedByInitForce) {
+TEST_P(CrashE2eSweep, InitKilledAtEachStepIsReplacedByInitForce) {
   Init();
   const std::string reference = Vrhost({"snapshot", "--relative"}).out;
   for (const bool replacing : {false, true}) {
@@ -425,10 +432,12 @@ TEST_F(CrashE2e, InitKilledAtEachStepIsReplacedByInitForce) {
     const auto points = Lines(ReadFileBytes(log));
     ASSERT_GT(points.size(), 20u);
     int steps = 0, swept = 0;
+    size_t selected = 0;
     for (size_t i = 0; i < points.size(); ++i) {
       const std::string& point = points[i];
       // The default run: every step start and every third point; the long mode: all.
       if (!LongMode() && point.rfind("vrhost.InitStep", 0) != 0 && i % 3 != 0) continue;
+      if (!vr::testing::InSweepPart(selected++, GetParam(), kKillSweepParts)) continue;
       ++swept;
       fs::remove_all(root_);
       if (replacing) Init();
@@ -444,5 +453,7 @@ TEST_F(CrashE2e, InitKilledAtEachStepIsReplacedByInitForce) {
               << std::endl;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Part, CrashE2eSweep, ::testing::Range(0, kKillSweepParts));
 
 }  // namespace

@@ -179,7 +179,7 @@ TEST_F(DepotHostE2e, AChangeOfDataSourceThatCannotKeepThePreviousOneChangesNothi
 
 // The same host with its Depot on a PostgreSQL server, as a site points one at its server.
 TEST_F(DepotHostE2e, HostOnPostgresql) {
-  auto& pg = vr::testing::PgServer::Shared();
+  vr::testing::PgServer pg;  // of its own: the test stops it
   // A server the host cannot use leaves the host on its embedded database.
   std::vector<std::string> refused = pg.UsePostgresArgs();
   std::replace(refused.begin(), refused.end(), std::string(vr::testing::PgServer::kPassword), std::string("Nope-7"));

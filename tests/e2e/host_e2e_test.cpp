@@ -10,6 +10,7 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrCrc32.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/SweepParts.h"
 
 using vr::testing::RunProgram;
 using vr::testing::RunResult;
@@ -123,7 +124,11 @@ TEST_F(HostE2e, InitReplacesOnlyHostsAndOnlyWhenForced) {
 
 // Every fault point that init reaches, failed in turn: init reports the failure and leaves
 // no half-made host behind (or, for a handle that cannot be closed, succeeds).
-TEST_F(HostE2e, AFailedInitLeavesNothingBehind) {
+// In parts that the test run spreads over the processors (tests/support/SweepParts.h).
+constexpr int kInitSweepParts = 4;
+class HostE2eSweep : public HostE2e, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostE2eSweep, AFailedInitLeavesNothingBehind) {
   const std::string log = dir_ / "faults.log";
   ASSERT_EQ(Vrhost({"init", "--cluster", "active"}, host_, {"VR_FAULTS_LOG=" + log}).exitCode, 0);
   std::vector<std::string> points;
@@ -131,6 +136,7 @@ TEST_F(HostE2e, AFailedInitLeavesNothingBehind) {
   for (std::string line; std::getline(in, line);) points.push_back(line);
   ASSERT_GT(points.size(), 20u);
   for (size_t i = 0; i < points.size(); ++i) {
+    if (!vr::testing::InSweepPart(i, GetParam(), kInitSweepParts)) continue;
     const std::string& point = points[i];
     const std::string root = dir_ / "swept";
     const RunResult r = Vrhost({"init", "--cluster", "active"}, root, {"VR_FAULTS=" + point + "=5"});
@@ -146,6 +152,7 @@ TEST_F(HostE2e, AFailedInitLeavesNothingBehind) {
     fs::remove_all(root);
   }
 }
+INSTANTIATE_TEST_SUITE_P(Part, HostE2eSweep, ::testing::Range(0, kInitSweepParts));
 
 TEST_F(HostE2e, SnapshotsAreCanonical) {
   Init({"--cluster", "passive"});

@@ -272,10 +272,9 @@ TEST_F(MordantE2e, ChecksThatPassAndFail) {
 // with its report and the FAILURE banner, and the model is untouched.
 TEST_F(MordantE2e, AHeldRunLockStopsTheAddAndChangesNothing) {
   const std::string before = Export();
-  const pid_t holder = vr::testing::StartProgram("/usr/bin/flock", {host_ + "/run.lock", "sleep", "3"});
-  ::usleep(300000);
+  vr::testing::RunLockHolder holder(host_ + "/run.lock");
   const RunResult r = Mordant({"--add", File("locked.txt", kRiscV)}, {"VR_RUN_LOCK_TIMEOUT_MS=300"});
-  vr::testing::WaitProgram(holder);
+  holder.Release();
   EXPECT_EQ(r.exitCode, 100);  // as every program of the host
   EXPECT_NE(r.err.find("  Another program is changing this management server (run lock '" + host_ +
                        "/run.lock');\n  gave up after waiting 300 ms. Nothing was changed.\n"),

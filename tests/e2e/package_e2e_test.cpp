@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
 #include "tests/support/HostTestSupport.h"
 #include "tests/support/PgServer.h"
+#include "tests/support/SweepParts.h"
 
 namespace fs = std::filesystem;
 using vr::testing::ReadFileBytes;
@@ -52,6 +54,14 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
     return env;
   }
   RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, Env()); }
+  // For a test that stops the server or changes its role, which the program's other tests
+  // share: a server of the test's own, with the host's Depot moved onto a new database of it.
+  vr::testing::PgServer& OwnServer() {
+    own_ = std::make_unique<vr::testing::PgServer>();
+    const RunResult r = Vrhost(own_->UsePostgresArgs());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    return *own_;
+  }
   RunResult Tessera(std::vector<std::string> args, std::vector<std::string> extra = {}) {
     return RunProgram(TESSERA, args, Env(std::move(extra)));
   }
@@ -119,6 +129,10 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
   TempDir dir_{"vrpkge2e"};
   std::string host_ = dir_ / "host";
   std::vector<std::string> policyTypes_;
+  std::unique_ptr<vr::testing::PgServer> own_;  // see OwnServer
+
+  // One third of the fault sweep of a registration (FaultSweepOfARegistration...Third).
+  void FaultSweepPart(int part);
 };
 
 }  // namespace
@@ -223,6 +237,7 @@ TEST_P(PackageE2e, PasswordWithConnectionStringCharacters) {
     }
   } restore;
   if (GetParam() == Engine::kPostgres) {
+    OwnServer();
     Query("ALTER ROLE vrtest PASSWORD '" + password + "'");
     restore.back = [this] {
       Query("ALTER ROLE vrtest PASSWORD '" + std::string(vr::testing::PgServer::kPassword) + "'");
@@ -315,6 +330,7 @@ TEST_P(PackageE2e, QuotesSemicolonsAndNonAsciiAreStoredAndRemovedExactly) {
 }
 
 TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
+  if (GetParam() == Engine::kPostgres) OwnServer();  // stopped below
   const std::string dbAccess = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Management Server\\DBAccess";
   const std::string before = State();
   auto refused = [&](const char* what) {
@@ -335,9 +351,9 @@ TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
     ASSERT_EQ(Vrhost({"dbaccess", "set-password", "not-the-password"}).exitCode, 0);
     refused("wrong password");
     ASSERT_EQ(Vrhost({"dbaccess", "set-password", vr::testing::PgServer::kPassword}).exitCode, 0);
-    vr::testing::PgServer::Shared().Stop();
+    own_->Stop();
     refused("server down");
-    vr::testing::PgServer::Shared().Start();
+    own_->Start();
     EXPECT_EQ(State(), before);
   }
 }
@@ -345,7 +361,11 @@ TEST_P(PackageE2e, UnreachableDepotFailsInitWithNothingChanged) {
 // Every database and Depot fault point a registration reaches (ado.*, depot.*) fails in turn;
 // a run that ends with exit 1 must leave the registry and the Depot database exactly as they
 // were. (The in-process sweep of the package section goes through every point of every layer.)
-TEST_P(PackageE2e, FaultSweepOfARegistration) {
+// In parts that the test run spreads over the processors (tests/support/SweepParts.h); each
+// part is a test of its own on each engine.
+constexpr int kFaultSweepParts = 3;
+
+void PackageE2e::FaultSweepPart(int part) {
   const std::string before = State();
   const std::string log = dir_ / "faults.log";
   Register(Example(), Undo(), {"VR_FAULTS_LOG=" + log});
@@ -365,7 +385,7 @@ TEST_P(PackageE2e, FaultSweepOfARegistration) {
   }
   ASSERT_GT(points.size(), 20u);
   std::map<int, int> outcomes;
-  for (const std::string& point : points) {
+  for (const std::string& point : vr::testing::SweepPart(points, part, kFaultSweepParts)) {
     RunResult r = Tessera({"-reg", Example(), "-patch", kPatch, "-sections", "package", "-log", Undo()},
                           {"VR_FAULTS=" + point});
     ++outcomes[r.exitCode];
@@ -379,9 +399,13 @@ TEST_P(PackageE2e, FaultSweepOfARegistration) {
   }
   std::string figures;
   for (const auto& [code, count] : outcomes) figures += " exit " + std::to_string(code) + ": " + std::to_string(count);
-  std::cout << "fault points swept: " << points.size() << ";" << figures << "\n";
+  std::cout << "fault points: " << points.size() << ", part " << part << " swept;" << figures << "\n";
   EXPECT_EQ(outcomes[2], 0);
 }
+
+TEST_P(PackageE2e, FaultSweepOfARegistrationFirstThird) { FaultSweepPart(0); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationSecondThird) { FaultSweepPart(1); }
+TEST_P(PackageE2e, FaultSweepOfARegistrationLastThird) { FaultSweepPart(2); }
 
 INSTANTIATE_TEST_SUITE_P(Depot, PackageE2e, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          [](const ::testing::TestParamInfo<Engine>& i) {

@@ -459,7 +459,7 @@ TEST_F(RecoveryE2e, AFullDiskAtManyLevelsIsPutRightByTheNextRun) {
 // server started again, leaves the Depot and the registry exactly as before.
 TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNextRun) {
   Init("VRPATCH_PKG_01");
-  auto& server = vr::testing::PgServer::Shared();
+  vr::testing::PgServer server;  // of its own: the test stops it
   const RunResult use = Vrhost(server.UsePostgresArgs());
   ASSERT_EQ(use.exitCode, 0) << use.out << use.err;
   // Many packages, so that the section runs long enough to be cut.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,24 +21,30 @@ extern char** environ;
 
 namespace vr::testing {
 
+// A new folder below $TMPDIR (or /tmp), named PREFIX-XXXXXX.
+inline std::string MakeTempFolder(const std::string& prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+  return templ;
+}
+
+// Removes a folder with everything in it; folders made unreadable by a test are opened again
+// first.
+inline void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(path, std::filesystem::directory_options::skip_permission_denied, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+    ::chmod(it->path().c_str(), 0755);
+  ::chmod(path.c_str(), 0755);
+  std::filesystem::remove_all(path, ec);
+}
+
 // A fresh folder below $TMPDIR (or /tmp), removed with everything in it at destruction.
 class TempDir {
  public:
-  explicit TempDir(const std::string& prefix = "vrtest") {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    // Folders made unreadable by a test are opened again before removal.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-      ::chmod(it->path().c_str(), 0755);
-    ::chmod(path_.c_str(), 0755);
-    std::filesystem::remove_all(path_, ec);
-  }
+  explicit TempDir(const std::string& prefix = "vrtest") : path_(MakeTempFolder(prefix)) {}
+  ~TempDir() { RemoveTree(path_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
@@ -46,6 +53,14 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A path NAME in a folder of this test process's own, made on first use and removed when the
+// process ends: a scratch file that no other test shares, whether of this build tree or of
+// another one running at the same time.
+inline std::string ScratchPath(const std::string& name) {
+  static const TempDir folder("vrscratch");
+  return folder / name;
+}
 
 // Sets (or, with nullopt, removes) an environment variable for the life of the object.
 class ScopedEnv {
@@ -143,5 +158,71 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
   r.err = ReadFileBytes(io / "err");
   return r;
 }
+
+// Another program holding a host's run lock (flock(1) on the lock file). The constructor
+// returns once the lock is held, which the holder says on a pipe, so that a test never
+// guesses by sleeping; then the holder runs `then` (a shell command) and lets go when it ends,
+// or, without one, holds the lock until Release() or destruction.
+class RunLockHolder {
+ public:
+  explicit RunLockHolder(const std::string& lockFile, const std::string& then = {}) {
+    // Close-on-exec: no other program the test starts inherits an end of these pipes (one
+    // holding the write end of `hold` would keep the lock held).
+    int ready[2], hold[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (::pipe2(hold, O_CLOEXEC) != 0) {
+      ::close(ready[0]);
+      ::close(ready[1]);
+      throw std::runtime_error("pipe failed");
+    }
+    const std::string script = "echo ready; " + (then.empty() ? std::string("read line || true") : then);
+    std::vector<std::string> argStore = {"/usr/bin/flock", lockFile, "/bin/sh", "-c", script};
+    std::vector<char*> argv;
+    for (auto& a : argStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, hold[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, ready[1], 1);
+    const int rc = ::posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(ready[1]);
+    ::close(hold[0]);
+    hold_ = hold[1];
+    if (rc != 0) {
+      ::close(ready[0]);
+      ::close(hold_);
+      throw std::runtime_error("cannot start flock");
+    }
+    char c = 0;
+    ssize_t n;
+    while ((n = ::read(ready[0], &c, 1)) < 0 && errno == EINTR) {
+    }
+    ::close(ready[0]);
+    if (n != 1) {
+      Release();
+      throw std::runtime_error("flock did not take the lock " + lockFile);
+    }
+  }
+  ~RunLockHolder() { Release(); }
+  RunLockHolder(const RunLockHolder&) = delete;
+  RunLockHolder& operator=(const RunLockHolder&) = delete;
+
+  // Lets go (without `then`, at once; with it, when it has ended) and waits for the holder;
+  // returns its exit code.
+  int Release() {
+    if (hold_ >= 0) ::close(hold_);
+    hold_ = -1;
+    if (pid_ <= 0) return exitCode_;
+    exitCode_ = WaitProgram(pid_);
+    pid_ = 0;
+    return exitCode_;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  int hold_ = -1;
+  int exitCode_ = -1;
+};
 
 }  // namespace vr::testing

@@ -8,14 +8,15 @@
 
 namespace vr::ado::testing {
 
-PgDataSource::PgDataSource() : root_("VR_HOST_ROOT", dir_.path()) {
+PgDataSource::PgDataSource(Server which) : root_("VR_HOST_ROOT", dir_.path()) {
   const std::string driver = PostgresOdbcDriverPath();
   if (driver.empty()) throw std::runtime_error("the PostgreSQL ODBC driver (odbc-postgresql) is not installed");
+  if (which == Server::kOwn) own_ = std::make_unique<vr::testing::PgServer>();
   auto& pg = server();
   std::ofstream(dir_ / "odbcinst.ini") << "[VrPostgreSQL]\nDriver=" << driver << "\n";
   std::ofstream(dir_ / "odbc.ini") << "[VrDepot]\nDriver=VrPostgreSQL\nServername=" << pg.socketFolder()
                                    << "\nPort=" << vr::testing::PgServer::kPort
-                                   << "\nDatabase=" << vr::testing::PgServer::kDatabase << "\n";
+                                   << "\nDatabase=" << pg.NewDatabase() << "\n";
 }
 
 std::u16string PgDataSource::ConnectionString() const {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Files/VrTextFile.h"
 

@@ -2,7 +2,7 @@
 // succeeds has found both sections and the CRC line, and a load that fails leaves it empty.
 #include <cstdlib>
 
-#include "tessera/Files/fuzz/FuzzFile.h"
+#include "tessera/Files/FuzzFile.h"
 #include "tessera/Files/VrConfigFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
