@@ -70,7 +70,8 @@ bool PutSection(const std::string& path, const vr::ado::IniSection& section, con
 
 long SetString(const WString& name, const WString& value) {
   vr::registry::ScopedKey h;
-  long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
+  long rc =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   return RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>((value.size() + 1) * sizeof(WChar)));
