@@ -344,9 +344,8 @@ HRESULT QueryText(Repository& repo, WStringView nameSpace, WStringView wql, cons
     ULONG n = 0;
     hr = e->Next(WBEM_INFINITE, 1, &obj, &n);
     if (FAILED(hr) || n == 0) break;
-    BSTR mof = nullptr;
-    if (SUCCEEDED(obj->GetObjectText(0, &mof))) sink(WString(mof, SysStringLen(mof)));
-    SysFreeString(mof);
+    CBstr mof;
+    if (SUCCEEDED(obj->GetObjectText(0, mof.Receive()))) sink(mof.str());
     if (count) ++*count;
   }
   if (FAILED(hr) && why) {

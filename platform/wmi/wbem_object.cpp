@@ -352,14 +352,13 @@ HRESULT WbemObject::GetNames(const WChar* qualifierName, long flags, VARIANT* qu
 
 HRESULT WbemObject::BeginEnumeration(long enumFlags) {
   if (auto f = WmiFault("wmi.BeginEnumeration")) return *f;
-  SafeArray* names = nullptr;
+  CSafeArray names;
   // The same selection as GetNames without a qualifier condition.
   if (enumFlags & WBEM_MASK_PRIMARY_CONDITION) return WBEM_E_INVALID_PARAMETER;
-  HRESULT hr = GetNames(nullptr, enumFlags, nullptr, &names);
+  HRESULT hr = GetNames(nullptr, enumFlags, nullptr, names.Receive());
   if (FAILED(hr)) return hr;
   enumNames_.clear();
   SafeArrayToStrings(names, &enumNames_);
-  SafeArrayDestroy(names);
   enumPos_ = 0;
   enumerating_ = true;
   return S_OK;
