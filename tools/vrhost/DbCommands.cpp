@@ -17,6 +17,7 @@
 #include "platform/depot/sql_script.h"
 #include "platform/os/datadir.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
@@ -137,8 +138,8 @@ class DataSourceBackup {
       const bool had = ReadWhole(Root() + "/" + file, bytes);
       files_.push_back({file, had, bytes});
     }
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, &h) == ERROR_SUCCESS) {
+    vr::registry::ScopedKey h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, h.Receive()) == ERROR_SUCCESS) {
       for (const char16_t* name : {u"Source", u"User", u"Password"}) {
         DWORD type = 0, size = 0;
         Value v{name, false, {}};
@@ -148,7 +149,6 @@ class DataSourceBackup {
         }
         values_.push_back(std::move(v));
       }
-      RegCloseKey(h);
     }
   }
 
@@ -167,16 +167,15 @@ class DataSourceBackup {
       }
     }
     vr::registry::RunInTransaction([&]() -> long {
-      HKEY h = nullptr;
+      vr::registry::ScopedKey h;
       if (long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &h, nullptr);
+                                    h.Receive(), nullptr);
           rc != ERROR_SUCCESS)
         return rc;
       for (const auto& v : values_) {
         if (v.present) RegSetValueExW(h, v.name, 0, REG_SZ, v.data.data(), static_cast<DWORD>(v.data.size()));
         else RegDeleteValueW(h, v.name);
       }
-      RegCloseKey(h);
       return ERROR_SUCCESS;
     });
   }
