@@ -48,12 +48,11 @@ LiveHandles& Live() {
   return *live;
 }
 
+// An injected failure, reported as the cluster calls report theirs: through the last error.
 bool Injected(const char* point, long usual) {
-  if (auto code = vr::fault::Hit(point)) {
-    SetLastError(static_cast<DWORD>(*code == 0 ? usual : *code));
-    return true;
-  }
-  return false;
+  const auto error = vr::fault::InjectedWin32(point, usual);
+  if (error) SetLastError(static_cast<DWORD>(*error));
+  return error.has_value();
 }
 
 // A string value; ERROR_FILE_NOT_FOUND when the key or the value is missing,

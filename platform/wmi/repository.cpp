@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/fault/fault.h"
 #include "platform/os/dir.h"
 #include "platform/os/hostroot.h"
 #include "platform/text/casefold.h"
@@ -16,6 +17,8 @@
 #include "platform/wmi/mof_writer.h"
 #include "platform/wmi/system_classes.h"
 #include "platform/wmi/wbem_object.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::wmi {
 
@@ -256,7 +259,7 @@ HRESULT Repository::SetDeferredCommits(bool deferred) {
 }
 
 HRESULT SetDeferredCommits(bool deferred) {
-  if (auto f = WmiFault("wmi.SetDeferredCommits")) return *f;
+  if (auto f = InjectedHresult("wmi.SetDeferredCommits", WBEM_E_FAILED)) return *f;
   std::shared_ptr<Repository> repo;
   if (HRESULT hr = Repository::OpenHost(&repo, nullptr); FAILED(hr)) return hr;
   return repo->SetDeferredCommits(deferred);

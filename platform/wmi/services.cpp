@@ -4,11 +4,14 @@
 
 #include "platform/com/errorinfo.h"
 #include "platform/com/runtime.h"
+#include "platform/fault/fault.h"
 #include "platform/text/casefold.h"
 #include "platform/wmi/cim_types.h"
 #include "platform/wmi/extended_status.h"
 #include "platform/wmi/object_path.h"
 #include "platform/wmi/wql.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::wmi {
 
@@ -59,7 +62,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Reset", WBEM_E_FAILED)) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     cursor_ = PageCursor();
     buffer_.clear();
@@ -70,7 +73,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
     if (returned) *returned = 0;
-    if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Next", WBEM_E_FAILED)) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"Invalid time-out.");
     for (ULONG i = 0; i < count; ++i) objects[i].reset();
@@ -90,7 +93,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.EnumClone", WBEM_E_FAILED)) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
     auto c = std::make_shared<InstanceEnumerator>(repo_, ns_, classes_, conditions_, forwardOnly_);
@@ -103,7 +106,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Skip", WBEM_E_FAILED)) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     ULONG n = 0;
     while (n < count) {
@@ -151,7 +154,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Reset", WBEM_E_FAILED)) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     pos_ = 0;
     return S_OK;
@@ -161,7 +164,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
     if (returned) *returned = 0;
-    if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Next", WBEM_E_FAILED)) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"Invalid time-out.");
     for (ULONG i = 0; i < count; ++i) objects[i].reset();
@@ -189,7 +192,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.EnumClone", WBEM_E_FAILED)) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
     auto c = std::make_shared<ClassEnumerator>(repo_, ns_, names_, forwardOnly_);
@@ -201,7 +204,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Skip", WBEM_E_FAILED)) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     const size_t left = names_.size() - pos_;
     const size_t n = count < left ? count : left;
@@ -236,7 +239,7 @@ HRESULT Services::GetObject(const WChar* objectPath, long flags, IWbemContext*, 
   const WString param = Param(objectPath);
   if (object) object->reset();
   if (callResult) callResult->reset();
-  if (auto f = WmiFault("wmi.GetObject")) return Failed(*f, flags, u"GetObject", param, u"");
+  if (auto f = InjectedHresult("wmi.GetObject", WBEM_E_FAILED)) return Failed(*f, flags, u"GetObject", param, u"");
   if (!object) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"GetObject", param, u"No place for the object was given.");
   if (!objectPath || !*objectPath) {
     *object = WbemObject::BlankClass(LocationOf(ns_));
@@ -268,7 +271,7 @@ HRESULT Services::PutClass(IWbemClassObject* object, long flags, IWbemContext*, 
   if (callResult) callResult->reset();
   auto* obj = dynamic_cast<WbemObject*>(object);
   const WString param = obj ? obj->Class().name : WString();
-  if (auto f = WmiFault("wmi.PutClass")) return Failed(*f, flags, u"PutClass", param, u"");
+  if (auto f = InjectedHresult("wmi.PutClass", WBEM_E_FAILED)) return Failed(*f, flags, u"PutClass", param, u"");
   if (!obj || !obj->IsClass()) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"PutClass", param, u"The object is not a class.");
   Session s(*repo_, true);
   WString why;
@@ -286,7 +289,7 @@ HRESULT Services::DeleteClass(const WChar* className, long flags, IWbemContext*,
   ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   const WString param = Param(className);
-  if (auto f = WmiFault("wmi.DeleteClass")) return Failed(*f, flags, u"DeleteClass", param, u"");
+  if (auto f = InjectedHresult("wmi.DeleteClass", WBEM_E_FAILED)) return Failed(*f, flags, u"DeleteClass", param, u"");
   if (!className || !IsValidIdentifier(param)) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"DeleteClass", param, u"Not a class name.");
   Session s(*repo_, true);
   WString why;
@@ -304,7 +307,7 @@ HRESULT Services::CreateClassEnum(const WChar* superclass, long flags, IWbemCont
   ErrnoGuard keepErrno;
   const WString param = Param(superclass);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.CreateClassEnum")) return Failed(*f, flags, u"CreateClassEnum", param, u"");
+  if (auto f = InjectedHresult("wmi.CreateClassEnum", WBEM_E_FAILED)) return Failed(*f, flags, u"CreateClassEnum", param, u"");
   if (!enumerator) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"CreateClassEnum", param, u"");
   Session s(*repo_, false);
   WString why;
@@ -333,7 +336,7 @@ HRESULT Services::PutInstance(IWbemClassObject* instance, long flags, IWbemConte
     const InstanceRecord r = obj->Record();
     param = RelativePath(*r.cls, r.values);
   }
-  if (auto f = WmiFault("wmi.PutInstance")) return Failed(*f, flags, u"PutInstance", param, u"");
+  if (auto f = InjectedHresult("wmi.PutInstance", WBEM_E_FAILED)) return Failed(*f, flags, u"PutInstance", param, u"");
   if (!obj || obj->IsClass()) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"PutInstance", param, u"The object is not an instance.");
   Session s(*repo_, true);
   WString why;
@@ -351,7 +354,7 @@ HRESULT Services::DeleteInstance(const WChar* objectPath, long flags, IWbemConte
   ErrnoGuard keepErrno;
   if (callResult) callResult->reset();
   const WString param = Param(objectPath);
-  if (auto f = WmiFault("wmi.DeleteInstance")) return Failed(*f, flags, u"DeleteInstance", param, u"");
+  if (auto f = InjectedHresult("wmi.DeleteInstance", WBEM_E_FAILED)) return Failed(*f, flags, u"DeleteInstance", param, u"");
   ObjectPath path;
   if (!objectPath || FAILED(ParseObjectPath(param, &path)))
     return Failed(WBEM_E_INVALID_OBJECT_PATH, flags, u"DeleteInstance", param, u"The text is not an object path.");
@@ -373,7 +376,7 @@ HRESULT Services::CreateInstanceEnum(const WChar* className, long flags, IWbemCo
   ErrnoGuard keepErrno;
   const WString param = Param(className);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.CreateInstanceEnum")) return Failed(*f, flags, u"CreateInstanceEnum", param, u"");
+  if (auto f = InjectedHresult("wmi.CreateInstanceEnum", WBEM_E_FAILED)) return Failed(*f, flags, u"CreateInstanceEnum", param, u"");
   if (!enumerator || !className) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"CreateInstanceEnum", param, u"");
   Session s(*repo_, false);
   WString why;
@@ -402,7 +405,7 @@ HRESULT Services::ExecQuery(const WChar* queryLanguage, const WChar* query, long
   ErrnoGuard keepErrno;
   const WString param = Param(query);
   if (enumerator) enumerator->reset();
-  if (auto f = WmiFault("wmi.ExecQuery")) return Failed(*f, flags, u"ExecQuery", param, u"");
+  if (auto f = InjectedHresult("wmi.ExecQuery", WBEM_E_FAILED)) return Failed(*f, flags, u"ExecQuery", param, u"");
   if (!enumerator || !query) return Failed(WBEM_E_INVALID_PARAMETER, flags, u"ExecQuery", param, u"");
   if (!queryLanguage || !EqualsNoCase(queryLanguage, u"WQL"))
     return Failed(WBEM_E_INVALID_QUERY_TYPE, flags, u"ExecQuery", param, u"Only WQL queries are supported.");
@@ -457,7 +460,7 @@ HRESULT Locator::ConnectServer(const WChar* networkResource, const WChar* user, 
   ErrnoGuard keepErrno;
   const WString param = Param(networkResource);
   if (services) services->reset();
-  if (auto f = WmiFault("wmi.ConnectServer")) return Failed(*f, 0, u"ConnectServer", param, u"");
+  if (auto f = InjectedHresult("wmi.ConnectServer", WBEM_E_FAILED)) return Failed(*f, 0, u"ConnectServer", param, u"");
   if (!services || !networkResource) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"ConnectServer", param, u"");
   WString server, name;
   if (FAILED(ParseNamespacePath(param, &server, &name)))
