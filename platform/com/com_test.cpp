@@ -145,5 +145,9 @@ TEST(ComRuntime, InitialisationCreationAndFaults) {
   vr::fault::Configure("com.CoInitialize#1=0x80004005");
   EXPECT_EQ(CoInitialize(nullptr), E_FAIL);
   EXPECT_FALSE(CoIsInitialized());
+  // A Win32 error fails a COM call with its HRESULT instead of passing for success.
+  vr::fault::Configure("com.CoSetProxyBlanket#1=5");
+  EXPECT_EQ(CoSetProxyBlanket(obj.get(), 0, 0, nullptr, 0, 0, nullptr, 0), static_cast<HRESULT>(0x80070005u));
+  EXPECT_EQ(CoSetProxyBlanket(obj.get(), 0, 0, nullptr, 0, 0, nullptr, 0), S_OK);
   vr::fault::Reset();
 }

@@ -21,7 +21,9 @@
 //   0x8007xxxx: a Win32 error as HRESULT  the code                   xxxx
 //   any other negative: a failed HRESULT  the code                   the call's usual failure
 //   0x10000..0x7FFFFFFF: a success code   the code (WBEM_S_TIMEDOUT  the call's usual failure
-//     with a facility                     of a wait that timed out)
+//     with a facility                     of a wait that timed out;
+//                                         a call that only reports
+//                                         failures goes ahead)
 //   beyond 32 bits                        the call's usual failure   the call's usual failure
 //
 // A Win32 call cannot report an HRESULT that carries no Win32 error, so such a code fails the
