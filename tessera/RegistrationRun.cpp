@@ -488,6 +488,12 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   vr::ledger::Registration* known = ledger_.Find(patch, header.createdOn);
   if (known && known->reversedSections != 0 && known->Reversed(sections))
     return ReportAlreadyUnregistered(undoFile, patch, deleteUndo);
+  // A registration that found every prerequisite tag it lists already there writes no
+  // prerequisite lines, but holds those tags in the ledger: its unregistration takes the
+  // section back too, so that the tags go with the last registration that lists them.
+  if (known && serverVersionNumber_ >= kPrereqMinimumVersion)
+    for (const auto& e : known->entries)
+      if (e.section == vr::undo::kSectionPrereq && !e.reversed) sections |= vr::undo::kSectionPrereq;
   const int todo = known ? sections & ~known->reversedSections : sections;
   SetLedgerRegistration(known);
   BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, todo, {}});

@@ -237,4 +237,27 @@ std::vector<Ledger::Ref> Ledger::Chain(int section, std::string_view kind, WStri
   return chain;
 }
 
+namespace {
+std::string IndexKey(std::string_view kind, WStringView key) {
+  return std::string(kind) + '\t' + vr::text::WideToUtf8(vr::text::ToLower(key));
+}
+}  // namespace
+
+Ledger::SectionIndex::SectionIndex(Ledger& ledger, int section) {
+  for (Registration& r : ledger.registrations_) {
+    if (r.reversedSections & section) continue;
+    for (Entry& e : r.entries)
+      if (e.section == section) refs_[IndexKey(e.kind, e.key)].push_back(Ref{&r, &e});
+  }
+}
+
+std::vector<Ledger::Ref> Ledger::SectionIndex::Chain(std::string_view kind, WStringView key) const {
+  std::vector<Ref> chain;
+  const auto found = refs_.find(IndexKey(kind, key));
+  if (found == refs_.end()) return chain;
+  for (const Ref& ref : found->second)
+    if (!ref.entry->reversed) chain.push_back(ref);
+  return chain;
+}
+
 }  // namespace vr::ledger

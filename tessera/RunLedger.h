@@ -19,6 +19,7 @@
 #include <list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/text/wstring.h"
@@ -75,6 +76,19 @@ class Ledger {
     Entry* entry;
   };
   std::vector<Ref> Chain(int section, std::string_view kind, WStringView key);
+
+  // Chain for a run that asks about many objects of one section (an unregistration of a
+  // thousand packages): the entries are grouped once, so that each question costs the length
+  // of its own chain and not a walk over the whole ledger. It sees later changes of the
+  // entries' reversed flags, but no entry or registration added or removed after it was made.
+  class SectionIndex {
+   public:
+    SectionIndex(Ledger& ledger, int section);
+    std::vector<Ref> Chain(std::string_view kind, WStringView key) const;
+
+   private:
+    std::unordered_map<std::string, std::vector<Ref>> refs_;  // kind, tab, key in lower case
+  };
 
   // In registration order (the order of their sequence numbers).
   const std::list<Registration>& Registrations() const { return registrations_; }

@@ -137,6 +137,16 @@ TEST(LedgerChain, LiveEntriesOfOneObjectInRegistrationOrderWithoutRegardToCase) 
   d.reversedSections = kPlatforms;
   d.entries.push_back(Change(kPlatforms, "caption", u"OS-TYPE 91", u"Z", u"V"));
 
+  // The section index answers as the ledger does, for every object and letter case.
+  const Ledger::SectionIndex index(ledger, kPlatforms);
+  for (const char* kind : {"caption", "nodedisc-value"})
+    for (const char16_t* key : {u"Os-Type 91", u"os-type 92", u"OS-TYPE 93"}) {
+      const auto direct = ledger.Chain(kPlatforms, kind, key), indexed = index.Chain(kind, key);
+      ASSERT_EQ(direct.size(), indexed.size()) << kind;
+      for (size_t i = 0; i < direct.size(); ++i) EXPECT_EQ(direct[i].entry, indexed[i].entry);
+    }
+  EXPECT_EQ(index.Chain("caption", u"OS-TYPE 91").size(), 2u);
+
   const auto chain = ledger.Chain(kPlatforms, "caption", u"Os-Type 91");
   ASSERT_EQ(chain.size(), 2u);
   EXPECT_EQ(chain[0].registration->patch, u"A");
@@ -149,6 +159,7 @@ TEST(LedgerChain, LiveEntriesOfOneObjectInRegistrationOrderWithoutRegardToCase) 
   const auto after = ledger.Chain(kPlatforms, "caption", u"OS-TYPE 91");
   ASSERT_EQ(after.size(), 1u);
   EXPECT_EQ(after[0].entry->before, u"X");
+  EXPECT_EQ(index.Chain("caption", u"OS-TYPE 91").size(), 1u);  // it sees the reversal
   EXPECT_TRUE(ledger.Chain(kPackages, "caption", u"OS-TYPE 91").empty());
 
   EXPECT_TRUE(ledger.Find(u"b", u"t2"));

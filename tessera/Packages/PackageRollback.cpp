@@ -76,12 +76,12 @@ enum class Verdict {
 // Marks the registration's entries of the object reversed. A later live registration that
 // lists the object inherits this one's state before, so that the last of them to go takes
 // away what the first added, in whatever order they are unregistered.
-Verdict Decide(vr::ledger::Ledger& ledger, vr::ledger::Registration* registration, const char* kind,
-               const WString& key) {
+Verdict Decide(const vr::ledger::Ledger::SectionIndex& ledger, vr::ledger::Registration* registration,
+               const char* kind, const WString& key) {
   if (!registration) return Verdict::kUnknown;
   vr::ledger::Entry* mine = nullptr;
   vr::ledger::Entry* later = nullptr;
-  for (const auto& ref : ledger.Chain(vr::undo::kSectionPackages, kind, key)) {
+  for (const auto& ref : ledger.Chain(kind, key)) {
     if (ref.registration == registration) {
       if (!mine) mine = ref.entry;
       ref.entry->reversed = true;
@@ -204,13 +204,23 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     // The ledger, when it knows the registration, says which of the objects the lines name it
     // added, and which packages it added that no line names (a package without platforms).
     // An undo file it does not know is taken back from its own lines.
-    vr::ledger::Ledger& ledger = RunLedger();
     vr::ledger::Registration* registration = rollback_ ? nullptr : LedgerRegistration();
+    const vr::ledger::Ledger::SectionIndex ledger(RunLedger(), vr::undo::kSectionPackages);
     std::vector<WString> ledgerPackages;
     if (registration)
       for (const auto& e : registration->entries)
         if (e.section == vr::undo::kSectionPackages && e.kind == "package" && !e.reversed && !e.existedBefore)
           ledgerPackages.push_back(e.key);
+
+    // The ledger's module entries of the registration, by package id.
+    std::map<WString, std::vector<WString>> heldModules;
+    if (registration)
+      for (const auto& e : registration->entries) {
+        WString eid, policyType, systemType, os;
+        if (e.section == vr::undo::kSectionPackages && e.kind == "module" && !e.reversed &&
+            SplitModuleKey(e.key, eid, policyType, systemType, os))
+          heldModules[eid].push_back(e.key);
+      }
 
     // Record: every row of the packages the lines (and the ledger) name, and the patch's
     // bookkeeping, as they are before the first removal.
@@ -284,14 +294,8 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       // registration of what an earlier one added writes no line for it, but took the addition
       // over when the earlier one was unregistered. Those it now owns go here.
       if (registration) {
-        std::vector<WString> held;
-        for (const auto& e : registration->entries) {
-          WString eid, policyType, systemType, os;
-          if (e.section == vr::undo::kSectionPackages && e.kind == "module" && !e.reversed &&
-              SplitModuleKey(e.key, eid, policyType, systemType, os) && eid == current.id)
-            held.push_back(e.key);
-        }
-        for (const WString& key : held) {
+        // Decide passes over an entry a line has reversed meanwhile (it is no longer live).
+        for (const WString& key : heldModules[current.id]) {
           if (Decide(ledger, registration, "module", key) != Verdict::kRemove) continue;
           WString eid, policyType, systemType, os;
           SplitModuleKey(key, eid, policyType, systemType, os);

@@ -18,6 +18,7 @@
 #include "tessera/Prereq/PrereqVersion.h"
 #include "tessera/RegistryString.h"
 #include "tessera/RunJournal.h"
+#include "tessera/RunLedger.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 #include "tessera/XmlParser/XmlReader.h"
@@ -196,14 +197,15 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
     WString text;
     bool met = false;
     bool replace = false;
+    WString before;  // the tag's block in the file, when met
   };
   using Kind = VrConfigFile::LineKind;
   std::map<WString, Wanted, NoCaseLess> prerequisites, systems;
   std::vector<WString> prerequisiteOrder, systemOrder;
   for (const auto& t : reader.PrerequisiteTags())
-    if (prerequisites.emplace(TrimmedName(t.name), Wanted{t.text}).second) prerequisiteOrder.push_back(TrimmedName(t.name));
+    if (prerequisites.emplace(TrimmedName(t.name), Wanted{t.text, false, false, WString()}).second) prerequisiteOrder.push_back(TrimmedName(t.name));
   for (const auto& t : reader.SystemTags())
-    if (systems.emplace(TrimmedName(t.name), Wanted{t.text}).second) systemOrder.push_back(TrimmedName(t.name));
+    if (systems.emplace(TrimmedName(t.name), Wanted{t.text, false, false, WString()}).second) systemOrder.push_back(TrimmedName(t.name));
 
   VR_TRACE_INFO("Initial reading of the config file, check if there are any changes to be applied.");
   reqOriginal_->ResetPosition();
@@ -219,6 +221,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
       auto& wanted = isPrereq ? prerequisites : systems;
       if (auto it = wanted.find(name); it != wanted.end()) {
         it->second.met = true;
+        it->second.before = block;
         it->second.replace = TagText(it->second.text) != block.substr(0, block.size() - TrailingBlankLines(block).size());
         VR_TRACE_INFO(isPrereq ? "Prerequisites tag '" : "System tag '", name,
                       it->second.replace ? "' will be replaced." : "' will not be replaced, sections are identical.");
@@ -226,6 +229,22 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
     }
     if (line.IsAtEnd()) break;
   }
+  // The ledger's entries: every tag the file lists, changed or found as it is, with the block
+  // it had before, so that an unregistration puts back what was there and leaves a tag that a
+  // later registration still lists.
+  if (vr::ledger::Registration* ledger = LedgerRegistration())
+    for (const auto& [map, kind] : {std::pair{&prerequisites, kLedgerPrerequisiteKind}, {&systems, kLedgerSystemKind}})
+      for (const auto& [name, w] : *map) {
+        vr::ledger::Entry entry;
+        entry.section = vr::undo::kSectionPrereq;
+        entry.kind = kind;
+        entry.key = name;
+        entry.existedBefore = w.met;
+        entry.before = w.before;
+        // A tag found as the file wants it is left as it was: its after is its before.
+        entry.after = w.met && !w.replace ? w.before : TagText(w.text);
+        ledger->entries.push_back(std::move(entry));
+      }
   bool changes = false;
   for (const auto* m : {&prerequisites, &systems})
     for (const auto& [name, w] : *m)

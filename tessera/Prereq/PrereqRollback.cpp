@@ -10,6 +10,7 @@
 #include "tessera/Messages.h"
 #include "tessera/Prereq/PrereqRecord.h"
 #include "tessera/Prereq/PrereqSupport.h"
+#include "tessera/RunLedger.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -19,11 +20,51 @@ using namespace vr::prereq;
 
 namespace {
 
-// The undo records: tag name to the block to put back; an empty text removes the tag.
-struct UndoRecords {
-  std::map<WString, WString, NoCaseLess> prerequisites;
-  std::map<WString, WString, NoCaseLess> systems;
+// What to put back for one tag: an empty text removes it. An undo file's old lines carry
+// their own line ends; a block from the ledger is the block as the file held it.
+struct Restore {
+  WString text;
+  bool block = false;
 };
+
+// The undo records: tag name to what to put back.
+struct UndoRecords {
+  std::map<WString, Restore, NoCaseLess> prerequisites;
+  std::map<WString, Restore, NoCaseLess> systems;
+};
+
+// The records of a registration the ledger knows, from its entries instead of the undo
+// file's lines: a tag goes back to the block it had before the registration (or goes, when
+// it was new), unless a later registration still listed it; that one then takes over what
+// this one found, so that whichever of them is unregistered last puts back the original.
+// False when the ledger holds no prerequisite entry of the registration (it was registered
+// before the ledger kept them): the undo file's lines decide then.
+bool RecordsFromLedger(vr::ledger::Ledger& ledger, vr::ledger::Registration& registration, UndoRecords& records) {
+  bool any = false;
+  for (const auto& e : registration.entries)
+    if (e.section == vr::undo::kSectionPrereq) any = true;
+  if (!any) return false;
+  records = UndoRecords();
+  for (auto& e : registration.entries) {
+    if (e.section != vr::undo::kSectionPrereq || e.reversed) continue;
+    vr::ledger::Entry* later = nullptr;
+    for (const auto& ref : ledger.Chain(vr::undo::kSectionPrereq, e.kind, e.key))
+      if (ref.registration->seq > registration.seq) {
+        later = ref.entry;
+        break;
+      }
+    e.reversed = true;
+    if (later) {
+      later->existedBefore = e.existedBefore;
+      later->before = e.before;
+      continue;
+    }
+    if (e.existedBefore && e.before == e.after) continue;  // found as it is, left as it was
+    auto& map = e.kind == kLedgerSystemKind ? records.systems : records.prerequisites;
+    map[e.key] = e.existedBefore ? Restore{e.before, true} : Restore{};
+  }
+  return true;
+}
 
 // Markers and record keywords are recognised as the undo file's check recognises its markers:
 // by the line's first token, without regard to case.
@@ -57,7 +98,12 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
     if (log.ReadLine(line, nullptr, true, true) && FirstTokenIs(line, vr::undo::kPrereqBegin)) found = true;
     else if (line.IsAtEnd()) break;
   }
-  if (!found) {
+  vr::ledger::Registration* known = rollback ? nullptr : LedgerRegistration();
+  bool ledgerKnows = false;
+  if (known)
+    for (const auto& e : known->entries)
+      if (e.section == vr::undo::kSectionPrereq) ledgerKnows = true;
+  if (!found && !ledgerKnows) {
     WriteCommonLog(u"Prerequisites section not found in undo file!");
     return true;
   }
@@ -71,8 +117,8 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
     message = LoadMessage(308, number, log.GetPath(), expected);
     return false;
   };
-  bool terminated = false;
-  while (log.ReadLine(line, nullptr, true, false)) {
+  bool terminated = !found;  // a section the ledger alone knows has no lines to read
+  while (found && log.ReadLine(line, nullptr, true, false)) {
     const uint32_t number = line.GetPosition().line;
     if (FirstTokenIs(line, vr::undo::kPrereqEnd)) {
       terminated = true;
@@ -88,7 +134,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
         return syntaxError(number, system ? u"<system_name>" : u"<prerequisite_name>");
       auto& map = system ? records.systems : records.prerequisites;
       if (prereqAdd || systemAdd) {
-        map[tag] = WString();
+        map[tag] = Restore{};
       } else {
         VrTextLine marker;
         if (!log.ReadLine(marker, kBeginOld, true, false)) return syntaxError(marker.GetPosition().line, kBeginOld);
@@ -106,7 +152,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
           if (body.IsAtEnd()) break;
         }
         if (!closed) return syntaxError(body.GetPosition().line, kBeginNew);
-        map[tag] = old;
+        map[tag] = Restore{old, false};
       }
     }
     if (line.IsAtEnd()) break;
@@ -116,6 +162,8 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
     message = LoadMessage(306, log.GetPath(), vr::undo::kPrereqEnd);
     return false;
   }
+  if (ledgerKnows && RecordsFromLedger(RunLedger(), *known, records))
+    WriteCommonLog(u"Prerequisite tags taken back as the ledger of registrations records them.");
   if (records.prerequisites.empty() && records.systems.empty()) {
     WriteCommonLog(u"No specific prerequisites data found in undo file!");
     return true;
@@ -156,11 +204,11 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
         VR_TRACE_INFO("Using existing tag content, no undo required.");
         reqNew_->Append(block, true);
       } else {
-        if (it->second.empty()) {
+        if (it->second.text.empty()) {
           VR_TRACE_INFO("Removing existing tag.");
         } else {
           VR_TRACE_INFO("Replacing existing tag content with content from undo file.");
-          reqNew_->Append(it->second, false);
+          reqNew_->Append(it->second.text, it->second.block);
         }
         WriteCommonLog(WString(system ? u"Undone system tag '" : u"Undone prerequisite tag '") + name +
                        u"' content:\n" + block);

@@ -115,11 +115,15 @@ TEST_F(PrereqSection, RegisterThenUnregisterLeavesOnlyWhatIsMeantToStay) {
   EXPECT_EQ(Read(Files()[1]), registered);  // the copies follow the saved file
   EXPECT_EQ(Read(Files()[2]), registered);
 
-  // Registering the same tags again changes nothing.
-  ASSERT_EQ(Run(true, (base_ / "again.undo").string()), 0) << error_;
+  // Registering the same tags again changes nothing; while that registration stands, taking
+  // back the first leaves the tags it still lists, and taking it back then removes them.
+  const std::string again = (base_ / "again.undo").string();
+  ASSERT_EQ(Run(true, again), 0) << error_;
+  EXPECT_EQ(Read(NewVersionFile()), registered);
+  ASSERT_EQ(Run(false, undo), 0) << error_;
   EXPECT_EQ(Read(NewVersionFile()), registered);
 
-  ASSERT_EQ(Run(false, undo), 0) << error_;
+  ASSERT_EQ(Run(false, again), 0) << error_;
   std::string expected = before_[1];
   const std::string after = Read(Files()[1]);
   EXPECT_NE(after.find("UPDATES: ++VRPATCH_REQ_01 --VRPATCH_REQ_01\n"), std::string::npos) << after;

@@ -19,6 +19,9 @@ inline constexpr const char16_t* kPrerequisitesTag = u"[PREREQUISITES]";
 inline constexpr const char16_t* kSystemTag = u"[SYSTEM]";
 inline constexpr const char16_t* kPrerequisitesAdd = u"[[PREREQUISITES_ADD]]";
 inline constexpr const char16_t* kSystemAdd = u"[[SYSTEM_ADD]]";
+// The kinds of the ledger's entries of the section.
+inline constexpr const char* kLedgerPrerequisiteKind = "prerequisite";
+inline constexpr const char* kLedgerSystemKind = "system";
 inline constexpr const char16_t* kPrerequisitesReplace = u"[[PREREQUISITES_REPLACE]]";
 inline constexpr const char16_t* kSystemReplace = u"[[SYSTEM_REPLACE]]";
 inline constexpr const char16_t* kBeginOld = u"====BEGINSECTION_OLD====";

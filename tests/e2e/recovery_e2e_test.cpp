@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <random>
@@ -37,7 +38,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kToolFolder = fs::path(CLUSTER_INFO_TOOL).parent_path().string();
+// The programs under test: the build's, or an installed tree's when VR_SWEEP_BIN names its
+// bin folder (the sweeps are meant to be run on installed programs too).
+std::string ProgramPath(const char* built, const char* name) {
+  const char* bin = std::getenv("VR_SWEEP_BIN");
+  return bin && *bin ? std::string(bin) + "/" + name : std::string(built);
+}
+const std::string kTessera = ProgramPath(TESSERA, "tessera");
+const std::string kVrhost = ProgramPath(VRHOST, "vrhost");
+const std::string kToolFolder = fs::path(ProgramPath(CLUSTER_INFO_TOOL, "VrMsClusterInfo")).parent_path().string();
 const std::string kPatchesKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tamberlin\\VREnterprise\\Patches\\";
 constexpr int kKilled = 137;
 
@@ -105,9 +114,9 @@ class RecoveryE2e : public ::testing::Test {
     }
     return env;
   }
-  RunResult Vrhost(const std::vector<std::string>& args) { return RunProgram(VRHOST, args, Env()); }
+  RunResult Vrhost(const std::vector<std::string>& args) { return RunProgram(kVrhost, args, Env()); }
   RunResult Tessera(const std::vector<std::string>& args, std::vector<std::string> extra = {}) {
-    return RunProgram(TESSERA, args, Env(std::move(extra)));
+    return RunProgram(kTessera, args, Env(std::move(extra)));
   }
   void Init(const std::string& patch) {
     RunResult r = Vrhost({"init", "--force"});
@@ -155,6 +164,8 @@ class RecoveryE2e : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(tmp_)) problems += "left in TMPDIR: " + e.path().string() + "\n";
     return problems;
   }
+  int UnregisterInEveryOrder(const std::function<void(int)>& reg, const std::function<std::string()>& state,
+                             const std::string& before);
   void Keep(const std::string& name) {
     const std::string copy = dir_ / name;
     fs::remove_all(copy);
@@ -258,7 +269,7 @@ class RecoveryE2e : public ::testing::Test {
       Restore("before");
       fs::remove(undo);
       fs::remove(undo + ".bak");
-      const pid_t pid = vr::testing::StartProgram(TESSERA, args, Env(), dir_ / "out", dir_ / "err");
+      const pid_t pid = vr::testing::StartProgram(kTessera, args, Env(), dir_ / "out", dir_ / "err");
       ::usleep(std::uniform_int_distribution<int>(0, static_cast<int>(runUs + runUs / 5))(random));
       ::kill(pid, SIGKILL);
       const int code = vr::testing::WaitProgram(pid);
@@ -316,7 +327,7 @@ class RecoveryE2e : public ::testing::Test {
     std::mt19937 random(20261210);
     for (int n = 0; n < RandomKills() && !HasFatalFailure(); ++n) {
       restore();
-      const pid_t pid = vr::testing::StartProgram(TESSERA, {"-unreg", undo}, Env(), dir_ / "out", dir_ / "err");
+      const pid_t pid = vr::testing::StartProgram(kTessera, {"-unreg", undo}, Env(), dir_ / "out", dir_ / "err");
       ::usleep(std::uniform_int_distribution<int>(0, static_cast<int>(runUs + runUs / 5))(random));
       ::kill(pid, SIGKILL);
       vr::testing::WaitProgram(pid);
@@ -480,7 +491,7 @@ TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNext
   for (const int delayMs : {0, 100, 400, 1000}) {
     if (HasFatalFailure()) break;
     const size_t logged = ReadFileBytes(runLog).size();
-    const pid_t pid = vr::testing::StartProgram(TESSERA, args, Env(), dir_ / "out", dir_ / "err");
+    const pid_t pid = vr::testing::StartProgram(kTessera, args, Env(), dir_ / "out", dir_ / "err");
     // The package section has started once the run log has its marker.
     std::string marker;  // the run log is UTF-16
     for (char c : std::string("[[[PACKAGES]]]")) marker += std::string{c, '\0'};
@@ -514,6 +525,43 @@ TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNext
 // after each unregistration the host equals a fresh host on which only the remaining patches
 // were registered, in their order (so the newest remaining patch's values stand), and after
 // the last one it equals the host before.
+// Registers patches 1 to 3 (reg(k)) in order, then unregisters every two and every three of
+// them in every order: after each unregistration the state must be that of registering the
+// remaining patches alone, in order. Returns the number of orders tried.
+int RecoveryE2e::UnregisterInEveryOrder(const std::function<void(int)>& reg, const std::function<std::string()>& state,
+                                        const std::string& before) {
+  std::map<int, std::string> reference;  // bit k-1 for patch k
+  for (int set = 1; set < 8; ++set) {
+    Restore("fresh");
+    for (int k = 1; k <= 3; ++k)
+      if (set & (1 << (k - 1))) reg(k);
+    reference[set] = state();
+  }
+  reference[0] = before;
+  EXPECT_NE(reference[1], reference[3]) << "the second patch changes nothing over the first";
+  int orders = 0;
+  for (const int count : {2, 3}) {
+    std::vector<int> order(count);
+    for (int k = 0; k < count; ++k) order[k] = k + 1;
+    do {
+      Restore("fresh");
+      int set = (1 << count) - 1;
+      for (int k = 1; k <= count; ++k) reg(k);
+      EXPECT_EQ(state(), reference[set]);
+      std::string text;
+      for (const int k : order) {
+        text += " " + std::to_string(k);
+        const RunResult r = Tessera({"-unreg", dir_ / ("patch" + std::to_string(k) + ".undo")});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        set &= ~(1 << (k - 1));
+        EXPECT_EQ(state(), reference[set]) << count << " patches, unregistered in the order" << text;
+      }
+      ++orders;
+    } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
+  }
+  return orders;
+}
+
 TEST_F(RecoveryE2e, PatchesChangingTheSameValuesUnregisterInEveryOrder) {
   auto patchFile = [&](int k) {
     const std::string path = dir_ / ("patch" + std::to_string(k) + ".xml");
@@ -542,38 +590,64 @@ TEST_F(RecoveryE2e, PatchesChangingTheSameValuesUnregisterInEveryOrder) {
   };
   Init("ORDER_01");
   Keep("fresh");
-  const std::string before = wmi();
-  // The reference state of every set of patches (bit k-1 for patch k), registered in order.
-  std::map<int, std::string> reference;
-  for (int set = 1; set < 8; ++set) {
-    Restore("fresh");
-    for (int k = 1; k <= 3; ++k)
-      if (set & (1 << (k - 1))) reg(k);
-    reference[set] = wmi();
-  }
-  reference[0] = before;
-  ASSERT_NE(reference[1], reference[3]) << "the second patch changes nothing over the first";
-  int orders = 0;
-  for (const int count : {2, 3}) {
-    std::vector<int> order(count);
-    for (int k = 0; k < count; ++k) order[k] = k + 1;
-    do {
-      Restore("fresh");
-      int set = (1 << count) - 1;
-      for (int k = 1; k <= count; ++k) reg(k);
-      ASSERT_EQ(wmi(), reference[set]);
-      std::string text;
-      for (const int k : order) {
-        text += " " + std::to_string(k);
-        const RunResult r = Tessera({"-unreg", dir_ / ("patch" + std::to_string(k) + ".undo")});
-        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-        set &= ~(1 << (k - 1));
-        EXPECT_EQ(wmi(), reference[set]) << count << " patches, unregistered in the order" << text;
-      }
-      ++orders;
-    } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
-  }
+  const int orders = UnregisterInEveryOrder(reg, wmi, wmi());
   std::cout << "patches changing the same caption and match record: " << orders << " orders of unregistration" << std::endl;
+}
+
+// The same for prerequisite tags: one that every patch changes, one that every patch lists
+// the same (the first adds it, the others find it), one that was there before and only the
+// second patch changes, and one of each patch's own. A tag goes back to what the newest
+// remaining patch left, and goes only with the last patch that lists it.
+TEST_F(RecoveryE2e, PatchesListingTheSamePrerequisiteTagsUnregisterInEveryOrder) {
+  auto patchFile = [&](int k) {
+    const std::string n = std::to_string(k);
+    const std::string path = dir_ / ("patch" + n + ".xml");
+    std::string systems = "<system name=\"SHARED_SYSTEM\">\n[SYSTEM] SHARED_SYSTEM\nLEVEL=" + n + "\n</system>\n"
+                          "<system name=\"ONLY_" + n + "\">\n[SYSTEM] ONLY_" + n + "\nPATCH=" + n + "\n</system>\n";
+    std::string prerequisites = "<prerequisites name=\"COMMON_AGENT\">\n[PREREQUISITES] COMMON_AGENT\nDISK_SPACE_MB=10\n"
+                                "</prerequisites>\n";
+    if (k == 2)
+      prerequisites += "<prerequisites name=\"WIN_AGENT_BASE\">\n[PREREQUISITES] WIN_AGENT_BASE\nDISK_SPACE_MB 999\n"
+                       "</prerequisites>\n";
+    vr::testing::WriteFileBytes(
+        path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VrNPConfig SYSTEM \"VrNPConfig.dtd\">\n"
+              "<VrNPConfig version=\"A.07.50\"><VrReqCheckList>\n<Systems_Section version=\"7.50\">\n" + systems +
+              "</Systems_Section>\n<Prerequisites_Section version=\"7.50\">\n" + prerequisites +
+              "</Prerequisites_Section>\n</VrReqCheckList></VrNPConfig>\n");
+    fs::copy_file(std::string(SOURCE_DIR) + "/data/VrNPConfig.dtd", dir_ / "VrNPConfig.dtd", fs::copy_options::skip_existing);
+    return path;
+  };
+  auto reg = [&](int k) {
+    const RunResult r = Tessera({"-reg", patchFile(k), "-patch", "ORDER_0" + std::to_string(k), "-sections", "prereq",
+                                 "-log", dir_ / ("patch" + std::to_string(k) + ".undo")});
+    EXPECT_EQ(r.exitCode, 0) << "patch " << k << ": " << r.out << r.err;
+  };
+  // Every prerequisite file's tag blocks, as a sorted set: where a tag stands in the file is
+  // not part of what a patch changes.
+  auto tags = [&] {
+    std::string all;
+    for (const auto& e : fs::recursive_directory_iterator(root_ + "/server"))
+      if (e.path().filename() == "vroreqcheck.cfg") {
+        std::vector<std::string> blocks;
+        for (const std::string& line : Lines(PrereqTags(ReadFileBytes(e.path().string())))) {
+          if (line.empty()) continue;
+          if (line[0] == '[' || blocks.empty()) blocks.emplace_back();
+          blocks.back() += line + "\n";
+        }
+        std::sort(blocks.begin(), blocks.end());
+        all += "== " + fs::relative(e.path(), root_).string() + "\n";
+        for (const auto& b : blocks) all += b;
+      }
+    return all;
+  };
+  Init("ORDER_01");
+  // The first registration makes the version folder's file, a copy of the folder's own.
+  reg(1);
+  Keep("fresh");
+  ASSERT_EQ(Tessera({"-unreg", dir_ / "patch1.undo"}).exitCode, 0);
+  Keep("fresh");
+  const int orders = UnregisterInEveryOrder(reg, tags, tags());
+  std::cout << "patches listing the same prerequisite tags: " << orders << " orders of unregistration" << std::endl;
 }
 
 }  // namespace
