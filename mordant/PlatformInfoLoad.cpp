@@ -192,11 +192,10 @@ HRESULT LoadOtherSystemTypeQualifiers(IWbemClassObject* managedNode, const Syste
     return hr;
   }
   context.line = __LINE__;
-  SafeArray* array = nullptr;
-  hr = qualifiers->GetNames(0, &array);
+  CSafeArray array;
+  hr = qualifiers->GetNames(0, array.Receive());
   std::vector<WString> all;
   if (SUCCEEDED(hr)) hr = SafeArrayToStrings(array, &all);
-  if (array) SafeArrayDestroy(array);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__, "  IWbemQualifierSet::GetNames(...) of the \"%S\" property failed.\n    hr = 0x%08X  %s\n",
                 u"SystemType", Hex(hr), GetHresultName(hr));

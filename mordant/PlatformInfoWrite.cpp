@@ -29,14 +29,13 @@ HRESULT GetQualifiers(IWbemClassObject* managedNode, const WChar* property,
 // Puts one string-array qualifier; the array handed over is destroyed afterwards.
 HRESULT PutStrings(IWbemQualifierSet* qualifiers, const WChar* property, const WChar* name,
                    const std::vector<WString>& strings, long flavor) {
-  SafeArray* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size()));
+  CSafeArray array(SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size())));
   if (!array) return E_OUTOFMEMORY;
   Variant* data = nullptr;
   HRESULT hr = SafeArrayAccessData(array, &data);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__, "  ::SafeArrayAccessData() failed.\n  hr = 0x%08X  %s\n", Hex(hr),
                 GetHresultName(hr));
-    SafeArrayDestroy(array);
     return hr;
   }
   for (size_t i = 0; i < strings.size(); ++i) data[i] = Variant(strings[i]);
@@ -46,7 +45,7 @@ HRESULT PutStrings(IWbemQualifierSet* qualifiers, const WChar* property, const W
                                                Hex(unaccess), GetHresultName(unaccess)));
   }
   Variant value;
-  value.AttachArray(array);
+  value.AttachArray(array.Detach());
   hr = qualifiers->Put(name, &value, flavor);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__,
@@ -54,7 +53,7 @@ HRESULT PutStrings(IWbemQualifierSet* qualifiers, const WChar* property, const W
                 "property of the VR_ManagedNode class.\n  hr = 0x%08X  %s\n",
                 name, property, Hex(hr), GetHresultName(hr));
   }
-  const HRESULT destroyed = SafeArrayDestroy(value.DetachArray());
+  const HRESULT destroyed = CSafeArray(value.DetachArray()).Destroy();
   if (FAILED(destroyed)) {
     WriteConsoleText(stderr, vr::text::FormatA("WARNING: ::SafeArrayDestroy() failed.\n  hr = 0x%08X  %s\n",
                                                Hex(destroyed), GetHresultName(destroyed)));

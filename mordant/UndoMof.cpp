@@ -56,8 +56,8 @@ bool CreateUndoMof(IWbemClassObject* managedNode, const WChar* undoMof, int acti
   }
 
   context.line = __LINE__;
-  BSTR text = nullptr;
-  const HRESULT hr = managedNode->GetObjectText(0, &text);
+  CBstr text;
+  const HRESULT hr = managedNode->GetObjectText(0, text.Receive());
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__,
                 "ERROR: IWbemClassObject::GetObjectText() failed -- unable to get\n  object text for VR_ManagedNode, so "
@@ -70,8 +70,7 @@ bool CreateUndoMof(IWbemClassObject* managedNode, const WChar* undoMof, int acti
     }
     return false;
   }
-  const WString classText = text ? WString(text, SysStringLen(text)) : WString();
-  SysFreeString(text);
+  const WString classText = text.str();
 
   context.line = __LINE__;
   try {

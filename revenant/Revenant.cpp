@@ -39,9 +39,8 @@ HRESULT RestoreEventProviders(IWbemServices* services) {
 
   context.line = __LINE__;
   std::shared_ptr<IEnumWbemClassObject> registrations;
-  BSTR className = SysAllocString(u"__EventProviderRegistration");
-  HRESULT hr = services->CreateInstanceEnum(className, WBEM_FLAG_FORWARD_ONLY, nullptr, &registrations);
-  SysFreeString(className);
+  HRESULT hr = services->CreateInstanceEnum(CBstr(u"__EventProviderRegistration").get(), WBEM_FLAG_FORWARD_ONLY,
+                                            nullptr, &registrations);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__, "  IWbemServices::CreateInstanceEnum(...) failed.\n    hr = 0x%08X  %s\n",
                 static_cast<unsigned>(hr), GetHresultName(hr));

@@ -94,9 +94,8 @@ HRESULT InitializeWbem(std::shared_ptr<IWbemServices>* services) {
     return hr;
   }
   std::shared_ptr<IWbemServices> connection;
-  BSTR resource = SysAllocString(kWbemNamespacePath);
-  hr = locator->ConnectServer(resource, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &connection);
-  SysFreeString(resource);
+  hr = locator->ConnectServer(CBstr(kWbemNamespacePath).get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                              &connection);
   if (FAILED(hr)) {
     ReportError(WBEM_UNIT, __LINE__,
                 "  IWbemLocator::ConnectServer() failed.\n    strNetworkResource: %S\n    hr = 0x%08x (%s)\n",

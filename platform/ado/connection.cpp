@@ -3,8 +3,11 @@
 
 #include <string>
 
+#include "platform/fault/fault.h"
 #include "platform/os/file.h"
 #include "platform/text/convert.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::ado {
 namespace {
@@ -19,7 +22,7 @@ class Connection final : public OdbcConnection {
     errors_.clear();
     if (dbc_ != SQL_NULL_HDBC)
       return Fail({MakeError(u"Operation is not allowed when the object is open.", kSource, ADODB::adErrObjectOpen)});
-    if (HRESULT hr = Injected("ado.Open"); FAILED(hr))
+    if (HRESULT hr = InjectedHresult("ado.Open", E_FAIL).value_or(S_OK); FAILED(hr))
       return Fail({MakeError(u"Cannot connect to the data source (fault injected at ado.Open)", kSource, hr, u"08001")});
     WString odbc, why;
     if (HRESULT hr = ADODB::ToOdbcConnectionString(connectionString, userId, password, &odbc, &why); FAILED(hr))
@@ -74,7 +77,7 @@ class Connection final : public OdbcConnection {
     errors_.clear();
     if (dbc_ == SQL_NULL_HDBC)
       return Fail({MakeError(u"Operation is not allowed when the object is closed.", kSource, ADODB::adErrObjectClosed)});
-    if (HRESULT hr = Injected("ado.Close"); FAILED(hr))
+    if (HRESULT hr = InjectedHresult("ado.Close", E_FAIL).value_or(S_OK); FAILED(hr))
       return Fail({MakeError(u"Cannot close the connection (fault injected at ado.Close)", kSource, hr)});
     Disconnect();
     return S_OK;
@@ -103,7 +106,7 @@ class Connection final : public OdbcConnection {
       return Fail({MakeError(u"Operation is not allowed when the object is closed.", kSource, ADODB::adErrObjectClosed)});
     if (inTransaction_)
       return Fail({MakeError(u"A transaction is already open on this connection", kSource, E_FAIL, u"25000")});
-    if (HRESULT hr = Injected("ado.BeginTrans"); FAILED(hr))
+    if (HRESULT hr = InjectedHresult("ado.BeginTrans", E_FAIL).value_or(S_OK); FAILED(hr))
       return Fail({MakeError(u"Cannot begin a transaction (fault injected at ado.BeginTrans)", kSource, hr)});
     if (!SQL_SUCCEEDED(SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
       return FailFromHandle();
@@ -142,7 +145,7 @@ class Connection final : public OdbcConnection {
     if (!inTransaction_)
       return Fail({MakeError(u"No transaction is open on this connection", kSource, E_FAIL, u"25000")});
     const char* point = commit ? "ado.CommitTrans" : "ado.RollbackTrans";
-    if (HRESULT hr = Injected(point); FAILED(hr)) {
+    if (HRESULT hr = InjectedHresult(point, E_FAIL).value_or(S_OK); FAILED(hr)) {
       // An injected commit failure leaves the work undone, as a failed commit does.
       if (commit) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
       LeaveTransaction();
@@ -205,7 +208,7 @@ namespace ADODB {
 HRESULT CreateConnection(ConnectionPtr* out) {
   if (!out) return E_POINTER;
   out->reset();
-  if (HRESULT hr = vr::ado::Injected("ado.CreateInstance", REGDB_E_CLASSNOTREG); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("ado.CreateInstance", REGDB_E_CLASSNOTREG).value_or(S_OK); FAILED(hr)) return hr;
   *out = vr::ado::NewConnection();
   return S_OK;
 }

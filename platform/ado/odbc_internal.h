@@ -39,9 +39,6 @@ WString PasswordInConnectionString(WStringView adoConnectionString);
 // defines, empty for any other connection string.
 WString EmbeddedDatabaseFile(WStringView adoConnectionString);
 
-// The code a fault point asks for, or S_OK.
-HRESULT Injected(const char* point, HRESULT fallback = E_FAIL);
-
 // The ODBC side of a Connection, which Recordset::Open needs.
 class OdbcConnection : public ADODB::Connection {
  public:

@@ -7,6 +7,8 @@
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
 
+using vr::fault::InjectedHresult;
+
 namespace vr::ado {
 
 SQLHENV Environment() {
@@ -87,15 +89,6 @@ HRESULT Raise(const std::vector<ADODB::Error>& errors, HRESULT fallback) {
   return hr;
 }
 
-HRESULT Injected(const char* point, HRESULT fallback) {
-  auto code = vr::fault::Hit(point);
-  if (!code) return S_OK;
-  if (*code == 0) return fallback;
-  // A Win32 error number, as the fault sweeps of whole programs give one, is its HRESULT.
-  const HRESULT hr = static_cast<HRESULT>(*code);
-  return FAILED(hr) ? hr : HRESULT_FROM_WIN32(static_cast<long>(*code));
-}
-
 namespace {
 
 // Buffers of the bound values; they must outlive SQLExecute.
@@ -171,7 +164,7 @@ HRESULT ExecuteStatement(OdbcConnection& connection, WStringView sql, const std:
                          const WChar* source, SQLHSTMT* statement, std::vector<ADODB::Error>& errors) {
   *statement = SQL_NULL_HSTMT;
   errors.clear();
-  if (HRESULT hr = Injected("ado.Execute"); FAILED(hr)) {
+  if (HRESULT hr = InjectedHresult("ado.Execute", E_FAIL).value_or(S_OK); FAILED(hr)) {
     errors.push_back(MakeError(u"The statement failed (fault injected at ado.Execute)", source, hr));
     return hr;
   }

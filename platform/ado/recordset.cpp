@@ -2,8 +2,11 @@
 #include <limits>
 
 #include "platform/ado/odbc_internal.h"
+#include "platform/fault/fault.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::ado {
 namespace {
@@ -216,7 +219,7 @@ namespace ADODB {
 HRESULT CreateRecordset(RecordsetPtr* out) {
   if (!out) return E_POINTER;
   out->reset();
-  if (HRESULT hr = vr::ado::Injected("ado.CreateInstance", REGDB_E_CLASSNOTREG); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("ado.CreateInstance", REGDB_E_CLASSNOTREG).value_or(S_OK); FAILED(hr)) return hr;
   *out = std::make_shared<vr::ado::Recordset>();
   return S_OK;
 }

@@ -9,6 +9,7 @@
 #include "platform/os/computer.h"
 #include "platform/os/lasterror.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
 
@@ -47,12 +48,11 @@ LiveHandles& Live() {
   return *live;
 }
 
+// An injected failure, reported as the cluster calls report theirs: through the last error.
 bool Injected(const char* point, long usual) {
-  if (auto code = vr::fault::Hit(point)) {
-    SetLastError(static_cast<DWORD>(*code == 0 ? usual : *code));
-    return true;
-  }
-  return false;
+  const auto error = vr::fault::InjectedWin32(point, usual);
+  if (error) SetLastError(static_cast<DWORD>(*error));
+  return error.has_value();
 }
 
 // A string value; ERROR_FILE_NOT_FOUND when the key or the value is missing,
@@ -62,24 +62,21 @@ long ReadString(const WChar* key, const WChar* name, WString& out) {
 }
 
 long ReadDword(const WChar* key, const WChar* name, DWORD& out) {
-  HKEY h = nullptr;
-  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &h);
+  vr::registry::ScopedKey h;
+  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, h.Receive());
   if (rc != ERROR_SUCCESS) return rc;
   DWORD type = 0, value = 0, size = sizeof value;
   rc = RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-  RegCloseKey(h);
   if (rc == ERROR_MORE_DATA || (rc == ERROR_SUCCESS && (type != REG_DWORD || size != sizeof value))) return ERROR_INVALID_DATA;
   if (rc == ERROR_SUCCESS) out = value;
   return rc;
 }
 
 long WriteValue(const WChar* key, const WChar* name, DWORD type, const void* data, size_t size) {
-  HKEY h = nullptr;
-  long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+  vr::registry::ScopedKey h;
+  long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
-  RegCloseKey(h);
-  return rc;
+  return RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
 }
 
 long WriteString(const WChar* key, const WChar* name, WStringView text) {
@@ -124,9 +121,8 @@ HGROUP OpenClusterGroup(HCLUSTER cluster, const WChar* groupName) {
     return nullptr;
   }
   const WString key = WString(vr::cluster::kGroupsKey) + u"\\" + groupName;
-  HKEY h = nullptr;
-  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h);
-  if (h) RegCloseKey(h);
+  // Only whether the group's key opens matters: the temporary owner closes it at once.
+  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, vr::registry::ScopedKey().Receive());
   if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_CLUSTER_GROUP_NOT_FOUND;
   if (rc != ERROR_SUCCESS) {
     SetLastError(static_cast<DWORD>(rc));

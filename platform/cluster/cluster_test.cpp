@@ -101,6 +101,13 @@ TEST_F(ClusterTest, FaultsAndBadStateAreReported) {
   EXPECT_EQ(GetClusterGroupState(g, nullptr, nullptr), ClusterGroupStateUnknown);
   EXPECT_EQ(GetLastError(), 1460u);
   EXPECT_EQ(GetClusterGroupState(g, nullptr, nullptr), ClusterGroupOnline);
+  // An HRESULT given to a call that reports Win32 errors: its Win32 error when it carries
+  // one, the call's usual failure when not.
+  vr::fault::Configure("cluster.GetClusterGroupState#1=0x80070005;cluster.GetClusterGroupState#2=0x80041001");
+  EXPECT_EQ(GetClusterGroupState(g, nullptr, nullptr), ClusterGroupStateUnknown);
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_EQ(GetClusterGroupState(g, nullptr, nullptr), ClusterGroupStateUnknown);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   CloseClusterGroup(g);
   CloseCluster(c);
   vr::fault::Reset();

@@ -20,6 +20,11 @@ class CBstr {
   CBstr& operator=(const CBstr&) = delete;
   ~CBstr() { SysFreeString(p_); }
   void Attach(BSTR b) { SysFreeString(p_); p_ = b; }
+  // Where a call that hands out a string puts it; a string still held is freed first.
+  BSTR* Receive() {
+    Attach(nullptr);
+    return &p_;
+  }
   BSTR get() const { return p_; }
   WString str() const { return p_ ? WString(p_, SysStringLen(p_)) : WString(); }
  private:

@@ -88,6 +88,41 @@ TEST(Bstr, LengthPrefixed) {
   SysFreeString(b);
   CBstr owned(u"xyz");
   EXPECT_EQ(owned.str(), u"xyz");
+  // A string handed out into the owner replaces (and frees) the one it held.
+  BSTR* slot = owned.Receive();
+  EXPECT_EQ(*slot, nullptr);
+  *slot = SysAllocString(u"handed out");
+  EXPECT_EQ(owned.str(), u"handed out");
+}
+
+// The leak checker of the sanitizer build sees any array an owner fails to destroy.
+TEST(SafeArray, OwnerDestroysDetachesAndReportsALockedArray) {
+  CSafeArray owned(SafeArrayFromStrings({u"a", u"b"}));
+  ASSERT_NE(owned.get(), nullptr);
+  Variant* data = nullptr;
+  ASSERT_EQ(SafeArrayAccessData(owned, &data), S_OK);
+  EXPECT_EQ(owned.Destroy(), DISP_E_ARRAYISLOCKED);  // still held, and still usable
+  EXPECT_EQ(data[1].bstrVal, u"b");
+  EXPECT_EQ(SafeArrayUnaccessData(owned), S_OK);
+
+  // Moved, the array goes with the new owner; detached, with whoever takes it.
+  CSafeArray moved(std::move(owned));
+  EXPECT_EQ(owned.get(), nullptr);
+  Variant holder;
+  holder.AttachArray(moved.Detach());
+  EXPECT_EQ(moved.get(), nullptr);
+  std::vector<WString> strings;
+  EXPECT_EQ(SafeArrayToStrings(holder.parray(), &strings), S_OK);
+  EXPECT_EQ(strings, (std::vector<WString>{u"a", u"b"}));
+
+  // An array handed out into the owner replaces the one it held; Destroy empties it.
+  CSafeArray taken(SafeArrayCreateVector(VT_BSTR, 0, 1));
+  *taken.Receive() = SafeArrayFromStrings({u"c"});
+  EXPECT_EQ(SafeArrayToStrings(taken, &strings), S_OK);
+  EXPECT_EQ(strings, (std::vector<WString>{u"c"}));
+  EXPECT_EQ(taken.Destroy(), S_OK);
+  EXPECT_EQ(taken.get(), nullptr);
+  EXPECT_EQ(taken.Destroy(), S_OK);
 }
 
 TEST(ComRuntime, InitialisationCreationAndFaults) {
@@ -110,5 +145,9 @@ TEST(ComRuntime, InitialisationCreationAndFaults) {
   vr::fault::Configure("com.CoInitialize#1=0x80004005");
   EXPECT_EQ(CoInitialize(nullptr), E_FAIL);
   EXPECT_FALSE(CoIsInitialized());
+  // A Win32 error fails a COM call with its HRESULT instead of passing for success.
+  vr::fault::Configure("com.CoSetProxyBlanket#1=5");
+  EXPECT_EQ(CoSetProxyBlanket(obj.get(), 0, 0, nullptr, 0, 0, nullptr, 0), static_cast<HRESULT>(0x80070005u));
+  EXPECT_EQ(CoSetProxyBlanket(obj.get(), 0, 0, nullptr, 0, 0, nullptr, 0), S_OK);
   vr::fault::Reset();
 }

@@ -5,6 +5,8 @@
 
 #include "platform/fault/fault.h"
 
+using vr::fault::InjectedHresult;
+
 namespace {
 
 thread_local int t_initCount = 0;
@@ -17,15 +19,10 @@ std::vector<Registered>& Classes() {
   return classes;
 }
 
-HRESULT Injected(const char* point, HRESULT fallback = E_FAIL) {
-  if (auto code = vr::fault::Hit(point)) return *code ? static_cast<HRESULT>(*code) : fallback;
-  return S_OK;
-}
-
 }  // namespace
 
 HRESULT CoInitializeEx(void*, DWORD) {
-  if (HRESULT hr = Injected("com.CoInitialize"); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("com.CoInitialize", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
   return t_initCount++ == 0 ? S_OK : S_FALSE;
 }
 
@@ -39,7 +36,7 @@ bool CoIsInitialized() { return t_initCount > 0; }
 
 HRESULT CoInitializeSecurity(void*, LONG, void*, void*, DWORD, DWORD, void*, DWORD, void*) {
   if (t_initCount == 0) return CO_E_NOTINITIALIZED;
-  if (HRESULT hr = Injected("com.CoInitializeSecurity"); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("com.CoInitializeSecurity", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
   if (t_securitySet) return RPC_E_TOO_LATE;
   t_securitySet = true;
   return S_OK;
@@ -47,7 +44,7 @@ HRESULT CoInitializeSecurity(void*, LONG, void*, void*, DWORD, DWORD, void*, DWO
 
 HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD, DWORD, const char16_t*, DWORD, DWORD, void*, DWORD) {
   if (!proxy) return E_INVALIDARG;
-  return Injected("com.CoSetProxyBlanket");
+  return InjectedHresult("com.CoSetProxyBlanket", E_FAIL).value_or(S_OK);
 }
 
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown*, DWORD, const IID& iid,
@@ -55,7 +52,7 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown*, DWORD, const IID& iid,
   if (!out) return E_POINTER;
   out->reset();
   if (t_initCount == 0) return CO_E_NOTINITIALIZED;
-  if (HRESULT hr = Injected("com.CoCreateInstance", REGDB_E_CLASSNOTREG); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("com.CoCreateInstance", REGDB_E_CLASSNOTREG).value_or(S_OK); FAILED(hr)) return hr;
   ClassFactory factory;
   {
     std::lock_guard<std::mutex> lock(g_classesMutex);

@@ -5,6 +5,7 @@
 #include "platform/com/errorinfo.h"
 #include "platform/crypto/host_secret.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/text/convert.h"
 
 namespace {
@@ -23,16 +24,15 @@ HRESULT Fail(const std::string& why) {
 HRESULT CVrEpDBCrypt::GetDBPassword(WStringView keyPath, WStringView valueName, WString* password) {
   if (!password) return E_POINTER;
   password->clear();
-  HKEY key = nullptr;
+  vr::registry::ScopedKey key;
   const WString path(keyPath), name(valueName);
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
     return Fail("the registry key does not exist");
   constexpr DWORD kLimit = 1000;
   std::vector<BYTE> data(kLimit + sizeof(WChar), 0);
   DWORD size = kLimit;
   DWORD type = 0;
   const LONG rc = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
-  RegCloseKey(key);
   if (rc == ERROR_MORE_DATA) return Fail("the value is longer than 1000 bytes");
   if (rc != ERROR_SUCCESS) return Fail("the value cannot be read");
   if ((type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(WChar)) return Fail("the value is not a text");

@@ -6,6 +6,7 @@
 #include "platform/crypto/host_secret.h"
 #include "platform/depot/depot.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/text/convert.h"
 
 namespace vr::depot {
@@ -25,14 +26,13 @@ bool ReadString(HKEY key, const char16_t* name, WString& value) {
 }  // namespace
 
 bool ReadDbAccess(WString& source, WString& user, std::string& why) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  vr::registry::ScopedKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) {
     why = "the registry key HKEY_LOCAL_MACHINE\\" + vr::text::WideToUtf8(kDbAccessKey) + " cannot be opened";
     return false;
   }
   const bool haveSource = ReadString(key, u"Source", source);
   const bool haveUser = ReadString(key, u"User", user);
-  RegCloseKey(key);
   if (!haveSource || source.empty()) {
     why = "the registry value DBAccess \"Source\" (the data source name) cannot be read";
     return false;

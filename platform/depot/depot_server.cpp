@@ -25,11 +25,10 @@ HRESULT Fail(HRESULT hr, const WString& description) {
   return hr;
 }
 
+// An injected failure of a Depot call, with the error information the component leaves.
 HRESULT Injected(const char* point) {
-  auto code = vr::fault::Hit(point);
-  if (!code) return S_OK;
-  const HRESULT hr = *code == 0 ? E_FAIL : FAILED(static_cast<HRESULT>(*code)) ? static_cast<HRESULT>(*code)
-                                                                              : HRESULT_FROM_WIN32(static_cast<long>(*code));
+  const HRESULT hr = vr::fault::InjectedHresult(point, E_FAIL).value_or(S_OK);
+  if (SUCCEEDED(hr)) return S_OK;
   return Fail(hr, u"The Depot operation failed (fault injected at " + vr::text::Utf8ToWide(point) + u")");
 }
 

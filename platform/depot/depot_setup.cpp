@@ -10,6 +10,7 @@
 #include "platform/os/file.h"
 #include "platform/os/message.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
@@ -49,13 +50,12 @@ bool PutSection(const std::string& path, const vr::ado::IniSection& section, con
 }
 
 long SetString(const WString& name, const WString& value) {
-  HKEY h = nullptr;
-  long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+  vr::registry::ScopedKey h;
+  long rc =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                      static_cast<DWORD>((value.size() + 1) * sizeof(WChar)));
-  RegCloseKey(h);
-  return rc;
+  return RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(WChar)));
 }
 
 bool Enciphered(const WString& password, WString& stored, std::string& error) {
@@ -139,13 +139,13 @@ bool WriteDbAccess(const WString& source, const WString& user, const WString& pa
 bool WriteDbPassword(const WString& password, std::string& error) {
   WString stored;
   if (!Enciphered(password, stored, error)) return false;
-  HKEY h = nullptr;
-  if (long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, KEY_ALL_ACCESS, &h); rc != ERROR_SUCCESS) {
+  vr::registry::ScopedKey h;
+  if (long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDbAccessKey, 0, KEY_ALL_ACCESS, h.Receive()); rc != ERROR_SUCCESS) {
     error = "the registry key HKEY_LOCAL_MACHINE\\" + WideToUtf8(kDbAccessKey) + " cannot be opened: error " +
             std::to_string(rc);
     return false;
   }
-  RegCloseKey(h);
+  h.Close();
   if (long rc = SetString(u"Password", stored); rc != ERROR_SUCCESS) {
     error = "cannot write the DBAccess \"Password\" value: error " + std::to_string(rc);
     return false;

@@ -116,6 +116,31 @@ std::optional<long long> Hit(std::string_view point) {
   return std::nullopt;
 }
 
+int32_t HresultFromInjected(long long code, int32_t usual) {
+  if (code == 0 || code < INT32_MIN || code > INT32_MAX) return usual;
+  if (code <= 0xFFFF && code > 0) return static_cast<int32_t>(0x80070000u | static_cast<uint32_t>(code));
+  return static_cast<int32_t>(code);
+}
+
+long Win32FromInjected(long long code, long usual) {
+  if (code > 0 && code <= 0xFFFF) return static_cast<long>(code);
+  // A failed HRESULT of the Win32 facility (0x8007xxxx) carries its error in the low word.
+  const auto bits = static_cast<uint32_t>(static_cast<int32_t>(code));
+  if (code < 0 && code >= INT32_MIN && (bits & 0xFFFF0000u) == 0x80070000u && (bits & 0xFFFFu) != 0)
+    return static_cast<long>(bits & 0xFFFFu);
+  return usual;
+}
+
+std::optional<int32_t> InjectedHresult(std::string_view point, int32_t usual) {
+  if (auto code = Hit(point)) return HresultFromInjected(*code, usual);
+  return std::nullopt;
+}
+
+std::optional<long> InjectedWin32(std::string_view point, long usual) {
+  if (auto code = Hit(point)) return Win32FromInjected(*code, usual);
+  return std::nullopt;
+}
+
 void Configure(std::string_view spec) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);

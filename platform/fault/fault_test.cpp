@@ -70,3 +70,42 @@ TEST(FaultDeathTest, ExitRuleEndsTheProcessAtItsCall) {
   EXPECT_EXIT(Hit("file.Write"), ::testing::ExitedWithCode(vr::fault::kExitStatus), "");
   vr::fault::Reset();
 }
+
+// One code means the same failure at an HRESULT point and at a Win32 point.
+TEST(Fault, OneMappingOfAnInjectedCodeForHresultAndWin32Points) {
+  using vr::fault::HresultFromInjected;
+  using vr::fault::Win32FromInjected;
+  constexpr int32_t kUsualHr = static_cast<int32_t>(0x80004005u);  // E_FAIL
+  constexpr long kUsualWin32 = 5;
+  const struct {
+    long long code;
+    int32_t hresult;
+    long win32;
+  } cases[] = {
+      {0, kUsualHr, kUsualWin32},
+      {2, static_cast<int32_t>(0x80070002u), 2},
+      {0xFFFF, static_cast<int32_t>(0x8007FFFFu), 0xFFFF},
+      {static_cast<int32_t>(0x8007000Eu), static_cast<int32_t>(0x8007000Eu), 14},
+      {static_cast<int32_t>(0x80070000u), static_cast<int32_t>(0x80070000u), kUsualWin32},
+      {static_cast<int32_t>(0x80041001u), static_cast<int32_t>(0x80041001u), kUsualWin32},
+      {-7, -7, kUsualWin32},
+      {0x40004, 0x40004, kUsualWin32},
+      {0x100000000LL, kUsualHr, kUsualWin32},
+      {-0x100000000LL, kUsualHr, kUsualWin32},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HresultFromInjected(c.code, kUsualHr), c.hresult) << c.code;
+    EXPECT_EQ(Win32FromInjected(c.code, kUsualWin32), c.win32) << c.code;
+  }
+}
+
+TEST(Fault, HelpersFailOnlyTheConfiguredCallWithTheMappedCode) {
+  vr::fault::Configure("com.Call#2=5;registry.Call#1=0x80070020;os.Call#1");
+  EXPECT_FALSE(vr::fault::InjectedHresult("com.Call", 1));
+  EXPECT_EQ(vr::fault::InjectedHresult("com.Call", 1), static_cast<int32_t>(0x80070005u));
+  EXPECT_FALSE(vr::fault::InjectedHresult("com.Call", 1));
+  EXPECT_EQ(vr::fault::InjectedWin32("registry.Call", 2), 32);
+  EXPECT_EQ(vr::fault::InjectedWin32("os.Call", 1117), 1117);
+  EXPECT_FALSE(vr::fault::InjectedWin32("os.Call", 1117));
+  vr::fault::Reset();
+}

@@ -76,8 +76,8 @@ void GetLocalTime(SYSTEMTIME* time) {
 }
 
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* info) {
-  if (auto code = vr::fault::Hit("os.GetTimeZoneInformation")) {
-    SetLastError(static_cast<DWORD>(*code == 0 ? ERROR_GEN_FAILURE : *code));
+  if (auto error = vr::fault::InjectedWin32("os.GetTimeZoneInformation", ERROR_GEN_FAILURE)) {
+    SetLastError(static_cast<DWORD>(*error));
     return TIME_ZONE_ID_INVALID;
   }
   if (!info) {

@@ -31,8 +31,8 @@ WString ComputerName() {
 }  // namespace vr::os
 
 BOOL GetComputerNameW(WChar* buffer, DWORD* size) {
-  if (auto code = vr::fault::Hit("os.GetComputerName")) {
-    SetLastError(static_cast<DWORD>(*code == 0 ? ERROR_ACCESS_DENIED : *code));
+  if (auto error = vr::fault::InjectedWin32("os.GetComputerName", ERROR_ACCESS_DENIED)) {
+    SetLastError(static_cast<DWORD>(*error));
     return FALSE;
   }
   if (!size) {

@@ -18,19 +18,13 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
+using vr::fault::InjectedWin32;
+
 namespace vr::os {
 namespace {
 
 using internal::ErrorFromErrno;
 using internal::Native;
-
-bool Injected(const char* point, long usual, long& result) {
-  if (auto code = vr::fault::Hit(point)) {
-    result = *code == 0 ? usual : static_cast<long>(*code);
-    return true;
-  }
-  return false;
-}
 
 // A path the host cannot name: a share, or a character no path may hold.
 long CheckName(WStringView path) {
@@ -49,7 +43,6 @@ std::string ParentOf(const std::string& native) {
   if (slash == 0) return "/";
   return p.substr(0, slash);
 }
-
 
 // ENOENT of the last component is "file not found"; of a parent, "path not found".
 long MissingError(const std::string& native) {
@@ -150,8 +143,7 @@ std::string UniqueSuffix() {
 }  // namespace
 
 long CreateDirectory(WStringView path) {
-  long injected;
-  if (Injected("os.CreateDirectory", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.CreateDirectory", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   const std::string native = Native(path);
   if (::mkdir(native.c_str(), 0777) == 0) return ERROR_SUCCESS;
@@ -172,8 +164,7 @@ long CreateDirectoryTree(WStringView path) {
 }
 
 long RemoveDirectory(WStringView path) {
-  long injected;
-  if (Injected("os.RemoveDirectory", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.RemoveDirectory", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   const std::string native = Native(path);
   if (::rmdir(native.c_str()) == 0) return ERROR_SUCCESS;
@@ -183,8 +174,7 @@ long RemoveDirectory(WStringView path) {
 }
 
 long RemoveTree(WStringView path) {
-  long injected;
-  if (Injected("os.RemoveTree", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.RemoveTree", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   std::string native = Native(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
@@ -201,15 +191,13 @@ bool DirectoryExists(WStringView path) { return CheckName(path) == ERROR_SUCCESS
 
 long ListDirectory(WStringView path, std::vector<DirEntry>& entries) {
   entries.clear();
-  long injected;
-  if (Injected("os.ListDirectory", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.ListDirectory", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   return ListNative(Native(path), entries);
 }
 
 long WalkTree(WStringView root, const std::function<bool(const WString&, const DirEntry&)>& visit, WChar separator) {
-  long injected;
-  if (Injected("os.WalkTree", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.WalkTree", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(root); rc != ERROR_SUCCESS) return rc;
   bool stopped = false;
   return WalkNative(Native(root), WString(root), separator, visit, stopped);
@@ -217,8 +205,7 @@ long WalkTree(WStringView root, const std::function<bool(const WString&, const D
 
 long FindFilesByName(WStringView root, WStringView fileName, std::vector<WString>& found, WChar separator) {
   found.clear();
-  long injected;
-  if (Injected("os.FindFiles", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.FindFiles", ERROR_ACCESS_DENIED)) return *injected;
   return WalkTree(
       root,
       [&](const WString& path, const DirEntry& e) {
@@ -229,8 +216,7 @@ long FindFilesByName(WStringView root, WStringView fileName, std::vector<WString
 }
 
 long CopyFile(WStringView from, WStringView to, bool failIfExists) {
-  long injected;
-  if (Injected("os.CopyFile", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.CopyFile", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(from); rc != ERROR_SUCCESS) return rc;
   if (long rc = CheckName(to); rc != ERROR_SUCCESS) return rc;
   const std::string src = Native(from), dst = Native(to);
@@ -278,8 +264,7 @@ long CopyFile(WStringView from, WStringView to, bool failIfExists) {
 }
 
 long FlushFolder(WStringView path) {
-  long injected;
-  if (Injected("os.FlushFolder", ERROR_WRITE_FAULT, injected)) return injected;
+  if (auto injected = InjectedWin32("os.FlushFolder", ERROR_WRITE_FAULT)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   const int fd = ::open(Native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
@@ -289,8 +274,7 @@ long FlushFolder(WStringView path) {
 }
 
 long GetCurrentDirectory(WString& path) {
-  long injected;
-  if (Injected("os.GetCurrentDirectory", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.GetCurrentDirectory", ERROR_ACCESS_DENIED)) return *injected;
   std::vector<char> buf(4096);
   while (!::getcwd(buf.data(), buf.size())) {
     if (errno != ERANGE || buf.size() > (1u << 20)) return ErrorFromErrno(errno, ERROR_PATH_NOT_FOUND);
@@ -301,8 +285,7 @@ long GetCurrentDirectory(WString& path) {
 }
 
 long SetCurrentDirectory(WStringView path) {
-  long injected;
-  if (Injected("os.SetCurrentDirectory", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.SetCurrentDirectory", ERROR_ACCESS_DENIED)) return *injected;
   if (long rc = CheckName(path); rc != ERROR_SUCCESS) return rc;
   const std::string native = Native(path);
   if (::chdir(native.c_str()) == 0) return ERROR_SUCCESS;

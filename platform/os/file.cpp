@@ -19,24 +19,12 @@
 #include "platform/os/path.h"
 #include "platform/text/convert.h"
 
+using vr::fault::InjectedWin32;
+
 namespace vr::os {
 namespace {
 
 constexpr long kErrorNotSameDevice = 17;
-
-// The code an injected fault stands for: its own, or the call's usual failure for 0. An
-// HRESULT carrying a Win32 error is taken as that error.
-std::optional<long> Fault(std::string_view point, long usual) {
-  const auto code = vr::fault::Hit(point);
-  if (!code) return std::nullopt;
-  if (*code == 0) return usual;
-  if (*code < 0) {
-    const auto hr = static_cast<HRESULT>(*code);
-    if (HRESULT_FACILITY(hr) == 7) return static_cast<long>(HRESULT_CODE(hr));
-    return usual;
-  }
-  return static_cast<long>(*code);
-}
 
 std::string ParentOf(const std::string& native) {
   const size_t slash = native.find_last_of('/');
@@ -218,7 +206,7 @@ File::~File() {
 
 long File::Open(WStringView path, std::string_view mode, Share share, std::unique_ptr<File>& out) {
   if (out) return ERROR_INVALID_PARAMETER;
-  if (auto f = Fault("file.Open", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.Open", ERROR_ACCESS_DENIED)) return *f;
   if (path.empty()) return ERROR_PATH_NOT_FOUND;
   const std::string native = NativePath(path);
   bool writer = false, truncate = false;
@@ -273,7 +261,7 @@ long File::Open(WStringView path, std::string_view mode, Share share, std::uniqu
 long File::Read(void* data, size_t size, size_t& got) {
   got = 0;
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (auto f = Fault("file.Read", ERROR_READ_FAULT)) return *f;
+  if (auto f = InjectedWin32("file.Read", ERROR_READ_FAULT)) return *f;
   char* p = static_cast<char*>(data);
   while (got < size) {
     const ssize_t n = ::read(fd_, p + got, size - got);
@@ -290,7 +278,7 @@ long File::Read(void* data, size_t size, size_t& got) {
 long File::ReadAll(std::string& out) {
   out.clear();
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (auto f = Fault("file.Read", ERROR_READ_FAULT)) return *f;
+  if (auto f = InjectedWin32("file.Read", ERROR_READ_FAULT)) return *f;
   struct stat st;
   size_t expected = 0;
   if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
@@ -319,13 +307,13 @@ long File::ReadAll(std::string& out) {
 long File::Write(const void* data, size_t size, size_t& written) {
   written = 0;
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (auto f = Fault("file.Write", ERROR_WRITE_FAULT)) return *f;
+  if (auto f = InjectedWin32("file.Write", ERROR_WRITE_FAULT)) return *f;
   return internal::WriteAllBytes(fd_, data, size, written);
 }
 
 long File::Sync() {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (auto f = Fault("file.Sync", ERROR_WRITE_FAULT)) return *f;
+  if (auto f = InjectedWin32("file.Sync", ERROR_WRITE_FAULT)) return *f;
   if (::fsync(fd_) != 0) return Win32FromErrno(errno);
   return ERROR_SUCCESS;
 }
@@ -333,7 +321,7 @@ long File::Sync() {
 long File::Size(uint64_t& size) {
   size = 0;
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
-  if (auto f = Fault("file.Size", ERROR_INVALID_HANDLE)) return *f;
+  if (auto f = InjectedWin32("file.Size", ERROR_INVALID_HANDLE)) return *f;
   struct stat st;
   if (::fstat(fd_, &st) != 0) return Win32FromErrno(errno);
   size = static_cast<uint64_t>(st.st_size);
@@ -344,7 +332,7 @@ long File::Close() {
   if (fd_ < 0) return ERROR_INVALID_HANDLE;
   const int fd = fd_;
   fd_ = -1;
-  if (auto f = Fault("file.Close", ERROR_WRITE_FAULT)) {
+  if (auto f = InjectedWin32("file.Close", ERROR_WRITE_FAULT)) {
     ::close(fd);
     return *f;
   }
@@ -354,7 +342,7 @@ long File::Close() {
 
 long ReadWholeFile(WStringView path, std::string& bytes) {
   bytes.clear();
-  if (auto f = Fault("file.ReadWhole", ERROR_READ_FAULT)) return *f;
+  if (auto f = InjectedWin32("file.ReadWhole", ERROR_READ_FAULT)) return *f;
   std::unique_ptr<File> file;
   if (long rc = File::Open(path, "rb", Share::DenyNone, file)) return rc;
   const long rc = file->ReadAll(bytes);
@@ -369,7 +357,7 @@ AtomicFile::~AtomicFile() { Abort(); }
 
 long AtomicFile::Create(WStringView target, std::unique_ptr<AtomicFile>& out) {
   if (out) return ERROR_INVALID_PARAMETER;
-  if (auto f = Fault("file.SaveCreate", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.SaveCreate", ERROR_ACCESS_DENIED)) return *f;
   if (target.empty()) return ERROR_PATH_NOT_FOUND;
   std::unique_ptr<AtomicFile> a(new AtomicFile);
   a->target_ = WString(target);
@@ -451,11 +439,11 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
       if (long rc = CheckAccess(target_, true, true)) return fail(Step::TargetAccess, rc);
     if (backupExists) {
       // The old backup will be replaced: its folder must allow that.
-      if (auto f = Fault("file.Delete", ERROR_ACCESS_DENIED)) return fail(Step::BackupDelete, *f);
+      if (auto f = InjectedWin32("file.Delete", ERROR_ACCESS_DENIED)) return fail(Step::BackupDelete, *f);
       if (::access(ParentOf(nativeBackup).c_str(), W_OK | X_OK) != 0) return fail(Step::BackupDelete, Win32FromErrno(errno));
     }
     if (targetExists) {
-      if (auto f = Fault("file.SaveBackup", ERROR_ACCESS_DENIED)) return fail(Step::BackupKeep, *f);
+      if (auto f = InjectedWin32("file.SaveBackup", ERROR_ACCESS_DENIED)) return fail(Step::BackupKeep, *f);
       const size_t slash = nativeBackup.find_last_of('/');
       const std::string folder = slash == std::string::npos ? "." : nativeBackup.substr(0, slash);
       const std::string name = slash == std::string::npos ? nativeBackup : nativeBackup.substr(slash + 1);
@@ -482,7 +470,7 @@ long AtomicFile::Commit(WStringView backup, Step& failedStep) {
     if (!keptTarget.empty()) ::unlink(keptTarget.c_str());
     return fail(Step::Rename, rc);
   };
-  if (auto f = Fault("file.SaveRename", ERROR_ACCESS_DENIED)) return failRename(*f);
+  if (auto f = InjectedWin32("file.SaveRename", ERROR_ACCESS_DENIED)) return failRename(*f);
   if (::rename(nativeTemp_.c_str(), nativeTarget_.c_str()) != 0) return failRename(Win32FromErrno(errno));
   nativeTemp_.clear();
   // The new file is in place; the previous one becomes the backup (replacing the older one in
@@ -510,7 +498,7 @@ void AtomicFile::Abort() {
 // ---- New files ----
 
 long PlaceNewFile(const std::string& temp, const std::string& target) {
-  if (auto f = Fault("file.Place", ERROR_ACCESS_DENIED)) {
+  if (auto f = InjectedWin32("file.Place", ERROR_ACCESS_DENIED)) {
     ::unlink(temp.c_str());
     return *f;
   }
@@ -523,7 +511,7 @@ long PlaceNewFile(const std::string& temp, const std::string& target) {
 }
 
 long CreateNewFile(const std::string& path, std::string_view bytes, bool ownerOnly) {
-  if (auto f = Fault("file.SaveCreate", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.SaveCreate", ERROR_ACCESS_DENIED)) return *f;
   if (path.empty() || path.back() == '/') return ERROR_PATH_NOT_FOUND;
   const std::string folder = ParentOf(path);
   if (!IsNativeDirectory(folder)) return ERROR_PATH_NOT_FOUND;
@@ -633,7 +621,7 @@ long SaveFileAtomic(WStringView path, std::string_view bytes, WStringView backup
 // ---- Names ----
 
 long DeleteFile(WStringView path) {
-  if (auto f = Fault("file.Delete", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.Delete", ERROR_ACCESS_DENIED)) return *f;
   const std::string native = NativePath(path);
   if (path.empty()) return ERROR_PATH_NOT_FOUND;
   if (::unlink(native.c_str()) != 0) return ErrorForPath(errno, native);
@@ -641,7 +629,7 @@ long DeleteFile(WStringView path) {
 }
 
 long MoveFile(WStringView from, WStringView to, bool replace) {
-  if (auto f = Fault("file.Rename", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.Rename", ERROR_ACCESS_DENIED)) return *f;
   if (from.empty() || to.empty()) return ERROR_PATH_NOT_FOUND;
   const std::string src = NativePath(from), dst = NativePath(to);
   struct stat st;
@@ -679,7 +667,7 @@ long MoveFile(WStringView from, WStringView to, bool replace) {
 }
 
 long CheckAccess(WStringView path, bool read, bool write) {
-  if (auto f = Fault("file.Access", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.Access", ERROR_ACCESS_DENIED)) return *f;
   if (path.empty()) return ERROR_PATH_NOT_FOUND;
   const std::string native = NativePath(path);
   const int how = (read ? R_OK : 0) | (write ? W_OK : 0);
@@ -688,7 +676,7 @@ long CheckAccess(WStringView path, bool read, bool write) {
 }
 
 long RestrictToOwner(WStringView path, bool create) {
-  if (auto f = Fault("file.Restrict", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.Restrict", ERROR_ACCESS_DENIED)) return *f;
   if (path.empty()) return ERROR_PATH_NOT_FOUND;
   const std::string native = NativePath(path);
   if (create) {
@@ -728,7 +716,7 @@ bool IsSameFile(WStringView a, WStringView b) {
 
 long FileSize(WStringView path, uint64_t& size) {
   size = 0;
-  if (auto f = Fault("file.Size", ERROR_INVALID_HANDLE)) return *f;
+  if (auto f = InjectedWin32("file.Size", ERROR_INVALID_HANDLE)) return *f;
   const std::string native = NativePath(path);
   struct stat st;
   if (::stat(native.c_str(), &st) != 0) return ErrorForPath(errno, native);
@@ -738,7 +726,7 @@ long FileSize(WStringView path, uint64_t& size) {
 }
 
 long GetTempPath(WString& folder) {
-  if (auto f = Fault("file.GetTempPath", ERROR_PATH_NOT_FOUND)) return *f;
+  if (auto f = InjectedWin32("file.GetTempPath", ERROR_PATH_NOT_FOUND)) return *f;
   std::string dir = "/tmp";
   if (const char* env = std::getenv("TMPDIR"); env && *env && IsNativeDirectory(env)) dir = env;
   if (dir.back() != '/') dir += '/';
@@ -747,7 +735,7 @@ long GetTempPath(WString& folder) {
 }
 
 long GetTempFileName(WStringView folder, WStringView prefix, WString& path) {
-  if (auto f = Fault("file.GetTempFileName", ERROR_ACCESS_DENIED)) return *f;
+  if (auto f = InjectedWin32("file.GetTempFileName", ERROR_ACCESS_DENIED)) return *f;
   std::string dir = folder.empty() ? std::string("./") : NativePath(folder);
   if (!IsNativeDirectory(dir)) return ERROR_DIRECTORY;
   if (dir.back() != '/') dir += '/';

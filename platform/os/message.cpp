@@ -7,8 +7,8 @@
 #include "platform/text/convert.h"
 
 DWORD FormatMessageW(DWORD flags, const void*, DWORD messageId, DWORD, WChar* buffer, DWORD size, void*) {
-  if (auto code = vr::fault::Hit("os.FormatMessage")) {
-    SetLastError(*code ? static_cast<DWORD>(*code) : static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+  if (auto error = vr::fault::InjectedWin32("os.FormatMessage", ERROR_MR_MID_NOT_FOUND)) {
+    SetLastError(static_cast<DWORD>(*error));
     return 0;
   }
   if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {

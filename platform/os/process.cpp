@@ -19,18 +19,12 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 
+using vr::fault::InjectedWin32;
+
 extern char** environ;
 
 namespace vr::os {
 namespace {
-
-bool Injected(const char* point, long usual, long& result) {
-  if (auto code = vr::fault::Hit(point)) {
-    result = *code == 0 ? usual : static_cast<long>(*code);
-    return true;
-  }
-  return false;
-}
 
 bool IsRunnable(const std::string& path, long& why) {
   struct stat st;
@@ -165,8 +159,7 @@ std::vector<WString> SplitCommandLine(WStringView line) {
 
 long StartProcess(WStringView commandLine, WStringView stdoutPath, std::unique_ptr<Process>& out) {
   out.reset();
-  long injected;
-  if (Injected("os.StartProcess", ERROR_FILE_NOT_FOUND, injected)) return injected;
+  if (auto injected = InjectedWin32("os.StartProcess", ERROR_FILE_NOT_FOUND)) return *injected;
   const std::vector<WString> words = SplitCommandLine(commandLine);
   if (words.empty() || words[0].empty()) return ERROR_INVALID_PARAMETER;
   std::string program;
@@ -205,8 +198,7 @@ long StartProcess(WStringView commandLine, WStringView stdoutPath, std::unique_p
 }
 
 long WaitForProcess(Process& process, long timeoutMs) {
-  long injected;
-  if (Injected("os.WaitProcess", ERROR_INVALID_HANDLE, injected)) return injected;
+  if (auto injected = InjectedWin32("os.WaitProcess", ERROR_INVALID_HANDLE)) return *injected;
   if (process.ended_) return ERROR_SUCCESS;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
@@ -226,8 +218,7 @@ long WaitForProcess(Process& process, long timeoutMs) {
 }
 
 long TerminateProcess(Process& process) {
-  long injected;
-  if (Injected("os.TerminateProcess", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("os.TerminateProcess", ERROR_ACCESS_DENIED)) return *injected;
   if (process.ended_ || process.pid_ <= 0) return ERROR_SUCCESS;
   if (::kill(process.pid_, SIGKILL) != 0 && errno != ESRCH) return internal::ErrorFromErrno(errno);
   int status = 0;
@@ -241,8 +232,7 @@ long TerminateProcess(Process& process) {
 }
 
 long GetProcessExitCode(Process& process, DWORD& code) {
-  long injected;
-  if (Injected("os.GetExitCode", ERROR_INVALID_HANDLE, injected)) return injected;
+  if (auto injected = InjectedWin32("os.GetExitCode", ERROR_INVALID_HANDLE)) return *injected;
   if (!process.ended_) {
     int status = 0;
     const pid_t r = ::waitpid(process.pid_, &status, WNOHANG);

@@ -33,7 +33,7 @@ RunLock::~RunLock() {
 
 long RunLock::Acquire(const std::string& root, long timeoutMs, std::unique_ptr<RunLock>& out) {
   out.reset();
-  if (auto code = vr::fault::Hit("os.RunLock")) return *code ? static_cast<long>(*code) : ERROR_ACCESS_DENIED;
+  if (auto error = vr::fault::InjectedWin32("os.RunLock", ERROR_ACCESS_DENIED)) return *error;
   struct stat st;
   if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
   const std::string file = LockFile(root);

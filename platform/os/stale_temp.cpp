@@ -60,14 +60,14 @@ bool Named(std::string_view name, std::string_view prefix, std::string_view suff
 
 long RemoveStaleTempFiles(const std::string& folder, long long olderThan, bool recursive, int& removed) {
   removed = 0;
-  if (auto code = vr::fault::Hit("os.RemoveStaleTempFiles")) return *code ? static_cast<long>(*code) : ERROR_ACCESS_DENIED;
+  if (auto error = vr::fault::InjectedWin32("os.RemoveStaleTempFiles", ERROR_ACCESS_DENIED)) return *error;
   return Sweep(folder, olderThan, recursive, removed, HostTemp, {}, {});
 }
 
 long RemoveStaleNamedFiles(const std::string& folder, std::string_view prefix, std::string_view suffix,
                            long long olderThan, int& removed) {
   removed = 0;
-  if (auto code = vr::fault::Hit("os.RemoveStaleTempFiles")) return *code ? static_cast<long>(*code) : ERROR_ACCESS_DENIED;
+  if (auto error = vr::fault::InjectedWin32("os.RemoveStaleTempFiles", ERROR_ACCESS_DENIED)) return *error;
   return Sweep(folder, olderThan, false, removed, Named, prefix, suffix);
 }
 

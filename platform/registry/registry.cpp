@@ -11,6 +11,8 @@
 #include "platform/registry/hive.h"
 #include "platform/text/casefold.h"
 
+using vr::fault::InjectedWin32;
+
 struct RegKeyHandle {
   vr::registry::KeyId id;
   REGSAM sam;
@@ -32,15 +34,6 @@ constexpr size_t kMaxValueNameChars = 16383;
 std::unordered_set<const RegKeyHandle*>& LiveHandles() {
   static auto* live = new std::unordered_set<const RegKeyHandle*>;
   return *live;
-}
-
-// The injected result of a fault point; usual is the call's own failure code.
-bool Injected(const char* point, long usual, LONG& result) {
-  if (auto code = vr::fault::Hit(point)) {
-    result = static_cast<LONG>(*code == 0 ? usual : *code);
-    return true;
-  }
-  return false;
 }
 
 // Checks a handle and, for opened keys, that it was opened with the access the call needs.
@@ -152,8 +145,7 @@ LONG RegConnectRegistryW(const WChar* machineName, HKEY key, HKEY* result) {
   std::lock_guard<std::recursive_mutex> lock(Hive::Instance().Mutex());
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  LONG injected;
-  if (Injected("registry.ConnectRegistry", ERROR_BAD_NETPATH, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.ConnectRegistry", ERROR_BAD_NETPATH)) return *injected;
   if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
   if (machineName && *machineName) {
     WStringView name(machineName);
@@ -172,8 +164,7 @@ LONG RegOpenKeyExW(HKEY key, const WChar* subKey, DWORD options, REGSAM sam, HKE
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  LONG injected;
-  if (Injected("registry.OpenKey", ERROR_FILE_NOT_FOUND, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.OpenKey", ERROR_FILE_NOT_FOUND)) return *injected;
   HiveTransaction txn(hive, false);
   if (LONG rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   KeyId from;
@@ -198,8 +189,7 @@ LONG RegCreateKeyExW(HKEY key, const WChar* subKey, DWORD reserved, WChar* keyCl
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
-  LONG injected;
-  if (Injected("registry.CreateKey", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.CreateKey", ERROR_ACCESS_DENIED)) return *injected;
   if (reserved != 0 || !subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_INVALID_PARAMETER;
@@ -231,8 +221,7 @@ LONG RegCloseKey(HKEY key) {
   if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
   if (!key || !LiveHandles().erase(key)) return ERROR_INVALID_HANDLE;
   delete key;
-  LONG injected;
-  if (Injected("registry.CloseKey", ERROR_INVALID_HANDLE, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.CloseKey", ERROR_INVALID_HANDLE)) return *injected;
   return ERROR_SUCCESS;
 }
 
@@ -241,8 +230,7 @@ LONG RegQueryValueExW(HKEY key, const WChar* valueName, DWORD* reserved, DWORD* 
                       DWORD* cbData) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.QueryValue", ERROR_FILE_NOT_FOUND, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.QueryValue", ERROR_FILE_NOT_FOUND)) return *injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
   KeyCall call(hive, false);
   if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;
@@ -259,8 +247,7 @@ LONG RegSetValueExW(HKEY key, const WChar* valueName, DWORD reserved, DWORD type
                     DWORD cbData) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.SetValue", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.SetValue", ERROR_ACCESS_DENIED)) return *injected;
   if (reserved != 0 || (!data && cbData)) return ERROR_INVALID_PARAMETER;
   const WStringView name = valueName ? WStringView(valueName) : WStringView();
   if (name.size() > kMaxValueNameChars) return ERROR_INVALID_PARAMETER;
@@ -275,8 +262,7 @@ LONG RegSetValueExW(HKEY key, const WChar* valueName, DWORD reserved, DWORD type
 LONG RegDeleteValueW(HKEY key, const WChar* valueName) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.DeleteValue", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.DeleteValue", ERROR_ACCESS_DENIED)) return *injected;
   KeyCall call(hive, true);
   if (LONG rc = call.Begin(key, KEY_SET_VALUE); rc != ERROR_SUCCESS) return rc;
   const KeyId id = call.id();
@@ -289,8 +275,7 @@ LONG RegDeleteValueW(HKEY key, const WChar* valueName) {
 LONG RegDeleteKeyW(HKEY key, const WChar* subKey) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.DeleteKey", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.DeleteKey", ERROR_ACCESS_DENIED)) return *injected;
   if (!subKey) return ERROR_INVALID_PARAMETER;
   std::vector<WStringView> parts;
   if (!SplitPath(subKey, parts)) return ERROR_FILE_NOT_FOUND;
@@ -310,8 +295,7 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, WChar* name, DWORD* cchName, DWORD* re
   (void)lastWriteTime;
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.EnumKey", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.EnumKey", ERROR_ACCESS_DENIED)) return *injected;
   if (reserved || !cchName) return ERROR_INVALID_PARAMETER;
   KeyCall call(hive, false);
   if (LONG rc = call.Begin(key, KEY_ENUMERATE_SUB_KEYS); rc != ERROR_SUCCESS) return rc;
@@ -330,8 +314,7 @@ LONG RegEnumValueW(HKEY key, DWORD index, WChar* valueName, DWORD* cchValueName,
                    DWORD* type, BYTE* data, DWORD* cbData) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.EnumValue", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.EnumValue", ERROR_ACCESS_DENIED)) return *injected;
   if (reserved || !cchValueName) return ERROR_INVALID_PARAMETER;
   KeyCall call(hive, false);
   if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;
@@ -351,8 +334,7 @@ LONG RegQueryInfoKeyW(HKEY key, WChar* keyClass, DWORD* cchClass, DWORD* reserve
   (void)lastWriteTime;
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  LONG injected;
-  if (Injected("registry.QueryInfoKey", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.QueryInfoKey", ERROR_ACCESS_DENIED)) return *injected;
   if (reserved) return ERROR_INVALID_PARAMETER;
   KeyCall call(hive, false);
   if (LONG rc = call.Begin(key, KEY_QUERY_VALUE); rc != ERROR_SUCCESS) return rc;

@@ -8,16 +8,10 @@
 #include "platform/registry/regtext.h"
 #include "platform/text/casefold.h"
 
+using vr::fault::InjectedWin32;
+
 namespace vr::registry {
 namespace {
-
-bool Injected(const char* point, long usual, long& result) {
-  if (auto code = vr::fault::Hit(point)) {
-    result = *code == 0 ? usual : static_cast<long>(*code);
-    return true;
-  }
-  return false;
-}
 
 std::vector<WStringView> Split(WStringView path) {
   std::vector<WStringView> parts;
@@ -92,8 +86,7 @@ long WriteTree(Hive& hive, KeyId id, const WString& path, bool canonical, std::s
 long RunInTransaction(const std::function<long()>& body) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  long injected;
-  if (Injected("registry.Transaction", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.Transaction", ERROR_ACCESS_DENIED)) return *injected;
   HiveTransaction txn(hive, true);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   if (long rc = body(); rc != ERROR_SUCCESS) return rc;
@@ -103,8 +96,7 @@ long RunInTransaction(const std::function<long()>& body) {
 long DeleteKeyTree(HKEY key, const WChar* subKey) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  long injected;
-  if (Injected("registry.DeleteTree", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.DeleteTree", ERROR_ACCESS_DENIED)) return *injected;
   if (key != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;  // tools work from the hive's root
   if (!subKey || Split(subKey).empty()) return ERROR_ACCESS_DENIED;
   HiveTransaction txn(hive, true);
@@ -119,8 +111,7 @@ long DeleteKeyTree(HKEY key, const WChar* subKey) {
 long ExportRegText(WStringView key, std::string& text) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  long injected;
-  if (Injected("registry.Export", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.Export", ERROR_ACCESS_DENIED)) return *injected;
   WString relative;
   if (!HivePath(key, relative)) return ERROR_FILE_NOT_FOUND;
   HiveTransaction txn(hive, false);
@@ -138,8 +129,7 @@ long ExportRegText(WStringView key, std::string& text) {
 long SnapshotRegText(std::string& text) {
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  long injected;
-  if (Injected("registry.Snapshot", ERROR_ACCESS_DENIED, injected)) return injected;
+  if (auto injected = InjectedWin32("registry.Snapshot", ERROR_ACCESS_DENIED)) return *injected;
   HiveTransaction txn(hive, false);
   if (long rc = txn.Begin(); rc != ERROR_SUCCESS) return rc;
   std::string out;
@@ -153,10 +143,9 @@ long ImportRegText(std::string_view bytes, std::string& error, std::vector<std::
   error.clear();
   Hive& hive = Hive::Instance();
   std::lock_guard<std::recursive_mutex> lock(hive.Mutex());
-  long injected;
-  if (Injected("registry.Import", ERROR_ACCESS_DENIED, injected)) {
+  if (auto injected = InjectedWin32("registry.Import", ERROR_ACCESS_DENIED)) {
     error = "the import was refused";
-    return injected;
+    return *injected;
   }
   std::vector<RegOperation> ops;
   if (!ParseRegText(bytes, ops, error, warnings)) return ERROR_INVALID_DATA;

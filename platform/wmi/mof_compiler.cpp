@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/com/errorinfo.h"
+#include "platform/fault/fault.h"
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/cim_types.h"
@@ -13,6 +14,8 @@
 #include "platform/wmi/services.h"
 #include "platform/wmi/system_classes.h"
 #include "platform/wmi/wbem_object.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::wmi {
 
@@ -186,7 +189,7 @@ HRESULT CompileMof(Repository& repo, WStringView text, WStringView defaultNamesp
   if (!counts) counts = &local;
   *counts = MofImportCounts();
   *error = MofError();
-  if (auto f = WmiFault("wmi.CompileMof")) {
+  if (auto f = InjectedHresult("wmi.CompileMof", WBEM_E_FAILED)) {
     error->code = *f;
     error->message = u"the repository refused the import (" + WbemStatusText(*f) + u")";
     return *f;
@@ -344,9 +347,8 @@ HRESULT QueryText(Repository& repo, WStringView nameSpace, WStringView wql, cons
     ULONG n = 0;
     hr = e->Next(WBEM_INFINITE, 1, &obj, &n);
     if (FAILED(hr) || n == 0) break;
-    BSTR mof = nullptr;
-    if (SUCCEEDED(obj->GetObjectText(0, &mof))) sink(WString(mof, SysStringLen(mof)));
-    SysFreeString(mof);
+    CBstr mof;
+    if (SUCCEEDED(obj->GetObjectText(0, mof.Receive()))) sink(mof.str());
     if (count) ++*count;
   }
   if (FAILED(hr) && why) {

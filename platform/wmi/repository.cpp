@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/fault/fault.h"
 #include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/os/hostroot.h"
@@ -12,6 +13,8 @@
 #include "platform/wmi/mof_writer.h"
 #include "platform/wmi/system_classes.h"
 #include "platform/wmi/wbem_object.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::wmi {
 
@@ -241,7 +244,7 @@ HRESULT Repository::SetDeferredCommits(bool deferred) {
 }
 
 HRESULT SetDeferredCommits(bool deferred) {
-  if (auto f = WmiFault("wmi.SetDeferredCommits")) return *f;
+  if (auto f = InjectedHresult("wmi.SetDeferredCommits", WBEM_E_FAILED)) return *f;
   std::shared_ptr<Repository> repo;
   if (HRESULT hr = Repository::OpenHost(&repo, nullptr); FAILED(hr)) return hr;
   return repo->SetDeferredCommits(deferred);

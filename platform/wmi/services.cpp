@@ -4,11 +4,14 @@
 
 #include "platform/com/errorinfo.h"
 #include "platform/com/runtime.h"
+#include "platform/fault/fault.h"
 #include "platform/text/casefold.h"
 #include "platform/wmi/cim_types.h"
 #include "platform/wmi/extended_status.h"
 #include "platform/wmi/object_path.h"
 #include "platform/wmi/wql.h"
+
+using vr::fault::InjectedHresult;
 
 namespace vr::wmi {
 
@@ -50,7 +53,7 @@ class ServiceCall {
   void Describe(const WString* parameter) { parameter_ = parameter; }
   // The call's result for a fault injected at its point.
   std::optional<HRESULT> Fault(const char* point) {
-    if (auto f = WmiFault(point)) return Result(*f);
+    if (auto f = InjectedHresult(point, WBEM_E_FAILED)) return Result(*f);
     return std::nullopt;
   }
   // hr as the call's result, with the error object when it is a failure.
@@ -86,7 +89,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Reset", WBEM_E_FAILED)) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     cursor_ = PageCursor();
     buffer_.clear();
@@ -97,7 +100,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
     if (returned) *returned = 0;
-    if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Next", WBEM_E_FAILED)) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"Invalid time-out.");
     for (ULONG i = 0; i < count; ++i) objects[i].reset();
@@ -117,7 +120,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.EnumClone", WBEM_E_FAILED)) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
     auto c = std::make_shared<InstanceEnumerator>(repo_, ns_, classes_, conditions_, forwardOnly_);
@@ -130,7 +133,7 @@ class InstanceEnumerator final : public IEnumWbemClassObject {
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Skip", WBEM_E_FAILED)) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     ULONG n = 0;
     while (n < count) {
@@ -178,7 +181,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Reset() override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Reset")) return Failed(*f, 0, u"Reset", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Reset", WBEM_E_FAILED)) return Failed(*f, 0, u"Reset", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Reset", ns_.name, u"A forward-only enumeration cannot be reset.");
     pos_ = 0;
     return S_OK;
@@ -188,7 +191,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
     if (returned) *returned = 0;
-    if (auto f = WmiFault("wmi.Next")) return Failed(*f, 0, u"Next", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Next", WBEM_E_FAILED)) return Failed(*f, 0, u"Next", ns_.name, u"");
     if (!objects || !returned) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Next", ns_.name, u"Invalid time-out.");
     for (ULONG i = 0; i < count; ++i) objects[i].reset();
@@ -216,7 +219,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Clone(std::shared_ptr<IEnumWbemClassObject>* copy) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.EnumClone")) return Failed(*f, 0, u"Clone", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.EnumClone", WBEM_E_FAILED)) return Failed(*f, 0, u"Clone", ns_.name, u"");
     if (!copy) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Clone", ns_.name, u"");
     if (forwardOnly_) return Failed(WBEM_E_INVALID_OPERATION, 0, u"Clone", ns_.name, u"A forward-only enumeration cannot be cloned.");
     auto c = std::make_shared<ClassEnumerator>(repo_, ns_, names_, forwardOnly_);
@@ -228,7 +231,7 @@ class ClassEnumerator final : public IEnumWbemClassObject {
   HRESULT Skip(long timeout, ULONG count) override {
     SetErrorInfo(0, nullptr);
     ErrnoGuard keepErrno;
-    if (auto f = WmiFault("wmi.Skip")) return Failed(*f, 0, u"Skip", ns_.name, u"");
+    if (auto f = InjectedHresult("wmi.Skip", WBEM_E_FAILED)) return Failed(*f, 0, u"Skip", ns_.name, u"");
     if (FAILED(CheckTimeout(timeout))) return Failed(WBEM_E_INVALID_PARAMETER, 0, u"Skip", ns_.name, u"Invalid time-out.");
     const size_t left = names_.size() - pos_;
     const size_t n = count < left ? count : left;

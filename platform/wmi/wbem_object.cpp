@@ -6,19 +6,11 @@
 #include "platform/wmi/mof_writer.h"
 #include "platform/wmi/object_path.h"
 
+using vr::fault::InjectedHresult;
+
 namespace vr::wmi {
 
 using vr::text::EqualsNoCase;
-
-std::optional<HRESULT> WmiFault(const char* point) {
-  auto code = vr::fault::Hit(point);
-  if (!code) return std::nullopt;
-  if (*code == 0) return WBEM_E_FAILED;
-  // A Win32 error number stands for its HRESULT; larger positive values are WMI success
-  // codes such as WBEM_S_TIMEDOUT, returned as they are.
-  if (*code > 0 && *code <= 0xFFFF) return HRESULT_FROM_WIN32(static_cast<long>(*code));
-  return static_cast<HRESULT>(*code);
-}
 
 namespace {
 
@@ -38,22 +30,22 @@ class QualifierSetImpl final : public IWbemQualifierSet {
       : owner_(std::move(owner)), property_(std::move(property)) {}
 
   HRESULT Get(const WChar* name, long flags, VARIANT* value, long* flavor) override {
-    if (auto f = WmiFault("wmi.QualifierGet")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierGet", WBEM_E_FAILED)) return *f;
     if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
     return owner_->QualifierGet(property_, name, value, flavor);
   }
   HRESULT Put(const WChar* name, VARIANT* value, long flavor) override {
-    if (auto f = WmiFault("wmi.QualifierPut")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierPut", WBEM_E_FAILED)) return *f;
     if (!name || !value) return WBEM_E_INVALID_PARAMETER;
     return owner_->QualifierPut(property_, name, *value, flavor);
   }
   HRESULT Delete(const WChar* name) override {
-    if (auto f = WmiFault("wmi.QualifierDelete")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierDelete", WBEM_E_FAILED)) return *f;
     if (!name) return WBEM_E_INVALID_PARAMETER;
     return owner_->QualifierDelete(property_, name);
   }
   HRESULT GetNames(long flags, SAFEARRAY** names) override {
-    if (auto f = WmiFault("wmi.QualifierGetNames")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierGetNames", WBEM_E_FAILED)) return *f;
     if (!names) return WBEM_E_INVALID_PARAMETER;
     *names = nullptr;
     if (flags != 0 && flags != WBEM_FLAG_LOCAL_ONLY && flags != WBEM_FLAG_PROPAGATED_ONLY) return WBEM_E_INVALID_PARAMETER;
@@ -69,7 +61,7 @@ class QualifierSetImpl final : public IWbemQualifierSet {
     return *names ? S_OK : WBEM_E_OUT_OF_MEMORY;
   }
   HRESULT BeginEnumeration(long flags) override {
-    if (auto f = WmiFault("wmi.QualifierBeginEnumeration")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierBeginEnumeration", WBEM_E_FAILED)) return *f;
     if (flags != 0 && flags != WBEM_FLAG_LOCAL_ONLY && flags != WBEM_FLAG_PROPAGATED_ONLY) return WBEM_E_INVALID_PARAMETER;
     QualifierList view;
     if (HRESULT hr = owner_->QualifierView(property_, &view); FAILED(hr)) return hr;
@@ -84,7 +76,7 @@ class QualifierSetImpl final : public IWbemQualifierSet {
     return S_OK;
   }
   HRESULT Next(long flags, BSTR* name, VARIANT* value, long* flavor) override {
-    if (auto f = WmiFault("wmi.QualifierNext")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierNext", WBEM_E_FAILED)) return *f;
     if (flags != 0) return WBEM_E_INVALID_PARAMETER;
     if (!enumerating_) return WBEM_E_UNEXPECTED;
     if (pos_ >= snapshot_.size()) return WBEM_S_NO_MORE_DATA;
@@ -95,7 +87,7 @@ class QualifierSetImpl final : public IWbemQualifierSet {
     return S_OK;
   }
   HRESULT EndEnumeration() override {
-    if (auto f = WmiFault("wmi.QualifierEndEnumeration")) return *f;
+    if (auto f = InjectedHresult("wmi.QualifierEndEnumeration", WBEM_E_FAILED)) return *f;
     enumerating_ = false;
     snapshot_.clear();
     return S_OK;
@@ -213,7 +205,7 @@ HRESULT WbemObject::SystemProperty(WStringView name, Variant* value, CIMTYPE* ty
 }
 
 HRESULT WbemObject::Get(const WChar* name, long flags, VARIANT* value, CIMTYPE* type, long* flavor) {
-  if (auto f = WmiFault("wmi.Get")) return *f;
+  if (auto f = InjectedHresult("wmi.Get", WBEM_E_FAILED)) return *f;
   if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
   if (IsSystemName(name)) {
     HRESULT hr = SystemProperty(name, value, type);
@@ -233,7 +225,7 @@ HRESULT WbemObject::Get(const WChar* name, long flags, VARIANT* value, CIMTYPE* 
 }
 
 HRESULT WbemObject::Put(const WChar* name, long flags, VARIANT* value, CIMTYPE type) {
-  if (auto f = WmiFault("wmi.Put")) return *f;
+  if (auto f = InjectedHresult("wmi.Put", WBEM_E_FAILED)) return *f;
   if (!name || flags != 0) return WBEM_E_INVALID_PARAMETER;
   const Variant null = Variant::Null();
   const Variant& in = value ? *value : null;
@@ -282,7 +274,7 @@ HRESULT WbemObject::Put(const WChar* name, long flags, VARIANT* value, CIMTYPE t
 }
 
 HRESULT WbemObject::Delete(const WChar* name) {
-  if (auto f = WmiFault("wmi.Delete")) return *f;
+  if (auto f = InjectedHresult("wmi.Delete", WBEM_E_FAILED)) return *f;
   if (!name) return WBEM_E_INVALID_PARAMETER;
   if (IsSystemName(name)) return WBEM_E_SYSTEM_PROPERTY;
   const int at = PropertyIndex(name);
@@ -312,7 +304,7 @@ HRESULT WbemObject::Delete(const WChar* name) {
 }
 
 HRESULT WbemObject::GetNames(const WChar* qualifierName, long flags, VARIANT* qualifierValue, SAFEARRAY** names) {
-  if (auto f = WmiFault("wmi.GetNames")) return *f;
+  if (auto f = InjectedHresult("wmi.GetNames", WBEM_E_FAILED)) return *f;
   if (!names) return WBEM_E_INVALID_PARAMETER;
   *names = nullptr;
   const long primary = flags & WBEM_MASK_PRIMARY_CONDITION;
@@ -351,22 +343,21 @@ HRESULT WbemObject::GetNames(const WChar* qualifierName, long flags, VARIANT* qu
 }
 
 HRESULT WbemObject::BeginEnumeration(long enumFlags) {
-  if (auto f = WmiFault("wmi.BeginEnumeration")) return *f;
-  SafeArray* names = nullptr;
+  if (auto f = InjectedHresult("wmi.BeginEnumeration", WBEM_E_FAILED)) return *f;
+  CSafeArray names;
   // The same selection as GetNames without a qualifier condition.
   if (enumFlags & WBEM_MASK_PRIMARY_CONDITION) return WBEM_E_INVALID_PARAMETER;
-  HRESULT hr = GetNames(nullptr, enumFlags, nullptr, &names);
+  HRESULT hr = GetNames(nullptr, enumFlags, nullptr, names.Receive());
   if (FAILED(hr)) return hr;
   enumNames_.clear();
   SafeArrayToStrings(names, &enumNames_);
-  SafeArrayDestroy(names);
   enumPos_ = 0;
   enumerating_ = true;
   return S_OK;
 }
 
 HRESULT WbemObject::Next(long flags, BSTR* name, VARIANT* value, CIMTYPE* type, long* flavor) {
-  if (auto f = WmiFault("wmi.NextProperty")) return *f;
+  if (auto f = InjectedHresult("wmi.NextProperty", WBEM_E_FAILED)) return *f;
   if (flags != 0) return WBEM_E_INVALID_PARAMETER;
   if (!enumerating_) return WBEM_E_UNEXPECTED;
   while (enumPos_ < enumNames_.size()) {
@@ -398,7 +389,7 @@ HRESULT WbemObject::Next(long flags, BSTR* name, VARIANT* value, CIMTYPE* type, 
 }
 
 HRESULT WbemObject::EndEnumeration() {
-  if (auto f = WmiFault("wmi.EndEnumeration")) return *f;
+  if (auto f = InjectedHresult("wmi.EndEnumeration", WBEM_E_FAILED)) return *f;
   enumerating_ = false;
   enumNames_.clear();
   return S_OK;
@@ -536,14 +527,14 @@ HRESULT WbemObject::QualifierDelete(const WString& property, WStringView name) {
 }
 
 HRESULT WbemObject::GetQualifierSet(std::shared_ptr<IWbemQualifierSet>* qualifiers) {
-  if (auto f = WmiFault("wmi.GetQualifierSet")) return *f;
+  if (auto f = InjectedHresult("wmi.GetQualifierSet", WBEM_E_FAILED)) return *f;
   if (!qualifiers) return WBEM_E_INVALID_PARAMETER;
   *qualifiers = std::make_shared<QualifierSetImpl>(shared_from_this(), WString());
   return S_OK;
 }
 
 HRESULT WbemObject::GetPropertyQualifierSet(const WChar* property, std::shared_ptr<IWbemQualifierSet>* qualifiers) {
-  if (auto f = WmiFault("wmi.GetPropertyQualifierSet")) return *f;
+  if (auto f = InjectedHresult("wmi.GetPropertyQualifierSet", WBEM_E_FAILED)) return *f;
   if (!property || !qualifiers) return WBEM_E_INVALID_PARAMETER;
   qualifiers->reset();
   if (IsSystemName(property)) return WBEM_E_SYSTEM_PROPERTY;
@@ -556,7 +547,7 @@ HRESULT WbemObject::GetPropertyQualifierSet(const WChar* property, std::shared_p
 // ---- whole objects ------------------------------------------------------------------------
 
 HRESULT WbemObject::Clone(std::shared_ptr<IWbemClassObject>* copy) {
-  if (auto f = WmiFault("wmi.Clone")) return *f;
+  if (auto f = InjectedHresult("wmi.Clone", WBEM_E_FAILED)) return *f;
   if (!copy) return WBEM_E_INVALID_PARAMETER;
   std::shared_ptr<WbemObject> o(new WbemObject);
   o->isClass_ = isClass_;
@@ -582,7 +573,7 @@ WString WbemObject::Text(long flags) const {
 }
 
 HRESULT WbemObject::GetObjectText(long flags, BSTR* text) {
-  if (auto f = WmiFault("wmi.GetObjectText")) return *f;
+  if (auto f = InjectedHresult("wmi.GetObjectText", WBEM_E_FAILED)) return *f;
   if (!text) return WBEM_E_INVALID_PARAMETER;
   *text = nullptr;
   if (flags & ~WBEM_FLAG_NO_FLAVORS) return WBEM_E_INVALID_PARAMETER;
@@ -592,7 +583,7 @@ HRESULT WbemObject::GetObjectText(long flags, BSTR* text) {
 }
 
 HRESULT WbemObject::SpawnDerivedClass(long flags, std::shared_ptr<IWbemClassObject>* newClass) {
-  if (auto f = WmiFault("wmi.SpawnDerivedClass")) return *f;
+  if (auto f = InjectedHresult("wmi.SpawnDerivedClass", WBEM_E_FAILED)) return *f;
   if (!newClass || flags != 0) return WBEM_E_INVALID_PARAMETER;
   if (!isClass_) return WBEM_E_INVALID_OPERATION;
   if (cls_->name.empty()) return WBEM_E_INCOMPLETE_CLASS;
@@ -607,7 +598,7 @@ HRESULT WbemObject::SpawnDerivedClass(long flags, std::shared_ptr<IWbemClassObje
 }
 
 HRESULT WbemObject::SpawnInstance(long flags, std::shared_ptr<IWbemClassObject>* newInstance) {
-  if (auto f = WmiFault("wmi.SpawnInstance")) return *f;
+  if (auto f = InjectedHresult("wmi.SpawnInstance", WBEM_E_FAILED)) return *f;
   if (!newInstance || flags != 0) return WBEM_E_INVALID_PARAMETER;
   if (!isClass_) return WBEM_E_INVALID_OPERATION;
   if (cls_->name.empty()) return WBEM_E_INCOMPLETE_CLASS;
@@ -619,7 +610,7 @@ HRESULT WbemObject::SpawnInstance(long flags, std::shared_ptr<IWbemClassObject>*
 }
 
 HRESULT WbemObject::CompareTo(long flags, IWbemClassObject* other) {
-  if (auto f = WmiFault("wmi.CompareTo")) return *f;
+  if (auto f = InjectedHresult("wmi.CompareTo", WBEM_E_FAILED)) return *f;
   auto* o = dynamic_cast<WbemObject*>(other);
   if (!o) return WBEM_E_INVALID_PARAMETER;
   constexpr long kIgnoreQualifiers = 0x1, kIgnoreFlavor = 0x20;
@@ -640,7 +631,7 @@ HRESULT WbemObject::CompareTo(long flags, IWbemClassObject* other) {
 }
 
 HRESULT WbemObject::GetPropertyOrigin(const WChar* name, BSTR* className) {
-  if (auto f = WmiFault("wmi.GetPropertyOrigin")) return *f;
+  if (auto f = InjectedHresult("wmi.GetPropertyOrigin", WBEM_E_FAILED)) return *f;
   if (!name || !className) return WBEM_E_INVALID_PARAMETER;
   *className = nullptr;
   if (IsSystemName(name)) {
@@ -656,7 +647,7 @@ HRESULT WbemObject::GetPropertyOrigin(const WChar* name, BSTR* className) {
 }
 
 HRESULT WbemObject::InheritsFrom(const WChar* ancestor) {
-  if (auto f = WmiFault("wmi.InheritsFrom")) return *f;
+  if (auto f = InjectedHresult("wmi.InheritsFrom", WBEM_E_FAILED)) return *f;
   if (!ancestor) return WBEM_E_INVALID_PARAMETER;
   return cls_->InheritsFrom(ancestor) ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
 }

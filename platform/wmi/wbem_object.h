@@ -80,9 +80,4 @@ class WbemObject final : public IWbemClassObject, public std::enable_shared_from
   size_t enumPos_ = 0;
 };
 
-// The fault hook of a WMI call: nothing to go ahead, else the code to return: an injected 0
-// means WBEM_E_FAILED, 1 to 0xFFFF a Win32 error (HRESULT_FROM_WIN32), anything else is
-// returned as it is (so 0x40004 is WBEM_S_TIMEDOUT).
-std::optional<HRESULT> WmiFault(const char* point);
-
 }  // namespace vr::wmi

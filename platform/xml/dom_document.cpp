@@ -12,17 +12,13 @@
 #include "platform/xml/dom.h"
 #include "platform/xml/safe_parse.h"
 
+using vr::fault::InjectedHresult;
+
 const CLSID CLSID_DOMDocument = {0xf6d90f11, 0x9c73, 0x11d3, {0xb3, 0x2e, 0x00, 0xc0, 0x4f, 0x99, 0x0b, 0xb4}};
 const IID IID_IXMLDOMDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 namespace vr::xml {
 namespace {
-
-// The fault hook of one DOM call: the injected code as a failed HRESULT, S_OK otherwise.
-HRESULT Injected(const char* point) {
-  if (auto code = vr::fault::Hit(point)) return *code ? static_cast<HRESULT>(*code) : E_FAIL;
-  return S_OK;
-}
 
 WString Wide(const xmlChar* s) {
   return s ? vr::text::Utf8ToWide(reinterpret_cast<const char*>(s)) : WString();
@@ -126,13 +122,13 @@ class NodeImpl : public Base {
   }
   HRESULT get_nodeName(WString* name) override {
     if (!name) return E_POINTER;
-    if (HRESULT hr = Injected("xml.GetNodeName"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.GetNodeName", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     *name = node_ ? NameOf(node_) : WString(u"#document");
     return S_OK;
   }
   HRESULT get_text(WString* text) override {
     if (!text) return E_POINTER;
-    if (HRESULT hr = Injected("xml.GetText"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.GetText", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     text->clear();
     if (!node_) return S_OK;
     if (node_->type == XML_ELEMENT_NODE || node_->type == XML_DOCUMENT_NODE) {
@@ -147,7 +143,7 @@ class NodeImpl : public Base {
   }
   HRESULT get_xml(WString* xml) override {
     if (!xml) return E_POINTER;
-    if (HRESULT hr = Injected("xml.GetXml"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.GetXml", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     *xml = (node_ && tree_) ? MarkupOf(tree_->doc, node_) : WString();
     return S_OK;
   }
@@ -184,7 +180,7 @@ class Element final : public NodeImpl<IXMLDOMElement> {
   HRESULT getAttribute(WStringView name, Variant* value) override {
     if (!value) return E_POINTER;
     *value = Variant::Null();
-    if (HRESULT hr = Injected("xml.GetAttribute"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.GetAttribute", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     const std::string key = vr::text::WideToUtf8(name);
     xmlChar* v = xmlGetProp(node_, reinterpret_cast<const xmlChar*>(key.c_str()));
     if (!v) return S_FALSE;
@@ -216,7 +212,7 @@ class NodeList final : public IXMLDOMNodeList {
   HRESULT nextNode(std::shared_ptr<IXMLDOMNode>* node) override {
     if (!node) return E_POINTER;
     node->reset();
-    if (HRESULT hr = Injected("xml.NextNode"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.NextNode", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     if (!next_) return S_FALSE;
     *node = MakeNode(tree_, next_);
     next_ = next_->next;
@@ -246,7 +242,7 @@ template <class Base>
 HRESULT NodeImpl<Base>::get_childNodes(std::shared_ptr<IXMLDOMNodeList>* list) {
   if (!list) return E_POINTER;
   list->reset();
-  if (HRESULT hr = Injected("xml.GetChildNodes"); FAILED(hr)) return hr;
+  if (HRESULT hr = InjectedHresult("xml.GetChildNodes", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
   *list = std::make_shared<NodeList>(tree_, node_);
   return S_OK;
 }
@@ -290,7 +286,7 @@ class Document final : public NodeImpl<IXMLDOMDocument2> {
   Document() : NodeImpl(nullptr, nullptr), error_(std::make_shared<ParseError>()) {}
 
   HRESULT put_validateOnParse(VARIANT_BOOL validate) override {
-    if (HRESULT hr = Injected("xml.PutProperty"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.PutProperty", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     validate_ = validate != VARIANT_FALSE;
     return S_OK;
   }
@@ -300,7 +296,7 @@ class Document final : public NodeImpl<IXMLDOMDocument2> {
     return S_OK;
   }
   HRESULT put_async(VARIANT_BOOL async) override {
-    if (HRESULT hr = Injected("xml.PutProperty"); FAILED(hr)) return hr;
+    if (HRESULT hr = InjectedHresult("xml.PutProperty", E_FAIL).value_or(S_OK); FAILED(hr)) return hr;
     async_ = async != VARIANT_FALSE;
     return S_OK;
   }
@@ -312,12 +308,12 @@ class Document final : public NodeImpl<IXMLDOMDocument2> {
     node_ = nullptr;
     const std::string native = vr::text::WideToUtf8(vr::os::ToNativeSeparators(path));
     detail::ParseFailure failure;
-    if (auto code = vr::fault::Hit("xml.Load")) {
+    if (auto injected = InjectedHresult("xml.Load", S_FALSE)) {
       failure.code = detail::kFailOpen;
       failure.reason = "the file cannot be read (injected fault)";
       failure.url = native;
       error_ = std::make_shared<ParseError>(failure);
-      return *code ? static_cast<HRESULT>(*code) : S_FALSE;
+      return *injected;
     }
     xmlDocPtr doc = detail::ParseFile(native, validate_, failure);
     if (!doc) {
@@ -335,8 +331,9 @@ class Document final : public NodeImpl<IXMLDOMDocument2> {
     if (!root) return E_POINTER;
     root->reset();
     if (auto code = vr::fault::Hit("xml.GetDocumentElement")) {
+      // S_FALSE is this call's own answer for a document without a root, not a Win32 error 1.
       if (*code == S_FALSE) return S_FALSE;
-      return *code ? static_cast<HRESULT>(*code) : E_FAIL;
+      return vr::fault::HresultFromInjected(*code, E_FAIL);
     }
     xmlNodePtr r = tree_ ? xmlDocGetRootElement(tree_->doc) : nullptr;
     if (!r) return S_FALSE;
@@ -362,8 +359,8 @@ class Document final : public NodeImpl<IXMLDOMDocument2> {
 const bool g_registered = [] {
   CoRegisterClass(CLSID_DOMDocument, [](const IID& iid, std::shared_ptr<IUnknown>* out) -> HRESULT {
     if (!(iid == IID_IXMLDOMDocument2)) return E_NOINTERFACE;
-    if (auto code = vr::fault::Hit("xml.CreateDocument"))
-      return *code ? static_cast<HRESULT>(*code) : REGDB_E_CLASSNOTREG;
+    if (HRESULT hr = InjectedHresult("xml.CreateDocument", REGDB_E_CLASSNOTREG).value_or(S_OK); FAILED(hr))
+      return hr;
     *out = std::make_shared<Document>();
     return S_OK;
   });

@@ -207,6 +207,13 @@ TEST_F(DomTest, FaultPointsFailTheirCalls) {
   Variant v;
   EXPECT_EQ(root->getAttribute(u"version", &v), E_FAIL);
   EXPECT_EQ(root->getAttribute(u"version", &v), S_OK);
+
+  // A Win32 error given to a DOM call fails it with that error's HRESULT; a success code
+  // lets a creation go ahead rather than answer success without a document.
+  vr::fault::Configure("xml.GetText#1=5;xml.CreateDocument#1=0x40004");
+  EXPECT_EQ(root->get_text(&s), static_cast<HRESULT>(0x80070005u));
+  EXPECT_TRUE(NewDocument());
+  vr::fault::Reset();
 }
 
 TEST_F(DomTest, CreationNeedsComOnTheThread) {

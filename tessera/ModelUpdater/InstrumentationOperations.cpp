@@ -4,6 +4,7 @@
 #include "platform/os/dir.h"
 #include "platform/os/file.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
@@ -84,8 +85,8 @@ HRESULT RegQueryValueStr(void* rootKey, const WString& subKey, const WString& va
   VR_TRACE_FUNCTION("PlatformOperations::RegQueryValueStr", "ModelUpdater\\InstrumentationOperations",
                     vr::trace::kModelFlags);
   try {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(static_cast<HKEY>(rootKey), subKey.c_str(), 0, KEY_READ, &key) != 0) {
+    vr::registry::ScopedKey key;
+    if (RegOpenKeyExW(static_cast<HKEY>(rootKey), subKey.c_str(), 0, KEY_READ, key.Receive()) != 0) {
       VR_TRACE_ERROR(" Property '", valueName, "' does not exist under following registry key '", subKey, "'");
       return E_FAIL;
     }
@@ -93,7 +94,6 @@ HRESULT RegQueryValueStr(void* rootKey, const WString& subKey, const WString& va
     DWORD type = 0;
     DWORD bytes = kValueBufferBytes;
     const LONG rc = RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    RegCloseKey(key);
     if (rc != 0 || type != REG_SZ) {
       VR_TRACE_ERROR(" Property '", valueName, "' does not exist under following registry key '", subKey, "'");
       return E_FAIL;
@@ -112,15 +112,13 @@ HRESULT GetInstrumentationRoot(WString& root) {
   VR_TRACE_FUNCTION("PlatformOperations::GetInstrumentationRoot", "ModelUpdater\\InstrumentationOperations",
                     vr::trace::kModelFlags);
   try {
-    HKEY machine = nullptr;
-    const LONG rc = RegConnectRegistryW(nullptr, HKEY_LOCAL_MACHINE, &machine);
+    vr::registry::ScopedKey machine;
+    const LONG rc = RegConnectRegistryW(nullptr, HKEY_LOCAL_MACHINE, machine.Receive());
     if (rc != 0) {
       VR_TRACE_FAILURE("RegConnectRegistryW", rc);
       return E_FAIL;
     }
-    const HRESULT hr = RegQueryValueStr(machine, kDepotKey, u"InstrumentationPath", root);
-    RegCloseKey(machine);
-    return hr;
+    return RegQueryValueStr(machine, kDepotKey, u"InstrumentationPath", root);
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;

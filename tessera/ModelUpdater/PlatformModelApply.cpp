@@ -131,21 +131,15 @@ bool NeverKeep(const ModelValueChange&) { return false; }
 
 // A one-dimensional BSTR array of the strings, lower bound 0, filled through AccessData.
 HRESULT BuildStringArray(const std::vector<WString>& strings, Variant& out) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size()));
+  CSafeArray array(SafeArrayCreateVector(VT_BSTR, 0, static_cast<uint32_t>(strings.size())));
   if (!array) return E_OUTOFMEMORY;
   Variant* data = nullptr;
   HRESULT hr = SafeArrayAccessData(array, &data);
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    return hr;
-  }
+  if (FAILED(hr)) return hr;
   for (size_t i = 0; i < strings.size(); ++i) data[i] = Variant(strings[i]);
   hr = SafeArrayUnaccessData(array);
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    return hr;
-  }
-  out.AttachArray(array);
+  if (FAILED(hr)) return hr;
+  out.AttachArray(array.Detach());
   return S_OK;
 }
 

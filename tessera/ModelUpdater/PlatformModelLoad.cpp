@@ -75,8 +75,8 @@ namespace {
 std::unordered_map<WString, WString> StoredNames(IWbemQualifierSet* qualifiers, const char* vrTraceFunction_,
                                                  const char* vrTraceFile_) {
   std::unordered_map<WString, WString> names;
-  SAFEARRAY* array = nullptr;
-  HRESULT hr = qualifiers->GetNames(WBEM_FLAG_ALWAYS, &array);
+  CSafeArray array;
+  HRESULT hr = qualifiers->GetNames(WBEM_FLAG_ALWAYS, array.Receive());
   if (FAILED(hr) || !array) {
     VR_TRACE_FAILURE("IWbemQualifierSet::GetNames", hr);
     return names;
@@ -88,7 +88,6 @@ std::unordered_map<WString, WString> StoredNames(IWbemQualifierSet* qualifiers, 
       if (data[i].vt == VT_BSTR) names.emplace(vr::text::ToLower(data[i].bstrVal), data[i].bstrVal);
     SafeArrayUnaccessData(array);
   }
-  SafeArrayDestroy(array);
   return names;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/TesseraTrace.h"
 
@@ -58,10 +59,10 @@ bool HKLMRegistryKeyCreate(const WString& key, const WString& name, const WStrin
   const WString described = kHklm + key + u"' with value '" + name + u"=" + value + u"'";
   VR_TRACE_INFO("Try to create registry key '", described);
   WString existing;
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+  vr::registry::ScopedKey h;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive()) == ERROR_SUCCESS) {
     const LONG rc = QueryString(h, name, existing);
-    RegCloseKey(h);
+    h.Close();
     if (rc == ERROR_SUCCESS) {
       PKG_TRACE_WARNING("Registry key '", kHklm, key, "' with value '", name, "=", existing,
                "' already exist and cannot be recreated");
@@ -70,7 +71,7 @@ bool HKLMRegistryKeyCreate(const WString& key, const WString& name, const WStrin
   }
   DWORD disposition = 0;
   LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &h, &disposition);
+                            nullptr, h.Receive(), &disposition);
   if (rc != ERROR_SUCCESS) {
     VR_TRACE_ERROR("Could not create registry key '", kHklm, key);
     VR_TRACE_FAILURE("RegCreateKeyEx (\"HKEY_LOCAL_MACHINE\\", key, "\")", rc);
@@ -84,14 +85,14 @@ bool HKLMRegistryKeyCreate(const WString& key, const WString& name, const WStrin
   }
   rc = RegSetValueExW(h, name.c_str(), 0, REG_SZ, data.data(), bytes);
   if (rc != ERROR_SUCCESS) {
-    RegCloseKey(h);
+    h.Close();  // before the key it made may be deleted
     VR_TRACE_ERROR("Could not set value for registry key name'", name);
     VR_TRACE_FAILURE("RegSetValueEx (\"", name, "\")", rc);
     // A key this call made for the value is not left behind empty.
     if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
     return false;
   }
-  RegCloseKey(h);
+  h.Close();
   if (created) *created = true;
   Log(log, u"Registry key '" + described + u" successfully created");
   VR_TRACE_INFO("Registry key successfully created");
@@ -101,12 +102,11 @@ bool HKLMRegistryKeyCreate(const WString& key, const WString& name, const WStrin
 bool HKLMRegistryKeyExist(const WString& key) {
   VR_TRACE_FUNCTION("HKLMRegistryKeyExist", kFile, kFlags);
   VR_TRACE_INFO("Checking if registry key '", kHklm, key, "' exist");
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) {
+  vr::registry::ScopedKey h;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive()) != ERROR_SUCCESS) {
     VR_TRACE_INFO("Registry key does not exist");
     return false;
   }
-  RegCloseKey(h);
   VR_TRACE_INFO("Registry key '", kHklm, key, "' exist");
   return true;
 }
@@ -135,9 +135,9 @@ bool HKLMRegistryKeyValueRemove(const WString& key, const WString& name, VrLogFi
     PKG_TRACE_WARNING("Registry key '", kHklm, key, "' does not exist and value cannot be removed");
     return true;
   }
-  HKEY h = nullptr;
+  vr::registry::ScopedKey h;
   LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY,
-                          &h);
+                          h.Receive());
   if (rc != ERROR_SUCCESS) {
     PKG_TRACE_WARNING("Cannot find registry key");
     VR_TRACE_FAILURE("RegOpenKeyEx (\"HKEY_LOCAL_MACHINE\\", key, "\")", rc);
@@ -145,12 +145,10 @@ bool HKLMRegistryKeyValueRemove(const WString& key, const WString& name, VrLogFi
   }
   rc = RegDeleteValueW(h, name.c_str());
   if (rc == ERROR_FILE_NOT_FOUND) {
-    RegCloseKey(h);
     PKG_TRACE_WARNING("Cannot remove registry key value");
     return true;  // nothing to remove
   }
   if (rc != ERROR_SUCCESS) {
-    RegCloseKey(h);
     PKG_TRACE_WARNING("Cannot remove registry key value");
     VR_TRACE_FAILURE("RegDeleteValue (\"", name, "\")", rc);
     return false;
@@ -160,7 +158,7 @@ bool HKLMRegistryKeyValueRemove(const WString& key, const WString& name, VrLogFi
   WChar valueName[260];
   DWORD chars = 260;
   rc = RegEnumValueW(h, 0, valueName, &chars, nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(h);
+  h.Close();  // before the emptied key may be removed
   if (rc == ERROR_NO_MORE_ITEMS) {
     if (!HKLMRegistryKeyRemove(key)) return false;
     Log(log, u"Registry key successfully removed [" + WString(kHklm) + key + u"]");
@@ -174,14 +172,13 @@ bool HKLMRegistryKeyValueRemove(const WString& key, const WString& name, VrLogFi
 bool HKLMGetRegistryKeyValue(const WString& key, const WString& name, WString& text) {
   VR_TRACE_FUNCTION("HKLMGetRegistryKeyValue", kFile, kFlags);
   VR_TRACE_INFO("Get '", kHklm, key, "' registry key value");
-  HKEY h = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h);
+  vr::registry::ScopedKey h;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive());
   if (rc != ERROR_SUCCESS) {
     VR_TRACE_ERROR("Registry key '", kHklm, key, "' does not exist");
     return false;
   }
   rc = QueryString(h, name, text);
-  RegCloseKey(h);
   if (rc != ERROR_SUCCESS) {
     VR_TRACE_ERROR("Cannot get registry key value");
     return false;
@@ -222,8 +219,8 @@ bool HKLMGetPatchCounts(const WString& patchesKey, const WString& version, const
                         long& m) {
   VR_TRACE_FUNCTION("HKLMGetPatchCounts", kFile, kFlags);
   VR_TRACE_INFO("Read '", kHklm, patchesKey, "' registry key subkeys");
-  HKEY h = nullptr;
-  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, patchesKey.c_str(), 0, KEY_READ, &h);
+  vr::registry::ScopedKey h;
+  LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, patchesKey.c_str(), 0, KEY_READ, h.Receive());
   if (rc != ERROR_SUCCESS) {
     VR_TRACE_ERROR("Cannot find '", kHklm, patchesKey, "' registry key");
     return false;
@@ -274,6 +271,5 @@ bool HKLMGetPatchCounts(const WString& patchesKey, const WString& version, const
     }
     VR_TRACE_INFO("N = ", n, "; M = ", m);
   }
-  RegCloseKey(h);
   return ok;
 }

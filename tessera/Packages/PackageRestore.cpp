@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/text/convert.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Messages.h"
@@ -56,21 +57,19 @@ bool KeyIsEmpty(HKEY h) {
 }
 
 bool RestoreValue(const RecordedValue& v) {
-  HKEY h = nullptr;
+  vr::registry::ScopedKey h;
   if (!v.present) {
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, v.key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &h);
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, v.key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, h.Receive());
     if (rc == ERROR_FILE_NOT_FOUND) return true;
     if (rc != ERROR_SUCCESS) return false;
     rc = RegDeleteValueW(h, v.name.c_str());
-    RegCloseKey(h);
     return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
   }
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, v.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
-      ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, v.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(),
+                      nullptr) != ERROR_SUCCESS)
     return false;
   const LONG rc = RegSetValueExW(h, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
                                  static_cast<DWORD>(v.data.size()));
-  RegCloseKey(h);
   return rc == ERROR_SUCCESS;
 }
 
@@ -81,16 +80,15 @@ void RecordPatchBookkeeping(const WString& patchKey, PackageRecord& record) {
     size_t next = patchKey.find(u'\\', pos + 1);
     if (next == WString::npos) next = patchKey.size();
     const WString key = patchKey.substr(0, next);
-    HKEY h = nullptr;
-    const bool present = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS;
-    if (present) RegCloseKey(h);
+    vr::registry::ScopedKey h;
+    const bool present = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive()) == ERROR_SUCCESS;
     record.keys.push_back({key, present});
     pos = next;
   }
   for (const char16_t* name : {kWinPkgInfoValue, kUxAgtInfoValue}) {
     RecordedValue value{patchKey, name, false, 0, {}};
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, patchKey.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+    vr::registry::ScopedKey h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, patchKey.c_str(), 0, KEY_READ, h.Receive()) == ERROR_SUCCESS) {
       DWORD type = 0, size = 0;
       if (RegQueryValueExW(h, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
         std::string data(size, '\0');
@@ -99,7 +97,6 @@ void RecordPatchBookkeeping(const WString& patchKey, PackageRecord& record) {
           value = {patchKey, name, true, type, data};
         }
       }
-      RegCloseKey(h);
     }
     record.values.push_back(std::move(value));
   }
@@ -138,13 +135,12 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
   // then keys that were not there go again, innermost first, when nothing is left in them.
   for (const RecordedKey& k : record.keys) {
     if (!k.present) continue;
-    HKEY h = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, k.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr) !=
-        ERROR_SUCCESS) {
+    vr::registry::ScopedKey h;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, k.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(),
+                        nullptr) != ERROR_SUCCESS) {
       message += LoadMessage(1009);
       return false;
     }
-    RegCloseKey(h);
   }
   for (const RecordedValue& v : record.values) {
     if (!RestoreValue(v)) {
@@ -154,10 +150,10 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
   }
   for (auto k = record.keys.rbegin(); k != record.keys.rend(); ++k) {
     if (k->present) continue;
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, k->key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) continue;
+    vr::registry::ScopedKey h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, k->key.c_str(), 0, KEY_READ, h.Receive()) != ERROR_SUCCESS) continue;
     const bool empty = KeyIsEmpty(h);
-    RegCloseKey(h);
+    h.Close();  // before the key may be deleted
     if (!empty) {
       VR_TRACE_INFO("Key '", k->key, "' holds what another program put there: it stays");
       continue;

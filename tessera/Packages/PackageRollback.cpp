@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
 #include "tessera/Files/VrLogFile.h"
@@ -35,12 +36,10 @@ constexpr int kLocalClusterMode = 2;
 
 // Whether the value exists, whatever its type (an installer may write "Installed" as a number).
 bool ValueExists(const WString& key, const WString& name) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+  vr::registry::ScopedKey h;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive()) != ERROR_SUCCESS) return false;
   DWORD type = 0, size = 0;
-  const LONG rc = RegQueryValueExW(h, name.c_str(), nullptr, &type, nullptr, &size);
-  RegCloseKey(h);
-  return rc == ERROR_SUCCESS;
+  return RegQueryValueExW(h, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
 }
 
 // The DeplPackId each item names: its own, or for a "PLAT_POLICY" line the id of the

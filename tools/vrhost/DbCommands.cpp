@@ -16,6 +16,7 @@
 #include "platform/os/datadir.h"
 #include "platform/os/file.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/convert.h"
 #include "tools/vrhost/DbSnapshot.h"
@@ -144,8 +145,8 @@ class DataSourceBackup {
       if (kept == Kept::Unknown && error_.empty()) error_ = "cannot read " + Root() + "/" + file + ": " + ErrorText(rc);
       files_.push_back({file, kept, bytes});
     }
-    HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, &h) == ERROR_SUCCESS) {
+    vr::registry::ScopedKey h;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, KEY_READ, h.Receive()) == ERROR_SUCCESS) {
       for (const char16_t* name : {u"Source", u"User", u"Password"}) {
         DWORD type = 0, size = 0;
         Value v{name, false, {}};
@@ -155,7 +156,6 @@ class DataSourceBackup {
         }
         values_.push_back(std::move(v));
       }
-      RegCloseKey(h);
     }
   }
 
@@ -174,16 +174,15 @@ class DataSourceBackup {
       else if (f.kept == Kept::Content) vr::os::SaveFileAtomic(path, f.bytes);
     }
     vr::registry::RunInTransaction([&]() -> long {
-      HKEY h = nullptr;
+      vr::registry::ScopedKey h;
       if (long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, vr::depot::kDbAccessKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &h, nullptr);
+                                    h.Receive(), nullptr);
           rc != ERROR_SUCCESS)
         return rc;
       for (const auto& v : values_) {
         if (v.present) RegSetValueExW(h, v.name, 0, REG_SZ, v.data.data(), static_cast<DWORD>(v.data.size()));
         else RegDeleteValueW(h, v.name);
       }
-      RegCloseKey(h);
       return ERROR_SUCCESS;
     });
   }

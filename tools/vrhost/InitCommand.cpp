@@ -238,7 +238,7 @@ int RunInit(std::vector<std::string>& args) {
     if (!done) break;
     failedStep = step.name;
     // A point before each step, so that a test can end init at each of its steps.
-    if (auto code = vr::fault::Hit("vrhost.InitStep")) done = Fail(why, "injected fault", *code ? static_cast<long>(*code) : ERROR_ACCESS_DENIED);
+    if (auto error = vr::fault::InjectedWin32("vrhost.InitStep", ERROR_ACCESS_DENIED)) done = Fail(why, "injected fault", *error);
     else done = step.run(c, why);
   }
   vr::registry::CloseHive();

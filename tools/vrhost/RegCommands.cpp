@@ -8,6 +8,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/registry/regtext.h"
 #include "platform/registry/regtools.h"
 #include "platform/text/casefold.h"
@@ -181,12 +182,9 @@ int Delete(std::vector<std::string>& args) {
   if (args.size() == 1) {
     rc = key.empty() ? ERROR_ACCESS_DENIED : vr::registry::DeleteKeyTree(HKEY_LOCAL_MACHINE, key.c_str());
   } else {
-    HKEY h = nullptr;
-    rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, &h);
-    if (rc == ERROR_SUCCESS) {
-      rc = RegDeleteValueW(h, W(args[1]).c_str());
-      RegCloseKey(h);
-    }
+    vr::registry::ScopedKey h;
+    rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_SET_VALUE, h.Receive());
+    if (rc == ERROR_SUCCESS) rc = RegDeleteValueW(h, W(args[1]).c_str());
   }
   if (rc != ERROR_SUCCESS) {
     Error("cannot delete " + args[0] + (args.size() > 1 ? " " + args[1] : std::string()) + ": " + ErrorText(rc));
@@ -199,8 +197,8 @@ int Query(std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2) return UsageError("reg query takes KEY [NAME]", kReg);
   WString key;
   if (!KeyPath(args[0], key)) return kFailed;
-  HKEY h = nullptr;
-  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h);
+  vr::registry::ScopedKey h;
+  long rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, h.Receive());
   std::string out;
   if (rc == ERROR_SUCCESS && args.size() == 2) {
     const WString name = W(args[1]);
@@ -230,7 +228,6 @@ int Query(std::vector<std::string>& args) {
     }
     if (rc == ERROR_NO_MORE_ITEMS) rc = ERROR_SUCCESS;
   }
-  if (h) RegCloseKey(h);
   if (rc != ERROR_SUCCESS) {
     Error("cannot query " + args[0] + (args.size() > 1 ? " " + args[1] : std::string()) + ": " + ErrorText(rc));
     return kFailed;

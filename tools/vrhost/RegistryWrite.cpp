@@ -2,24 +2,23 @@
 
 #include "platform/com/hresult.h"
 #include "platform/registry/registry.h"
+#include "platform/registry/scoped_key.h"
 #include "platform/text/convert.h"
 
 namespace vrhost {
 
 long CreateKey(const WString& key) {
-  HKEY h = nullptr;
-  const long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
-  if (h) RegCloseKey(h);
-  return rc;
+  vr::registry::ScopedKey h;
+  return RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
 }
 
 long SetValue(const WString& key, const WString& name, DWORD type, const std::string& data) {
-  HKEY h = nullptr;
-  long rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+  vr::registry::ScopedKey h;
+  long rc =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(), nullptr);
   if (rc != ERROR_SUCCESS) return rc;
-  rc = RegSetValueExW(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
-  RegCloseKey(h);
-  return rc;
+  return RegSetValueExW(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()));
 }
 
 long SetString(const WString& key, const WString& name, const WString& text) {
