@@ -222,15 +222,18 @@ unsigned CCmdline::StatusToMessageId(int status) {
 namespace vr::cmdline {
 namespace {
 
-constexpr const char16_t* kRegisterNames[] = {u"-reg", u"-patch", u"-reinstall", u"-sections", u"-log", u"-cluster"};
-constexpr const char16_t* kRegisterCounts[] = {u"{1}", u"{1}", u"{0}", u"{1}", u"{1}", u"{1}"};
-constexpr const char16_t* kRegisterRequirements[] = {u"M", u"M", u"O", u"O", u"O", u"O"};
-constexpr const char16_t* kRegisterConflicts[] = {u"*", u"*", u"*", u"*", u"*", u"*"};
+// "-whatif" plans the run and changes nothing; an unregistration that changes nothing has
+// no undo file to delete afterwards, so "-delundo" cannot go with it.
+constexpr const char16_t* kRegisterNames[] = {u"-reg", u"-patch", u"-reinstall", u"-sections", u"-log", u"-cluster",
+                                              u"-whatif"};
+constexpr const char16_t* kRegisterCounts[] = {u"{1}", u"{1}", u"{0}", u"{1}", u"{1}", u"{1}", u"{0}"};
+constexpr const char16_t* kRegisterRequirements[] = {u"M", u"M", u"O", u"O", u"O", u"O", u"O"};
+constexpr const char16_t* kRegisterConflicts[] = {u"*", u"*", u"*", u"*", u"*", u"*", u"*"};
 
-constexpr const char16_t* kUnregisterNames[] = {u"-unreg", u"-cluster", u"-delundo"};
-constexpr const char16_t* kUnregisterCounts[] = {u"{1}", u"{1}", u"{0}"};
-constexpr const char16_t* kUnregisterRequirements[] = {u"M", u"O", u"O"};
-constexpr const char16_t* kUnregisterConflicts[] = {u"*", u"*", u"*"};
+constexpr const char16_t* kUnregisterNames[] = {u"-unreg", u"-cluster", u"-delundo", u"-whatif"};
+constexpr const char16_t* kUnregisterCounts[] = {u"{1}", u"{1}", u"{0}", u"{0}"};
+constexpr const char16_t* kUnregisterRequirements[] = {u"M", u"O", u"O", u"O"};
+constexpr const char16_t* kUnregisterConflicts[] = {u"*", u"*", u"*", u"-delundo,*"};
 
 constexpr const char16_t* kNeitherNames[] = {u"-reg", u"-unreg"};
 constexpr const char16_t* kNeitherCounts[] = {u"*", u"*"};

@@ -70,6 +70,11 @@ namespace vr::msg {
   X(kCommandLineTimedOut, 271) \
   X(kUndoFileIsUtf8, 272) \
   X(kLedgerWriteFailed, 273) \
+  /* Plan runs (-whatif) */ \
+  X(kPlanNothingChanged, 274) \
+  X(kPlanRunWouldStop, 275) \
+  X(kPlanLinesTakenBack, 276) \
+  X(kPlanInterruptedRunFirst, 277) \
   /* Undo file syntax */ \
   X(kUndoUnexpectedLine, 300) \
   X(kUndoLineBadStart, 301) \

@@ -79,6 +79,11 @@ constexpr Entry kCatalogue[] = {
     {271, u"(TESSERA271) Command line '%1' did not end within %2 ms (VR_CLUSTER_TOOL_TIMEOUT_MS) and was stopped.\n"},
     {272, u"(TESSERA272) Undo file '%1' is UTF-8 text, but undo files are UTF-16 text. Convert it back, for example with 'iconv -f UTF-8 -t UTF-16', and run again.\n"},
     {273, u"(TESSERA273) The ledger '%1' cannot be written (error %2).\n"},
+    // ---- Plan runs (-whatif)
+    {274, u"Nothing was changed: this was a plan of the run (-whatif).\n"},
+    {275, u"The run without -whatif would stop here.\n"},
+    {276, u"The ledger shows the lines of this section as taken back already; an unregistration leaves them alone.\n"},
+    {277, u"(TESSERA277) A run of tessera for patch '%1' was interrupted; the run without -whatif first takes back its changes, recorded in the run journal '%2', which this plan does not show.\n"},
     // ---- Undo file syntax
     {300, u"(TESSERA300) Syntax error in line %1 of undo file '%2': Unexpected line.\n"},
     {301, u"(TESSERA301) Syntax error in line %1 of file '%2': Line does not start with '%3'.\n"},

@@ -57,6 +57,7 @@ void CVrPlatformRegistration::LogLine(WStringView text) {
 
 void CVrPlatformRegistration::LogOutcome(int exitCode, const WString& patch) {
   if (!runLog_) return;
+  LogPlanStop();
   WString summary;
   if (exitCode == kExitRollbackSucceeded) summary = LoadMessage(MessageId::kRegFailedRollbackSucceeded, patch);
   else if (exitCode == kExitRollbackFailed) summary = LoadMessage(MessageId::kRegFailedRollbackErrors, patch);
@@ -129,6 +130,17 @@ void CVrPlatformRegistration::RunInits(int sections, const WString& requestedPre
   }
 }
 
+// Message 500, 501 or 502 when the undo file's path has no root folder this host can enter
+// (a share without its name, a drive or a share, no root at all); empty otherwise.
+WString CVrPlatformRegistration::UndoRootProblem(const WString& undoFile) {
+  const WString path = vr::os::ToNativeSeparators(undoFile);
+  if (vr::cmdline::ShareNameMissing(undoFile)) return LoadMessage(MessageId::kShareNameUndetermined, undoFile);
+  // This host has no drives and no shares: such a folder cannot be entered.
+  if (vr::cmdline::IsOnDriveOrShare(undoFile)) return LoadMessage(MessageId::kDirectoryInaccessible, vr::cmdline::DriveOrShareOf(undoFile));
+  if (path.empty() || path[0] != u'/') return LoadMessage(MessageId::kDriveNameUndetermined, undoFile);
+  return WString();
+}
+
 // Makes sure the undo file's folder exists, walking the path from its root folder by folder and
 // creating what is missing. The current directory is restored afterwards.
 void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
@@ -137,19 +149,13 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
   const long cwdError = vr::os::GetCurrentDirectory(previous);
   if (cwdError != 0) VR_TRACE_FAILURE("GetCurrentDirectoryW", cwdError);
 
-  WString message;
+  WString message = UndoRootProblem(undoFile);
   const WString path = vr::os::ToNativeSeparators(undoFile);
-  if (vr::cmdline::ShareNameMissing(undoFile)) {
-    message = LoadMessage(MessageId::kShareNameUndetermined, undoFile);
-  } else if (vr::cmdline::IsOnDriveOrShare(undoFile)) {
-    // This host has no drives and no shares: such a folder cannot be entered.
-    message = LoadMessage(MessageId::kDirectoryInaccessible, vr::cmdline::DriveOrShareOf(undoFile));
-  } else if (path.empty() || path[0] != u'/') {
-    message = LoadMessage(MessageId::kDriveNameUndetermined, undoFile);
-  } else if (long rc = vr::os::SetCurrentDirectory(u"/"); rc != 0) {
-    VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rc);
+  const long rootError = message.empty() ? vr::os::SetCurrentDirectory(u"/") : 0;
+  if (rootError != 0) {
+    VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rootError);
     message = LoadMessage(MessageId::kDirectoryInaccessible, u"/");
-  } else {
+  } else if (message.empty()) {
     // Every component but the last (the file name) is a folder to enter or create.
     WString sofar;
     size_t start = 1;
@@ -248,8 +254,11 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   if (!undoFile.empty()) commandLine += u" -log \"" + undoFile + u"\"";
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  if (planOnly_) commandLine += u" -whatif";
   WriteRunLogHeader(header, commandLine);
-  RecoverInterruptedRuns();
+  // A plan changes nothing, not even what a killed run left to put right.
+  if (planOnly_) BeginPlan();
+  else RecoverInterruptedRuns();
 
   if (loadStatus != 0) {
     LogLine(u"# " + loadMessage);
@@ -274,6 +283,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     throw CApp_error(tooLong, kExitFailure);
   }
 
+  if (planOnly_) return PlanRegistration(*reader, patch, reinstall, undoFile, selected);
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
   // The sections add the entries of their changes to the run's registration as they plan;
   // it reaches the ledger on disk only once every section has succeeded.
@@ -474,10 +484,12 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   WString commandLine = u"-unreg \"" + undoFile + u"\"";
   if (clusterMode_ == 1) commandLine += u" -cluster full";
   else if (clusterMode_ == 2) commandLine += u" -cluster local";
+  if (planOnly_) commandLine += u" -whatif";
   if (header.createdOn.empty()) header.createdOn = createdOn;
   WriteRunLogHeader(header, commandLine);
   LoadRunLedger();
-  RecoverInterruptedRuns();
+  if (planOnly_) BeginPlan();
+  else RecoverInterruptedRuns();
   if (status != 0) {
     LogLine(u"# " + statusMessage);
     throw CApp_error(statusMessage, status);
@@ -487,7 +499,9 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   // The ledger knows what an earlier unregistration of this undo file took back: those
   // sections are not taken back a second time.
   vr::ledger::Registration* known = ledger_.Find(patch, header.createdOn);
-  if (known && known->reversedSections != 0 && known->Reversed(sections))
+  // A plan shows the sections of an undo file whose changes are all taken back too, with the
+  // ledger's word on them.
+  if (!planOnly_ && known && known->reversedSections != 0 && known->Reversed(sections))
     return ReportAlreadyUnregistered(undoFile, patch, deleteUndo);
   // A registration that found every prerequisite tag it lists already there writes no
   // prerequisite lines, but holds those tags in the ledger: its unregistration takes the
@@ -495,6 +509,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   if (known && serverVersionNumber_ >= kPrereqMinimumVersion)
     for (const auto& e : known->entries)
       if (e.section == vr::undo::kSectionPrereq && !e.reversed) sections |= vr::undo::kSectionPrereq;
+  if (planOnly_) return PlanUnregistration(undo, sections, known);
   const int todo = known ? sections & ~known->reversedSections : sections;
   SetLedgerRegistration(known);
   BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, todo, {}});

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -224,6 +225,32 @@ class RegistrationRun : public ::testing::Test {
     return Run(setup, [&](CVrPlatformRegistration& reg) {
       return reg.UnregisterPlatform(Utf8ToWide(undo), deleteUndo);
     });
+  }
+  // The same runs as plans (-whatif).
+  int PlanRegister(const fs::path& config, const std::string& undo, int mask,
+                   const std::function<void(ScriptedSections&)>& setup = [](ScriptedSections&) {}) {
+    return Run(setup, [&](CVrPlatformRegistration& reg) {
+      reg.SetPlanOnly(true);
+      return reg.RegisterPlatform(Utf8ToWide(config.string()), u"VRMS_0200", false, Utf8ToWide(undo), mask);
+    });
+  }
+  int PlanUnregister(const std::string& undo,
+                     const std::function<void(ScriptedSections&)>& setup = [](ScriptedSections&) {}) {
+    return Run(setup, [&](CVrPlatformRegistration& reg) {
+      reg.SetPlanOnly(true);
+      return reg.UnregisterPlatform(Utf8ToWide(undo), false);
+    });
+  }
+  // Every file below the host root but the run log, with its bytes.
+  std::string HostFiles() const {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root_))
+      if (e.is_regular_file() && e.path().filename() != "tessera.log")
+        files.push_back(e.path().string() + " " + ReadBytes(e.path()));
+    std::sort(files.begin(), files.end());
+    std::string all;
+    for (const auto& f : files) all += f + "\n";
+    return all;
   }
 
   std::string Calls() const {
@@ -556,4 +583,99 @@ TEST_F(RegistrationRun, UnregistrationOfBadUndoFiles) {
   EXPECT_EQ(out_, "\nUnregistration of patch P7 succeeded.\n");
   EXPECT_EQ(Calls(), "");
   EXPECT_FALSE(fs::exists(headerOnly));
+}
+
+
+// ---- Plan runs (-whatif)
+
+namespace {
+const std::string kNothingChanged = "\nNothing was changed: this was a plan of the run (-whatif).\n";
+}  // namespace
+
+TEST_F(RegistrationRun, APlanPrintsTheSectionsUndoLinesAndChangesNothing) {
+  MakeHost();
+  const fs::path cfg = Write("full.xml", kFullConfig);
+  const std::string undo = (base_ / "new dir/patch.undo").string();
+  const std::string before = HostFiles();
+  EXPECT_EQ(PlanRegister(cfg, undo, 14, Lines), 0) << error_;
+  EXPECT_EQ(Calls(),
+            "init platforms; winos; init packages; version 7.60; init prereq; update platforms; update packages; "
+            "update prereq; cleanup platforms; cleanup packages; cleanup prereq");
+  EXPECT_EQ(out_,
+            "\n[[[PLATFORMS]]]\nOS-TYPE ADD 30 \"Plan 9\"\n[[[PLATFORMS_END]]]\n"
+            "\n[[[PACKAGES]]]\nPACKAGE ADD x\n[[[PACKAGES_END]]]\n"
+            "[[[PREREQUISITE_CHECK]]]\nSYSTEM ADD S\n[[[PREREQUISITE_CHECK_END]]]\n" +
+                kNothingChanged);
+  EXPECT_EQ(err_, "");
+  // No undo file, no folder for it, no journal, no ledger entry.
+  EXPECT_FALSE(fs::exists(base_ / "new dir"));
+  EXPECT_EQ(HostFiles(), before);
+  const std::string log = ReadUnicode(RunLog());
+  EXPECT_NE(log.find("-log \"" + undo + "\" -whatif\n\n# Plan only (-whatif): the stores are read, nothing is "
+                     "changed.\n\n# Nothing was changed: this was a plan of the run (-whatif).\n# Exit code = 0\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(RegistrationRun, APlanStopsWhereTheRealRunFailsAndRollsNothingBack) {
+  MakeHost();
+  const fs::path cfg = Write("full.xml", kFullConfig);
+  const std::string before = HostFiles();
+  EXPECT_EQ(PlanRegister(cfg, "", 14, [](ScriptedSections& s) {
+              Lines(s);
+              s.packages.update = 100;
+            }),
+            1);
+  // The sections planned before the failure are shown; nothing is rolled back.
+  EXPECT_EQ(Calls(),
+            "init platforms; winos; init packages; version 7.60; init prereq; update platforms; update packages; "
+            "cleanup platforms; cleanup packages; cleanup prereq");
+  EXPECT_EQ(err_, "ERROR:    update of packages failed\n");
+  EXPECT_EQ(out_, "\n[[[PLATFORMS]]]\nOS-TYPE ADD 30 \"Plan 9\"\n[[[PLATFORMS_END]]]\n");
+  EXPECT_EQ(HostFiles(), before);
+  const std::string log = ReadUnicode(RunLog());
+  EXPECT_NE(log.find("# update of packages failed\n# The run without -whatif would stop here.\n\n"
+                     "# Registration of patch VRMS_0200 failed. Rollback succeeded.\n# Exit code = 1\n"),
+            std::string::npos)
+      << log;
+
+  // An Init that fails ends the plan as it ends the real run.
+  calls_.clear();
+  EXPECT_EQ(PlanRegister(cfg, "", 14, [](ScriptedSections& s) { s.packages.init = 100; }), 100);
+  EXPECT_EQ(error_, "init of packages failed\n");
+  EXPECT_EQ(Calls(), "init platforms; winos; init packages; cleanup platforms");
+}
+
+TEST_F(RegistrationRun, AnUnregistrationPlanShowsTheUndoFilesSectionsAndTheRefusals) {
+  MakeHost();
+  const fs::path cfg = Write("full.xml", kFullConfig);
+  const std::string undo = (base_ / "patch.undo").string();
+  ASSERT_EQ(Register(cfg, undo, 14, Lines), 0) << error_;
+  calls_.clear();
+  out_.clear();
+  const std::string before = HostFiles();
+  EXPECT_EQ(PlanUnregister(undo), 0) << error_;
+  // Only the package section is asked, for its checks (it is given the whole undo file, as
+  // in the real run); nothing is taken back.
+  const std::string calls = Calls();
+  EXPECT_EQ(calls.substr(0, calls.find('[')), "init platforms; winos; init packages; version ; init prereq; rollback packages ");
+  EXPECT_EQ(calls.substr(calls.rfind(']') + 1), "; cleanup platforms; cleanup packages; cleanup prereq");
+  EXPECT_EQ(Count(calls, "rollback"), 1u) << calls;
+  EXPECT_EQ(out_,
+            "\n[[[PACKAGES]]]\nPACKAGE ADD x\n[[[PACKAGES_END]]]\n"
+            "\n[[[PLATFORMS]]]\nOS-TYPE ADD 30 \"Plan 9\"\n[[[PLATFORMS_END]]]\n"
+            "\n[[[PREREQUISITE_CHECK]]]\nSYSTEM ADD S\n[[[PREREQUISITE_CHECK_END]]]\n" +
+                kNothingChanged);
+  EXPECT_EQ(HostFiles(), before);
+
+  // A patch the package section finds not registered: the real run's exit code 6 and texts.
+  out_.clear();
+  EXPECT_EQ(PlanUnregister(undo, [](ScriptedSections& s) {
+              s.notRegistered = true;
+              s.packages.rollback = false;
+            }),
+            6);
+  EXPECT_EQ(out_, "rollback of packages failed\n\nPatch VRMS_0200 was not unregistered.\n"
+                  "The run without -whatif would stop here.\n");
+  EXPECT_EQ(HostFiles(), before);
 }

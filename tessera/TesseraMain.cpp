@@ -131,6 +131,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log", true) : WString();
   const int sections = cmdline.HasOption(u"-sections") ? SectionsMask(cmdline.Value(u"-sections")) : kAllSections;
   const int clusterMode = ClusterMode(cmdline);
+  const bool plan = cmdline.HasOption(u"-whatif");
   VR_TRACE_INFO("Register: patch '", patch, "', reinstall ", static_cast<int>(reinstall), ", cluster mode ", clusterMode);
   RequireHost();
 
@@ -138,6 +139,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   int status = 0;
   CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
   CheckConstruction(status, message, LoadMessage(MessageId::kRegInitFailed, patch));
+  registration.SetPlanOnly(plan);
   return registration.RegisterPlatform(configFile, patch, reinstall, undoFile, sections);
 }
 
@@ -147,6 +149,7 @@ int UnregisterMode(const CCmdline& cmdline) {
   const WString undoFile = CheckedFullPath(cmdline, u"-unreg");
   const int clusterMode = ClusterMode(cmdline);
   const bool deleteUndo = cmdline.HasOption(u"-delundo");
+  const bool plan = cmdline.HasOption(u"-whatif");
   VR_TRACE_INFO("Unregister: delete undo file ", static_cast<int>(deleteUndo), ", cluster mode ", clusterMode);
   RequireHost();
 
@@ -154,6 +157,7 @@ int UnregisterMode(const CCmdline& cmdline) {
   int status = 0;
   CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
   CheckConstruction(status, message, LoadMessage(MessageId::kUnregInitFailed, undoFile));
+  registration.SetPlanOnly(plan);
   return registration.UnregisterPlatform(undoFile, deleteUndo);
 }
 
@@ -172,7 +176,7 @@ void PrintXmlRejection() {
 
 }  // namespace
 
-int ReportException(std::exception_ptr error, const WString& patch) {
+int ReportException(std::exception_ptr error, const WString& patch, bool plan) {
   VR_TRACE_FUNCTION("ReportException", "tessera", vr::trace::kRunFlags);
   int exitCode = kExitFailure;
   try {
@@ -208,6 +212,9 @@ int ReportException(std::exception_ptr error, const WString& patch) {
     exitCode = kExitFailure;
     VR_TRACE_ERROR("Caught an unhandled exception, returning code ", exitCode);
   }
+  // A plan that meets a failure the real run would meet says that the real run stops there;
+  // a command-line error is the plan's own.
+  if (plan && exitCode != kExitCommandLine) vr::console::WriteStdout(LoadMessage(MessageId::kPlanRunWouldStop));
   return exitCode;
 }
 
@@ -220,6 +227,7 @@ int TesseraMain(const std::vector<WString>& args) {
   CXmlReader::ClearLastRejection();
   bool comInitialised = false;
   WString patch;
+  bool planRun = false;
   int exitCode = kExitFailure;
   try {
     try {
@@ -242,17 +250,16 @@ int TesseraMain(const std::vector<WString>& args) {
         vr::console::PrintConsoleText(u"tessera " + vr::text::Utf8ToWide(VR_PACKAGE_VERSION) + u"\n",
                                       vr::console::kPlain);
         exitCode = kExitSuccess;
-      } else if (cmdline.HasOption(u"-reg")) {
-        exitCode = RegisterMode(cmdline, patch);
-      } else if (cmdline.HasOption(u"-unreg")) {
-        exitCode = UnregisterMode(cmdline);
+      } else if (cmdline.HasOption(u"-reg") || cmdline.HasOption(u"-unreg")) {
+        planRun = cmdline.HasOption(u"-whatif");
+        exitCode = cmdline.HasOption(u"-reg") ? RegisterMode(cmdline, patch) : UnregisterMode(cmdline);
       } else {
         // Neither mode: the group check reports that one of them is needed.
         WString names;
         ThrowStatus(vr::cmdline::Validate(cmdline, vr::cmdline::kNeitherTable, names), names);
       }
     } catch (...) {
-      exitCode = ReportException(std::current_exception(), patch);
+      exitCode = ReportException(std::current_exception(), patch, planRun);
     }
   } catch (...) {
     // Reporting itself failed (out of memory): the run still ends with a failure code.

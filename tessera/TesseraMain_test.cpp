@@ -176,6 +176,11 @@ TEST_F(TesseraRun, ValidationErrors) {
   ExpectCommandLineError({u"-unreg", u"/u", u"-reinstall"}, u"(CMDL102) Unexpected option '-reinstall'.\n");
   ExpectCommandLineError({u"-unreg", u"/u", u"-delundo", u"now"},
                          u"(CMDL100) Incorrect number of arguments for '-delundo'.\n");
+  // A plan changes nothing: there is no undo file to delete after it.
+  ExpectCommandLineError({u"-unreg", u"/u", u"-WhatIf", u"-delundo"},
+                         u"(CMDL107) Cannot combine options '-whatif, -delundo'.\n");
+  ExpectCommandLineError({u"-reg", u"/a.xml", u"-patch", u"p", u"-whatif", u"now"},
+                         u"(CMDL100) Incorrect number of arguments for '-whatif'.\n");
 }
 
 TEST_F(TesseraRun, OptionsInAnyCaseReachTheRegistration) {

@@ -98,6 +98,11 @@ class CVrPlatformRegistration {
   vr::ledger::Registration* LedgerRegistration() { return ledgerRegistration_; }
   void SetLedgerRegistration(vr::ledger::Registration* registration) { ledgerRegistration_ = registration; }
 
+  // A plan run (-whatif): the run goes as far as its first change, the sections work out the
+  // undo lines they would write, and nothing is changed.
+  void SetPlanOnly(bool planOnly) { planOnly_ = planOnly; }
+  bool IsPlanOnly() const { return planOnly_; }
+
   // Tests: the sections the run calls instead of the handlers above.
   void SetSections(std::unique_ptr<IRegistrationSections> sections) { sections_ = std::move(sections); }
 
@@ -138,10 +143,21 @@ class CVrPlatformRegistration {
   void CheckServerVersion(const WString& supportedVersions);
   void RunInits(int sections, const WString& requestedPrereqVersion);
   void PrepareUndoDirectory(const WString& undoFile);
+  static WString UndoRootProblem(const WString& undoFile);
   [[noreturn]] void RollBackRegistration(const WString& failure, int updated, VrTempLogFile& platformLog,
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
   int Summarise(unsigned messageId, const WString& patch);
+  // ---- Plan runs (RunPlan.cpp): print the undo lines the run would write or take back.
+  int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, const WString& undoFile,
+                       int selected);
+  int PlanUnregistration(VrLogFile& undo, int sections, const vr::ledger::Registration* known);
+  // The closing line of a plan, on the console and in the run log; exit code 0.
+  int FinishPlan();
+  // Marks the run log as a plan's and warns of killed runs the real run would put right first.
+  void BeginPlan();
+  // In a plan run: the run log's line that the real run would stop here.
+  void LogPlanStop();
   void CommitUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn, int sections,
                             int done, int failed, WString& errors);
   int ReportAlreadyUnregistered(const WString& undoFile, const WString& patch, bool deleteUndo);
@@ -201,6 +217,7 @@ class CVrPlatformRegistration {
   bool patchNotRegistered_ = false;
   bool packageDeployed_ = false;
   bool warnings_ = false;
+  bool planOnly_ = false;
   std::unique_ptr<IRegistrationSections> sections_ = MakeHandlerSections(*this);
 
   static std::unique_ptr<IRegistrationSections> MakeHandlerSections(CVrPlatformRegistration& owner);

@@ -144,6 +144,12 @@ HRESULT CreateUpdateAndUnDo_NodeGroupVec(const std::vector<NodeGroup>& wmiGroups
   }
 }
 
+void AppendRegistrationUndoLines(const std::vector<NodeGroupChange>& changes, std::vector<WString>& lines) {
+  // Only a group that was not there gets a line (see UpdateNodeGroupInfoInWMI).
+  for (const NodeGroupChange& c : changes)
+    if (c.updateAction == ACTION_ADD) lines.push_back(Line(u"ADD", c.to));
+}
+
 HRESULT RegisterNewNodeGroups(OperationContext& context, IWbemServices* services,
                               const std::vector<NodeGroupChange>& changes, WString& error, VrLogFile* undoSink,
                               VrLogFile& log) {

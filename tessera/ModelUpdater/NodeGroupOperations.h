@@ -37,6 +37,9 @@ HRESULT CreateUpdateAndUnDoVec(const std::vector<NodeGroup>& wmiGroups, const st
 
 // Applies the changes: groups first, then memberships; a NODEGROUP line follows each committed
 // ADD (undo sink in registration modes, and the platform log) and each removal (log only).
+// The undo lines the apply writes for a registration's changes, in its order.
+void AppendRegistrationUndoLines(const std::vector<NodeGroupChange>& changes, std::vector<WString>& lines);
+
 HRESULT RegisterNewNodeGroups(OperationContext& context, IWbemServices* services,
                               const std::vector<NodeGroupChange>& changes, WString& error, VrLogFile* undoSink,
                               VrLogFile& log);

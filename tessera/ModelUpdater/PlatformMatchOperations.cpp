@@ -71,6 +71,19 @@ int32_t ReferencesAdded(const PlatformMatchChange& c) {
   return c.to.RefCnt - c.from.RefCnt;
 }
 
+// The undo lines of one registering change: one per reference it adds, ADD or CHANGE for the
+// first and INCREMENT for each further one.
+std::vector<WString> RegistrationLines(const PlatformMatchChange& c) {
+  std::vector<WString> lines;
+  const int32_t references = ReferencesAdded(c);
+  for (int32_t i = 0; i < references; ++i) {
+    if (i == 0 && c.updateAction == ACTION_ADD) lines.push_back(Line(u" ADD", c.to));
+    else if (i == 0 && c.updateAction == ACTION_MODIFY) lines.push_back(ChangeLine(c.from, c.to));
+    else lines.push_back(Line(u" INCREMENT", c.to));
+  }
+  return lines;
+}
+
 // The lines of one committed change: to the undo sink when the change is a registration's
 // own, and to the platform log always (a line the table gives no place gets none). A
 // registration writes one line per reference it added: ADD or CHANGE for the first, INCREMENT
@@ -89,13 +102,8 @@ void WriteLines(const OperationContext& context, const PlatformMatchChange& c, c
                    true);
     return;
   }
-  const int32_t references = ReferencesAdded(c);
   VrLogFile::SyncBatch batch(undoSink);
-  for (int32_t i = 0; i < references; ++i) {
-    WString line;
-    if (i == 0 && c.updateAction == ACTION_ADD) line = Line(u" ADD", c.to);
-    else if (i == 0 && c.updateAction == ACTION_MODIFY) line = ChangeLine(c.from, c.to);
-    else line = Line(u" INCREMENT", c.to);
+  for (const WString& line : RegistrationLines(c)) {
     if (undoSink) undoSink->AppendLine(line, true);
     log.AppendLine(line, true);
   }
@@ -225,6 +233,13 @@ HRESULT CreateUpdateAndUnDo_PlatformMatchVec(const OperationContext& context,
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;
   }
+}
+
+void AppendRegistrationUndoLines(const std::vector<PlatformMatchChange>& changes, std::vector<WString>& lines) {
+  // A change that deletes its record writes no undo line (see UpdatePlatformInfoInWMI).
+  for (const PlatformMatchChange& c : changes)
+    if (c.updateAction != ACTION_REMOVE && c.to.RefCnt > 0)
+      for (WString& line : RegistrationLines(c)) lines.push_back(std::move(line));
 }
 
 HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices* services,

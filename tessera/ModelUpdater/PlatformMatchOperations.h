@@ -48,6 +48,9 @@ HRESULT CreateUpdateAndUnDoVec(const OperationContext& context, const std::vecto
 
 // Applies the changes in order; each NODEDISC line goes to the undo sink (registration modes)
 // and the platform log only after its write committed.
+// The undo lines the apply writes for a registration's changes, in its order.
+void AppendRegistrationUndoLines(const std::vector<PlatformMatchChange>& changes, std::vector<WString>& lines);
+
 HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices* services,
                                        const std::vector<PlatformMatchChange>& changes, WString& error,
                                        VrLogFile* undoSink, VrLogFile& log);

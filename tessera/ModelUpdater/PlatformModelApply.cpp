@@ -31,6 +31,36 @@ void WriteUndoLine(const OperationContext& context, const WString& line, VrLogFi
 
 WString Quoted(const WString& text) { return u"\"" + text + u"\""; }
 
+// The undo line a registration writes for one value change, or an empty text when it writes
+// none (a removal or no change).
+template <class Change>
+WString ValueUndoLine(const WString& keyword, const Change& c) {
+  switch (c.updateAction) {
+    case ACTION_ADD:
+      return keyword + u" ADD " + c.toValue + u" " + Quoted(c.toCaption);
+    case ACTION_MODIFY:
+      return keyword + u" CHANGE " + c.toValue + u" " + Quoted(c.fromCaption) + u" " + Quoted(c.toCaption);
+    default:
+      return WString();
+  }
+}
+
+// The undo lines a registration writes for one CPU type qualifier change: one ADD line for
+// each OS type the change adds to it.
+std::vector<WString> CpuOsTypesUndoLines(const CpuOsTypesChange& c) {
+  const WString kLine = u"SYSTEM-TYPE-OS-TYPE ";
+  std::vector<WString> lines;
+  if (c.updateAction == ACTION_ADD) {
+    for (const WString& os : c.toOsTypes) lines.push_back(kLine + u"ADD " + c.toCpuType + u" " + os);
+  } else if (c.updateAction == ACTION_MODIFY) {
+    std::unordered_set<WString> before;
+    for (const WString& os : c.fromOsTypes) before.insert(vr::text::ToLower(os));
+    for (const WString& os : c.toOsTypes)
+      if (!before.count(vr::text::ToLower(os))) lines.push_back(kLine + u"ADD " + c.toCpuType + u" " + os);
+  }
+  return lines;
+}
+
 HRESULT Commit(IWbemServices* services, IWbemClassObject* nodeClass, WString& error, VrLogFile& log) {
   const HRESULT hr = services->PutClass(nodeClass, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
   if (FAILED(hr)) ReportMessage(LoadMessage(MessageId::kManagedNodeCommitFailed, HrText(hr)), error, log);
@@ -87,20 +117,10 @@ HRESULT WriteValueArrays(const char* vrTraceFunction_, const char* vrTraceFile_,
   // One commit wrote every entry: its lines reach the disk with one flush.
   VrLogFile::SyncBatch batch(undoSink);
   for (const Change& c : changes) {
-    switch (c.updateAction) {
-      case ACTION_ADD:
-        WriteUndoLine(context, keyword + u" ADD " + c.toValue + u" " + Quoted(c.toCaption), undoSink, log);
-        break;
-      case ACTION_MODIFY:
-        WriteUndoLine(context,
-                      keyword + u" CHANGE " + c.toValue + u" " + Quoted(c.fromCaption) + u" " + Quoted(c.toCaption),
-                      undoSink, log);
-        break;
-      case ACTION_REMOVE:
-        if (!keepRemoved(c)) log.AppendLine(keyword + u" REMOVE " + c.fromValue + u" " + Quoted(c.fromCaption), true);
-        break;
-      case NO_CHANGE:
-        break;
+    if (c.updateAction == ACTION_REMOVE) {
+      if (!keepRemoved(c)) log.AppendLine(keyword + u" REMOVE " + c.fromValue + u" " + Quoted(c.fromCaption), true);
+    } else if (const WString line = ValueUndoLine(keyword, c); !line.empty()) {
+      WriteUndoLine(context, line, undoSink, log);
     }
   }
   return S_OK;
@@ -200,18 +220,10 @@ HRESULT UpdateCPUAndOSesInWMI(const OperationContext& context, IWbemServices* se
       if (c.updateAction == NO_CHANGE) continue;
       if (FAILED(Commit(services, nodeClass, error, log))) return E_FAIL;
       VrLogFile::SyncBatch batch(undoSink);
-      if (c.updateAction == ACTION_ADD) {
-        for (const WString& os : c.toOsTypes)
-          WriteUndoLine(context, kLine + u"ADD " + c.toCpuType + u" " + os, undoSink, log);
-        continue;
-      }
-      std::unordered_set<WString> before;
-      for (const WString& os : c.fromOsTypes) before.insert(vr::text::ToLower(os));
+      for (const WString& line : CpuOsTypesUndoLines(c)) WriteUndoLine(context, line, undoSink, log);
+      if (c.updateAction == ACTION_ADD) continue;
       std::unordered_set<WString> after;
       for (const WString& os : c.toOsTypes) after.insert(vr::text::ToLower(os));
-      for (const WString& os : c.toOsTypes)
-        if (!before.count(vr::text::ToLower(os)))
-          WriteUndoLine(context, kLine + u"ADD " + c.toCpuType + u" " + os, undoSink, log);
       for (const WString& os : c.fromOsTypes)
         if (!after.count(vr::text::ToLower(os))) log.AppendLine(kLine + u"REMOVE " + c.fromCpuType + u" " + os, true);
     }
@@ -284,6 +296,18 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;
   }
+}
+
+void AppendRegistrationUndoLines(const PlatformModelChanges& changes, std::vector<WString>& lines) {
+  // The order of the apply: OS types, OS versions, system types, then the CPU type qualifiers.
+  for (const auto& c : changes.osTypes)
+    if (WString line = ValueUndoLine(u"OS-TYPE", c); !line.empty()) lines.push_back(std::move(line));
+  for (const auto& c : changes.osVersions)
+    if (WString line = ValueUndoLine(u"OS-VERSION", c); !line.empty()) lines.push_back(std::move(line));
+  for (const auto& c : changes.systemTypes)
+    if (WString line = ValueUndoLine(u"SYSTEM-TYPE", c); !line.empty()) lines.push_back(std::move(line));
+  for (const auto& c : changes.cpuOsTypes)
+    for (WString& line : CpuOsTypesUndoLines(c)) lines.push_back(std::move(line));
 }
 
 }  // namespace PlatformOperations::PlatformModelOperations

@@ -118,6 +118,10 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
                                        IWbemClassObject* nodeClass, const PlatformModelChanges& changes,
                                        WString& error, VrLogFile* undoSink, VrLogFile& log);
 
+// The undo lines the apply above writes for a registration's changes, in its order; the plan
+// of a run shows them without applying anything.
+void AppendRegistrationUndoLines(const PlatformModelChanges& changes, std::vector<WString>& lines);
+
 namespace WMIInteraction {
 
 HRESULT GetOSTypeFromWMI(IWbemClassObject* nodeClass, std::vector<ModelValue>& osTypes, WString& error,

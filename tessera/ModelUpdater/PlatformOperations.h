@@ -103,4 +103,8 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
                                        const PlatformChanges& changes, WString& error, VrLogFile* undoSink,
                                        VrLogFile& log);
 
+// The undo lines RegisterUnregisterNewPlatforms writes when it registers the change set, in
+// its order, computed without touching WMI: what a plan of the run shows.
+std::vector<WString> RegistrationUndoLines(const OperationContext& context, const PlatformChanges& changes);
+
 }  // namespace PlatformOperations

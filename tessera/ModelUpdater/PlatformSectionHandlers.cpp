@@ -118,6 +118,11 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
       ReportMessage(LoadMessage(MessageId::kPlatformRegFailed), message, log);
       return kExitFailure;
     }
+    if (planOnly_) {
+      // A plan shows the lines the apply would write, and changes nothing.
+      for (const WString& line : RegistrationUndoLines(context, changes)) sectionLog.AppendLine(line, true);
+      return 0;
+    }
     if (vr::ledger::Registration* registration = LedgerRegistration())
       AppendLedgerEntries(reader.Platforms(), wmi, wanted, changes, clusterMode_ == 2, registration->entries);
     bool recorded = false;

@@ -309,4 +309,13 @@ HRESULT RegisterUnregisterNewPlatforms(OperationContext& context, IWbemServices*
   }
 }
 
+std::vector<WString> RegistrationUndoLines(const OperationContext& context, const PlatformChanges& changes) {
+  std::vector<WString> lines;
+  PlatformModelOperations::AppendRegistrationUndoLines(changes.model, lines);
+  if (context.clusterMode == 2) return lines;
+  PlatformMatchOperations::AppendRegistrationUndoLines(changes.matches, lines);
+  NodeGroupOperations::AppendRegistrationUndoLines(changes.groups, lines);
+  return lines;
+}
+
 }  // namespace PlatformOperations

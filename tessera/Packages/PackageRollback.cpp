@@ -201,6 +201,9 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         }
       }
     }
+    // A plan of an unregistration stops after the checks: they are all it can fail before a
+    // change.
+    if (planOnly_) return true;
     if (items.empty() && !ledgerKnows) return true;
 
     // The ledger, when it knows the registration, says which of the objects the lines name it

@@ -180,15 +180,21 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     const WString patchKey = PatchKey(clusterMode_, patch);
     if (bookkeeping) RecordPatchBookkeeping(patchKey, record);
     record.complete = true;
-    // ---- Record: durable before the first change.
-    if (!RecordPackageSection(SerializeRecord(record), message)) return fail(message);
-    state.recorded = true;
+    // ---- Record: durable before the first change. A plan records nothing and changes no
+    // LogicalId; it asks the Depot for what it would add inside the component's transaction,
+    // which it never commits, so that the lines carry the ids the real run would get.
+    if (!planOnly_) {
+      if (!RecordPackageSection(SerializeRecord(record), message)) return fail(message);
+      state.recorded = true;
+    }
 
     // ---- Apply. The record, not the section log, is what recovery reads: the log's lines
     // reach the disk in one flush when the section ends.
     VrLogFile::SyncBatch batch(&sectionLog);
-    if (!db.UpdateLogicalId()) return fail(LoadMessage(MessageId::kDepotLogicalIdUpdateFailed));
-    LogLine(u"LogicalId values successfully updated");
+    if (!planOnly_) {
+      if (!db.UpdateLogicalId()) return fail(LoadMessage(MessageId::kDepotLogicalIdUpdateFailed));
+      LogLine(u"LogicalId values successfully updated");
+    }
     // The additions go to the database in one transaction of the component: together, or not
     // at all when the section fails (its rollback then finds nothing of them).
     struct Transaction {
@@ -336,11 +342,13 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
       }
       VR_TRACE_INFO("Platform type digits mapped into '", platformText, "'");
       const WString name = kind == eWINDOWS_PACKAGE ? kWinPkgInfoValue : kUxAgtInfoValue;
+      if (planOnly_) continue;  // the bookkeeping writes no undo line
       bool created = false;
       if (!HKLMRegistryKeyCreate(patchKey, name, pkg.version + u"|" + platformText, runLog_.get(), &created))
         return fail(LoadMessage(MessageId::kRegistryKeyCreateFailed));
       note("value", patchKey + u"\\" + name, !created);
     }
+    if (planOnly_) return 0;  // the transaction's guard takes every addition back
     transaction.depot = nullptr;
     if (FAILED(depot->CommitTransaction())) {
       VR_TRACE_ERROR(GetDepotErrorMessage());

@@ -110,7 +110,12 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     message = LoadMessage(MessageId::kPrereqVersionInvalid, requestedVersion);
     return kFailure;
   }
-  if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0) {
+  if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0 && planOnly_) {
+    // A plan makes no version folder: the new version's file would start as a copy of the
+    // highest one, which is read in its place.
+    VR_TRACE_INFO("Plan: a new file would be created from '", path, "'.");
+    version = requestedVersion;
+  } else if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0) {
     const WString newFolder = folder + u"\\" + requestedVersion;
     const WString newPath = PrereqFilePath(folder, requestedVersion);
     VR_TRACE_INFO("New file will be created: '", newPath, "'.");
@@ -329,6 +334,10 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
   // records of a save that did not happen leaves the file's tags as they are.
   // Every file the save and the copies may change is recorded as it is before the first of
   // them changes.
+  if (planOnly_) {
+    sectionLog.AppendLine(undo + u"[[[PREREQUISITE_CHECK_END]]]", true);
+    return 0;
+  }
   if (std::string record; !BuildPrereqSaveRecord(reqNew_->GetPath(), record, message) || !WritePrereqRecord(record, message))
     return kFailure;
   undo += u"[[[PREREQUISITE_CHECK_END]]]";
