@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 #include "platform/text/format.h"
 
@@ -300,6 +301,12 @@ bool CatalogueIsSorted() {
                         [](const Entry& a, const Entry& b) { return a.id < b.id; }) &&
          std::adjacent_find(std::begin(kCatalogue), std::end(kCatalogue),
                             [](const Entry& a, const Entry& b) { return a.id == b.id; }) == std::end(kCatalogue);
+}
+
+std::vector<unsigned> CatalogueIds() {
+  std::vector<unsigned> ids;
+  for (const Entry& e : kCatalogue) ids.push_back(e.id);
+  return ids;
 }
 
 MessageArg::MessageArg(int n) : text(vr::text::Format(u"%d", n)) {}

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/text/wstring.h"
+#include "tessera/MessageIds.h"
 
 namespace vr::msg {
 
@@ -30,6 +31,18 @@ struct MessageArg {
 template <class... A>
 WString LoadMessage(unsigned id, const A&... args) {
   return LoadMessageList(id, {MessageArg(args).text...});
+}
+
+// The same calls by name; call sites use these, the numbered ones stay for tests and tables.
+inline const char16_t* CatalogueText(MessageId id) { return CatalogueText(ToNumber(id)); }
+
+inline WString LoadMessageList(MessageId id, std::initializer_list<WString> args) {
+  return LoadMessageList(ToNumber(id), args);
+}
+
+template <class... A>
+WString LoadMessage(MessageId id, const A&... args) {
+  return LoadMessageList(ToNumber(id), {MessageArg(args).text...});
 }
 
 }  // namespace vr::msg

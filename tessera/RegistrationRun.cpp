@@ -29,6 +29,7 @@
 #include "tessera/XmlParser/XmlValues.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace {
 
@@ -58,8 +59,8 @@ void CVrPlatformRegistration::LogOutcome(int exitCode, const WString& patch) {
   if (!runLog_) return;
   LogPlanStop();
   WString summary;
-  if (exitCode == kExitRollbackSucceeded) summary = LoadMessage(150, patch);
-  else if (exitCode == kExitRollbackFailed) summary = LoadMessage(151, patch);
+  if (exitCode == kExitRollbackSucceeded) summary = LoadMessage(MessageId::kRegFailedRollbackSucceeded, patch);
+  else if (exitCode == kExitRollbackFailed) summary = LoadMessage(MessageId::kRegFailedRollbackErrors, patch);
   else summary = vr::front::FinalMessage();
   if (!summary.empty()) LogLine(u"\n# " + summary);
   LogLine(vr::text::Format(u"# Exit code = %d", exitCode));
@@ -73,7 +74,7 @@ WString CVrPlatformRegistration::CreationTime() {
   const DWORD which = GetTimeZoneInformation(&zone);
   if (which == TIME_ZONE_ID_INVALID) {
     VR_TRACE_FAILURE("GetTimeZoneInformation", static_cast<long>(GetLastError()));
-    throw CApp_error(LoadMessage(802), kExitFailure);
+    throw CApp_error(LoadMessage(MessageId::kTimeZoneUnavailable), kExitFailure);
   }
   long bias = zone.Bias;
   if (which == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
@@ -95,7 +96,7 @@ void CVrPlatformRegistration::WriteRunLogHeader(const vr::undo::UndoHeader& head
 void CVrPlatformRegistration::CheckServerVersion(const WString& supportedVersions) {
   if (serverVersionNumber_ <= 0.001) return;
   if (VersionListed(supportedVersions, serverVersion_)) return;
-  const WString message = LoadMessage(811, serverVersion_, supportedVersions);
+  const WString message = LoadMessage(MessageId::kVersionUnsupported, serverVersion_, supportedVersions);
   LogLine(message);
   throw CApp_error(message, kExitConfiguration);
 }
@@ -133,10 +134,10 @@ void CVrPlatformRegistration::RunInits(int sections, const WString& requestedPre
 // (a share without its name, a drive or a share, no root at all); empty otherwise.
 WString CVrPlatformRegistration::UndoRootProblem(const WString& undoFile) {
   const WString path = vr::os::ToNativeSeparators(undoFile);
-  if (vr::cmdline::ShareNameMissing(undoFile)) return LoadMessage(500, undoFile);
+  if (vr::cmdline::ShareNameMissing(undoFile)) return LoadMessage(MessageId::kShareNameUndetermined, undoFile);
   // This host has no drives and no shares: such a folder cannot be entered.
-  if (vr::cmdline::IsOnDriveOrShare(undoFile)) return LoadMessage(502, vr::cmdline::DriveOrShareOf(undoFile));
-  if (path.empty() || path[0] != u'/') return LoadMessage(501, undoFile);
+  if (vr::cmdline::IsOnDriveOrShare(undoFile)) return LoadMessage(MessageId::kDirectoryInaccessible, vr::cmdline::DriveOrShareOf(undoFile));
+  if (path.empty() || path[0] != u'/') return LoadMessage(MessageId::kDriveNameUndetermined, undoFile);
   return WString();
 }
 
@@ -153,7 +154,7 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
   const long rootError = message.empty() ? vr::os::SetCurrentDirectory(u"/") : 0;
   if (rootError != 0) {
     VR_TRACE_FAILURE("SetCurrentDirectoryW (\"/\")", rootError);
-    message = LoadMessage(502, u"/");
+    message = LoadMessage(MessageId::kDirectoryInaccessible, u"/");
   } else if (message.empty()) {
     // Every component but the last (the file name) is a folder to enter or create.
     WString sofar;
@@ -168,10 +169,10 @@ void CVrPlatformRegistration::PrepareUndoDirectory(const WString& undoFile) {
       if (vr::os::SetCurrentDirectory(part) == 0) continue;
       if (long rc = vr::os::CreateDirectory(part); rc != 0) {
         VR_TRACE_FAILURE("CreateDirectoryW (\"", sofar, "\")", rc);
-        message = LoadMessage(503, sofar);
+        message = LoadMessage(MessageId::kDirectoryCreateFailed, sofar);
       } else if (long rc2 = vr::os::SetCurrentDirectory(part); rc2 != 0) {
         VR_TRACE_FAILURE("SetCurrentDirectoryW (\"", sofar, "\")", rc2);
-        message = LoadMessage(504, sofar);
+        message = LoadMessage(MessageId::kNewDirectoryInaccessible, sofar);
       }
     }
   }
@@ -197,7 +198,7 @@ int CVrPlatformRegistration::RegisterPlatform(const WString& configFile, const W
 int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WString& patch, bool reinstall,
                                            const WString& undoFile, int sectionsMask) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::RegisterSteps", "VrPlatformRegistration", vr::trace::kRunFlags);
-  vr::front::SetFinalMessage(LoadMessage(157, patch));
+  vr::front::SetFinalMessage(LoadMessage(MessageId::kRegInitFailed, patch));
   rollback_ = true;
   patch_ = patch;
   WString createdOn = CreationTime();
@@ -212,7 +213,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     const HRESULT hr = probe.LoadFile();
     if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
       loadStatus = kExitCannotOpen;
-      loadMessage = LoadMessage(9, configFile);
+      loadMessage = LoadMessage(MessageId::kXmlFileUnreadable, configFile);
     }
   }
   if (loadStatus == 0) {
@@ -220,7 +221,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
       reader = std::make_unique<CXmlReader>(serverVersion_);
       const int result = reader->Load(configFile);
       if (result == 5 || result == 6 || result == 7) loadMessage = LoadMessage(static_cast<unsigned>(result), configFile);
-      else if (result != 0) loadMessage = LoadMessage(8, configFile, result);
+      else if (result != 0) loadMessage = LoadMessage(MessageId::kXmlParseFailed, configFile, result);
       if (result != 0) loadStatus = kExitConfiguration;
       loadReason = reader->LoadFailureReason();
     } catch (const CApp_error& e) {
@@ -299,7 +300,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   for (auto& l : logs) {
     WString message;
     if (l.log->GetPath().empty()) message = LoadMessage(l.noNameMessage);
-    else if (FAILED(l.log->OpenForWriteAsNonBuffered(false))) message = LoadMessage(201, l.log->GetPath());
+    else if (FAILED(l.log->OpenForWriteAsNonBuffered(false))) message = LoadMessage(MessageId::kLogFileCreateFailed, l.log->GetPath());
     if (!message.empty()) {
       LogLine(message);
       throw CApp_error(message, kExitFailure);
@@ -314,7 +315,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     vr::undo::AppendHeader(*undo, header);
     if (FAILED(undo->SaveFile())) {
       journal_->Finish();
-      const WString message = LoadMessage(201, undoFile);
+      const WString message = LoadMessage(MessageId::kLogFileCreateFailed, undoFile);
       LogLine(message);
       throw CApp_error(message, kExitFailure);
     }
@@ -379,7 +380,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     if (FAILED(undo->SaveFile())) {
       journal_->Keep();  // the changes stay: the logs are the only record of them
       const WString message =
-          LoadMessage(206, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
+          LoadMessage(MessageId::kUndoFileSaveFailed, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
       LogLine(message);
       throw CApp_error(message, kExitFailure);
     }
@@ -403,7 +404,7 @@ void CVrPlatformRegistration::RollBackRegistration(const WString& failure, int u
                                                    const WString& undoFile) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::RollBackRegistration", "VrPlatformRegistration", vr::trace::kRunFlags);
   vr::console::PrintConsoleText(failure, vr::console::kError);
-  const WString performing = LoadMessage(161);
+  const WString performing = LoadMessage(MessageId::kRegErrorRollingBack);
   LogLine(u"# " + performing);
   vr::console::WriteStdout(performing);
 
@@ -457,7 +458,7 @@ int CVrPlatformRegistration::UnregisterPlatform(const WString& undoFile, bool de
 
 int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool deleteUndo, WString& patch) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::UnregisterSteps", "VrPlatformRegistration", vr::trace::kRunFlags);
-  vr::front::SetFinalMessage(LoadMessage(158, undoFile));
+  vr::front::SetFinalMessage(LoadMessage(MessageId::kUnregInitFailed, undoFile));
   rollback_ = false;
   const WString createdOn = CreationTime();
 
@@ -468,14 +469,14 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   VrLogFile undo(undoFile.c_str(), true);
   if (FAILED(undo.LoadFile())) {
     status = kExitCannotOpen;
-    statusMessage = LoadMessage(207, undoFile);
+    statusMessage = LoadMessage(MessageId::kUndoFileUnreadable, undoFile);
   } else {
     status = vr::undo::ValidateUndoFile(undo, header, sections, statusMessage);
     if (serverVersionNumber_ < kPrereqMinimumVersion) sections &= ~vr::undo::kSectionPrereq;
     patch = header.patch;
     patch_ = patch;
     // Once the check has run, the patch of a readable "Patch=" line names the failure.
-    if (status == 0 || !patch.empty()) vr::front::SetFinalMessage(LoadMessage(159, patch));
+    if (status == 0 || !patch.empty()) vr::front::SetFinalMessage(LoadMessage(MessageId::kUnregPatchInitFailed, patch));
   }
 
   WString logMessage;
@@ -514,7 +515,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   BeginRunJournal({"unreg", patch, undoFile, header.createdOn, true, todo, {}});
   journal_->MarkUpdating();
   RunInits(todo, WString());
-  vr::front::SetFinalMessage(LoadMessage(160, patch));
+  vr::front::SetFinalMessage(LoadMessage(MessageId::kUnregErrors, patch));
 
   int result = 0, failed = 0;
   WString errors;
@@ -539,7 +540,7 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
         CommitUnregistration(undoFile, patch, header.createdOn, 0, 0, vr::undo::kSectionPackages, ignored);
         const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
         vr::console::WriteStdout(message);
-        const WString notUnregistered = LoadMessage(156, patch);
+        const WString notUnregistered = LoadMessage(MessageId::kPatchNotUnregistered, patch);
         LogLine(u"\n# " + notUnregistered);
         PrintSummary(notUnregistered);
         vr::front::ClearFinalMessage();
@@ -616,7 +617,7 @@ void CVrPlatformRegistration::CommitUnregistration(const WString& undoFile, cons
 // have done had it not been stopped before.
 int CVrPlatformRegistration::ReportAlreadyUnregistered(const WString& undoFile, const WString& patch, bool deleteUndo) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::ReportAlreadyUnregistered", "VrPlatformRegistration", vr::trace::kRunFlags);
-  const WString text = LoadMessage(267, undoFile, patch);
+  const WString text = LoadMessage(MessageId::kAlreadyUnregistered, undoFile, patch);
   LogLine(u"\n# " + text);
   PrintSummary(text);
   vr::front::ClearFinalMessage();

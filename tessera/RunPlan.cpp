@@ -19,6 +19,7 @@
 #include "tessera/XmlParser/XmlReader.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace {
 
@@ -171,7 +172,7 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
   const int reversed = known ? known->reversedSections : 0;
   const int todo = sections & ~reversed;
   RunInits(todo, WString());
-  vr::front::SetFinalMessage(LoadMessage(160, GetPatch()));
+  vr::front::SetFinalMessage(LoadMessage(MessageId::kUnregErrors, GetPatch()));
   // The package section checks, before it changes anything, that the patch is registered and
   // that none of its packages is deployed on a Windows node; the real run stops when not.
   WString errors;
@@ -188,7 +189,7 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
       const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
       vr::console::WriteStdout(message);
       LogLine(message);
-      const WString notUnregistered = LoadMessage(156, GetPatch());
+      const WString notUnregistered = LoadMessage(MessageId::kPatchNotUnregistered, GetPatch());
       LogLine(u"\n# " + notUnregistered);
       vr::console::WriteStdout(u"\n" + notUnregistered);
       vr::console::WriteStdout(LoadMessage(kWouldStopHere));

@@ -24,6 +24,7 @@
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using vr::journal::RunJournal;
 
 using vr::front::kExitFailure;
@@ -52,14 +53,14 @@ void CVrPlatformRegistration::TakeRunLock() {
   const long rc = vr::os::RunLock::AcquireForHost(runLock_, lockFile, timeoutMs);
   if (rc == ERROR_SUCCESS) return;
   VR_TRACE_FAILURE("RunLock::Acquire (\"", vr::text::Utf8ToWide(lockFile), "\")", rc);
-  if (rc == ERROR_TIMEOUT) throw CApp_error(LoadMessage(260, vr::text::Utf8ToWide(lockFile), timeoutMs), kExitFailure);
-  throw CApp_error(LoadMessage(261, vr::text::Utf8ToWide(lockFile), rc), kExitFailure);
+  if (rc == ERROR_TIMEOUT) throw CApp_error(LoadMessage(MessageId::kRunLockBusy, vr::text::Utf8ToWide(lockFile), timeoutMs), kExitFailure);
+  throw CApp_error(LoadMessage(MessageId::kRunLockFailed, vr::text::Utf8ToWide(lockFile), rc), kExitFailure);
 }
 
 void CVrPlatformRegistration::BeginRunJournal(const vr::journal::Manifest& manifest) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::BeginRunJournal", "RunRecovery", vr::trace::kRunFlags);
   if (const long rc = RunJournal::Begin(manifest, journal_); rc != ERROR_SUCCESS) {
-    const WString message = LoadMessage(266, vr::text::Utf8ToWide(RunJournal::JournalFolder()), rc);
+    const WString message = LoadMessage(MessageId::kRunJournalWriteFailed, vr::text::Utf8ToWide(RunJournal::JournalFolder()), rc);
     LogLine(message);
     throw CApp_error(message, kExitFailure);
   }
@@ -74,7 +75,7 @@ void CVrPlatformRegistration::LoadRunLedger() {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::LoadRunLedger", "RunRecovery", vr::trace::kRunFlags);
   ledgerRegistration_ = nullptr;
   if (const long rc = vr::ledger::Ledger::Load(ledger_); rc != ERROR_SUCCESS) {
-    const WString message = LoadMessage(269, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
+    const WString message = LoadMessage(MessageId::kLedgerReadFailed, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
     LogLine(message);
     throw CApp_error(message, kExitFailure);
   }
@@ -83,7 +84,7 @@ void CVrPlatformRegistration::LoadRunLedger() {
 bool CVrPlatformRegistration::SaveRunLedger(WString& message) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::SaveRunLedger", "RunRecovery", vr::trace::kRunFlags);
   if (const long rc = ledger_.Save(); rc != ERROR_SUCCESS) {
-    message = LoadMessage(273, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
+    message = LoadMessage(MessageId::kLedgerWriteFailed, vr::text::Utf8ToWide(vr::ledger::Ledger::FilePath()), rc);
     return false;
   }
   return true;
@@ -183,7 +184,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
     logs[i] = std::make_unique<VrLogFile>(path.c_str(), false);
     const HRESULT hr = logs[i]->LoadFile();
     if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
-      failure = LoadMessage(207, path);
+      failure = LoadMessage(MessageId::kUndoFileUnreadable, path);
       return false;
     }
     logs[i]->SetMakeBackup(false);
@@ -193,7 +194,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
   }
   const RunJournal::UndoState undoState = RunJournal::UndoFileState(run, withChanges);
   if (undoState == RunJournal::UndoState::Complete) {
-    ReportRecovery(LoadMessage(264, run.manifest.patch, run.manifest.undoFile));
+    ReportRecovery(LoadMessage(MessageId::kInterruptedRunCompleted, run.manifest.patch, run.manifest.undoFile));
     return true;
   }
   if (!RestoreRecords(run, ~0, failure)) return false;
@@ -205,7 +206,7 @@ bool CVrPlatformRegistration::RollBackInterruptedRun(const RunJournal::Interrupt
   if (undoState == RunJournal::UndoState::HeaderOnly) RestoreUndoFile(run.manifest);
   // Folders the run noted before creating them go again when nothing is in them.
   for (auto it = run.folders.rbegin(); it != run.folders.rend(); ++it) vr::os::RemoveDirectory(*it);
-  ReportRecovery(LoadMessage(262, run.manifest.patch, vr::text::Utf8ToWide(run.folder)));
+  ReportRecovery(LoadMessage(MessageId::kInterruptedRunRolledBack, run.manifest.patch, vr::text::Utf8ToWide(run.folder)));
   return true;
 }
 
@@ -219,7 +220,7 @@ bool CVrPlatformRegistration::RestoreInterruptedUnregistration(const RunJournal:
   const vr::ledger::Registration* registration = ledger_.Find(m.patch, m.createdOn);
   const int committed = registration ? registration->reversedSections : 0;
   if (!RestoreRecords(run, ~committed, failure)) return false;
-  if (m.sections & ~committed) ReportRecovery(LoadMessage(265, m.undoFile));
+  if (m.sections & ~committed) ReportRecovery(LoadMessage(MessageId::kInterruptedUnregistration, m.undoFile));
   return true;
 }
 
@@ -251,7 +252,7 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
     WString failure;
     if (m.mode == "unreg") {
       if (!RestoreInterruptedUnregistration(run, failure)) {
-        const WString message = LoadMessage(263, m.patch, vr::text::Utf8ToWide(run.folder), failure);
+        const WString message = LoadMessage(MessageId::kInterruptedRunRollbackFailed, m.patch, vr::text::Utf8ToWide(run.folder), failure);
         LogLine(u"# " + message);
         throw CApp_error(message, kExitFailure);
       }
@@ -259,7 +260,7 @@ void CVrPlatformRegistration::RecoverInterruptedRuns() {
       continue;
     }
     if (!RollBackInterruptedRun(run, failure)) {
-      const WString message = LoadMessage(263, m.patch, vr::text::Utf8ToWide(run.folder), failure);
+      const WString message = LoadMessage(MessageId::kInterruptedRunRollbackFailed, m.patch, vr::text::Utf8ToWide(run.folder), failure);
       LogLine(u"# " + message);
       throw CApp_error(message, kExitFailure);
     }

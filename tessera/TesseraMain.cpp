@@ -21,6 +21,7 @@
 #include "vr_version.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace vr::front {
 namespace {
@@ -51,7 +52,7 @@ WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool fo
   WString full;
   if (vr::cmdline::IsOnDriveOrShare(value) && !folderToEnter) {
     VR_TRACE_ERROR("Value of ", option, " ('", value, "') names a drive or a share.");
-    throw CCmdline_error(LoadMessage(801, option, vr::cmdline::ShowControlCharacters(value)), 801);
+    throw CCmdline_error(LoadMessage(MessageId::kParameterNotFilePath, option, vr::cmdline::ShowControlCharacters(value)), 801);
   }
   const bool foreign = vr::cmdline::IsOnDriveOrShare(value) && value.size() + 1 <= vr::os::kMaxPath;
   if (foreign) full = value;
@@ -59,7 +60,7 @@ WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool fo
       (!foreign && !vr::os::FullPath(value, full, vr::os::kMaxPath)) || vr::os::HasInvalidPathChar(full)) {
     const WString shown = vr::cmdline::ShowControlCharacters(value);
     VR_TRACE_ERROR("Value of ", option, " ('", shown, "') is not a valid file path.");
-    throw CCmdline_error(LoadMessage(801, option, shown), 801);
+    throw CCmdline_error(LoadMessage(MessageId::kParameterNotFilePath, option, shown), 801);
   }
   VR_TRACE_INFO(option, " -> \"", full, "\"");
   return full;
@@ -77,8 +78,8 @@ int SectionsMask(const WString& value) {
     if (vr::text::EqualsNoCase(piece, u"package")) bit = vr::undo::kSectionPackages;
     else if (vr::text::EqualsNoCase(piece, u"platform")) bit = vr::undo::kSectionPlatforms;
     else if (vr::text::EqualsNoCase(piece, u"prereq")) bit = vr::undo::kSectionPrereq;
-    if (bit == 0) throw CCmdline_error(LoadMessage(805, u"-sections", value, piece), 805);
-    if (mask & bit) throw CCmdline_error(LoadMessage(804, u"-sections", value, piece), 804);
+    if (bit == 0) throw CCmdline_error(LoadMessage(MessageId::kParameterInvalidSubstring, u"-sections", value, piece), 805);
+    if (mask & bit) throw CCmdline_error(LoadMessage(MessageId::kParameterRepeatedSubstring, u"-sections", value, piece), 804);
     mask |= bit;
     if (comma == WString::npos) break;
     pos = comma + 1;
@@ -92,7 +93,7 @@ int ClusterMode(const CCmdline& cmdline) {
   const WString& value = cmdline.Value(u"-cluster");
   if (vr::text::EqualsNoCase(value, u"full")) return kClusterFull;
   if (vr::text::EqualsNoCase(value, u"local")) return kClusterLocal;
-  throw CCmdline_error(LoadMessage(806, u"-cluster", value), 806);
+  throw CCmdline_error(LoadMessage(MessageId::kParameterNotFullOrLocal, u"-cluster", value), 806);
 }
 
 // Every run reads and changes the stores of the host at the host root. Without a host there
@@ -103,7 +104,7 @@ void RequireHost() {
   if (vr::os::HostExists()) return;
   const WString root = vr::text::Utf8ToWide(vr::os::HostRoot());
   VR_TRACE_ERROR("There is no host at \"", root, "\".");
-  throw CApp_error(LoadMessage(270, root), kExitFailure);
+  throw CApp_error(LoadMessage(MessageId::kNoHost, root), kExitFailure);
 }
 
 // A failed construction: status 50 is a command line that does not fit the system; any other
@@ -124,7 +125,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   if (const size_t at = vr::cmdline::FindControlCharacter(patch); at != WString::npos) {
     const WString shown = vr::cmdline::ShowControlCharacters(patch);
     const WString character = vr::cmdline::ShowControlCharacters(WStringView(patch).substr(at, 1));
-    throw CCmdline_error(LoadMessage(805, u"-patch", shown, character), 805);
+    throw CCmdline_error(LoadMessage(MessageId::kParameterInvalidSubstring, u"-patch", shown, character), 805);
   }
   const bool reinstall = cmdline.HasOption(u"-reinstall");
   const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log", true) : WString();
@@ -137,7 +138,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   WString message;
   int status = 0;
   CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
-  CheckConstruction(status, message, LoadMessage(157, patch));
+  CheckConstruction(status, message, LoadMessage(MessageId::kRegInitFailed, patch));
   registration.SetPlanOnly(plan);
   return registration.RegisterPlatform(configFile, patch, reinstall, undoFile, sections);
 }
@@ -155,7 +156,7 @@ int UnregisterMode(const CCmdline& cmdline) {
   WString message;
   int status = 0;
   CVrPlatformRegistration registration(clusterMode, nullptr, message, status);
-  CheckConstruction(status, message, LoadMessage(158, undoFile));
+  CheckConstruction(status, message, LoadMessage(MessageId::kUnregInitFailed, undoFile));
   registration.SetPlanOnly(plan);
   return registration.UnregisterPlatform(undoFile, deleteUndo);
 }
@@ -168,8 +169,8 @@ void PrintSummary(const WString& text) { vr::console::WriteStderr(u"\n" + text);
 void PrintXmlRejection() {
   const CXmlReader::Rejection& rejection = CXmlReader::LastRejection();
   if (rejection.reason.empty()) return;
-  const WString text = rejection.line > 0 ? LoadMessage(212, rejection.file, rejection.line, rejection.reason)
-                                          : LoadMessage(213, rejection.file, rejection.reason);
+  const WString text = rejection.line > 0 ? LoadMessage(MessageId::kXmlParserStoppedAtLine, rejection.file, rejection.line, rejection.reason)
+                                          : LoadMessage(MessageId::kXmlParserStopped, rejection.file, rejection.reason);
   vr::console::PrintConsoleText(text, vr::console::kError);
 }
 
@@ -182,11 +183,11 @@ int ReportException(std::exception_ptr error, const WString& patch, bool plan) {
     if (error) std::rethrow_exception(error);
     throw std::exception();
   } catch (const _com_error& e) {
-    WString text = LoadMessage(101, u"main()");
-    text += LoadMessage(102) + vr::text::Format(u"%d", static_cast<int>(e.Error())) + u"\n";
-    text += LoadMessage(103) + e.ErrorMessage() + u"\n";
-    text += LoadMessage(104) + e.Source() + u"\n";
-    text += LoadMessage(105) + e.Description();
+    WString text = LoadMessage(MessageId::kComErrorInMethod, u"main()");
+    text += LoadMessage(MessageId::kComErrorCode) + vr::text::Format(u"%d", static_cast<int>(e.Error())) + u"\n";
+    text += LoadMessage(MessageId::kComErrorMeaning) + e.ErrorMessage() + u"\n";
+    text += LoadMessage(MessageId::kComErrorSource) + e.Source() + u"\n";
+    text += LoadMessage(MessageId::kComErrorDescription) + e.Description();
     vr::console::PrintConsoleText(text, vr::console::kError);
     exitCode = kExitFailure;
     VR_TRACE_ERROR("Caught COM exception '", text, "', returning code ", exitCode);
@@ -202,18 +203,18 @@ int ReportException(std::exception_ptr error, const WString& patch, bool plan) {
     if (exitCode == kExitConfiguration) PrintXmlRejection();
     // An error never leaves as success, nor as a code the process status cannot carry.
     if (exitCode <= 0 || exitCode > 255) exitCode = kExitFailure;
-    if (exitCode == kExitRollbackSucceeded) PrintSummary(LoadMessage(150, patch));
-    else if (exitCode == kExitRollbackFailed) PrintSummary(LoadMessage(151, patch));
+    if (exitCode == kExitRollbackSucceeded) PrintSummary(LoadMessage(MessageId::kRegFailedRollbackSucceeded, patch));
+    else if (exitCode == kExitRollbackFailed) PrintSummary(LoadMessage(MessageId::kRegFailedRollbackErrors, patch));
     else if (!FinalMessage().empty()) PrintSummary(FinalMessage());
     VR_TRACE_ERROR("Caught application exception '", e.Message(), "', returning code ", exitCode);
   } catch (...) {
-    vr::console::PrintConsoleText(LoadMessage(420, u"main()"), vr::console::kError);
+    vr::console::PrintConsoleText(LoadMessage(MessageId::kUnspecifiedError, u"main()"), vr::console::kError);
     exitCode = kExitFailure;
     VR_TRACE_ERROR("Caught an unhandled exception, returning code ", exitCode);
   }
   // A plan that meets a failure the real run would meet says that the real run stops there;
   // a command-line error is the plan's own.
-  if (plan && exitCode != kExitCommandLine) vr::console::WriteStdout(LoadMessage(275));
+  if (plan && exitCode != kExitCommandLine) vr::console::WriteStdout(LoadMessage(MessageId::kPlanRunWouldStop));
   return exitCode;
 }
 
@@ -233,7 +234,7 @@ int TesseraMain(const std::vector<WString>& args) {
       const HRESULT hr = CoInitialize(nullptr);
       if (FAILED(hr)) {
         VR_TRACE_FAILURE("CoInitialize", static_cast<long>(hr));
-        throw CApp_error(LoadMessage(100), kExitFailure);
+        throw CApp_error(LoadMessage(MessageId::kComInitFailed), kExitFailure);
       }
       comInitialised = true;
 

@@ -92,12 +92,12 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
     const WString text = TrimmedText(line);
     const uint32_t number = line.GetPosition().line;
     if (k == 0 && !StartsWithNoCase(text, keys[k]) && IsUtf8UndoFile(file.GetContent())) {
-      message = vr::msg::LoadMessage(272, path);
+      message = vr::msg::LoadMessage(vr::msg::MessageId::kUndoFileIsUtf8, path);
       VR_TRACE_ERROR("Undo file '", path, "' is UTF-8 text, not UTF-16.");
       return vr::front::kExitUndoSyntax;
     }
     if (!read || text.empty() || !StartsWithNoCase(text, keys[k])) {
-      message = vr::msg::LoadMessage(301, static_cast<unsigned>(number), path, keys[k]);
+      message = vr::msg::LoadMessage(vr::msg::MessageId::kUndoLineBadStart, static_cast<unsigned>(number), path, keys[k]);
       VR_TRACE_ERROR("Syntax error in line ", static_cast<unsigned>(number), " of file '", path,
                      "': line does not start with '", keys[k], "'.");
       return vr::front::kExitUndoSyntax;
@@ -117,7 +117,7 @@ int ValidateUndoFile(VrLogFile& file, UndoHeader& header, int& sections, WString
       for (const auto& s : kSections)
         if (vr::text::EqualsNoCase(first, s.begin)) open = &s;
       if (!open) {
-        message = vr::msg::LoadMessage(300, number, path);
+        message = vr::msg::LoadMessage(vr::msg::MessageId::kUndoUnexpectedLine, number, path);
         VR_TRACE_ERROR("Syntax error in line ", number, " of undo file '", path, "': unexpected line '",
                        line.GetText(), "'.");
         return vr::front::kExitUndoSyntax;

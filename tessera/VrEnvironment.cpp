@@ -119,12 +119,12 @@ CVrPlatformRegistration::CVrPlatformRegistration(int clusterMode, void* reserved
     }
     if (clusterMode_ != 0 && clusterNodeState_ == 0) {
       VR_TRACE_ERROR("Option", "-cluster", " is not valid on non-cluster system.");
-      message = vr::msg::LoadMessage(816, u"-cluster");
+      message = vr::msg::LoadMessage(vr::msg::MessageId::kOptionNeedsCluster, u"-cluster");
       status = kStatusCommandLine;
     }
   } catch (const std::exception& e) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", "CVrPlatformRegistration::CVrPlatformRegistration", ": ", e.what());
-    message = vr::msg::LoadMessage(420, u"CVrPlatformRegistration::CVrPlatformRegistration");
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kUnspecifiedError, u"CVrPlatformRegistration::CVrPlatformRegistration");
     status = kStatusFailure;
   }
 }
@@ -132,7 +132,7 @@ CVrPlatformRegistration::CVrPlatformRegistration(int clusterMode, void* reserved
 bool CVrPlatformRegistration::DiscoverServerVersion(WString& message) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::DiscoverServerVersion", "VrEnvironment", vr::trace::kRunFlags);
   if (!ReadRegistryString(kServerKey, kVersionValue, serverVersion_)) {
-    message = vr::msg::LoadMessage(810, kServerKey, kVersionValue);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kVersionUndetermined, kServerKey, kVersionValue);
     return false;
   }
   serverVersionNumber_ = ServerVersionNumber(serverVersion_);
@@ -146,7 +146,7 @@ bool CVrPlatformRegistration::DiscoverComputerName(WString& message) {
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(name, &size)) {
     VR_TRACE_FAILURE("GetComputerNameW", static_cast<long>(GetLastError()));
-    message = vr::msg::LoadMessage(420, u"CVrPlatformRegistration::CVrPlatformRegistration");
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kUnspecifiedError, u"CVrPlatformRegistration::CVrPlatformRegistration");
     return false;
   }
   computerName_.assign(name, size);
@@ -174,7 +174,7 @@ bool CVrPlatformRegistration::DiscoverClusterState(WString& message) {
   const WString group = TrimLineEnds(output);
   if (group.empty()) {
     VR_TRACE_ERROR("Cluster resource group get with cmd-line \"", groupCommand, "\" is empty.");
-    message = vr::msg::LoadMessage(251);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kClusterGroupNameEmpty);
     return false;
   }
   VR_TRACE_INFO("Cluster resource group get with cmd-line \"", groupCommand, "\" is \"", group, "\"");
@@ -183,14 +183,14 @@ bool CVrPlatformRegistration::DiscoverClusterState(WString& message) {
   HCLUSTER cluster = OpenCluster(nullptr);
   if (!cluster) {
     VR_TRACE_FAILURE("OpenCluster", static_cast<long>(GetLastError()));
-    message = vr::msg::LoadMessage(252);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kClusterOpenFailed);
     return false;
   }
   HGROUP handle = OpenClusterGroup(cluster, group.c_str());
   if (!handle) {
     VR_TRACE_FAILURE("OpenClusterGroup (\"", group, "\")", static_cast<long>(GetLastError()));
     CloseCluster(cluster);
-    message = vr::msg::LoadMessage(253, group);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kClusterGroupOpenFailed, group);
     return false;
   }
   // A computer name has up to 15 characters: the buffer holds them and the terminator.
@@ -202,7 +202,7 @@ bool CVrPlatformRegistration::DiscoverClusterState(WString& message) {
   CloseCluster(cluster);
   if (state == ClusterGroupStateUnknown) {
     VR_TRACE_FAILURE("GetClusterGroupState (\"", group, "\")", stateError);
-    message = vr::msg::LoadMessage(254, group);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kClusterGroupStateFailed, group);
     return false;
   }
   const WString ownerName(owner, ownerLength);
@@ -265,7 +265,7 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
         VR_TRACE_ERROR("Command line \"", commandLine, "\" did not end within ", timeoutMs, " ms; it is stopped.");
         if (const long killed = vr::os::TerminateProcess(*process); killed != ERROR_SUCCESS)
           VR_TRACE_FAILURE("TerminateProcess", killed);
-        timeoutMessage = vr::msg::LoadMessage(271, commandLine, timeoutMs);
+        timeoutMessage = vr::msg::LoadMessage(vr::msg::MessageId::kCommandLineTimedOut, commandLine, timeoutMs);
         ok = false;
       } else if (rc != ERROR_SUCCESS) {
         VR_TRACE_FAILURE("WaitForSingleObject", rc);
@@ -309,7 +309,7 @@ bool CVrPlatformRegistration::RunCmdTool(const WString& commandLine, DWORD* exit
     if (const long rc = vr::os::DeleteFile(tempFile); rc != ERROR_SUCCESS)
       VR_TRACE_FAILURE("DeleteFileW (\"", tempFile, "\")", rc);
   }
-  if (!ok) message = timeoutMessage.empty() ? vr::msg::LoadMessage(250, commandLine) : timeoutMessage;
+  if (!ok) message = timeoutMessage.empty() ? vr::msg::LoadMessage(vr::msg::MessageId::kCommandLineFailed, commandLine) : timeoutMessage;
   return ok;
 }
 
@@ -320,7 +320,7 @@ bool CVrPlatformRegistration::InitTesseraLog(WString& message) {
   const WChar* valueName = (belowClusterAware || clusterNodeState_ == -1) ? kDataDirValue : kShareInstallDirValue;
   WString folder;
   if (!ReadRegistryString(kVorantKey, valueName, folder)) {
-    message = vr::msg::LoadMessage(belowClusterAware ? 800 : 803, kVorantKey, valueName);
+    message = vr::msg::LoadMessage(belowClusterAware ? vr::msg::MessageId::kDataDirUndetermined : vr::msg::MessageId::kShareInstallDirUndetermined, kVorantKey, valueName);
     return false;
   }
   const WString path = folder + kRunLogName;
@@ -328,7 +328,7 @@ bool CVrPlatformRegistration::InitTesseraLog(WString& message) {
   const HRESULT hr = runLog_->OpenForWriteAsNonBuffered(true);
   if (FAILED(hr)) {
     VR_TRACE_FAILURE("OpenForWriteAsNonBuffered (\"", path, "\")", static_cast<long>(hr));
-    message = vr::msg::LoadMessage(201, path);
+    message = vr::msg::LoadMessage(vr::msg::MessageId::kLogFileCreateFailed, path);
     return false;
   }
   VR_TRACE_INFO("Run log: \"", path, "\"");

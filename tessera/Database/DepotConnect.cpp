@@ -21,12 +21,12 @@ bool CDepotData::ConnectToDB() {
   WString password;
   CVrEpDBCrypt crypt;
   if (FAILED(crypt.GetDBPassword(kDbAccessKey, u"Password", &password)))
-    throw CApp_error(vr::msg::LoadMessage(20200), kSettingsFailure);
+    throw CApp_error(vr::msg::LoadMessage(vr::msg::MessageId::kDbPasswordUnavailable), kSettingsFailure);
   WString source, user;
   if (!ReadRegistryString(kDbAccessKey, u"Source", source))
-    throw CApp_error(vr::msg::LoadMessage(20201, u"Source"), kSettingsFailure);
+    throw CApp_error(vr::msg::LoadMessage(vr::msg::MessageId::kRegistryStringUnreadable, u"Source"), kSettingsFailure);
   if (!ReadRegistryString(kDbAccessKey, u"User", user))
-    throw CApp_error(vr::msg::LoadMessage(20201, u"User"), kSettingsFailure);
+    throw CApp_error(vr::msg::LoadMessage(vr::msg::MessageId::kRegistryStringUnreadable, u"User"), kSettingsFailure);
   WString text = ADODB::MakeConnectionString(source, user, password);
   vr::crypto::WipeSecret(password);
   const bool connected = ConnectWith(text);

@@ -11,6 +11,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations {
 namespace {
@@ -57,13 +58,13 @@ void ApplyFolder(OperationContext& context, const InstrumentationFolderChange& f
     if (file.updateAction == ACTION_ADD) {
       if (!CopyFileW(file.source.c_str(), file.destination.c_str(), FALSE)) {
         VR_TRACE_ERROR("(TESSERA4004) WARNING: Could not copy file: '", name, "'");
-        Warn(context, LoadMessage(4004, name, file.source, file.destination), error, log);
+        Warn(context, LoadMessage(MessageId::kInstrumentationFileCopyFailed, name, file.source, file.destination), error, log);
       } else {
         VR_TRACE_INFO("Copied '", file.source, "' to '", file.destination, "' SUCCEEDED");
       }
     } else if (file.updateAction == ACTION_REMOVE && vr::os::DeleteFile(file.destination) != 0) {
       VR_TRACE_ERROR("(TESSERA4005) WARNING: Could not remove file: '", name, "'");
-      Warn(context, LoadMessage(4005, name, path), error, log);
+      Warn(context, LoadMessage(MessageId::kInstrumentationFileRemoveFailed, name, path), error, log);
     }
   }
   for (const InstrumentationFolderChange& child : folder.children)

@@ -6,6 +6,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations::MatchGroupsSupport {
 
@@ -40,7 +41,7 @@ HRESULT ForEachInstance(IWbemServices* services, const WChar* className,
   if (FAILED(hr) || !instances) {
     if (SUCCEEDED(hr)) hr = E_FAIL;
     VR_TRACE_FAILURE("IWbemServices::CreateInstanceEnum(", WString(className), ")", hr);
-    Report(error, log, LoadMessage(3028, HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiInstanceEnumFailed, HrText(hr)));
     return E_FAIL;
   }
   VR_TRACE_INFO("IWbemServices::CreateInstanceEnum(", WString(className), ") SUCCEEDED");
@@ -58,7 +59,7 @@ HRESULT ForEachInstance(IWbemServices* services, const WChar* className,
     // A failure or a time-out: the rest of the instances is unknown.
     if (hr == WBEM_S_NO_ERROR) hr = E_FAIL;
     VR_TRACE_FAILURE("IEnumWbemClassObject::Next(", WString(className), ")", hr);
-    Report(error, log, LoadMessage(3028, HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiInstanceEnumFailed, HrText(hr)));
     return E_FAIL;
   }
   VR_TRACE_INFO("Read ", static_cast<unsigned long>(read), " instances of ", WString(className), ".");
@@ -83,7 +84,7 @@ HRESULT ReadString(IWbemClassObject& object, const WChar* property, WString& val
     hr = DISP_E_TYPEMISMATCH;
   }
   VR_TRACE_FAILURE("IWbemClassObject::Get(", WString(property), ")", hr);
-  Report(error, log, LoadMessage(3029, property, ValueText(v), HrText(hr)));
+  Report(error, log, LoadMessage(MessageId::kWmiGetFailed, property, ValueText(v), HrText(hr)));
   return E_FAIL;
 }
 
@@ -105,7 +106,7 @@ HRESULT ReadInt(IWbemClassObject& object, const WChar* property, int32_t& value,
     }
   }
   VR_TRACE_FAILURE("IWbemClassObject::Get(", WString(property), ")", hr);
-  Report(error, log, LoadMessage(3029, property, ValueText(v), HrText(hr)));
+  Report(error, log, LoadMessage(MessageId::kWmiGetFailed, property, ValueText(v), HrText(hr)));
   return E_FAIL;
 }
 
@@ -115,7 +116,7 @@ HRESULT WriteString(IWbemClassObject& instance, const WChar* property, const WSt
   Variant v(value);
   if (const HRESULT hr = instance.Put(property, 0, &v, 0); FAILED(hr)) {
     VR_TRACE_FAILURE("IWbemClassObject::Put(", WString(property), ")", hr);
-    Report(error, log, LoadMessage(2021, property, value, HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiPutFailed, property, value, HrText(hr)));
     return E_FAIL;
   }
   return S_OK;
@@ -127,7 +128,7 @@ HRESULT WriteInt(IWbemClassObject& instance, const WChar* property, int32_t valu
   Variant v(value);
   if (const HRESULT hr = instance.Put(property, 0, &v, 0); FAILED(hr)) {
     VR_TRACE_FAILURE("IWbemClassObject::Put(", WString(property), ")", hr);
-    Report(error, log, LoadMessage(2021, property, static_cast<int>(value), HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiPutFailed, property, static_cast<int>(value), HrText(hr)));
     return E_FAIL;
   }
   return S_OK;
@@ -142,7 +143,7 @@ HRESULT SpawnInstanceOf(IWbemServices* services, const WChar* className,
   if (FAILED(hr) || !cls) {
     if (SUCCEEDED(hr)) hr = E_FAIL;
     VR_TRACE_FAILURE("IWbemServices::GetObject(", WString(className), ")", hr);
-    Report(error, log, LoadMessage(3018, className, HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiGetObjectFailed, className, HrText(hr)));
     return E_FAIL;
   }
   std::shared_ptr<IWbemClassObject> spawned;
@@ -150,7 +151,7 @@ HRESULT SpawnInstanceOf(IWbemServices* services, const WChar* className,
   if (FAILED(hr) || !spawned) {
     if (SUCCEEDED(hr)) hr = E_FAIL;
     VR_TRACE_FAILURE("IWbemClassObject::SpawnInstance(", WString(className), ")", hr);
-    Report(error, log, LoadMessage(3019, className, HrText(hr)));
+    Report(error, log, LoadMessage(MessageId::kWmiSpawnInstanceFailed, className, HrText(hr)));
     return E_FAIL;
   }
   instance = std::move(spawned);
@@ -162,7 +163,7 @@ HRESULT PutNewInstance(IWbemServices* services, IWbemClassObject& instance, WStr
   if (const HRESULT hr = services->PutInstance(&instance, 0, nullptr, nullptr); FAILED(hr)) {
     VR_TRACE_FAILURE("IWbemServices::PutInstance", hr);
     // The catalogue text of 3026 carries no insert; the code is in the trace.
-    Report(error, log, LoadMessage(3026));
+    Report(error, log, LoadMessage(MessageId::kWmiPutInstanceFailed));
     return E_FAIL;
   }
   VR_TRACE_INFO("IWbemServices::PutInstance SUCCEEDED");
@@ -176,7 +177,7 @@ HRESULT DeleteInstanceAt(IWbemServices* services, const WString& path, WString& 
   const HRESULT hr = services->DeleteInstance(path.c_str(), 0, nullptr, nullptr);
   if (FAILED(hr)) {
     VR_TRACE_FAILURE("IWbemServices::DeleteInstance(", path, ")", hr);
-    if (hr != WBEM_E_NOT_FOUND || reportNotFound) Report(error, log, LoadMessage(3020, path, HrText(hr)));
+    if (hr != WBEM_E_NOT_FOUND || reportNotFound) Report(error, log, LoadMessage(MessageId::kWmiDeleteInstanceFailed, path, HrText(hr)));
     return hr;
   }
   VR_TRACE_INFO("IWbemServices::DeleteInstance(", path, ") SUCCEEDED");

@@ -14,6 +14,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace PlatformOperations::MatchGroupsSupport;
 
 namespace PlatformOperations::NodeGroupOperations {
@@ -116,7 +117,7 @@ HRESULT CreateUpdateAndUnDo_NodeGroupVec(const std::vector<NodeGroup>& wmiGroups
     }
     if (wmiGroups.empty()) {
       VR_TRACE_ERROR("The node groups of WMI are empty.");
-      Report(error, log, LoadMessage(3030));
+      Report(error, log, LoadMessage(MessageId::kNodeGroupsEmpty));
       return E_FAIL;
     }
     // Names known so far: WMI's, then every group planned (a group listed twice is added once).
@@ -187,12 +188,12 @@ HRESULT GetNodeGroupInfoFromWMI(IWbemServices* services, std::vector<NodeGroup>&
             return E_FAIL;
           if (!GroupNameFromPath(childPath, child)) {
             VR_TRACE_ERROR("No group name in the PartComponent '", childPath, "'.");
-            Report(error, log, LoadMessage(3031, u"Name", InstancePath(instance)));
+            Report(error, log, LoadMessage(MessageId::kPropertyValueUnparsed, u"Name", InstancePath(instance)));
             return E_FAIL;
           }
           if (!GroupNameFromPath(parentPath, parent)) {
             VR_TRACE_ERROR("No group name in the GroupComponent '", parentPath, "'.");
-            Report(error, log, LoadMessage(3031, u"Parent", InstancePath(instance)));
+            Report(error, log, LoadMessage(MessageId::kPropertyValueUnparsed, u"Parent", InstancePath(instance)));
             return E_FAIL;
           }
           if (auto g = byName.find(vr::text::ToLower(child)); g != byName.end()) read[g->second].Parent = parent;

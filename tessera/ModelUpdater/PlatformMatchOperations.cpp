@@ -15,6 +15,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace PlatformOperations::MatchGroupsSupport;
 
 namespace PlatformOperations::PlatformMatchOperations {
@@ -172,7 +173,7 @@ HRESULT CreateUpdateAndUnDo_PlatformMatchVec(const OperationContext& context,
     }
     if (wmiRecords.empty()) {
       VR_TRACE_ERROR("The platform match records of WMI are empty.");
-      Report(error, log, LoadMessage(3027));
+      Report(error, log, LoadMessage(MessageId::kPlatformMatchesEmpty));
       return E_FAIL;
     }
     std::vector<PlatformMatch> distinct, duplicates;

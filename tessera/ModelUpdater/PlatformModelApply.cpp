@@ -12,6 +12,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations::PlatformModelOperations {
 namespace {
@@ -62,7 +63,7 @@ std::vector<WString> CpuOsTypesUndoLines(const CpuOsTypesChange& c) {
 
 HRESULT Commit(IWbemServices* services, IWbemClassObject* nodeClass, WString& error, VrLogFile& log) {
   const HRESULT hr = services->PutClass(nodeClass, WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
-  if (FAILED(hr)) ReportMessage(LoadMessage(3002, HrText(hr)), error, log);
+  if (FAILED(hr)) ReportMessage(LoadMessage(MessageId::kManagedNodeCommitFailed, HrText(hr)), error, log);
   return hr;
 }
 
@@ -78,7 +79,7 @@ HRESULT WriteValueArrays(const char* vrTraceFunction_, const char* vrTraceFile_,
   std::shared_ptr<IWbemQualifierSet> qualifiers;
   HRESULT hr = nodeClass->GetPropertyQualifierSet(property.c_str(), &qualifiers);
   if (FAILED(hr) || !qualifiers) {
-    ReportMessage(LoadMessage(3004, property, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
+    ReportMessage(LoadMessage(MessageId::kQualifierSetGetFailed, property, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
     return E_FAIL;
   }
   std::vector<WString> values;
@@ -92,23 +93,23 @@ HRESULT WriteValueArrays(const char* vrTraceFunction_, const char* vrTraceFile_,
   Variant valuesArray;
   hr = BuildStringArray(values, valuesArray);
   if (FAILED(hr)) {
-    ReportMessage(LoadMessage(3005, HrText(hr)), error, log);
+    ReportMessage(LoadMessage(MessageId::kValuesAccessFailed, HrText(hr)), error, log);
     return E_FAIL;
   }
   Variant valueMapArray;
   hr = BuildStringArray(valueMap, valueMapArray);
   if (FAILED(hr)) {
-    ReportMessage(LoadMessage(3006, HrText(hr)), error, log);
+    ReportMessage(LoadMessage(MessageId::kValueMapAccessFailed, HrText(hr)), error, log);
     return E_FAIL;
   }
   hr = qualifiers->Put(u"Values", &valuesArray, kPropagateFlavour);
   if (FAILED(hr)) {
-    ReportMessage(LoadMessage(3007, u"Values", property, HrText(hr)), error, log);
+    ReportMessage(LoadMessage(MessageId::kValuesQualifierPutFailed, u"Values", property, HrText(hr)), error, log);
     return E_FAIL;
   }
   hr = qualifiers->Put(u"ValueMap", &valueMapArray, kPropagateFlavour);
   if (FAILED(hr)) {
-    ReportMessage(LoadMessage(3008, u"ValueMap", property, HrText(hr)), error, log);
+    ReportMessage(LoadMessage(MessageId::kValueMapQualifierPutFailed, u"ValueMap", property, HrText(hr)), error, log);
     return E_FAIL;
   }
   if (FAILED(Commit(services, nodeClass, error, log))) return E_FAIL;
@@ -183,7 +184,7 @@ HRESULT UpdateCPUAndOSesInWMI(const OperationContext& context, IWbemServices* se
     std::shared_ptr<IWbemQualifierSet> qualifiers;
     HRESULT hr = nodeClass->GetPropertyQualifierSet(u"SystemType", &qualifiers);
     if (FAILED(hr) || !qualifiers) {
-      ReportMessage(LoadMessage(3004, u"SystemType", HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierSetGetFailed, u"SystemType", HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
       return E_FAIL;
     }
     const WString kLine = u"SYSTEM-TYPE-OS-TYPE ";
@@ -191,7 +192,7 @@ HRESULT UpdateCPUAndOSesInWMI(const OperationContext& context, IWbemServices* se
       if (c.updateAction == ACTION_REMOVE) {
         hr = qualifiers->Delete(c.fromCpuType.c_str());
         if (FAILED(hr)) {
-          ReportMessage(LoadMessage(3054, c.fromCpuType, u"SystemType", HrText(hr)), error, log);
+          ReportMessage(LoadMessage(MessageId::kQualifierDeleteFailed, c.fromCpuType, u"SystemType", HrText(hr)), error, log);
           return E_FAIL;
         }
         if (FAILED(Commit(services, nodeClass, error, log))) return E_FAIL;
@@ -202,12 +203,12 @@ HRESULT UpdateCPUAndOSesInWMI(const OperationContext& context, IWbemServices* se
       Variant list;
       hr = BuildStringArray(c.toOsTypes, list);
       if (FAILED(hr)) {
-        ReportMessage(LoadMessage(3010, HrText(hr)), error, log);
+        ReportMessage(LoadMessage(MessageId::kOsesAccessFailed, HrText(hr)), error, log);
         return E_FAIL;
       }
       hr = qualifiers->Put(c.toCpuType.c_str(), &list, 0);
       if (FAILED(hr)) {
-        ReportMessage(LoadMessage(3009, c.toCpuType, u"SystemType", HrText(hr)), error, log);
+        ReportMessage(LoadMessage(MessageId::kQualifierPutFailed, c.toCpuType, u"SystemType", HrText(hr)), error, log);
         return E_FAIL;
       }
       if (c.updateAction == NO_CHANGE) continue;

@@ -11,6 +11,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations::PlatformModelOperations {
 
@@ -116,7 +117,7 @@ HRESULT GetSystemTypeFromWMI(IWbemClassObject* nodeClass, std::vector<SystemType
         const auto name = stored.find(vr::text::ToLower(type.cpuType));
         cpus.push_back(CpuOsTypes{name == stored.end() ? type.cpuType : name->second, std::move(osTypes)});
       } else if (hr == S_FALSE) {
-        ReportMessage(LoadMessage(3016, type.cpuType, type.caption), error, log);
+        ReportMessage(LoadMessage(MessageId::kCpuTypeQualifierMismatch, type.cpuType, type.caption), error, log);
       } else {
         return hr;
       }

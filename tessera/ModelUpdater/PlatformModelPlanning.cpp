@@ -13,6 +13,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using vr::text::EqualsNoCase;
 using vr::text::ToLower;
 
@@ -166,7 +167,7 @@ HRESULT CreateUpdateAndUnDo_CpuAndOSesVec(const std::vector<CpuOsTypes>& wmi, co
   try {
     changes.clear();
     if (wmi.empty()) {
-      ReportMessage(LoadMessage(3014), error, log);
+      ReportMessage(LoadMessage(MessageId::kSystemOsTypesEmpty), error, log);
       return E_FAIL;
     }
     std::unordered_map<WString, std::vector<size_t>> wmiByCpu;  // every entry of each CPU type

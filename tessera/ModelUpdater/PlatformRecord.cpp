@@ -12,6 +12,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using vr::text::EqualsNoCase;
 
 namespace PlatformOperations {
@@ -185,7 +186,7 @@ HRESULT CreatePlatformRecord(IWbemServices* services, const PlatformModel& wmi, 
       std::shared_ptr<IWbemClassObject> member;
       const HRESULT hr = services->GetObject(path.c_str(), 0, nullptr, &member, nullptr);
       if (FAILED(hr) && hr != WBEM_E_NOT_FOUND) {
-        ReportMessage(LoadMessage(3018, path, HrText(hr)), error, log);
+        ReportMessage(LoadMessage(MessageId::kWmiGetObjectFailed, path, HrText(hr)), error, log);
         return E_FAIL;
       }
       made.members.push_back({named.Parent, named.Name, SUCCEEDED(hr)});
@@ -262,13 +263,13 @@ HRESULT RestorePlatformRecord(IWbemServices* services, const PlatformRecord& rec
         std::shared_ptr<IWbemQualifierSet> qualifiers;
         HRESULT hr = nodeClass->GetPropertyQualifierSet(a.property.c_str(), &qualifiers);
         if (FAILED(hr) || !qualifiers) {
-          ReportMessage(LoadMessage(3004, a.property, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
+          ReportMessage(LoadMessage(MessageId::kQualifierSetGetFailed, a.property, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
           return E_FAIL;
         }
         Variant array;
         if (FAILED(hr = PlatformModelOperations::BuildStringArray(a.entries, array)) ||
             FAILED(hr = qualifiers->Put(a.qualifier.c_str(), &array, kPropagateFlavour))) {
-          ReportMessage(LoadMessage(3009, a.qualifier, a.property, HrText(hr)), error, log);
+          ReportMessage(LoadMessage(MessageId::kQualifierPutFailed, a.qualifier, a.property, HrText(hr)), error, log);
           return E_FAIL;
         }
       }
@@ -276,14 +277,14 @@ HRESULT RestorePlatformRecord(IWbemServices* services, const PlatformRecord& rec
         std::shared_ptr<IWbemQualifierSet> qualifiers;
         HRESULT hr = nodeClass->GetPropertyQualifierSet(u"SystemType", &qualifiers);
         if (FAILED(hr) || !qualifiers) {
-          ReportMessage(LoadMessage(3004, u"SystemType", HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
+          ReportMessage(LoadMessage(MessageId::kQualifierSetGetFailed, u"SystemType", HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
           return E_FAIL;
         }
         for (const auto& c : record.cpus) {
           if (!c.osTypes) {
             hr = qualifiers->Delete(c.cpuType.c_str());
             if (FAILED(hr) && hr != WBEM_E_NOT_FOUND) {
-              ReportMessage(LoadMessage(3054, c.cpuType, u"SystemType", HrText(hr)), error, log);
+              ReportMessage(LoadMessage(MessageId::kQualifierDeleteFailed, c.cpuType, u"SystemType", HrText(hr)), error, log);
               return E_FAIL;
             }
             continue;
@@ -291,14 +292,14 @@ HRESULT RestorePlatformRecord(IWbemServices* services, const PlatformRecord& rec
           Variant list;
           if (FAILED(hr = PlatformModelOperations::BuildStringArray(*c.osTypes, list)) ||
               FAILED(hr = qualifiers->Put(c.cpuType.c_str(), &list, 0))) {
-            ReportMessage(LoadMessage(3009, c.cpuType, u"SystemType", HrText(hr)), error, log);
+            ReportMessage(LoadMessage(MessageId::kQualifierPutFailed, c.cpuType, u"SystemType", HrText(hr)), error, log);
             return E_FAIL;
           }
         }
       }
       const HRESULT hr = services->PutClass(nodeClass.get(), WBEM_FLAG_UPDATE_ONLY, nullptr, nullptr);
       if (FAILED(hr)) {
-        ReportMessage(LoadMessage(3002, HrText(hr)), error, log);
+        ReportMessage(LoadMessage(MessageId::kManagedNodeCommitFailed, HrText(hr)), error, log);
         return E_FAIL;
       }
     }

@@ -18,6 +18,7 @@
 #include "tessera/XmlParser/XmlReader.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace PlatformOperations;
 using vr::front::kExitFailure;
 
@@ -38,7 +39,7 @@ bool RecordChanges(IWbemServices* services, const PlatformModel& wmi, const Plat
   if (FAILED(CreatePlatformRecord(services, wmi, changes, record, message, log))) return false;
   if (record.empty()) return true;
   if (const long rc = journal->RecordSection(vr::undo::kSectionPlatforms, FormatPlatformRecord(record)); rc != 0) {
-    ReportMessage(LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc), message, log);
+    ReportMessage(LoadMessage(MessageId::kRunJournalWriteFailed, vr::text::Utf8ToWide(journal->Folder()), rc), message, log);
     return false;
   }
   recorded = true;
@@ -63,7 +64,7 @@ HRESULT ApplyChanges(OperationContext& context, IWbemServices* services, const P
   if (recorded) {
     if (const HRESULT hr = vr::wmi::SetDeferredCommits(false); FAILED(hr)) {
       VR_TRACE_FAILURE("SetDeferredCommits", hr);
-      ReportMessage(LoadMessage(3002, HrText(hr)), message, log);
+      ReportMessage(LoadMessage(MessageId::kManagedNodeCommitFailed, HrText(hr)), message, log);
       applied = E_FAIL;
     }
   }
@@ -100,13 +101,13 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
-      ReportMessage(LoadMessage(1022), message, log);
+      ReportMessage(LoadMessage(MessageId::kWmiConnectFailed), message, log);
       return kExitFailure;
     }
     if (FAILED(CheckIfWMIModelIsValid(services.get(), message, log))) return kExitFailure;
     PlatformModel wmi;
     if (FAILED(LoadValuesFromWMI(services.get(), wmi, message, log))) {
-      ReportMessage(LoadMessage(3048), message, log);
+      ReportMessage(LoadMessage(MessageId::kPlatformRegLoadFailed), message, log);
       return kExitFailure;
     }
     PlatformModel wanted;
@@ -114,7 +115,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     PlatformChanges changes;
     if (FAILED(EliminateDuplicates(wanted)) ||
         FAILED(CreatePlatformUpdateAndUnDoVect(context, wmi, wanted, changes, message, log))) {
-      ReportMessage(LoadMessage(3049), message, log);
+      ReportMessage(LoadMessage(MessageId::kPlatformRegFailed), message, log);
       return kExitFailure;
     }
     if (planOnly_) {
@@ -129,7 +130,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
       return kExitFailure;
     if (FAILED(ApplyChanges(context, services.get(), changes, recorded, message, &sectionLog, log, vrTraceFunction_,
                             vrTraceFile_))) {
-      ReportMessage(LoadMessage(3049), message, log);
+      ReportMessage(LoadMessage(MessageId::kPlatformRegFailed), message, log);
       return kExitFailure;
     }
     if (context.warnings) {
@@ -140,7 +141,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     return 0;
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
-    message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRegUpdate");
+    message += LoadMessage(MessageId::kUnspecifiedError, u"CVrPlatformRegistration::PlatformRegUpdate");
     return kExitFailure;
   }
 }
@@ -160,7 +161,7 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
-      ReportMessage(LoadMessage(1022), message, log);
+      ReportMessage(LoadMessage(MessageId::kWmiConnectFailed), message, log);
       return false;
     }
     if (FAILED(CheckIfWMIModelIsValid(services.get(), message, log))) {
@@ -169,7 +170,7 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
     }
     PlatformModel wmi;
     if (FAILED(LoadValuesFromWMI(services.get(), wmi, message, log))) {
-      ReportMessage(LoadMessage(rollback_ ? 3051 : 3050), message, log);
+      ReportMessage(LoadMessage(rollback_ ? MessageId::kPlatformRollbackLoadFailed : MessageId::kPlatformUnregLoadFailed), message, log);
       return false;
     }
     PlatformChanges changes;
@@ -206,7 +207,7 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
     return true;
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
-    message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRegRollback");
+    message += LoadMessage(MessageId::kUnspecifiedError, u"CVrPlatformRegistration::PlatformRegRollback");
     return false;
   }
 }
@@ -220,20 +221,20 @@ bool CVrPlatformRegistration::PlatformRestoreRecord(const std::string& text, WSt
     PlatformRecord record;
     size_t badLine = 0;
     if (!ParsePlatformRecord(text, record, badLine)) {
-      ReportMessage(LoadMessage(3063, static_cast<unsigned>(badLine)), message, log);
+      ReportMessage(LoadMessage(MessageId::kPlatformJournalLineUnreadable, static_cast<unsigned>(badLine)), message, log);
       return false;
     }
     if (record.empty()) return true;
     ComScope com;
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
-      ReportMessage(LoadMessage(1022), message, log);
+      ReportMessage(LoadMessage(MessageId::kWmiConnectFailed), message, log);
       return false;
     }
     return SUCCEEDED(RestorePlatformRecord(services.get(), record, message, log));
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
-    message += LoadMessage(420, u"CVrPlatformRegistration::PlatformRestoreRecord");
+    message += LoadMessage(MessageId::kUnspecifiedError, u"CVrPlatformRegistration::PlatformRestoreRecord");
     return false;
   }
 }

@@ -12,6 +12,7 @@
 #include "tessera/XmlParser/XmlRecords.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using vr::text::ToLower;
 
 namespace PlatformOperations {
@@ -178,13 +179,13 @@ HRESULT CreateWantedPlatformModel(const std::vector<CPlatform>& platforms, const
       const WString systemType = Decimal(p.systemType.value);
       WString systemCaption;
       if (!CheckIfSystemTypeExists(systemTypes, systemType, systemCaption)) {
-        ReportMessage(LoadMessage(3000, systemType), error, log);
+        ReportMessage(LoadMessage(MessageId::kSystemTypeNotInModel, systemType), error, log);
         return E_FAIL;
       }
       const WString osType = Decimal(p.osType.value);
       WString osCaption;
       if (!CheckIfOSTypeExists(osTypes, osType, osCaption)) {
-        ReportMessage(LoadMessage(3001, osType), error, log);
+        ReportMessage(LoadMessage(MessageId::kOsTypeNotInModel, osType), error, log);
         return E_FAIL;
       }
       // An entry without a caption names a value that exists already; it asks for no change.
@@ -206,7 +207,7 @@ HRESULT CreateWantedPlatformModel(const std::vector<CPlatform>& platforms, const
       instrumentation.Add(p);
     }
     if (FAILED(CreateCPUOSTYPEConfigFileContainer(pairs, model.values.cpuOsTypes))) {
-      ReportMessage(LoadMessage(3049), error, log);
+      ReportMessage(LoadMessage(MessageId::kPlatformRegFailed), error, log);
       return E_FAIL;
     }
     VR_TRACE_INFO("Wanted: ", static_cast<unsigned>(model.values.systemTypes.size()), " system types, ",

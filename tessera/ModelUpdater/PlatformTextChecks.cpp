@@ -9,6 +9,7 @@
 #include "tessera/XmlParser/XmlRecords.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations {
 namespace {
@@ -49,7 +50,7 @@ HRESULT CheckPlatformTexts(const std::vector<CPlatform>& platforms, bool qualifi
                     vr::trace::kModelFlags);
   auto refuseText = [&](const WString& text, const WString& where) {
     VR_TRACE_ERROR("The text '", text, "' (", where, ") cannot be carried by an undo line.");
-    ReportMessage(LoadMessage(3061, text, where), error, log);
+    ReportMessage(LoadMessage(MessageId::kTextNotUndoSafe, text, where), error, log);
     return E_FAIL;
   };
   auto checkEntry = [&](const CModelEntry& entry, const WString& kind, bool hasCaption) {
@@ -71,7 +72,7 @@ HRESULT CheckPlatformTexts(const std::vector<CPlatform>& platforms, bool qualifi
       for (const CInstrumentationSubdir& subdir : version.instrumentation) {
         auto refuseName = [&](const WString& name) {
           VR_TRACE_ERROR("The instrumentation name '", name, "' is no plain folder or file name.");
-          ReportMessage(LoadMessage(3060, name, Decimal(version.value)), error, log);
+          ReportMessage(LoadMessage(MessageId::kInstrumentationNameNotOneFolder, name, Decimal(version.value)), error, log);
           return E_FAIL;
         };
         if (!IsPlainPathComponent(subdir.name)) return refuseName(subdir.name);
@@ -85,7 +86,7 @@ HRESULT CheckPlatformTexts(const std::vector<CPlatform>& platforms, bool qualifi
         if (name == &group.parent && name->empty()) continue;  // a top group has no parent
         if (CanWriteBareInUndoLine(*name)) continue;
         VR_TRACE_ERROR("The node group name '", *name, "' cannot be carried by an undo line.");
-        ReportMessage(LoadMessage(3062, *name), error, log);
+        ReportMessage(LoadMessage(MessageId::kNodeGroupNameNotUndoSafe, *name), error, log);
         return E_FAIL;
       }
       if (!CanQuoteInUndoLine(group.caption)) return refuseText(group.caption, u"caption of node group " + group.name);

@@ -19,6 +19,7 @@
 #include "tessera/XmlParser/XmlValues.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using vr::text::EqualsNoCase;
 using vr::text::ToLower;
 
@@ -150,11 +151,11 @@ HRESULT ReadSection(const OperationContext& context, VrTextFile& undo, ReversalR
       const Keyword keyword = KeywordOf(first);
       if (keyword == Keyword::kUnknown) {
         if (first.empty() || first == u" " || first == u"\n") continue;
-        ReportMessage(LoadMessage(3055, number), error, log);
+        ReportMessage(LoadMessage(MessageId::kUndoPlatformsSyntax, number), error, log);
         return kUndoSectionSyntax;
       }
       if (line.GetTokenCount() < 2 || !TakeLine(keyword, SectionLine(line), requests)) {
-        ReportMessage(LoadMessage(3033, first, number), error, log);
+        ReportMessage(LoadMessage(MessageId::kUndoPlatformsSyntaxAfter, first, number), error, log);
         return kUndoSectionSyntax;
       }
       any = true;

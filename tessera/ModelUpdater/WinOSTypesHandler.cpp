@@ -35,7 +35,7 @@ bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
     PlatformOperations::ComScope com;
     std::shared_ptr<IWbemServices> services;
     if (FAILED(PlatformOperations::ConnectToWmi(&services))) {
-      PlatformOperations::ReportMessage(vr::msg::LoadMessage(1022), message, log);
+      PlatformOperations::ReportMessage(vr::msg::LoadMessage(vr::msg::MessageId::kWmiConnectFailed), message, log);
       return false;
     }
     std::vector<WString> windows;

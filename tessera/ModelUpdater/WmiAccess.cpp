@@ -9,6 +9,7 @@
 #include "tessera/TesseraTrace.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace PlatformOperations {
 
@@ -72,7 +73,7 @@ HRESULT GetClassObjectT(IWbemServices* services, std::shared_ptr<IWbemClassObjec
     const HRESULT hr = services->GetObject(u"VR_ManagedNode", 0, nullptr, &found, nullptr);
     if (FAILED(hr) || !found) {
       VR_TRACE_ERROR("IWbemServices::GetObject(VR_ManagedNode) hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3017, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
+      ReportMessage(LoadMessage(MessageId::kManagedNodeGetFailed, HrText(FAILED(hr) ? hr : E_FAIL)), error, log);
       return E_FAIL;
     }
     VR_TRACE_INFO("IWbemServices::GetObject(VR_ManagedNode) SUCCEEDED");
@@ -92,7 +93,7 @@ HRESULT CheckIfWMIModelIsValid(IWbemServices* services, WString& error, VrLogFil
   try {
     std::shared_ptr<IWbemClassObject> nodeClass;
     if (FAILED(PlatformModelOperations::GetClassObjectT(services, nodeClass, error, log))) {
-      ReportMessage(LoadMessage(3032, u"VR_ManagedNode"), error, log);
+      ReportMessage(LoadMessage(MessageId::kWmiClassMissing, u"VR_ManagedNode"), error, log);
       return E_FAIL;
     }
     for (const char16_t* name : {u"VR_PlatformMatch", u"VR_NodeGroup", u"VR_NodeGroupMember"}) {
@@ -101,7 +102,7 @@ HRESULT CheckIfWMIModelIsValid(IWbemServices* services, WString& error, VrLogFil
       enumerator.reset();
       if (hr != S_OK) {
         VR_TRACE_ERROR("IWbemServices::CreateInstanceEnum(", name, ") hr = '", vr::trace::Hr(hr), "'");
-        ReportMessage(LoadMessage(3032, name), error, log);
+        ReportMessage(LoadMessage(MessageId::kWmiClassMissing, name), error, log);
         return E_FAIL;
       }
       VR_TRACE_INFO("IWbemServices::CreateInstanceEnum(", name, ") SUCCEEDED");
@@ -125,50 +126,50 @@ HRESULT GetQualifierVector(IWbemQualifierSet* qualifiers, const WString& propert
         return S_FALSE;
       }
       VR_TRACE_ERROR("IWbemQualifierSet::Get(", qualifier, ") hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3045, qualifier, HrText(hr), property, qualifier), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierMissing, qualifier, HrText(hr), property, qualifier), error, log);
       return hr;
     }
     if (value.vt != (VT_ARRAY | VT_BSTR)) {
       VR_TRACE_ERROR("Qualifier '", qualifier, "' is no array of strings FAILED");
-      ReportMessage(LoadMessage(3044, qualifier, property), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierNotStringArray, qualifier, property), error, log);
       return E_FAIL;
     }
     SAFEARRAY* array = value.parray();
     if (!array) {
       VR_TRACE_ERROR("Qualifier '", qualifier, "' holds a null array FAILED");
-      ReportMessage(LoadMessage(3043, qualifier, property), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierArrayNull, qualifier, property), error, log);
       return E_FAIL;
     }
     const uint32_t dims = SafeArrayGetDim(array);
     if (dims != 1) {
       VR_TRACE_ERROR("Qualifier '", qualifier, "' has ", dims, " dimensions FAILED");
-      ReportMessage(LoadMessage(3042, qualifier, property, dims), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierArrayDimensions, qualifier, property, dims), error, log);
       return E_FAIL;
     }
     int32_t lower = 0;
     hr = SafeArrayGetLBound(array, 1, &lower);
     if (FAILED(hr)) {
       VR_TRACE_ERROR("SafeArrayGetLBound hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3041, HrText(hr)), error, log);
+      ReportMessage(LoadMessage(MessageId::kSafeArrayLowerBoundFailed, HrText(hr)), error, log);
       return hr;
     }
     if (lower != 0) {
       VR_TRACE_ERROR("Qualifier '", qualifier, "' has lower bound ", static_cast<int>(lower), " FAILED");
-      ReportMessage(LoadMessage(3040, qualifier, property, static_cast<int>(lower)), error, log);
+      ReportMessage(LoadMessage(MessageId::kQualifierArrayLowerBound, qualifier, property, static_cast<int>(lower)), error, log);
       return E_FAIL;
     }
     int32_t upper = -1;
     hr = SafeArrayGetUBound(array, 1, &upper);
     if (FAILED(hr)) {
       VR_TRACE_ERROR("SafeArrayGetUBound hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3039, HrText(hr)), error, log);
+      ReportMessage(LoadMessage(MessageId::kSafeArrayUpperBoundFailed, HrText(hr)), error, log);
       return hr;
     }
     Variant* data = nullptr;
     hr = SafeArrayAccessData(array, &data);
     if (FAILED(hr)) {
       VR_TRACE_ERROR("SafeArrayAccessData hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3038, HrText(hr)), error, log);
+      ReportMessage(LoadMessage(MessageId::kSafeArrayUnaccessFailed, HrText(hr)), error, log);
       return hr;
     }
     std::vector<WString> copied;
@@ -177,7 +178,7 @@ HRESULT GetQualifierVector(IWbemQualifierSet* qualifiers, const WString& propert
     hr = SafeArrayUnaccessData(array);
     if (FAILED(hr)) {
       VR_TRACE_ERROR("SafeArrayUnaccessData hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3038, HrText(hr)), error, log);
+      ReportMessage(LoadMessage(MessageId::kSafeArrayUnaccessFailed, HrText(hr)), error, log);
       return hr;
     }
     VR_TRACE_INFO("Qualifier '", qualifier, "' of '", property, "' read with ", static_cast<unsigned>(copied.size()),
@@ -202,7 +203,7 @@ HRESULT LoadValuesAndValueMap(IWbemClassObject* nodeClass, const WString& proper
     if (FAILED(hr) || !set) {
       if (SUCCEEDED(hr)) hr = E_FAIL;
       VR_TRACE_ERROR("IWbemClassObject::GetPropertyQualifierSet(", property, ") hr = '", vr::trace::Hr(hr), "'");
-      ReportMessage(LoadMessage(3047, property, HrText(hr)), error, log);
+      ReportMessage(LoadMessage(MessageId::kPropertyQualifierSetFailed, property, HrText(hr)), error, log);
       return hr;
     }
     std::vector<WString> v;
@@ -213,7 +214,7 @@ HRESULT LoadValuesAndValueMap(IWbemClassObject* nodeClass, const WString& proper
     if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
     if (v.size() != m.size()) {
       VR_TRACE_ERROR("Values and ValueMap of '", property, "' differ in length FAILED");
-      ReportMessage(LoadMessage(3046, property, u"Values", static_cast<unsigned>(v.size()), u"ValueMap",
+      ReportMessage(LoadMessage(MessageId::kQualifierCountsDiffer, property, u"Values", static_cast<unsigned>(v.size()), u"ValueMap",
                                 static_cast<unsigned>(m.size())),
                     error, log);
       return E_FAIL;

@@ -17,6 +17,7 @@
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace vr::pkg {
 namespace {
@@ -114,7 +115,7 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
   }
   if (RecordNeedsDepot(record)) {
     if (!db || !db->BeginTransaction()) {
-      message += LoadMessage(1007);
+      message += LoadMessage(MessageId::kDepotReadFailed);
       return false;
     }
     bool ok = true;
@@ -123,11 +124,11 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
       ok = db->SetLogicalId(l->id, l->logicalId);
     if (!ok) {
       db->RollbackTransaction();
-      message += LoadMessage(1014);
+      message += LoadMessage(MessageId::kDepotRemoveDependencyFailed);
       return false;
     }
     if (!db->CommitTransaction()) {
-      message += LoadMessage(1014);
+      message += LoadMessage(MessageId::kDepotRemoveDependencyFailed);
       return false;
     }
   }
@@ -138,13 +139,13 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
     vr::registry::ScopedKey h;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, k.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, h.Receive(),
                         nullptr) != ERROR_SUCCESS) {
-      message += LoadMessage(1009);
+      message += LoadMessage(MessageId::kRegistryKeyCreateFailed);
       return false;
     }
   }
   for (const RecordedValue& v : record.values) {
     if (!RestoreValue(v)) {
-      message += LoadMessage(v.present ? 1009 : 1015);
+      message += LoadMessage(v.present ? MessageId::kRegistryKeyCreateFailed : MessageId::kRegistryKeyRemoveFailed);
       return false;
     }
   }
@@ -159,7 +160,7 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
       continue;
     }
     if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, k->key.c_str()) != ERROR_SUCCESS) {
-      message += LoadMessage(1015);
+      message += LoadMessage(MessageId::kRegistryKeyRemoveFailed);
       return false;
     }
   }
@@ -177,7 +178,7 @@ bool CVrPlatformRegistration::PackageRestoreRecord(const std::string& text, WStr
   std::string why;
   if (!ParseRecords(text, records, why)) {
     VR_TRACE_ERROR("The package record cannot be read: ", why);
-    message += LoadMessage(1026, vr::text::Utf8ToWide(why));
+    message += LoadMessage(MessageId::kPackageRecordUnreadable, vr::text::Utf8ToWide(why));
     return false;
   }
   bool needsDepot = false;
@@ -192,7 +193,7 @@ bool CVrPlatformRegistration::PackageRestoreRecord(const std::string& text, WStr
       message += e.Message();
     }
     if (!connected) {
-      message += LoadMessage(1010);
+      message += LoadMessage(MessageId::kDepotDatabaseConnectFailed);
       return false;
     }
   }

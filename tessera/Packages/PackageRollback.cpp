@@ -23,6 +23,7 @@
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace vr::pkg;
 
 namespace {
@@ -123,7 +124,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       LogLine(u"Package deinstallation...");
       if (!ValueExists(patchKey, kInstalledValue)) {
         LogLine(WString(u"Registry key value '") + kInstalledValue + u"' not found");
-        message = LoadMessage(1021, patch_);
+        message = LoadMessage(MessageId::kPatchNotRegistered, patch_);
         LogLine(message);
         patchNotRegistered_ = true;
         return false;
@@ -168,9 +169,9 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     if (!read) {
       // A section that cannot be read is a syntax error of the undo file.
       error_ = true;
-      if (error.kind == PackageSectionError::kTokenCount) return fail(LoadMessage(1020, error.text + u"\n"));
-      if (error.kind == PackageSectionError::kUnexpectedLine) return fail(LoadMessage(303, error.line, log.GetPath()));
-      return fail(LoadMessage(302, log.GetPath(), vr::undo::kPackagesEnd));
+      if (error.kind == PackageSectionError::kTokenCount) return fail(LoadMessage(MessageId::kUndoLineTokenCount, error.text + u"\n"));
+      if (error.kind == PackageSectionError::kUnexpectedLine) return fail(LoadMessage(MessageId::kUndoPackagesUnexpectedLine, error.line, log.GetPath()));
+      return fail(LoadMessage(MessageId::kUndoPackagesUnterminated, log.GetPath(), vr::undo::kPackagesEnd));
     }
     // What is there now, in a few statements: the rows of the packages the lines name, their
     // modules, and which packages are deployed. The checks and removals below decide from it,
@@ -181,7 +182,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
     const bool ledgerKnows = !rollback_ && LedgerRegistration();
     if ((!items.empty() || ledgerKnows) && (!db.ReadPackageRows(packageRows) || !db.ReadModuleRows(nullptr, moduleRows) ||
                            !db.ReadDeployedPackageIds(deployedIds)))
-      return fail(LoadMessage(1007));
+      return fail(LoadMessage(MessageId::kDepotReadFailed));
     const std::set<WString> deployed(deployedIds.begin(), deployedIds.end());
 
     if (!rollback_) {
@@ -192,10 +193,10 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         bool onWindows = false;
         WString why;
         if (!IsPkgDeployedOnWinNode(db, [this](int os) { return IsWindowsOS(os); }, id, onWindows, why))
-          return fail(why + LoadMessage(1023, id));
+          return fail(why + LoadMessage(MessageId::kPackageDeployedUnknown, id));
         if (onWindows) {
           packageDeployed_ = true;
-          return fail(LoadMessage(1011, id));
+          return fail(LoadMessage(MessageId::kPackageStillDeployed, id));
         }
       }
     }
@@ -311,7 +312,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
                                       vr::text::EqualsNoCase(r.policyType, policyType);
                              },
                              removed))
-            return fail(LoadMessage(1014));
+            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
           LogLine(removed ? u"Functionality module removed " + fields
                           : u"Functionality module not registered and cannot be removed " + fields);
         }
@@ -320,7 +321,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       // must not pass to the next new package together with those deployments.
       const Verdict verdict = Decide(ledger, registration, "package", current.id);
       if (verdict != Verdict::kKeep && modules[current.id].empty() && !deployed.count(current.id)) {
-        if (!removePackageRow(current.id)) return fail(LoadMessage(1013, current.id));
+        if (!removePackageRow(current.id)) return fail(LoadMessage(MessageId::kDepotRemovePackageFailed, current.id));
       } else {
         LogLine(u"Package cannot be removed because other functionality modules use this package or this package is "
                 u"deployed on Non-Windows node");
@@ -332,10 +333,10 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       const WString& id = unix.tokens[1];
       WString info, version, platform;
       bool uninstallable = false;
-      if (!HKLMGetRegistryKeyValue(patchKey, kUxAgtInfoValue, info)) return fail(LoadMessage(1016));
-      if (!ParsePackageInfo(info, version, platform, uninstallable)) return fail(LoadMessage(1017));
+      if (!HKLMGetRegistryKeyValue(patchKey, kUxAgtInfoValue, info)) return fail(LoadMessage(MessageId::kRegistryValueReadFailed));
+      if (!ParsePackageInfo(info, version, platform, uninstallable)) return fail(LoadMessage(MessageId::kRegistryPackageInfoUnparsed));
       long n = 0, m = 0;
-      if (!HKLMGetPatchCounts(patchesKey, version, platform, n, m)) return fail(LoadMessage(1016));
+      if (!HKLMGetPatchCounts(patchesKey, version, platform, n, m)) return fail(LoadMessage(MessageId::kRegistryValueReadFailed));
       const WString& osType = unix.tokens[8];
       std::vector<WString> systemTypes{unix.tokens[7]};
       for (size_t i = 9; i < unix.tokens.size(); ++i) systemTypes.push_back(unix.tokens[i]);
@@ -371,12 +372,12 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
                                       vr::text::EqualsNoCase(r.policyType, policyType);
                              },
                              removed))
-            return fail(LoadMessage(1014));
+            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
           LogLine(removed ? u"Functionality module removed " + fields
                           : u"Functionality module not registered and cannot be removed " + fields);
         }
         if (packageVerdict != Verdict::kKeep && !deployed.count(id) && modules[id].empty()) {
-          if (!removePackageRow(id)) return fail(LoadMessage(1013, id));
+          if (!removePackageRow(id)) return fail(LoadMessage(MessageId::kDepotRemovePackageFailed, id));
         } else {
           LogLine(u"Package cannot be removed because other functionality modules use this package or this package "
                   u"is deployed on any node");
@@ -387,12 +388,12 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
           size_t removed = 0;
           if (!removeModules(id, [&](const DepotModuleRow& r) { return r.systemType == systemType && r.osType == osType; },
                              removed))
-            return fail(LoadMessage(1014));
+            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
           LogLine(removed ? u"Functionality modules removed " + fields
                           : u"Functionality modules not registered and cannot be removed " + fields);
         }
         if (!deployed.count(id) && modules[id].empty()) {
-          if (!removePackageRow(id)) return fail(LoadMessage(1013, id));
+          if (!removePackageRow(id)) return fail(LoadMessage(MessageId::kDepotRemovePackageFailed, id));
         } else {
           LogLine(u"Package cannot be removed because other functionality modules use this package or this package "
                   u"is deployed on any node");
@@ -428,7 +429,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
                                       vr::text::EqualsNoCase(r.policyType, policyType);
                              },
                              removed))
-            return fail(LoadMessage(1014));
+            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
           LogLine(removed ? u"Functionality module removed " + fields
                           : u"Functionality module not registered and cannot be removed " + fields);
         } else {
@@ -440,25 +441,25 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       for (const WString& id : ledgerPackages) {
         if (Decide(ledger, registration, "package", id) != Verdict::kRemove) continue;
         if (!modules[id].empty() || deployed.count(id)) continue;
-        if (!removePackageRow(id)) return fail(LoadMessage(1013, id));
+        if (!removePackageRow(id)) return fail(LoadMessage(MessageId::kDepotRemovePackageFailed, id));
       }
       return true;
     };
-    if (!db.BeginTransaction()) return fail(LoadMessage(1007));
+    if (!db.BeginTransaction()) return fail(LoadMessage(MessageId::kDepotReadFailed));
     if (!removalPass()) {
       db.RollbackTransaction();
       return false;
     }
-    if (!db.CommitTransaction()) return fail(LoadMessage(1014));
+    if (!db.CommitTransaction()) return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
     for (const WString& name : values) {
       if (Decide(ledger, registration, "value", patchKey + u"\\" + name) == Verdict::kKeep) continue;
-      if (!HKLMRegistryKeyValueRemove(patchKey, name, runLog_.get())) return fail(LoadMessage(1015));
+      if (!HKLMRegistryKeyValueRemove(patchKey, name, runLog_.get())) return fail(LoadMessage(MessageId::kRegistryKeyRemoveFailed));
     }
     return true;
   } catch (...) {
     VR_TRACE_ERROR("Unspecified error occured");
     if (packageState_) packageState_->db.RollbackTransaction();
-    if (message.empty()) message = LoadMessage(1007);
+    if (message.empty()) message = LoadMessage(MessageId::kDepotReadFailed);
     return false;
   }
 }

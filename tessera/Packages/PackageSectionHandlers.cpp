@@ -24,6 +24,7 @@
 #include "tessera/XmlParser/XmlReader.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace vr::pkg;
 using vr::front::kExitFailure;
 
@@ -51,7 +52,7 @@ int CVrPlatformRegistration::PackageRegInit(WString& message) {
     if (!packageState_) packageState_ = std::make_shared<PackageSectionState>();
     VR_TRACE_INFO("Try to connect to DEPOT database");
     if (!packageState_->db.ConnectToDB()) {
-      message = LoadMessage(1010);
+      message = LoadMessage(MessageId::kDepotDatabaseConnectFailed);
       LogLine(message);
       return kExitFailure;
     }
@@ -60,10 +61,10 @@ int CVrPlatformRegistration::PackageRegInit(WString& message) {
   } catch (const CApp_error& e) {
     // The password or a DBAccess value could not be read: the connection is not possible.
     VR_TRACE_ERROR(e.Message());
-    message = e.Message() + LoadMessage(1010);
+    message = e.Message() + LoadMessage(MessageId::kDepotDatabaseConnectFailed);
   } catch (...) {
     VR_TRACE_ERROR("Unspecified error occured");
-    message = LoadMessage(1010);
+    message = LoadMessage(MessageId::kDepotDatabaseConnectFailed);
   }
   LogLine(message);
   return kExitFailure;
@@ -134,12 +135,12 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     std::vector<WString> policyTypeIds;
     if (!db.ReadPackageRows(packageRows)) {
       const CPackage* first = packages.empty() ? nullptr : &packages.front();
-      return fail(LoadMessage(1004, first ? first->name : WString(), first ? first->version : WString()));
+      return fail(LoadMessage(MessageId::kDepotGetPackageFailed, first ? first->name : WString(), first ? first->version : WString()));
     }
-    if (!db.ReadModuleRows(nullptr, moduleRows)) return fail(LoadMessage(1007));
+    if (!db.ReadModuleRows(nullptr, moduleRows)) return fail(LoadMessage(MessageId::kDepotReadFailed));
     if (!db.ReadPolicyTypeIds(policyTypeIds)) {
       VR_TRACE_ERROR("Cannot read the policy types");
-      return fail(LoadMessage(1007));
+      return fail(LoadMessage(MessageId::kDepotReadFailed));
     }
     std::map<std::pair<WString, WString>, const DepotPackageRow*> byNameVersion;
     for (const auto& row : packageRows) byNameVersion.emplace(std::make_pair(row.name, row.version), &row);
@@ -191,7 +192,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     // reach the disk in one flush when the section ends.
     VrLogFile::SyncBatch batch(&sectionLog);
     if (!planOnly_) {
-      if (!db.UpdateLogicalId()) return fail(LoadMessage(1019));
+      if (!db.UpdateLogicalId()) return fail(LoadMessage(MessageId::kDepotLogicalIdUpdateFailed));
       LogLine(u"LogicalId values successfully updated");
     }
     // The additions go to the database in one transaction of the component: together, or not
@@ -204,7 +205,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
     } transaction;
     if (FAILED(depot->BeginTransaction())) {
       VR_TRACE_ERROR(GetDepotErrorMessage());
-      return fail(LoadMessage(1025));
+      return fail(LoadMessage(MessageId::kDepotCommitFailed));
     }
     transaction.depot = depot.get();
 
@@ -233,7 +234,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
         hr = depot->GetPackage(pkg.name, pkg.version, package);
         if (FAILED(hr)) {
           VR_TRACE_ERROR(GetDepotErrorMessage());
-          return fail(LoadMessage(1004, pkg.name, pkg.version));
+          return fail(LoadMessage(MessageId::kDepotGetPackageFailed, pkg.name, pkg.version));
         }
       }
       if (package) {
@@ -245,7 +246,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
         hr = depot->RegisterPackage(pkg.logicalId, pkg.name, pkg.version, deployerId, kLocal, pkg.description, package);
         if (FAILED(hr) || !package) {
           VR_TRACE_ERROR(GetDepotErrorMessage());
-          return fail(LoadMessage(1000, pkg.name, pkg.version));
+          return fail(LoadMessage(MessageId::kDepotAddPackageFailed, pkg.name, pkg.version));
         }
         existedBefore = false;
         packagesThisRun[{pkg.name, pkg.version}] = package;
@@ -256,7 +257,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
       WString id;
       if (FAILED(depot->GetPackageId(*package, id)) || id.empty()) {
         VR_TRACE_ERROR("Cannot get DeplPackId from VR_PM_DeplPack");
-        return fail(LoadMessage(1005));
+        return fail(LoadMessage(MessageId::kDepotGetPackageIdFailed));
       }
       VR_TRACE_INFO("DeplPackId value found ['", id, "']");
       // A package that cannot be uninstalled is meant to stay: no entry asks for its removal.
@@ -271,7 +272,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
                       "', OSType='", osType, "']");
         if (entry == 0 && pkg.uninstallable && !LogPackageInfo(pkg, kind, id, sectionLog)) {
           VR_TRACE_ERROR("An error occurred while writing to undo log file");
-          return fail(LoadMessage(1006, sectionLog.GetPath()));
+          return fail(LoadMessage(MessageId::kUndoFileWriteFailed, sectionLog.GetPath()));
         }
         VR_TRACE_INFO("Number of policy types found: ", static_cast<unsigned long>(platform.policyTypes.size()));
         for (const WString& listed : platform.policyTypes) {
@@ -284,7 +285,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
             VR_TRACE_INFO("or the DEPOT database is somehow corrupted (less likely). ");
             VR_TRACE_INFO("Proceeding to the next policy type ID, if there are any left.");
             LogLine(u"Policy type Id not found " + ModuleFields(listed, id, systemType, osType));
-            vr::console::WriteStdout(vr::text::Format(u"\n%S\n", LoadMessage(2022, listed)));
+            vr::console::WriteStdout(vr::text::Format(u"\n%S\n", LoadMessage(MessageId::kPolicyTypeNotRegisteredInfo, listed)));
             continue;
           }
           const WString& policyTypeId = known->second;
@@ -305,14 +306,14 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
             if (FAILED(hr) || !policyType) {
               VR_TRACE_ERROR(GetDepotErrorMessage());
               policyType.reset();
-              return fail(LoadMessage(1001, listed));
+              return fail(LoadMessage(MessageId::kPolicyTypeNotFound, listed));
             }
           }
           VR_TRACE_INFO("Add dependency information in VR_PM_FunctionalityModule'");
           hr = depot->AddFunctionalityModule(*policyType, systemType, osType, WString(), moduleId, kLocal, *package);
           if (FAILED(hr)) {
             VR_TRACE_ERROR(GetDepotErrorMessage());
-            return fail(LoadMessage(1002, policyTypeId, Number(systemType), Number(osType)));
+            return fail(LoadMessage(MessageId::kDepotAddPlatformFailed, policyTypeId, Number(systemType), Number(osType)));
           }
           modulesThere.insert(key);
           modulesAddedNow.insert(key);
@@ -320,7 +321,7 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
           if (pkg.uninstallable && kind != eUNIX_PACKAGE &&
               !LogPlatPolicyInfo(id, pkg.logicalId, systemType, osType, policyTypeId, sectionLog)) {
             VR_TRACE_ERROR("An error occurred while writing to undo log file");
-            return fail(LoadMessage(1006, sectionLog.GetPath()));
+            return fail(LoadMessage(MessageId::kUndoFileWriteFailed, sectionLog.GetPath()));
           }
           LogLine(u"Functionality module successfully registered " + moduleFields);
         }
@@ -337,26 +338,26 @@ int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString&
       if (!reader.GetPlatformType(systemType, osType, platformText)) {
         VR_TRACE_ERROR("Cannot map platform type digits to string value [OSType='", osType, "', SystemType='",
                        systemType, "']");
-        return fail(LoadMessage(1008));
+        return fail(LoadMessage(MessageId::kPlatformTypeUnmapped));
       }
       VR_TRACE_INFO("Platform type digits mapped into '", platformText, "'");
       const WString name = kind == eWINDOWS_PACKAGE ? kWinPkgInfoValue : kUxAgtInfoValue;
       if (planOnly_) continue;  // the bookkeeping writes no undo line
       bool created = false;
       if (!HKLMRegistryKeyCreate(patchKey, name, pkg.version + u"|" + platformText, runLog_.get(), &created))
-        return fail(LoadMessage(1009));
+        return fail(LoadMessage(MessageId::kRegistryKeyCreateFailed));
       note("value", patchKey + u"\\" + name, !created);
     }
     if (planOnly_) return 0;  // the transaction's guard takes every addition back
     transaction.depot = nullptr;
     if (FAILED(depot->CommitTransaction())) {
       VR_TRACE_ERROR(GetDepotErrorMessage());
-      return fail(LoadMessage(1025));
+      return fail(LoadMessage(MessageId::kDepotCommitFailed));
     }
     return 0;
   } catch (...) {
     VR_TRACE_ERROR("Unspecified error occured");
-    if (message.empty()) message = LoadMessage(1007);
+    if (message.empty()) message = LoadMessage(MessageId::kDepotReadFailed);
     return kExitFailure;
   }
 }

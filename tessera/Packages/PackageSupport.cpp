@@ -17,6 +17,7 @@
 #include "tessera/XmlParser/XmlRecords.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace {
 
@@ -53,7 +54,7 @@ bool RecordPackageSection(const std::string& record, WString& message) {
   if (!journal) return true;  // a run without a journal (a test's) has nothing to recover
   const long rc = journal->RecordSection(vr::undo::kSectionPackages, record);
   if (rc == 0) return true;
-  message = LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc);
+  message = LoadMessage(MessageId::kRunJournalWriteFailed, vr::text::Utf8ToWide(journal->Folder()), rc);
   return false;
 }
 
@@ -81,7 +82,7 @@ bool CheckPackageTexts(const std::vector<CPackage>& packages, WString& message) 
       const size_t length = CharacterCount(f.text);
       if (length <= f.limit) continue;
       VR_TRACE_ERROR("Package ", static_cast<unsigned long>(i + 1), ": ", f.field, " too long");
-      message = LoadMessage(1024, vr::text::Format(u"%lu", static_cast<unsigned long>(i + 1)), f.field,
+      message = LoadMessage(MessageId::kPackageFieldTooLong, vr::text::Format(u"%lu", static_cast<unsigned long>(i + 1)), f.field,
                             vr::text::Format(u"%lu", static_cast<unsigned long>(length)),
                             vr::text::Format(u"%lu", static_cast<unsigned long>(f.limit)));
       return false;
@@ -143,7 +144,7 @@ bool ConnectToDEPOT(std::unique_ptr<DepotConnection>& connection, VrLogFile* run
   VR_TRACE_INFO("Try to connect to DEPOT database - interface");
   auto failed = [&]() {
     connection.reset();
-    message = LoadMessage(1003);
+    message = LoadMessage(MessageId::kDepotConnectFailed);
     if (runLog) {
       WString line = message;
       while (!line.empty() && line.back() == u'\n') line.pop_back();
@@ -178,7 +179,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
   std::vector<WString> nodes;
   if (!db.GetDeployedNodeNames(id, nodes)) {
     VR_TRACE_ERROR("Cannot get DeplPackId from VR_PM_DeplPack");
-    message += LoadMessage(1007);
+    message += LoadMessage(MessageId::kDepotReadFailed);
     return false;
   }
   VR_TRACE_INFO("Number of deployed nodes: ", static_cast<unsigned long>(nodes.size()));
@@ -189,7 +190,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
   std::shared_ptr<IWbemServices> services;
   if (FAILED(PlatformOperations::ConnectToWmi(&services)) || !services) {
     VR_TRACE_ERROR("Cannot connect to WMI");
-    message += LoadMessage(1022);
+    message += LoadMessage(MessageId::kWmiConnectFailed);
     return false;
   }
   VR_TRACE_INFO("Connected to WMI");
@@ -201,7 +202,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
     if (FAILED(hr) || !instances) {
       // A node that cannot be looked up might be a Windows node: the question has no answer.
       VR_TRACE_ERROR("Next class object error!");
-      message += LoadMessage(1022);
+      message += LoadMessage(MessageId::kWmiConnectFailed);
       return false;
     }
     for (;;) {
@@ -210,7 +211,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
       hr = instances->Next(WBEM_INFINITE, 1, &object, &returned);
       if (FAILED(hr)) {
         VR_TRACE_ERROR("Next class object error!");
-        message += LoadMessage(1022);
+        message += LoadMessage(MessageId::kWmiConnectFailed);
         return false;
       }
       if (returned == 0 || !object) break;
@@ -220,7 +221,7 @@ bool IsPkgDeployedOnWinNode(CDepotData& db, const std::function<bool(int)>& isWi
       if (SUCCEEDED(hr)) hr = VariantChangeType(&number, &value, 0, VT_I4);
       if (FAILED(hr)) {
         VR_TRACE_ERROR("Get instance attribute value error!");
-        message += LoadMessage(1022);
+        message += LoadMessage(MessageId::kWmiConnectFailed);
         return false;
       }
       VR_TRACE_INFO("Check if Windows OS type: ", static_cast<long>(number.lVal));

@@ -17,6 +17,7 @@
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 
 namespace vr::prereq {
 
@@ -115,7 +116,7 @@ bool BuildPrereqSaveRecord(const WString& mainFile, std::string& block, WString&
     long rc = ERROR_SUCCESS;
     if (!RecordFileState(file, item, rc)) {
       VR_TRACE_FAILURE("ReadFile (\"", file, "\")", rc);
-      message = LoadMessage(205, file);
+      message = LoadMessage(MessageId::kConfigFileSaveFailed, file);
       return false;
     }
     block += item + "\n";
@@ -129,7 +130,7 @@ bool WritePrereqRecord(const std::string& block, WString& message) {
   if (!journal || block.empty()) return true;
   if (const long rc = journal->RecordSection(vr::undo::kSectionPrereq, block); rc != ERROR_SUCCESS) {
     VR_TRACE_FAILURE("RunJournal::RecordSection (\"", vr::text::Utf8ToWide(journal->Folder()), "\")", rc);
-    message = LoadMessage(266, vr::text::Utf8ToWide(journal->Folder()), rc);
+    message = LoadMessage(MessageId::kRunJournalWriteFailed, vr::text::Utf8ToWide(journal->Folder()), rc);
     return false;
   }
   return true;
@@ -147,7 +148,7 @@ bool RestorePrereqRecord(const std::string& record, WString& message) {
     if (line.empty()) continue;
     Item item;
     if (!ParseItem(line, item)) {
-      message = LoadMessage(268, vr::text::Utf8ToWide(line.substr(0, 200)));
+      message = LoadMessage(MessageId::kRunJournalRecordUnreadable, vr::text::Utf8ToWide(line.substr(0, 200)));
       return false;
     }
     if (seen.insert(item.path).second) items.push_back(std::move(item));
@@ -166,7 +167,7 @@ bool RestorePrereqRecord(const std::string& record, WString& message) {
     }
     if (rc != ERROR_SUCCESS) {
       VR_TRACE_FAILURE("Restoring (\"", item.path, "\")", rc);
-      message = LoadMessage(205, item.path);
+      message = LoadMessage(MessageId::kConfigFileSaveFailed, item.path);
       return false;
     }
     VR_TRACE_INFO("Restored to its state before the run: '", item.path, "'.");

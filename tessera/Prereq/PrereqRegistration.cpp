@@ -24,6 +24,7 @@
 #include "tessera/XmlParser/XmlReader.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace vr::prereq;
 
 namespace {
@@ -92,21 +93,21 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
 
   WString shareInstall;
   if (!ReadRegistryString(kVorantKey, kShareInstallValue, shareInstall)) {
-    message = LoadMessage(803, kVorantKey, kShareInstallValue);
+    message = LoadMessage(MessageId::kShareInstallDirUndetermined, kVorantKey, kShareInstallValue);
     return kFailure;
   }
   const WString folder = shareInstall + kPrereqFolder;
   WString version = FindHighestVersion(folder);
   if (version.empty()) {
     WriteCommonLog(u"An error occurred when enumerating folder '" + folder + u"'");
-    message = LoadMessage(3057, folder);
+    message = LoadMessage(MessageId::kFolderEnumerateFailed, folder);
     return kFailure;
   }
   WString path = PrereqFilePath(folder, version);
   // The requested version names a folder: only a version text may, so that a text such as
   // "9.5/../../x" cannot reach outside the configuration folder.
   if (!requestedVersion.empty() && !VrConfigFile::IsVersion(requestedVersion)) {
-    message = LoadMessage(210, requestedVersion);
+    message = LoadMessage(MessageId::kPrereqVersionInvalid, requestedVersion);
     return kFailure;
   }
   if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0 && planOnly_) {
@@ -124,14 +125,14 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     long readError = ERROR_SUCCESS;
     if (!record.empty()) record += "\n";
     if (!RecordFileState(newPath, file, readError)) {
-      message = LoadMessage(3058, path, newPath);
+      message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
       return kFailure;
     }
     if (!WritePrereqRecord(record + file + "\n", message)) return kFailure;
     if (auto* journal = vr::journal::RunJournal::Current()) journal->NoteFolderToCreate(newFolder);
     if (const long rc = vr::os::CreateDirectory(newFolder); rc != 0 && rc != ERROR_ALREADY_EXISTS) {
       WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
-      message = LoadMessage(3058, path, newPath);
+      message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
       return kFailure;
     } else if (rc == 0) {
       reqCreatedFolder_ = newFolder;
@@ -139,7 +140,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
     if (const long rc = vr::os::CopyFile(path, newPath, true); rc != 0 && rc != ERROR_FILE_EXISTS) {
       WriteCommonLog(u"Copying file  '" + path + u"' to '" + newPath + u"' failed with error: " +
                      vr::text::Format(u"%ld", rc));
-      message = LoadMessage(3058, path, newPath);
+      message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
       DiscardNewPrereqVersion();
       return kFailure;
     } else if (rc == 0) {
@@ -154,7 +155,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString&
   reqOriginal_ = std::make_unique<VrConfigFile>(path.c_str());
   reqNew_ = std::make_unique<VrConfigFile>(path.c_str());
   if (FAILED(reqOriginal_->LoadFile())) {
-    message = LoadMessage(200, path);
+    message = LoadMessage(MessageId::kConfigFileOpenFailed, path);
     reqOriginal_.reset();
     reqNew_.reset();
     DiscardNewPrereqVersion();
@@ -345,7 +346,7 @@ int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WStr
   VR_TRACE_INFO("Saving the updated original reqcheck config file");
   if (FAILED(reqNew_->SaveFile())) {
     WriteCommonLog(u"Original prerequisites config file could not be saved!");
-    message = LoadMessage(205, reqNew_->GetPath());
+    message = LoadMessage(MessageId::kConfigFileSaveFailed, reqNew_->GetPath());
     return kFailure;
   }
   WriteCommonLog(u"Updated original config file: " + reqNew_->GetPath());
@@ -359,15 +360,15 @@ bool CVrPlatformRegistration::CopyPrereqInstances(const WString& saved, const WS
   if (!ReadRegistryString(kDepotKey, kPackagesValue, packages)) {
     WriteCommonLog(u"Unable to read registry key HKEYVAL_DEPOT_PKGPATH!");
     VR_TRACE_FAILURE("ReadRegistryString(\"HKEY_LOCAL_MACHINE\\", kDepotKey, "\", \"", kPackagesValue, "\")", 2L);
-    message = LoadMessage(808);
-    if (failurePrefix) message += LoadMessage(208);
+    message = LoadMessage(MessageId::kPackagesPathUnknown);
+    if (failurePrefix) message += LoadMessage(MessageId::kPrereqCopyFailed);
     return false;
   }
   VR_TRACE_INFO("Search VRMS package dir for other instances of reqcheck file.");
   std::vector<WString> found;
   if (const long rc = vr::os::FindFilesByName(packages, kPrereqFileName, found); rc != 0) {
     VR_TRACE_FAILURE("FindFirstFileEx (\"", packages, "\")", rc);
-    message = LoadMessage(205, packages);
+    message = LoadMessage(MessageId::kConfigFileSaveFailed, packages);
     return false;
   }
   WString savedFull;
@@ -380,7 +381,7 @@ bool CVrPlatformRegistration::CopyPrereqInstances(const WString& saved, const WS
     if (const long rc = vr::os::CopyFile(saved, copy, false); rc != 0) {
       VR_TRACE_FAILURE("CopyFile (\"", copy, "\")", rc);
       if (failurePrefix) WriteCommonLog(failurePrefix + copy);
-      message = LoadMessage(205, copy);
+      message = LoadMessage(MessageId::kConfigFileSaveFailed, copy);
       return false;
     }
     WriteCommonLog(logPrefix + copy);

@@ -16,6 +16,7 @@
 #include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
+using vr::msg::MessageId;
 using namespace vr::prereq;
 
 namespace {
@@ -114,7 +115,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
     error_ = true;
     WriteCommonLog(vr::text::Format(u"Syntax error in undo file, section PREREQUISITE_CHECK, line %u, expected %S",
                                     number, expected));
-    message = LoadMessage(308, number, log.GetPath(), expected);
+    message = LoadMessage(MessageId::kUndoPrereqExpected, number, log.GetPath(), expected);
     return false;
   };
   bool terminated = !found;  // a section the ledger alone knows has no lines to read
@@ -159,7 +160,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   }
   if (!terminated) {
     error_ = true;
-    message = LoadMessage(306, log.GetPath(), vr::undo::kPrereqEnd);
+    message = LoadMessage(MessageId::kUndoPrereqUnterminated, log.GetPath(), vr::undo::kPrereqEnd);
     return false;
   }
   if (ledgerKnows && RecordsFromLedger(RunLedger(), *known, records))
@@ -170,12 +171,12 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   }
   if (rollback) VR_TRACE_INFO("Performing prerequisites rollback");
   if (!reqOriginal_ || !reqNew_) {
-    message = LoadMessage(200, WString());
+    message = LoadMessage(MessageId::kConfigFileOpenFailed, WString());
     return false;
   }
   // The original is read again: it holds what the registration saved.
   if (FAILED(reqOriginal_->LoadFile())) {
-    message = LoadMessage(200, reqOriginal_->GetPath());
+    message = LoadMessage(MessageId::kConfigFileOpenFailed, reqOriginal_->GetPath());
     return false;
   }
 
@@ -228,7 +229,7 @@ bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& me
   if (rollback) VR_TRACE_INFO("Saving the original prerequisites config file.");
   if (FAILED(reqNew_->SaveFile())) {
     WriteCommonLog(u"Original prerequisites config file could not be saved!");
-    message = LoadMessage(205, reqNew_->GetPath()) + LoadMessage(209);
+    message = LoadMessage(MessageId::kConfigFileSaveFailed, reqNew_->GetPath()) + LoadMessage(MessageId::kPrereqCopiesUnchanged);
     return false;
   }
   WriteCommonLog((rollback ? u"Rolled-back original config file: " : u"Unregistered original config file: ") +

@@ -61,7 +61,7 @@ bool CVrPlatformRegistration::CheckReqCheckTags(const CXmlReader& reader, WStrin
     for (const auto& t : tags) {
       WString reason;
       if (vr::prereq::CheckTagText(t.name, t.text, system, reason)) continue;
-      message = vr::msg::LoadMessage(211, system ? u"system" : u"prerequisites", t.name, reason);
+      message = vr::msg::LoadMessage(vr::msg::MessageId::kPrereqTagNotOneBlock, system ? u"system" : u"prerequisites", t.name, reason);
       VR_TRACE_ERROR(message);
       WriteCommonLog(message);
       return false;

@@ -124,7 +124,7 @@ bool CXmlReader::ReplaceDirectoryPlaceholder(const WString& path, WString& resol
     resolved.append(path, text.size(), WString::npos);
     return true;
   }
-  message = vr::msg::LoadMessage(903, path);
+  message = vr::msg::LoadMessage(vr::msg::MessageId::kDirectoryPlaceholderFailed, path);
   VR_TRACE_ERROR("No directory placeholder at the beginning of \"", path, "\".");
   return false;
 }
