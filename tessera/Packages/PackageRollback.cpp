@@ -277,6 +277,30 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         }
       return true;
     };
+    // Removes one module a line or the ledger names (the rows with an empty OS version, as the
+    // section adds them) and logs it; false when a statement failed.
+    auto removeModule = [&](const WString& id, const WString& policyType, const WString& systemType,
+                            const WString& osType) {
+      const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" +
+                             systemType + u"', OsType='" + osType + u"']";
+      size_t removed = 0;
+      if (!removeModules(id,
+                         [&](const DepotModuleRow& r) {
+                           return r.systemType == systemType && r.osType == osType && r.osVersion.empty() &&
+                                  vr::text::EqualsNoCase(r.policyType, policyType);
+                         },
+                         removed))
+        return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
+      LogLine(removed ? u"Functionality module removed " + fields
+                      : u"Functionality module not registered and cannot be removed " + fields);
+      return true;
+    };
+    // The same for a module by its ledger key.
+    auto removeModuleByKey = [&](const WString& key) {
+      WString id, policyType, systemType, osType;
+      SplitModuleKey(key, id, policyType, systemType, osType);
+      return removeModule(id, policyType, systemType, osType);
+    };
     auto removePackageRow = [&](const WString& id) {
       if (!installed.count(id)) {
         LogLine(u"Package not registered and cannot be removed [DeplPackId='" + id + u"']");
@@ -300,21 +324,7 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
       if (registration) {
         // Decide passes over an entry a line has reversed meanwhile (it is no longer live).
         for (const WString& key : heldModules[current.id]) {
-          if (Decide(ledger, registration, "module", key) != Verdict::kRemove) continue;
-          WString eid, policyType, systemType, os;
-          SplitModuleKey(key, eid, policyType, systemType, os);
-          const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + eid + u"', SystemType='" +
-                                 systemType + u"', OsType='" + os + u"']";
-          size_t removed = 0;
-          if (!removeModules(eid,
-                             [&](const DepotModuleRow& r) {
-                               return r.systemType == systemType && r.osType == os && r.osVersion.empty() &&
-                                      vr::text::EqualsNoCase(r.policyType, policyType);
-                             },
-                             removed))
-            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
-          LogLine(removed ? u"Functionality module removed " + fields
-                          : u"Functionality module not registered and cannot be removed " + fields);
+          if (Decide(ledger, registration, "module", key) == Verdict::kRemove && !removeModuleByKey(key)) return false;
         }
       }
       // A package still deployed (on nodes that are not Windows nodes) keeps its row: its id
@@ -360,22 +370,8 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
         PKG_TRACE_WARNING("Cannot unregister package - another patch is using this package");
         LogLine(u"Package won't be unregistered. There are other subagents of same version installed");
       } else if (registration) {
-        for (const WString& key : added) {
-          WString eid, policyType, systemType, os;
-          SplitModuleKey(key, eid, policyType, systemType, os);
-          const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" +
-                                 systemType + u"', OsType='" + os + u"']";
-          size_t removed = 0;
-          if (!removeModules(id,
-                             [&](const DepotModuleRow& r) {
-                               return r.systemType == systemType && r.osType == os && r.osVersion.empty() &&
-                                      vr::text::EqualsNoCase(r.policyType, policyType);
-                             },
-                             removed))
-            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
-          LogLine(removed ? u"Functionality module removed " + fields
-                          : u"Functionality module not registered and cannot be removed " + fields);
-        }
+        for (const WString& key : added)
+          if (!removeModuleByKey(key)) return false;
         if (packageVerdict != Verdict::kKeep && !deployed.count(id) && modules[id].empty()) {
           if (!removePackageRow(id)) return fail(LoadMessage(MessageId::kDepotRemovePackageFailed, id));
         } else {
@@ -415,23 +411,14 @@ bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& messag
           const WString& policyType = item.tokens[5];
           const WString& systemType = item.tokens[3];
           const WString& osType = item.tokens[4];
-          const WString fields = u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" +
-                                 systemType + u"', OsType='" + osType + u"']";
           if (Decide(ledger, registration, "module", id + u"|" + policyType + u"|" + systemType + u"|" + osType) ==
               Verdict::kKeep) {
-            LogLine(u"Functionality module kept: it was there before the registration or a later one uses it " + fields);
+            LogLine(u"Functionality module kept: it was there before the registration or a later one uses it "
+                    u"[PolTypeId='" + policyType + u"', DeplPackId='" + id + u"', SystemType='" + systemType +
+                    u"', OsType='" + osType + u"']");
             continue;
           }
-          size_t removed = 0;
-          if (!removeModules(id,
-                             [&](const DepotModuleRow& r) {
-                               return r.systemType == systemType && r.osType == osType && r.osVersion.empty() &&
-                                      vr::text::EqualsNoCase(r.policyType, policyType);
-                             },
-                             removed))
-            return fail(LoadMessage(MessageId::kDepotRemoveDependencyFailed));
-          LogLine(removed ? u"Functionality module removed " + fields
-                          : u"Functionality module not registered and cannot be removed " + fields);
+          if (!removeModule(id, policyType, systemType, osType)) return false;
         } else {
           if (!finishPackage() || !removeUnixPackage(item)) return false;
         }
