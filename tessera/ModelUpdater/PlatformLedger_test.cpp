@@ -37,16 +37,7 @@ class PlatformLedger : public vr::testing::HostFixture {
     CoUninitialize();
     HostFixture::TearDown();
   }
-  std::string Namespace() {
-    std::string text;
-    FILE* pipe = ::popen((vrhost_ + " wmi export --root '" + root_.string() + "'").c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
-    return text;
-  }
+  std::string Namespace() { return WmiExport(); }
   std::string Query(const char* wql) {
     std::string text;
     FILE* pipe = ::popen((vrhost_ + " wmi query --root '" + root_.string() + "' \"" + wql + "\"").c_str(), "r");

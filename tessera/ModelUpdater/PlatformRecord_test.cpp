@@ -75,16 +75,7 @@ class PlatformRecordRestore : public vr::testing::HostFixture {
     CoUninitialize();
     HostFixture::TearDown();
   }
-  std::string Namespace() {
-    std::string text;
-    FILE* pipe = ::popen((vrhost_ + " wmi export --root '" + root_.string() + "'").c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
-    return text;
-  }
+  std::string Namespace() { return WmiExport(); }
   static std::vector<CPlatform> Platforms() {
     CPlatform p;
     p.systemType = {70, u"RISCV 64-bit", true, {}, {}, {}};

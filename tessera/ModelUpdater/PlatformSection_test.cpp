@@ -47,16 +47,7 @@ class PlatformSection : public vr::testing::HostFixture {
   }
 
   // The whole product namespace as vrhost exports it.
-  std::string Namespace() {
-    std::string text;
-    FILE* pipe = ::popen((vrhost_ + " wmi export --root '" + root_.string() + "'").c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    EXPECT_EQ(::pclose(pipe), 0);
-    return text;
-  }
+  std::string Namespace() { return WmiExport(); }
   // The instrumentation folders that registering the example makes.
   fs::path Copies() const { return root_ / "server/share/instrumentation/91"; }
   void RestoreNamespace() {

@@ -80,6 +80,13 @@ class HostFixture : public ::testing::Test {
     uncapture_ = [setWriter] { setWriter(nullptr); };
   }
 
+  // The whole product namespace as vrhost exports it (empty when the export fails).
+  std::string WmiExport() {
+    const RunResult r = RunProgram(vrhost_, {"wmi", "export", "--root", root_.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.exitCode == 0 ? r.out : std::string();
+  }
+
   std::filesystem::path base_;  // the test's folder
   std::filesystem::path root_;  // the host root in it
   std::string binaryDir_;       // the build tree
