@@ -6,6 +6,7 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/Packages/PackageSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 
@@ -62,4 +63,24 @@ CVrPlatformRegistration::~CVrPlatformRegistration() {
   if (prereqInitialised_ && sections_ && !sections_->ReqCheckCfgRegCleanup(message))
     vr::console::PrintConsoleText(message, vr::console::kError);
   runLog_.reset();
+}
+
+// ---- Package section: the handlers forward to the section object, made at first use.
+
+PackageSection& CVrPlatformRegistration::Packages() {
+  if (!packageSection_) packageSection_ = std::make_unique<PackageSection>(*this);
+  return *packageSection_;
+}
+
+int CVrPlatformRegistration::PackageRegInit(WString& message) { return Packages().Init(message); }
+int CVrPlatformRegistration::PackageRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                              VrLogFile& sectionLog, WString& message) {
+  return Packages().Update(reader, patch, reinstall, sectionLog, message);
+}
+bool CVrPlatformRegistration::PackageRegRollback(VrLogFile& log, WString& message) {
+  return Packages().Rollback(log, message);
+}
+bool CVrPlatformRegistration::PackageRegCleanup(WString& message) { return Packages().Cleanup(message); }
+bool CVrPlatformRegistration::PackageRestoreRecord(const std::string& record, WString& message) {
+  return Packages().RestoreRecord(record, message);
 }

@@ -20,6 +20,7 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/Packages/PackageSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/RegistryString.h"
 #include "tessera/VrPlatformRegistration.h"

@@ -17,9 +17,7 @@ class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
-namespace vr::pkg {
-struct PackageSectionState;
-}
+class PackageSection;
 
 class CVrPlatformRegistration {
  public:
@@ -205,8 +203,9 @@ class CVrPlatformRegistration {
   WString reqCreatedFile_;                     // the file this run's Init copied into it
   void DiscardNewPrereqVersion();
 
-  // ---- Package section (Packages/PackageSection.h): Depot access and what the Update added
-  std::shared_ptr<vr::pkg::PackageSectionState> packageState_;
+  // ---- Package section (Packages/PackageSection.h), made at its first use.
+  PackageSection& Packages();
+  std::unique_ptr<PackageSection> packageSection_;
 
   bool platformsInitialised_ = false;
   bool packagesInitialised_ = false;

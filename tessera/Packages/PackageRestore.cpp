@@ -8,13 +8,10 @@
 
 #include "platform/registry/registry.h"
 #include "platform/registry/scoped_key.h"
-#include "platform/text/convert.h"
-#include "tessera/AppErrors.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageRegistry.h"
 #include "tessera/Packages/PackageRestore.h"
 #include "tessera/TesseraTrace.h"
-#include "tessera/VrPlatformRegistration.h"
 
 using vr::msg::LoadMessage;
 using vr::msg::MessageId;
@@ -168,36 +165,3 @@ bool RestorePackageRecord(CDepotData* db, const PackageRecord& record, WString& 
 }
 
 }  // namespace vr::pkg
-
-// Recovery of a killed run (or of a failed rollback): every block of the section's record put
-// back, newest first, over a connection of its own to the Depot database.
-bool CVrPlatformRegistration::PackageRestoreRecord(const std::string& text, WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PackageRestoreRecord", "Packages\\PackageRestore", vr::trace::kRunFlags);
-  using namespace vr::pkg;
-  std::vector<PackageRecord> records;
-  std::string why;
-  if (!ParseRecords(text, records, why)) {
-    VR_TRACE_ERROR("The package record cannot be read: ", why);
-    message += LoadMessage(MessageId::kPackageRecordUnreadable, vr::text::Utf8ToWide(why));
-    return false;
-  }
-  bool needsDepot = false;
-  for (const auto& r : records) needsDepot = needsDepot || RecordNeedsDepot(r);
-  std::unique_ptr<CDepotData> db;
-  if (needsDepot) {
-    db = std::make_unique<CDepotData>();
-    bool connected = false;
-    try {
-      connected = db->ConnectToDB();
-    } catch (const CApp_error& e) {
-      message += e.Message();
-    }
-    if (!connected) {
-      message += LoadMessage(MessageId::kDepotDatabaseConnectFailed);
-      return false;
-    }
-  }
-  for (auto r = records.rbegin(); r != records.rend(); ++r)
-    if (!RestorePackageRecord(db.get(), *r, message)) return false;
-  return true;
-}

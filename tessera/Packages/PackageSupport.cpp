@@ -11,7 +11,7 @@
 #include "tessera/Messages.h"
 #include "tessera/RunJournal.h"
 #include "tessera/UndoFile.h"
-#include "tessera/Packages/PackageSection.h"
+#include "tessera/Packages/PackageSupport.h"
 #include "tessera/Packages/PackageUndoLines.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/XmlParser/XmlRecords.h"
