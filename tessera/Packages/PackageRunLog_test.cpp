@@ -1,5 +1,6 @@
-// The package section's lines in the run log: what an unregistration removed and what it kept,
-// and the refusal of a patch that is not installed, each on a line of its own.
+// The package section's lines in the run log: what a registration added and found there, what
+// an unregistration removed and what it kept, and the refusal of a patch that is not
+// installed, each on a line of its own.
 #include <sstream>
 
 #include "tessera/Packages/PackageTestHost.h"
@@ -31,7 +32,31 @@ class PackageRunLog : public PackageTestHost {
   }
 };
 
+constexpr const char* kLogfile = "{A1E2F4C0-5B6D-4E7F-8091-A2B3C4D5E6F7}";
+constexpr const char* kUnknownPolicyType = "{0BADF00D-0000-4000-8000-000000000000}";
+
 }  // namespace
+
+TEST_F(PackageRunLog, RegistrationNamesWhatItAddedAndWhatWasThere) {
+  const std::string file = WriteRegistration(
+      "log.xml", PackageXml("WindowsPackage", "Log Agent", "1.0", PlatformXml(2, 11, {kLogfile, kUnknownPolicyType})));
+  ASSERT_EQ(Register(file, (base_ / "first.undo").string()), 0) << error_ << console_;
+  const std::string id = Rows().substr(0, Rows().find('|'));
+  const std::string module = "[PolTypeId='" + std::string(kLogfile) + "', DeplPackId='" + id + "', SystemType='2', OsType='11']";
+  const std::string unknown =
+      "Policy type Id not found [PolTypeId='" + std::string(kUnknownPolicyType) + "', DeplPackId='" + id +
+      "', SystemType='2', OsType='11']";
+  const std::vector<std::string> added = {"LogicalId values successfully updated",
+                                          "Package 'Log Agent' successfully registered",
+                                          "Functionality module successfully registered " + module, unknown};
+  EXPECT_EQ(From(RunLogLines(), added.front(), added.size()), added);
+
+  // The second registration of the same file finds both there; the run log has both runs.
+  ASSERT_EQ(Register(file, (base_ / "second.undo").string(), u"VRPATCH_PKG_02"), 0) << error_ << console_;
+  const std::vector<std::string> found = {"Package 'Log Agent' is already registered",
+                                          "Functionality module already registered " + module, unknown};
+  EXPECT_EQ(From(RunLogLines(), found.front(), found.size()), found);
+}
 
 TEST_F(PackageRunLog, UnregistrationNamesEachRemovalAndWhatStays) {
   AddDemoRows();
