@@ -22,6 +22,7 @@
 #include "tessera/Files/VrTempLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageSection.h"
+#include "tessera/Prereq/PrereqSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -274,7 +275,7 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
       (reader->SystemTagCount() > 0 || reader->PrerequisiteTagCount() > 0))
     selected |= vr::undo::kSectionPrereq;
   VR_TRACE_INFO("Sections selected: ", selected);
-  if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !CheckReqCheckTags(*reader, tagMessage))
+  if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !prereqSection_->CheckTags(*reader, tagMessage))
     throw CApp_error(tagMessage, kExitFailure);
   // Texts longer than the Depot keeps are refused before any section changes anything, so a
   // file is refused alike on every engine and whatever sections come before the packages.

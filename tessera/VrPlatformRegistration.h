@@ -17,6 +17,8 @@ class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
+class PlatformSection;
+class PrereqSection;
 namespace vr::pkg {
 struct PackageSectionState;
 }
@@ -79,9 +81,6 @@ class CVrPlatformRegistration {
                            WString& message);
   bool ReqCheckCfgRegRollback(VrLogFile& log, WString& message);
   bool ReqCheckCfgRegCleanup(WString& message);
-  // Refuses a registration file whose tag text is not one block of its own name and kind:
-  // false with message 211, which also goes to the run log.
-  bool CheckReqCheckTags(const CXmlReader& reader, WString& message);
 
   // Recovery of a killed run (or of a failed rollback) from the sections' records in its
   // journal: each puts what its record names back to the state before that run. Idempotent;
@@ -191,19 +190,10 @@ class CVrPlatformRegistration {
   vr::ledger::Ledger ledger_;
   vr::ledger::Registration* ledgerRegistration_ = nullptr;
 
-  // ---- Prerequisite section
-  // A line of the run log, traced first.
-  void WriteCommonLog(const WString& text);
-  // Copies the saved configuration file over its copies in the packages tree; failurePrefix
-  // (rollback and unregistration) goes to the run log before a failed copy's message.
-  bool CopyPrereqInstances(const WString& saved, const WString& logPrefix, const WChar* failurePrefix,
-                           WString& message);
-  std::unique_ptr<VrConfigFile> reqOriginal_;  // the file as loaded at Init
-  std::unique_ptr<VrConfigFile> reqNew_;       // the file being built, saved at the end
-  WString reqVersion_;                         // the version folder in use
-  WString reqCreatedFolder_;                   // the version folder this run's Init created
-  WString reqCreatedFile_;                     // the file this run's Init copied into it
-  void DiscardNewPrereqVersion();
+  // ---- Platform section (ModelUpdater/PlatformSection.h): the WMI platform model
+  std::unique_ptr<PlatformSection> platformSection_;
+  // ---- Prerequisite section (Prereq/PrereqSection.h): the configuration file and its versions
+  std::unique_ptr<PrereqSection> prereqSection_;
 
   // ---- Package section (Packages/PackageSection.h): Depot access and what the Update added
   std::shared_ptr<vr::pkg::PackageSectionState> packageState_;
