@@ -8,6 +8,7 @@
 #include "platform/com/types.h"
 #include "platform/os/run_lock.h"
 #include "platform/text/wstring.h"
+#include "tessera/MessageIds.h"
 #include "tessera/RegistrationSections.h"
 #include "tessera/RunJournal.h"
 #include "tessera/RunLedger.h"
@@ -136,7 +137,20 @@ class CVrPlatformRegistration {
   // ---- Registration run
   int RegisterSteps(const WString& configFile, const WString& patch, bool reinstall, const WString& undoFile,
                     int sectionsMask);
+  // Steps of a registration, in the order RegisterSteps takes them.
+  void RefuseUnfitTexts(const CXmlReader& reader, int selected);
+  void OpenSectionLogs(VrTempLogFile& packageLog, VrTempLogFile& platformLog, VrTempLogFile& prereqLog);
+  std::unique_ptr<VrLogFile> CreateUndoFile(const WString& undoFile, const vr::undo::UndoHeader& header);
+  int RunUpdates(CXmlReader& reader, const WString& patch, bool reinstall, int selected, VrTempLogFile& platformLog,
+                 VrTempLogFile& packageLog, VrTempLogFile& prereqLog, const WString& undoFile);
+  void CompleteUndoFile(VrLogFile& undo, const WString& undoFile, int selected, VrTempLogFile& platformLog,
+                        VrTempLogFile& packageLog, VrTempLogFile& prereqLog);
   int UnregisterSteps(const WString& undoFile, bool deleteUndo, WString& patch);
+  // Steps of an unregistration.
+  bool TakeBackSection(int bit, VrLogFile& undo, bool known, const WString& patch, const WString& createdOn,
+                       WString& message);
+  int RefuseUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn,
+                           const WString& message);
   WString CreationTime();
   void WriteRunLogHeader(const vr::undo::UndoHeader& header, const WString& commandLine);
   void CheckServerVersion(const WString& supportedVersions);
@@ -146,7 +160,7 @@ class CVrPlatformRegistration {
   [[noreturn]] void RollBackRegistration(const WString& failure, int updated, VrTempLogFile& platformLog,
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
-  int Summarise(unsigned messageId, const WString& patch);
+  int Summarise(vr::msg::MessageId messageId, const WString& patch);
   // ---- Plan runs (RunPlan.cpp): print the undo lines the run would write or take back.
   int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, const WString& undoFile,
                        int selected);
