@@ -1,6 +1,7 @@
-// The section protocol that forwards to the section handlers of the registration object, and
-// the destructor that cleans up every initialised section. The handlers live with their
-// sections: ModelUpdater/ (platforms), Packages/ (packages), Prereq/ (prerequisites).
+// The section protocol that forwards to the section handlers of the registration object, the
+// handlers themselves (each forwards to the object of its section: ModelUpdater/ for the
+// platforms, Packages/ for the packages, Prereq/ for the prerequisites), and the destructor that
+// cleans up every initialised section.
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
 #include "tessera/Files/VrLogFile.h"
