@@ -2,6 +2,10 @@
 // the record of the state before this process's Update, so that the rollback of a failed
 // registration puts exactly that back (the items of packages that are not uninstallable
 // included, and nothing that was there before the run goes).
+//
+// Folder tessera/Packages, the package section, part of tessera_registration: uses
+// tessera_database, platform/depot and registry and the tessera libraries below the
+// registration object.
 #pragma once
 #include <functional>
 #include <memory>
