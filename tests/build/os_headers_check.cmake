@@ -1,4 +1,4 @@
-# cmake -DSOURCE_DIR=dir -P os_headers_check.cmake
+# cmake -DSOURCE_DIR=dir [-DBINARY_DIR=dir] -P os_headers_check.cmake
 #
 # Program code and the host layers above platform/os reach the operating system only through
 # platform/os: their sources include no operating-system header. Tests, fuzz targets,
@@ -11,10 +11,16 @@ endif()
 file(GLOB_RECURSE sources LIST_DIRECTORIES false RELATIVE "${SOURCE_DIR}"
   "${SOURCE_DIR}/*.h" "${SOURCE_DIR}/*.cpp")
 set(osHeader "#[ \t]*include[ \t]*<(unistd|fcntl|dirent|poll|pwd|grp|dlfcn|spawn|signal|termios|syslog|windows)\\.h>|#[ \t]*include[ \t]*<(sys|arpa|netinet)/")
+set(binaryPrefix "")
+if(DEFINED BINARY_DIR)
+  file(RELATIVE_PATH binaryPrefix "${SOURCE_DIR}" "${BINARY_DIR}")
+endif()
 set(offenders "")
 set(checked 0)
 foreach(rel IN LISTS sources)
-  if(rel MATCHES "^(build[^/]*|\\.[^/]*|tests|bench|platform/os|platform/fault)/"
+  # Build trees below the source tree (their include roots link to the sources) are no sources.
+  if((binaryPrefix AND NOT binaryPrefix MATCHES "^\\.\\." AND rel MATCHES "^${binaryPrefix}/")
+     OR rel MATCHES "^(build[^/]*|\\.[^/]*|tests|bench|platform/os|platform/fault)/"
      OR rel MATCHES "(_test|_fuzzer)\\.cpp$|/testing/|Test[A-Za-z]*\\.h$|FuzzFile\\.h$")
     continue()
   endif()
