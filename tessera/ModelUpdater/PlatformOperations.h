@@ -1,9 +1,6 @@
 // The platform section's own operations: the whole model as WMI holds it, the model a
 // registration file wants, the change set between them, its application in every mode, and
 // the reading of a [[[PLATFORMS]]] undo section into the change set that reverses it.
-//
-// Folder tessera/ModelUpdater, the platform section, part of tessera_registration: uses
-// platform/wmi and registry and the tessera libraries below the registration object.
 #pragma once
 #include <unordered_map>
 #include <utility>

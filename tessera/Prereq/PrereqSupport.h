@@ -1,8 +1,4 @@
 // Names and markers shared by the registration and the rollback of the prerequisite section.
-//
-// Folder tessera/Prereq, the prerequisite section, part of tessera_registration: uses
-// tessera_files, tessera_xml, platform/registry and os and the tessera libraries below the
-// registration object.
 #pragma once
 #include "platform/os/path.h"
 #include "platform/text/casefold.h"
