@@ -1,9 +1,51 @@
-# vr_library(NAME SOURCES... [DEPS libs...])  a static library of one layer.
+# Each target sees only the headers of itself and of the libraries it links, so that the
+# build, not a reviewer, keeps the layers: the source root is on no include path. A target's
+# headers are presented through an include root of its own in the build tree,
+# include/TARGET/FOLDER/HEADER, one symbolic link per header, so every #include line keeps its
+# path from the source root ("platform/os/file.h"). The links are made at configure time; a
+# header added to a presented folder reconfigures the build (CONFIGURE_DEPENDS).
+set(VR_INCLUDE_ROOT "${CMAKE_BINARY_DIR}/include")
+# A header that moved to another target must not stay visible through its old root.
+file(REMOVE_RECURSE "${VR_INCLUDE_ROOT}")
+
+# vr_present_headers(TARGET PUBLIC|PRIVATE|INTERFACE ITEMS...)  presents headers to TARGET and,
+# PUBLIC or INTERFACE, to whatever links it. Each item, relative to the current folder, is a
+# header or a folder (its *.h files, not those of its subfolders: a subfolder belongs to its
+# own library).
+function(vr_present_headers target scope)
+  set(root "${VR_INCLUDE_ROOT}/${target}")
+  foreach(item IN LISTS ARGN)
+    get_filename_component(full "${item}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    if(IS_DIRECTORY "${full}")
+      file(GLOB headers CONFIGURE_DEPENDS LIST_DIRECTORIES false "${full}/*.h")
+    elseif(EXISTS "${full}")
+      set(headers "${full}")
+    else()
+      message(FATAL_ERROR "The target ${target} presents '${item}', which does not exist.")
+    endif()
+    foreach(header IN LISTS headers)
+      file(RELATIVE_PATH rel "${CMAKE_SOURCE_DIR}" "${header}")
+      get_filename_component(dir "${root}/${rel}" DIRECTORY)
+      file(MAKE_DIRECTORY "${dir}")
+      file(CREATE_LINK "${header}" "${root}/${rel}" SYMBOLIC)
+    endforeach()
+  endforeach()
+  target_include_directories(${target} ${scope} "${root}")
+endfunction()
+
+# vr_library(NAME SOURCES... [HEADERS items...] [DEPS libs...] [PRIVATE_DEPS libs...])  a static
+# library of one layer. It presents the headers of its folder, or, where several libraries share
+# a folder, the HEADERS it names (headers or folders, see vr_present_headers). DEPS are the
+# libraries its headers include: whoever links it sees them too. PRIVATE_DEPS are included by
+# its sources only: linked, but hidden from its users.
 function(vr_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;HEADERS;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} STATIC ${A_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${A_DEPS})
+  if(NOT A_HEADERS)
+    set(A_HEADERS .)
+  endif()
+  vr_present_headers(${name} PUBLIC ${A_HEADERS})
+  target_link_libraries(${name} PUBLIC ${A_DEPS} PRIVATE ${A_PRIVATE_DEPS})
 endfunction()
 
 # vr_test(NAME SOURCES... [DEPS libs...] [POSTGRES])  a GoogleTest program registered with
@@ -20,7 +62,10 @@ function(vr_test name)
     set_property(GLOBAL APPEND PROPERTY VR_TEST_SOURCES "${full}")
   endforeach()
   add_executable(${name} ${A_SOURCES})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  # The test support is absent only from the small projects that check these helpers.
+  if(TARGET vr_test_support)
+    target_link_libraries(${name} PRIVATE vr_test_support)
+  endif()
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
   set(fixture "")
   if(A_POSTGRES)
@@ -58,7 +103,6 @@ function(vr_fuzzer name)
     return()
   endif()
   add_executable(${name} ${A_SOURCE})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${A_DEPS})

@@ -1,5 +1,8 @@
 // mordant, the platform qualifier updater: the command line, the usage statement and the run
 // of one action inside the COM and WMI set-up.
+//
+// Folder mordant, library mordant_core and the program mordant: program code that uses wbem
+// and platform/wmi, os, com and text.
 #pragma once
 #include <cstdio>
 #include <optional>

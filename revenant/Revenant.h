@@ -1,5 +1,8 @@
 // revenant, the event-provider restorer: writes every __EventProviderRegistration instance of
 // the product namespace back unchanged, which makes WMI register each event provider again.
+//
+// Folder revenant, library revenant_core and the program revenant: program code that uses wbem
+// (vr_wbem_revenant) and platform/wmi, os, com and text.
 #pragma once
 #include "platform/wmi/wbemcli.h"
 

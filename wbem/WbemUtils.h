@@ -2,6 +2,10 @@
 // revenant report errors. Every report goes to the standard error stream under the heading
 // "\nERROR: In <unit> line <n>:\n"; a failed COM call can be followed by the extended report,
 // which gathers every further piece of error information the process holds at that moment.
+//
+// Folder wbem, libraries vr_wbem (mordant) and vr_wbem_revenant (revenant, whose name table
+// also names WBEM_S_FALSE): program code shared by mordant and revenant and linked by them only;
+// uses platform/wmi, os, com and text.
 #pragma once
 #include <cstdint>
 #include <exception>

@@ -39,6 +39,10 @@
 //   ado.Execute         every statement: Connection::Execute, Recordset::Open
 //   ado.BeginTrans, ado.CommitTrans, ado.RollbackTrans
 //   ado.Close           Connection::Close
+//
+// Folder platform/ado, library vr_ado: host layer of Connection and Recordset over unixODBC;
+// uses platform/os, com, text and fault. Its subfolder testing/ (vr_ado_testing) serves tests
+// only.
 #pragma once
 #include <memory>
 #include <vector>

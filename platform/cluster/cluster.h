@@ -12,6 +12,9 @@
 // OpenCluster, OpenClusterGroup, GetClusterGroupState, CloseClusterGroup and CloseCluster;
 // failures leave their code for GetLastError. Each call first asks the fault hook with its
 // point "cluster.<Call>"; an injected 0 stands for the usual failure named beside it.
+//
+// Folder platform/cluster, library vr_cluster: host layer of the cluster calls; uses
+// platform/registry, os, com, text and fault.
 #pragma once
 #include "platform/com/types.h"
 #include "platform/registry/product_keys.h"

@@ -1,5 +1,8 @@
 // Status codes: HRESULT and the Win32 error codes the host services return, with the values
 // the Windows SDK gives them.
+//
+// Folder platform/com, library vr_com: host layer of status codes, BSTR, VARIANT, SAFEARRAY and
+// their owners, error information and the COM runtime; uses platform/text and platform/fault.
 #pragma once
 #include <cstdint>
 

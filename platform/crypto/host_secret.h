@@ -6,6 +6,9 @@
 //
 // No function here puts the secret, or anything derived from it but the stored form, into an
 // error text.
+//
+// Folder platform/crypto, library vr_crypto: host layer of the host key and enciphered secrets
+// (libsodium) and CVrEpDBCrypt; uses platform/registry, os, com, text and fault.
 #pragma once
 #include <string>
 

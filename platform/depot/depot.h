@@ -26,6 +26,10 @@
 //   depot.Connect, depot.GetPackage, depot.RegisterPackage, depot.GetPolicyType,
 //   depot.AddFunctionalityModule, depot.CommitTransaction
 // and, below them, the ado.* points of its database connection.
+//
+// Folder platform/depot, library vr_depot: host layer of the Depot component and its database
+// set-up; uses platform/ado, crypto, registry, os, com, text and fault. Its subfolder testing/
+// (vr_depot_testing) serves tests only.
 #pragma once
 #include <memory>
 

@@ -29,6 +29,9 @@
 // A Win32 call cannot report an HRESULT that carries no Win32 error, so such a code fails the
 // call the way it usually fails rather than with a number no caller expects. Hexadecimal codes
 // of eight digits are read as 32-bit patterns: 0x80041001 is the failed HRESULT it names.
+//
+// Folder platform/fault, library vr_fault: the lowest host layer; it uses nothing of the tree,
+// and every host service that can fail asks it before its work.
 #pragma once
 #include <cstdint>
 #include <optional>

@@ -12,6 +12,10 @@
 // (in this process or another) while it stays open, and it cannot be opened so while somebody
 // else has it open for writing; both are refused with ERROR_SHARING_VIOLATION. The locks are
 // advisory: they bind the programs that go through this interface, not other programs.
+//
+// Folder platform/os, library vr_os: host layer of files, folders, paths, processes, clock,
+// computer, locale, messages, data folder and run lock; uses platform/com, text and fault. The
+// only folder whose sources include operating-system headers.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,9 @@
 // The sink is the file named by VR_TRACE (tracing is off when it is unset); VR_TRACE_MASK
 // (decimal or 0x hex, all severities when unset) selects the severities written. Callers test
 // IsEnabled before building a text, so a disabled severity costs one test.
+//
+// Folder platform/qkit, library vr_qkit: host layer of the programs' trace; uses platform/os,
+// com and text.
 #pragma once
 #include <atomic>
 #include <cstddef>

@@ -2,6 +2,9 @@
 // (2 not found, 5 access denied, 234 more data, 259 no more items). Key and value names are
 // case-insensitive and case-preserving. The hive lives in the host root; every change is
 // durable when the call returns.
+//
+// Folder platform/registry, library vr_registry: host layer of HKEY_LOCAL_MACHINE (hive, calls,
+// key owners, .reg text, product key names); uses platform/sqlite, os, com, text and fault.
 #pragma once
 #include "platform/com/hresult.h"
 #include "platform/com/types.h"

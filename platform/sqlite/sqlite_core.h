@@ -3,6 +3,9 @@
 // another program's lock, and the making of a new store file that appears under its name only
 // with its tables. Results are SQLite's own codes; each store maps them to the codes its
 // callers know (Win32 errors, HRESULTs).
+//
+// Folder platform/sqlite, library vr_sqlite: host layer under the registry hive and the WMI
+// repository only; uses platform/os, com and SQLite.
 #pragma once
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,7 @@
 // UTF-16 text, the one string type of every program and host service.
+//
+// Folder platform/text, library vr_text: the lowest host layer (strings, conversions, case
+// folding, formatting, byte-order marks); it uses nothing of the tree, and every library uses it.
 #pragma once
 #include <string>
 #include <string_view>

@@ -21,6 +21,10 @@
 // (IWbemQualifierSet). An injected code is the call's result: 0 means WBEM_E_FAILED, 1 to
 // 0xFFFF a Win32 error as its HRESULT, others as they are; a success code such as
 // WBEM_S_TIMEDOUT (0x40004) on Next returns that code with no objects, as a time-out does.
+//
+// Folder platform/wmi, library vr_wmi: host layer of the WMI service (repository and its store,
+// object model and paths, MOF reader, compiler and writer, WQL); uses platform/sqlite, os, com,
+// text and fault. Its subfolder testing/ (vr_wmi_testing) serves tests only.
 #pragma once
 #include <memory>
 

@@ -16,6 +16,9 @@
 //   xml.GetDocumentElement  code 1 (S_FALSE) reads as a document without root element
 //   xml.GetChildNodes, xml.NextNode, xml.GetNodeName, xml.GetText, xml.GetXml,
 //   xml.GetAttribute
+//
+// Folder platform/xml, library vr_xml: host layer of the DOM over libxml2; uses platform/os,
+// com, text and fault.
 #pragma once
 #include <cstddef>
 #include <memory>

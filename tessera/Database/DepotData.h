@@ -9,6 +9,9 @@
 //
 // Every query returns true when the statement ran and false on a database failure (traced);
 // existence answers come back in an out flag the caller sets to false first.
+//
+// Folder tessera/Database, library tessera_database: uses tessera_common, tessera_env and
+// platform/ado, crypto, com and text.
 #pragma once
 #include <memory>
 #include <vector>

@@ -3,6 +3,9 @@
 // Three encodings on disk: UTF-8, Unicode (UTF-16 LE) and ASCII (the locale's multibyte
 // encoding), each with or without its byte-order header as the file had it. Methods report
 // through HRESULTs and never throw.
+//
+// Folder tessera/Files, library tessera_files: tessera's file classes; uses tessera_common and
+// platform/os, com and text.
 #pragma once
 #include <cstdint>
 #include <memory>

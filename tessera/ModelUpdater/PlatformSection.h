@@ -3,6 +3,9 @@
 // the undo file, rollback from the section log of a failed run), puts the model back from the
 // run journal's record, and gives the run the Windows OS types the package section needs. It
 // reaches the run's shared state only through the registration object's public accessors.
+//
+// Folder tessera/ModelUpdater, the platform section, part of tessera_registration: uses
+// platform/wmi and registry and the tessera libraries below the registration object.
 #pragma once
 #include <string>
 

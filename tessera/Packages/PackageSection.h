@@ -8,6 +8,10 @@
 // back (the items of packages that are not uninstallable included, and nothing that was there
 // before the run goes). It reaches the run only through the registration object's public
 // accessors.
+//
+// Folder tessera/Packages, the package section, part of tessera_registration: uses
+// tessera_database, platform/depot and registry and the tessera libraries below the
+// registration object.
 #pragma once
 #include <string>
 

@@ -3,6 +3,10 @@
 // takes those changes back (rollback, unregistration), and puts the files back from the run
 // journal's record. It owns the loaded file and the version folder its Init may have made, and
 // reaches the run's shared state only through the registration object's public accessors.
+//
+// Folder tessera/Prereq, the prerequisite section, part of tessera_registration: uses
+// tessera_files, tessera_xml, platform/registry and os and the tessera libraries below the
+// registration object.
 #pragma once
 #include <map>
 #include <memory>

@@ -13,6 +13,9 @@
 //
 // After a failed Load the reader holds no records. The language and the directory table are
 // process-wide and filled by the first reader constructed.
+//
+// Folder tessera/XmlParser, library tessera_xml: tessera's registration-file reader; uses
+// tessera_common and platform/xml, registry, qkit, com and text.
 #pragma once
 #include <memory>
 #include <vector>

@@ -69,5 +69,28 @@ echo 'vr_fuzzer(fuzz_odd SOURCE fuzz_odd.cpp)' >> "$work/fuzzname/lib/CMakeLists
 if configure "$work/fuzzname" "lib"; then fail "a fuzz source not named WHAT_fuzzer.cpp configures"; fi
 grep -q 'needs one SOURCE named WHAT_fuzzer.cpp' "$work/fuzzname/configure.log" || fail "the misnamed fuzz source is not reported"
 
+# Header roots: a library presents the headers of its folder, not those of a subfolder; a
+# header that moves to another library leaves the old root at the next configuration; a named
+# header that does not exist stops the configuration.
+make_project "$work/headers"
+mkdir -p "$work/headers/lib/sub"
+echo '#pragma once' > "$work/headers/lib/mine.h"
+echo '#pragma once' > "$work/headers/lib/moving.h"
+echo '#pragma once' > "$work/headers/lib/sub/other.h"
+echo 'int Mine() { return 1; }' > "$work/headers/lib/mine.cpp"
+echo 'vr_library(vr_mine SOURCES mine.cpp)' >> "$work/headers/lib/CMakeLists.txt"
+configure "$work/headers" "lib" || { cat "$work/headers/configure.log"; fail "a library with headers does not configure"; }
+root="$work/headers/out/include/vr_mine/lib"
+[ -e "$root/mine.h" ] && [ -e "$root/moving.h" ] || fail "the library's headers are not in its include root"
+[ -e "$root/sub/other.h" ] && fail "a subfolder's header is presented by the library of the folder above"
+echo 'vr_library(vr_mine SOURCES mine.cpp HEADERS mine.h)' >> "$work/headers/lib/CMakeLists.txt"
+sed -i '/vr_library(vr_mine SOURCES mine.cpp)$/d' "$work/headers/lib/CMakeLists.txt"
+configure "$work/headers" "lib" || { cat "$work/headers/configure.log"; fail "a library naming its headers does not configure"; }
+[ -e "$root/mine.h" ] || fail "a named header is not presented"
+[ -e "$root/moving.h" ] && fail "a header the library no longer names stays in its include root"
+echo 'vr_library(vr_lost SOURCES mine.cpp HEADERS gone.h)' >> "$work/headers/lib/CMakeLists.txt"
+if configure "$work/headers" "lib"; then fail "a library naming a missing header configures"; fi
+grep -q "presents 'gone.h', which does not exist" "$work/headers/configure.log" || fail "the missing header is not named"
+
 [ "$failures" = 0 ] && echo "build checks: all passed"
 exit $((failures > 0))

@@ -11,6 +11,10 @@
 //       CaptureConsole(vr::console::SetConsoleWriter);
 //     }
 //   };
+//
+// Folder tests/support, library vr_test_support (headers) and test_postgres: the one test
+// support, linked by every test program and the benchmarks that start a database server, never
+// by product code; uses platform/fault.
 #pragma once
 #include <gtest/gtest.h>
 

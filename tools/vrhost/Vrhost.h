@@ -3,6 +3,10 @@
 // are used; each part is defined in its own file and declared in VrhostParts.h. Every command
 // finds the host root through --root DIR (taken out of the arguments before the command sees
 // them) or VR_HOST_ROOT.
+//
+// Folder tools/vrhost, the program vrhost: host administration that uses the host layers
+// (platform/depot, ado, crypto, wmi, cluster, registry, os, com, text, fault) and no program
+// code.
 #pragma once
 #include <string>
 #include <vector>

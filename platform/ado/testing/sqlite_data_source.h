@@ -1,6 +1,9 @@
 // Tests: a temporary host root whose odbc.ini and odbcinst.ini define the data source
 // "VrDepot" on an SQLite database file inside it, as `vrhost init` defines it, with
 // VR_HOST_ROOT pointing there for the life of the object.
+//
+// Folder platform/ado/testing, library vr_ado_testing: for tests only; uses platform/ado and
+// tests/support.
 #pragma once
 #include <string>
 

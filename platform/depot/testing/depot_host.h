@@ -3,6 +3,9 @@
 // the tables and (optionally) the demo data. VR_HOST_ROOT points there for the object's life.
 // With Engine::postgresql the data source is a new database of the test program's own
 // PostgreSQL server instead (tests/support/PgServer.h).
+//
+// Folder platform/depot/testing, library vr_depot_testing: for tests only; uses platform/depot,
+// crypto, registry, os and tests/support.
 #pragma once
 #include <string>
 

@@ -1,5 +1,7 @@
 // Tests: a fresh host root in a temporary folder (VR_HOST_ROOT points at it while the object
 // lives), optionally seeded with the product namespace MOF of data/.
+//
+// Folder platform/wmi/testing, library vr_wmi_testing: for tests only; uses platform/wmi.
 #pragma once
 #include <string>
 
