@@ -146,7 +146,7 @@ TEST_F(CmdlineTest, UnreadableListSeparatorIsABlank) {
 TEST_F(CmdlineTest, StatusToMessageId) {
   const std::pair<int, unsigned> map[] = {{-1, 20002}, {-2, 20000}, {-3, 20003}, {-4, 20004}, {-5, 20005},
                                           {-6, 20006}, {-7, 20007}, {0, 20001},  {-8, 20001}, {3, 20001}};
-  for (const auto& [status, id] : map) EXPECT_EQ(CCmdline::StatusToMessageId(status), id) << status;
+  for (const auto& [status, id] : map) EXPECT_EQ(vr::msg::ToNumber(CCmdline::StatusToMessageId(status)), id) << status;
 }
 
 TEST(CmdlineValues, DrivesSharesAndControlCharacters) {
