@@ -2,15 +2,19 @@
 // running a program with its output captured. Tests may use POSIX directly; programs may not.
 #pragma once
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -49,6 +53,12 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  // Writes the file NAME in the folder with these bytes; returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::string file = *this / name;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    return file;
+  }
 
  private:
   std::string path_;
@@ -82,6 +92,40 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Environment changes made one by one and undone together, the newest first (so that two
+// changes of one variable leave it as it was before the first), at Restore() or destruction.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ~ScopedEnvironment() { Restore(); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  // Sets (or, with nullopt, removes) an environment variable until Restore().
+  void Set(const char* name, std::optional<std::string> value) {
+    changes_.push_back(std::make_unique<ScopedEnv>(name, std::move(value)));
+  }
+  void Restore() {
+    while (!changes_.empty()) changes_.pop_back();
+  }
+
+ private:
+  std::vector<std::unique_ptr<ScopedEnv>> changes_;
+};
+
+// An environment for a program: the entries of `base` ("NAME=value"), each replaced by the
+// entry of `extra` of the same name, and the other entries of `extra` after them. An entry
+// "NAME" without a value takes NAME away (here and, in StartProgram, from ours).
+inline std::vector<std::string> MergeEnv(std::vector<std::string> base, const std::vector<std::string>& extra) {
+  for (const auto& x : extra) {
+    const size_t equals = x.find('=');
+    const std::string name = equals == std::string::npos ? x + "=" : x.substr(0, equals + 1);
+    std::erase_if(base, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    base.push_back(x);
+  }
+  return base;
+}
+
 struct RunResult {
   int exitCode = -1;
   std::string out;
@@ -101,7 +145,8 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Starts a program with arguments (the environment is ours plus extraEnv "NAME=value"
-// entries, which replace ours) without waiting; returns its pid.
+// entries, which replace ours; an entry "NAME" without a value takes NAME away) without
+// waiting; returns its pid.
 inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::vector<std::string>& extraEnv = {}, const std::string& outFile = {},
                           const std::string& errFile = {}, const std::string& inFile = {}) {
@@ -119,7 +164,8 @@ inline pid_t StartProgram(const std::string& program, const std::vector<std::str
       if (x.substr(0, x.find('=')) == name) replaced = true;
     if (!replaced) envStore.push_back(entry);
   }
-  envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
+  for (const auto& x : extraEnv)
+    if (x.find('=') != std::string::npos) envStore.push_back(x);
   std::vector<char*> envp;
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -157,6 +203,38 @@ inline RunResult RunProgram(const std::string& program, const std::vector<std::s
   r.out = ReadFileBytes(io / "out");
   r.err = ReadFileBytes(io / "err");
   return r;
+}
+
+// Waits until the file holds `text` at or after byte `from`, for at most `timeout`; whether
+// it does. The wait follows the writes to the file's folder (inotify) rather than looking
+// again after a sleep, so that it ends as soon as the other side has written the text.
+inline bool WaitForFileText(const std::string& path, const std::string& text, size_t from,
+                            std::chrono::milliseconds timeout) {
+  const auto has = [&] { return ReadFileBytes(path).find(text, from) != std::string::npos; };
+  const int fd = ::inotify_init1(IN_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("inotify_init1 failed");
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot watch " + folder);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool found = has();  // after the watch is in place, so that no write goes unnoticed
+  while (!found) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0) {
+      char events[4096];
+      while (::read(fd, events, sizeof events) < 0 && errno == EINTR) {
+      }
+    }
+    found = has();
+  }
+  ::close(fd);
+  return found;
 }
 
 // Another program holding a host's run lock (flock(1) on the lock file). The constructor
