@@ -6,6 +6,7 @@
 #include "tessera/AppErrors.h"
 #include "tessera/Cmdline.h"
 #include "tessera/CmdlineValues.h"
+#include "tests/support/FolderFixture.h"
 
 namespace {
 
@@ -19,13 +20,12 @@ int Check(const CCmdline& c, const vr::cmdline::OptionTable& t, WString& out) {
   return vr::cmdline::Validate(c, t, out);
 }
 
-class CmdlineTest : public ::testing::Test {
+class CmdlineTest : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
-    vr::fault::Reset();
+    FolderFixture::SetUp();
+    SetEnv("LC_ALL", "C");
   }
-  void TearDown() override { vr::fault::Reset(); }
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -17,6 +18,8 @@
 #include "tessera/Console.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/TesseraMain.h"
+#include "tests/support/FolderFixture.h"
+#include "tests/support/HostFixture.h"
 #include "tests/support/HostTestSupport.h"
 
 namespace {
@@ -27,21 +30,24 @@ namespace {
 class DemoHost : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_NE(bin, nullptr);
-    // One host per test process: ctest runs the cases of this program side by side.
-    root_ = ::testing::TempDir() + "/tessera_main_host_" + std::to_string(::getpid());
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --force --cluster active --root '" + root_ + "'";
-    ASSERT_EQ(std::system(init.c_str()), 0) << init;
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const char* path = std::getenv("PATH");
-    const std::string withTool = std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin");
-    setenv("PATH", withTool.c_str(), 1);
+    ASSERT_FALSE(vr::testing::BinaryDir().empty()) << "VR_BINARY_DIR names the build tree (the test run sets it)";
+    // A folder of the process's own: ctest runs the cases of this program side by side.
+    folder_.emplace("tessera-main-host");
+    root_ = folder_->path() + "/host";
+    const vr::testing::RunResult init = vr::testing::InitHost(root_, {"--force", "--cluster", "active"});
+    ASSERT_EQ(init.exitCode, 0) << "vrhost init: " << init.err;
+    env_.Set("VR_HOST_ROOT", root_);
+    env_.Set("PATH", vr::testing::PathWithClusterTool());
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
+  void TearDown() override {
+    env_.Restore();
+    folder_.reset();
+  }
 
  private:
+  std::optional<vr::testing::TempDir> folder_;
   std::string root_;
+  vr::testing::ScopedEnvironment env_;
 };
 ::testing::Environment* const kDemoHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
 
@@ -115,17 +121,16 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-class TesseraRun : public ::testing::Test {
+class TesseraRun : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
-    vr::fault::Reset();
-    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err : out) += s; });
+    FolderFixture::SetUp();
+    SetEnv("LC_ALL", "C");
+    CaptureConsole(vr::console::SetConsoleWriter, out, err);
   }
   void TearDown() override {
-    vr::console::SetConsoleWriter({});
-    vr::fault::Reset();
     qkit_SetTraceSink("", 0);
+    FolderFixture::TearDown();
   }
   int Run(std::initializer_list<WString> words) {
     out.clear();
