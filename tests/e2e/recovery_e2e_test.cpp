@@ -27,6 +27,7 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/FileTextWait.h"
 #include "tests/support/HostTestSupport.h"
 #include "tests/support/ProgramFixture.h"
 #include "tests/support/PgServer.h"

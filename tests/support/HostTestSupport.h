@@ -2,15 +2,12 @@
 // running a program with its output captured. Tests may use POSIX directly; programs may not.
 #pragma once
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -145,11 +142,13 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Starts a program with arguments (the environment is ours plus extraEnv "NAME=value"
-// entries, which replace ours; an entry "NAME" without a value takes NAME away) without
-// waiting; returns its pid.
+// entries, which replace ours; an entry "NAME" without a value takes NAME away), in workDir
+// when one is given (the program's path is then best absolute), without waiting; returns its
+// pid.
 inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::vector<std::string>& extraEnv = {}, const std::string& outFile = {},
-                          const std::string& errFile = {}, const std::string& inFile = {}) {
+                          const std::string& errFile = {}, const std::string& inFile = {},
+                          const std::string& workDir = {}) {
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -174,6 +173,7 @@ inline pid_t StartProgram(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_addopen(&fa, 0, inFile.empty() ? "/dev/null" : inFile.c_str(), O_RDONLY, 0);
   if (!outFile.empty()) posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!errFile.empty()) posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&fa, workDir.c_str());
   pid_t pid = 0;
   const int rc = ::posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
@@ -188,53 +188,23 @@ inline int WaitProgram(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Runs a program to its end with standard output and error captured.
+// Runs a program to its end with standard output and error captured (in files of their own,
+// outside workDir).
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::vector<std::string>& extraEnv = {}, const std::string& input = {}) {
+                            const std::vector<std::string>& extraEnv = {}, const std::string& input = {},
+                            const std::string& workDir = {}) {
   TempDir io("vrrun");
   std::string inFile;
   if (!input.empty()) {
     inFile = io / "in";
     WriteFileBytes(inFile, input);
   }
-  const pid_t pid = StartProgram(program, args, extraEnv, io / "out", io / "err", inFile);
+  const pid_t pid = StartProgram(program, args, extraEnv, io / "out", io / "err", inFile, workDir);
   RunResult r;
   r.exitCode = WaitProgram(pid);
   r.out = ReadFileBytes(io / "out");
   r.err = ReadFileBytes(io / "err");
   return r;
-}
-
-// Waits until the file holds `text` at or after byte `from`, for at most `timeout`; whether
-// it does. The wait follows the writes to the file's folder (inotify) rather than looking
-// again after a sleep, so that it ends as soon as the other side has written the text.
-inline bool WaitForFileText(const std::string& path, const std::string& text, size_t from,
-                            std::chrono::milliseconds timeout) {
-  const auto has = [&] { return ReadFileBytes(path).find(text, from) != std::string::npos; };
-  const int fd = ::inotify_init1(IN_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("inotify_init1 failed");
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  if (::inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE) < 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot watch " + folder);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  bool found = has();  // after the watch is in place, so that no write goes unnoticed
-  while (!found) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) break;
-    if (ready > 0) {
-      char events[4096];
-      while (::read(fd, events, sizeof events) < 0 && errno == EINTR) {
-      }
-    }
-    found = has();
-  }
-  ::close(fd);
-  return found;
 }
 
 // Another program holding a host's run lock (flock(1) on the lock file). The constructor

@@ -21,6 +21,7 @@
 #include "platform/fault/fault.h"
 #include "tests/support/FolderFixture.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/FileTextWait.h"
 #include "tests/support/HostTestSupport.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/SweepParts.h"
