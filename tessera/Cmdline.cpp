@@ -206,16 +206,17 @@ int CCmdline::Validate(size_t rows, const char16_t* const names[], const char16_
   return 0;
 }
 
-unsigned CCmdline::StatusToMessageId(int status) {
+vr::msg::MessageId CCmdline::StatusToMessageId(int status) {
+  using vr::msg::MessageId;
   switch (status) {
-    case -1: return 20002;
-    case -2: return 20000;
-    case -3: return 20003;
-    case -4: return 20004;
-    case -5: return 20005;
-    case -6: return 20006;
-    case -7: return 20007;
-    default: return 20001;
+    case -1: return MessageId::kCmdlineUnexpectedOption;
+    case -2: return MessageId::kCmdlineArgumentCount;
+    case -3: return MessageId::kCmdlineMandatoryMissing;
+    case -4: return MessageId::kCmdlineOneOfRequired;
+    case -5: return MessageId::kCmdlineOnlyOneOf;
+    case -6: return MessageId::kCmdlineRepeatedOption;
+    case -7: return MessageId::kCmdlineIncompatibleOptions;
+    default: return MessageId::kCmdlineSyntax;
   }
 }
 

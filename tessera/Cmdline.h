@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/text/wstring.h"
+#include "tessera/MessageIds.h"
 
 class CCmdline {
  public:
@@ -50,7 +51,7 @@ class CCmdline {
 
   // The catalogue message of a status: -1 20002, -2 20000, -3 20003, -4 20004, -5 20005,
   // -6 20006, -7 20007, anything else 20001.
-  static unsigned StatusToMessageId(int status);
+  static vr::msg::MessageId StatusToMessageId(int status);
 
  private:
   std::map<WString, std::vector<WString>, std::less<>> options_;

@@ -6,6 +6,7 @@
 #include "tessera/AppErrors.h"
 #include "tessera/Cmdline.h"
 #include "tessera/CmdlineValues.h"
+#include "tests/support/FolderFixture.h"
 
 namespace {
 
@@ -19,13 +20,12 @@ int Check(const CCmdline& c, const vr::cmdline::OptionTable& t, WString& out) {
   return vr::cmdline::Validate(c, t, out);
 }
 
-class CmdlineTest : public ::testing::Test {
+class CmdlineTest : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
-    vr::fault::Reset();
+    FolderFixture::SetUp();
+    SetEnv("LC_ALL", "C");
   }
-  void TearDown() override { vr::fault::Reset(); }
 };
 
 }  // namespace
@@ -146,7 +146,7 @@ TEST_F(CmdlineTest, UnreadableListSeparatorIsABlank) {
 TEST_F(CmdlineTest, StatusToMessageId) {
   const std::pair<int, unsigned> map[] = {{-1, 20002}, {-2, 20000}, {-3, 20003}, {-4, 20004}, {-5, 20005},
                                           {-6, 20006}, {-7, 20007}, {0, 20001},  {-8, 20001}, {3, 20001}};
-  for (const auto& [status, id] : map) EXPECT_EQ(CCmdline::StatusToMessageId(status), id) << status;
+  for (const auto& [status, id] : map) EXPECT_EQ(vr::msg::ToNumber(CCmdline::StatusToMessageId(status)), id) << status;
 }
 
 TEST(CmdlineValues, DrivesSharesAndControlCharacters) {

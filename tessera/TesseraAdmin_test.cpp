@@ -15,6 +15,7 @@
 #include "platform/text/convert.h"
 #include "tessera/Console.h"
 #include "tessera/TesseraMain.h"
+#include "tests/support/FolderFixture.h"
 #include "tests/support/HostTestSupport.h"
 #include "vr_version.h"
 
@@ -56,20 +57,20 @@ std::string Snapshot() {
   return r.out;
 }
 
-class TesseraAdmin : public ::testing::Test {
+class TesseraAdmin : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
-    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err : out) += s; });
+    FolderFixture::SetUp();
+    SetEnv("LC_ALL", "C");
+    CaptureConsole(vr::console::SetConsoleWriter, out, err);
   }
-  void TearDown() override { vr::console::SetConsoleWriter({}); }
   int Run(std::vector<WString> words) {
     out.clear();
     err.clear();
     return TesseraMain(words);
   }
   std::string out, err;
-  TempDir dir_{"tessera-admin"};
+  const TempDir& dir_ = folder();
 };
 
 TEST_F(TesseraAdmin, VersionIsPrintedAndNothingElseIsDone) {

@@ -35,6 +35,12 @@ constexpr int kClusterLocal = 2;
   throw CCmdline_error(LoadMessage(CCmdline::StatusToMessageId(status), word), status);
 }
 
+// A bad option value: the message, with the message's number as the error's code.
+template <class... A>
+[[noreturn]] void ThrowBadValue(MessageId id, const A&... args) {
+  throw CCmdline_error(LoadMessage(id, args...), static_cast<int>(vr::msg::ToNumber(id)));
+}
+
 void ValidateOrThrow(const CCmdline& cmdline, const vr::cmdline::OptionTable& table) {
   WString names;
   const int status = vr::cmdline::Validate(cmdline, table, names);
@@ -52,7 +58,7 @@ WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool fo
   WString full;
   if (vr::cmdline::IsOnDriveOrShare(value) && !folderToEnter) {
     VR_TRACE_ERROR("Value of ", option, " ('", value, "') names a drive or a share.");
-    throw CCmdline_error(LoadMessage(MessageId::kParameterNotFilePath, option, vr::cmdline::ShowControlCharacters(value)), 801);
+    ThrowBadValue(MessageId::kParameterNotFilePath, option, vr::cmdline::ShowControlCharacters(value));
   }
   const bool foreign = vr::cmdline::IsOnDriveOrShare(value) && value.size() + 1 <= vr::os::kMaxPath;
   if (foreign) full = value;
@@ -60,7 +66,7 @@ WString CheckedFullPath(const CCmdline& cmdline, const char16_t* option, bool fo
       (!foreign && !vr::os::FullPath(value, full, vr::os::kMaxPath)) || vr::os::HasInvalidPathChar(full)) {
     const WString shown = vr::cmdline::ShowControlCharacters(value);
     VR_TRACE_ERROR("Value of ", option, " ('", shown, "') is not a valid file path.");
-    throw CCmdline_error(LoadMessage(MessageId::kParameterNotFilePath, option, shown), 801);
+    ThrowBadValue(MessageId::kParameterNotFilePath, option, shown);
   }
   VR_TRACE_INFO(option, " -> \"", full, "\"");
   return full;
@@ -78,8 +84,8 @@ int SectionsMask(const WString& value) {
     if (vr::text::EqualsNoCase(piece, u"package")) bit = vr::undo::kSectionPackages;
     else if (vr::text::EqualsNoCase(piece, u"platform")) bit = vr::undo::kSectionPlatforms;
     else if (vr::text::EqualsNoCase(piece, u"prereq")) bit = vr::undo::kSectionPrereq;
-    if (bit == 0) throw CCmdline_error(LoadMessage(MessageId::kParameterInvalidSubstring, u"-sections", value, piece), 805);
-    if (mask & bit) throw CCmdline_error(LoadMessage(MessageId::kParameterRepeatedSubstring, u"-sections", value, piece), 804);
+    if (bit == 0) ThrowBadValue(MessageId::kParameterInvalidSubstring, u"-sections", value, piece);
+    if (mask & bit) ThrowBadValue(MessageId::kParameterRepeatedSubstring, u"-sections", value, piece);
     mask |= bit;
     if (comma == WString::npos) break;
     pos = comma + 1;
@@ -93,7 +99,7 @@ int ClusterMode(const CCmdline& cmdline) {
   const WString& value = cmdline.Value(u"-cluster");
   if (vr::text::EqualsNoCase(value, u"full")) return kClusterFull;
   if (vr::text::EqualsNoCase(value, u"local")) return kClusterLocal;
-  throw CCmdline_error(LoadMessage(MessageId::kParameterNotFullOrLocal, u"-cluster", value), 806);
+  ThrowBadValue(MessageId::kParameterNotFullOrLocal, u"-cluster", value);
 }
 
 // Every run reads and changes the stores of the host at the host root. Without a host there
@@ -125,7 +131,7 @@ int RegisterMode(const CCmdline& cmdline, WString& patch) {
   if (const size_t at = vr::cmdline::FindControlCharacter(patch); at != WString::npos) {
     const WString shown = vr::cmdline::ShowControlCharacters(patch);
     const WString character = vr::cmdline::ShowControlCharacters(WStringView(patch).substr(at, 1));
-    throw CCmdline_error(LoadMessage(MessageId::kParameterInvalidSubstring, u"-patch", shown, character), 805);
+    ThrowBadValue(MessageId::kParameterInvalidSubstring, u"-patch", shown, character);
   }
   const bool reinstall = cmdline.HasOption(u"-reinstall");
   const WString undoFile = cmdline.HasOption(u"-log") ? CheckedFullPath(cmdline, u"-log", true) : WString();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -17,6 +18,8 @@
 #include "tessera/Console.h"
 #include "tessera/FinalMessage.h"
 #include "tessera/TesseraMain.h"
+#include "tests/support/FolderFixture.h"
+#include "tests/support/HostFixture.h"
 #include "tests/support/HostTestSupport.h"
 
 namespace {
@@ -27,21 +30,24 @@ namespace {
 class DemoHost : public ::testing::Environment {
  public:
   void SetUp() override {
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_NE(bin, nullptr);
-    // One host per test process: ctest runs the cases of this program side by side.
-    root_ = ::testing::TempDir() + "/tessera_main_host_" + std::to_string(::getpid());
-    const std::string init = std::string(bin) + "/tools/vrhost/vrhost init --force --cluster active --root '" + root_ + "'";
-    ASSERT_EQ(std::system(init.c_str()), 0) << init;
-    setenv("VR_HOST_ROOT", root_.c_str(), 1);
-    const char* path = std::getenv("PATH");
-    const std::string withTool = std::string(bin) + "/tools/VrMsClusterInfo:" + (path ? path : "/usr/bin:/bin");
-    setenv("PATH", withTool.c_str(), 1);
+    ASSERT_FALSE(vr::testing::BinaryDir().empty()) << "VR_BINARY_DIR names the build tree (the test run sets it)";
+    // A folder of the process's own: ctest runs the cases of this program side by side.
+    folder_.emplace("tessera-main-host");
+    root_ = folder_->path() + "/host";
+    const vr::testing::RunResult init = vr::testing::InitHost(root_, {"--force", "--cluster", "active"});
+    ASSERT_EQ(init.exitCode, 0) << "vrhost init: " << init.err;
+    env_.Set("VR_HOST_ROOT", root_);
+    env_.Set("PATH", vr::testing::PathWithClusterTool());
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
+  void TearDown() override {
+    env_.Restore();
+    folder_.reset();
+  }
 
  private:
+  std::optional<vr::testing::TempDir> folder_;
   std::string root_;
+  vr::testing::ScopedEnvironment env_;
 };
 ::testing::Environment* const kDemoHost = ::testing::AddGlobalTestEnvironment(new DemoHost);
 
@@ -115,17 +121,16 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-class TesseraRun : public ::testing::Test {
+class TesseraRun : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    setenv("LC_ALL", "C", 1);
-    vr::fault::Reset();
-    vr::console::SetConsoleWriter([this](bool toStderr, std::string_view s) { (toStderr ? err : out) += s; });
+    FolderFixture::SetUp();
+    SetEnv("LC_ALL", "C");
+    CaptureConsole(vr::console::SetConsoleWriter, out, err);
   }
   void TearDown() override {
-    vr::console::SetConsoleWriter({});
-    vr::fault::Reset();
     qkit_SetTraceSink("", 0);
+    FolderFixture::TearDown();
   }
   int Run(std::initializer_list<WString> words) {
     out.clear();
@@ -395,54 +400,43 @@ struct ProgramRun {
   std::string out, err;
 };
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// Runs the built tessera through the shell; `args` is already shell text.
-ProgramRun RunProgram(const std::string& args, const std::string& env = "") {
+// Runs the built tessera in a folder of the test's own (to see what it leaves beside it); `env`
+// entries ("NAME=value", or "NAME" to take NAME away) come on top of ours.
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
   const char* bin = std::getenv("VR_BINARY_DIR");
   if (!bin) return {};
   const std::string dir = vr::testing::ScratchPath("tessera_program_") +
                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  const std::string cmd = "mkdir -p " + Quote(dir) + " && cd " + Quote(dir) + " && " + env + " " +
-                          Quote(std::string(bin) + "/tessera/tessera") + " " + args +
-                          " >out.txt 2>err.txt; echo $? >rc.txt";
-  if (std::system(cmd.c_str()) != 0) return {};
-  ProgramRun r;
-  r.code = std::atoi(ReadAll(dir + "/rc.txt").c_str());
-  r.out = ReadAll(dir + "/out.txt");
-  r.err = ReadAll(dir + "/err.txt");
-  return r;
+  std::filesystem::create_directories(dir);
+  const vr::testing::RunResult r = vr::testing::RunProgram(std::string(bin) + "/tessera/tessera", args, env, {}, dir);
+  return {r.exitCode, r.out, r.err};
 }
 
 }  // namespace
 
 TEST(TesseraProgram, ExitCodesAndStreams) {
   ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
-  ProgramRun help = RunProgram("-help");
+  ProgramRun help = RunProgram({"-help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_EQ(help.out, kUsage + kHelp);
   EXPECT_EQ(help.err, "");
-  ProgramRun none = RunProgram("");
+  ProgramRun none = RunProgram({});
   EXPECT_EQ(none.code, 50);
   EXPECT_EQ(none.out, kUsage);
   EXPECT_EQ(none.err, "ERROR:    (CMDL101) Incorrect command line syntax.\n");
-  ProgramRun reg = RunProgram("-reg conf.xml -patch VRMS_0200");
+  ProgramRun reg = RunProgram({"-reg", "conf.xml", "-patch", "VRMS_0200"});
   EXPECT_EQ(reg.code, 52);
   EXPECT_TRUE(ConfigMissing(reg.err)) << reg.err;
 }
 
 TEST(TesseraProgram, ArgumentsThatAreNotUtf8) {
   ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
-  ProgramRun r = RunProgram("\"$(printf '\\377\\376')\"");
+  ProgramRun r = RunProgram({"\xFF\xFE"});
   EXPECT_EQ(r.code, 50);
   EXPECT_EQ(r.err, "ERROR:    (CMDL102) Unexpected option '\xEF\xBF\xBD\xEF\xBF\xBD'.\n");
-  ProgramRun value = RunProgram("-reg \"$(printf '/a\\377.xml')\" -patch p");
+  ProgramRun value = RunProgram({"-reg", "/a\xFF.xml", "-patch", "p"});
   EXPECT_EQ(value.code, 52);
-  ProgramRun empty = RunProgram("'' -reg");
+  ProgramRun empty = RunProgram({"", "-reg"});
   EXPECT_EQ(empty.code, 50);
   EXPECT_EQ(empty.err, "ERROR:    (CMDL102) Unexpected option ''.\n");
 }
@@ -451,7 +445,7 @@ TEST(TesseraProgram, TraceFileOnlyWhenAsked) {
   ASSERT_NE(std::getenv("VR_BINARY_DIR"), nullptr);
   const std::string path = vr::testing::ScratchPath("tessera_program_trace.txt");
   std::remove(path.c_str());
-  ProgramRun traced = RunProgram("-unreg", "VR_TRACE=" + Quote(path));
+  ProgramRun traced = RunProgram({"-unreg"}, {"VR_TRACE=" + path});
   EXPECT_EQ(traced.code, 50);
   const std::string t = ReadAll(path);
   EXPECT_NE(t.find("{ Enter \"main\""), std::string::npos) << t;
@@ -460,14 +454,14 @@ TEST(TesseraProgram, TraceFileOnlyWhenAsked) {
   EXPECT_NE(t.find("} Leave \"main\""), std::string::npos) << t;
   // Errors only: no block or progress lines.
   std::remove(path.c_str());
-  EXPECT_EQ(RunProgram("-unreg", "VR_TRACE=" + Quote(path) + " VR_TRACE_MASK=4").code, 50);
+  EXPECT_EQ(RunProgram({"-unreg"}, {"VR_TRACE=" + path, "VR_TRACE_MASK=4"}).code, 50);
   const std::string errorsOnly = ReadAll(path);
   EXPECT_NE(errorsOnly.find("Caught cmd-line parsing exception"), std::string::npos) << errorsOnly;
   EXPECT_EQ(errorsOnly.find("Start parsing cmd-line."), std::string::npos) << errorsOnly;
   EXPECT_EQ(errorsOnly.find("Enter"), std::string::npos) << errorsOnly;
   // Without VR_TRACE nothing is written, neither to the last trace file nor beside the run.
   const size_t before = ReadAll(path).size();
-  EXPECT_EQ(RunProgram("-unreg", "env -u VR_TRACE").code, 50);
+  EXPECT_EQ(RunProgram({"-unreg"}, {"VR_TRACE"}).code, 50);
   EXPECT_EQ(ReadAll(path).size(), before);
   const std::string dir = vr::testing::ScratchPath("tessera_program_TraceFileOnlyWhenAsked");
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {

@@ -18,14 +18,17 @@ struct SectionKind {
   int bit;
   const char16_t* begin;
   const char16_t* end;
-  unsigned unexpectedLineMessage;  // a marker of another section inside this one
-  unsigned unterminatedMessage;    // the file ends inside this section
+  vr::msg::MessageId unexpectedLineMessage;  // a marker of another section inside this one
+  vr::msg::MessageId unterminatedMessage;    // the file ends inside this section
 };
 
 constexpr SectionKind kSections[] = {
-    {kSectionPlatforms, kPlatformsBegin, kPlatformsEnd, 305, 304},
-    {kSectionPackages, kPackagesBegin, kPackagesEnd, 303, 302},
-    {kSectionPrereq, kPrereqBegin, kPrereqEnd, 307, 306},
+    {kSectionPlatforms, kPlatformsBegin, kPlatformsEnd, vr::msg::MessageId::kUndoPlatformsUnexpectedLine,
+     vr::msg::MessageId::kUndoPlatformsUnterminated},
+    {kSectionPackages, kPackagesBegin, kPackagesEnd, vr::msg::MessageId::kUndoPackagesUnexpectedLine,
+     vr::msg::MessageId::kUndoPackagesUnterminated},
+    {kSectionPrereq, kPrereqBegin, kPrereqEnd, vr::msg::MessageId::kUndoPrereqUnexpectedLine,
+     vr::msg::MessageId::kUndoPrereqUnterminated},
 };
 
 bool StartsWithNoCase(WStringView text, WStringView key) {

@@ -4,9 +4,9 @@
 
 namespace vr::front {
 
-// "\n" and messages 2600 to 2606.
+// "\n" and the usage lines of the catalogue (kUsageHeader to kUsageHelp).
 WString UsageText();
-// "\n" and messages 2700 to 2730.
+// "\n" and the help lines of the catalogue (kHelpIntro to kHelpLineDelUndo2).
 WString HelpText();
 
 }  // namespace vr::front

@@ -12,6 +12,7 @@
 #include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
+#include "tests/support/FolderFixture.h"
 #include "tests/support/HostTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -19,17 +20,8 @@ using namespace vr::os;
 
 namespace {
 
-class FileTest : public ::testing::Test {
+class FileTest : public vr::testing::FolderFixture {
  protected:
-  void SetUp() override {
-    vr::fault::Reset();
-    char tmpl[] = "/tmp/vr_file_test_XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-  }
-  void TearDown() override {
-    vr::fault::Reset();
-    fs::remove_all(dir_);
-  }
   WString W(const std::string& name) const { return vr::text::Utf8ToWide(dir_ + "/" + name); }
   std::string N(const std::string& name) const { return dir_ + "/" + name; }
   void Put(const std::string& name, const std::string& bytes) const {
@@ -40,7 +32,7 @@ class FileTest : public ::testing::Test {
     EXPECT_EQ(ReadWholeFile(W(name), bytes), ERROR_SUCCESS) << name;
     return bytes;
   }
-  std::string dir_;
+  const std::string dir_ = base_.string();
 };
 
 TEST_F(FileTest, ErrorsForMissingFileAndFolder) {

@@ -8,6 +8,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/fault/fault.h"
+#include "tests/support/FolderFixture.h"
 
 namespace {
 
@@ -15,22 +16,11 @@ namespace fs = std::filesystem;
 using vr::sqlite::Connection;
 using vr::sqlite::CreateStoreFile;
 
-class SqliteCoreTest : public ::testing::Test {
+class SqliteCoreTest : public vr::testing::FolderFixture {
  protected:
-  void SetUp() override {
-    vr::fault::Reset();
-    dir_ = fs::path(::testing::TempDir()) / ("vr_sqlite_core_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    vr::fault::Reset();
-    fs::remove_all(dir_);
-  }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   size_t Entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())); }
-  fs::path dir_;
+  const fs::path dir_ = base_;
 };
 
 int MakeTable(Connection& db) { return db.Exec("CREATE TABLE t(k INTEGER PRIMARY KEY, v TEXT, b BLOB)"); }

@@ -3,47 +3,31 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/com/runtime.h"
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
 #include "platform/xml/dom.h"
+#include "tests/support/FolderFixture.h"
+#include "tests/support/HostTestSupport.h"
 
 namespace vr::xml::test {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string tmpl = ::testing::TempDir() + "/vrxml.XXXXXX";
-    char* made = ::mkdtemp(tmpl.data());
-    if (made) path_ = made;
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  const std::string& path() const { return path_; }
-  std::string Write(const std::string& name, const std::string& content) const {
-    const std::string p = path_ + "/" + name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
+// The test's scratch folder: the test support's own temporary folder, removed with everything
+// in it at destruction.
+using ScratchDir = vr::testing::TempDir;
 
- private:
-  std::string path_;
-};
-
-// COM for the test's thread, and no fault left over from another test.
-class DomTest : public ::testing::Test {
+// COM for the test's thread, no fault left over from another test, and a scratch folder.
+class DomTest : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
+    FolderFixture::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    vr::fault::Reset();
   }
   void TearDown() override {
-    vr::fault::Reset();
     CoUninitialize();
+    FolderFixture::TearDown();
   }
 
   static std::shared_ptr<IXMLDOMDocument2> NewDocument() {
@@ -67,7 +51,7 @@ class DomTest : public ::testing::Test {
     return r.empty() ? "(no reason)" : r;
   }
 
-  ScratchDir dir_;
+  const ScratchDir& dir_ = folder();
 };
 
 }  // namespace vr::xml::test

@@ -1,12 +1,12 @@
-// Test fixture of the file classes: a fresh folder per test, byte-exact file access, and the
-// trace of the test captured so that messages can be checked.
+// Test fixture of the file classes: a fresh folder per test (the test support's folder
+// fixture), byte-exact file access, and the trace of the test captured so that messages can be
+// checked.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -15,22 +15,20 @@
 #include "platform/fault/fault.h"
 #include "platform/qkit/qkit.h"
 #include "platform/text/convert.h"
-#include "tests/support/HostTestSupport.h"
+#include "tests/support/FolderFixture.h"
 
-class FilesTest : public ::testing::Test {
+class FilesTest : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
-    vr::fault::Reset();
-    folder_.emplace("vr_files_test");
-    dir_ = folder_->path();
+    FolderFixture::SetUp();
+    dir_ = base_;
     // The trace lives outside the folder under test so that folder listings stay exact.
     tracePath_ = dir_.string() + ".trace";
     qkit_SetTraceSink(tracePath_, 0xFFFFFFFFu);
   }
   void TearDown() override {
     qkit_SetTraceSink("", 0);
-    vr::fault::Reset();
-    folder_.reset();
+    FolderFixture::TearDown();
     std::error_code ec;
     std::filesystem::remove(tracePath_, ec);
   }
@@ -76,7 +74,6 @@ class FilesTest : public ::testing::Test {
     return b;
   }
 
-  std::optional<vr::testing::TempDir> folder_;  // the test's own folder, removed in TearDown
-  std::filesystem::path dir_;
+  std::filesystem::path dir_;  // the test's own folder (base_), removed in TearDown
   std::string tracePath_;
 };

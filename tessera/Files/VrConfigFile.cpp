@@ -13,7 +13,6 @@ constexpr WStringView kUpdatesKey = u"UPDATES:";
 constexpr WStringView kSystemSection = u"[SYSTEM_SECTION]";
 constexpr WStringView kPrerequisitesSection = u"[PREREQUISITES_SECTION]";
 constexpr WStringView kCrcLine = u"CONFIG FILE CRC:";
-constexpr unsigned kMsgBadCrc = 3056;
 
 bool IsAsciiAlnum(WChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 
@@ -136,7 +135,7 @@ HRESULT VrConfigFile::CheckFrame() {
                          vr::text::EqualsNoCase(*line.GetToken(2), u"CRC:") && digits >= 1 && digits <= 8;
       if (!valid) {
         VR_TRACE_ERROR("Line ", lastLine, ": CRC (\"", value, "\") is not 4-byte hex number.");
-        errorText_ = vr::msg::LoadMessage(kMsgBadCrc, value);
+        errorText_ = vr::msg::LoadMessage(vr::msg::MessageId::kCrcUnparsed, value);
         VR_TRACE_ERROR(errorText_);
         return E_VRFILE_CONTENT;
       }

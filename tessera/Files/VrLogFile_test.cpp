@@ -11,16 +11,8 @@ class LogFileTest : public FilesTest {
  protected:
   void SetUp() override {
     FilesTest::SetUp();
-    const char* old = std::getenv("TMPDIR");
-    oldTmp_ = old ? std::optional<std::string>(old) : std::nullopt;
-    ::setenv("TMPDIR", dir_.c_str(), 1);  // temporary logs go into the test's folder
+    SetEnv("TMPDIR", dir_.string());  // temporary logs go into the test's folder
   }
-  void TearDown() override {
-    if (oldTmp_) ::setenv("TMPDIR", oldTmp_->c_str(), 1);
-    else ::unsetenv("TMPDIR");
-    FilesTest::TearDown();
-  }
-  std::optional<std::string> oldTmp_;
 };
 
 TEST_F(LogFileTest, WriteThroughStartsWithHeaderAndAppendStartsAFreshLine) {

@@ -22,9 +22,8 @@ class PackageProperty : public PackageTestHost, public ::testing::WithParamInter
     if (!GetParam() || HasFatalFailure()) return;
     // The same demo Depot on a PostgreSQL server (a new database of the test's own server).
     admin_.reset();
-    std::string command = std::string(std::getenv("VR_BINARY_DIR")) + "/tools/vrhost/vrhost";
-    for (const std::string& arg : vr::testing::PgServer::Shared().UsePostgresArgs()) command += " '" + arg + "'";
-    ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+    const vr::testing::RunResult moved = vr::testing::RunProgram(vrhost_, vr::testing::PgServer::Shared().UsePostgresArgs());
+    ASSERT_EQ(moved.exitCode, 0) << moved.err;
     ASSERT_TRUE(SUCCEEDED(ADODB::CreateConnection(&admin_)));
     ASSERT_TRUE(SUCCEEDED(admin_->Open(ADODB::MakeConnectionString(u"VrDepot", Utf8ToWide(vr::testing::PgServer::kUser),
                                                                    Utf8ToWide(vr::testing::PgServer::kPassword)))));

@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -365,14 +366,25 @@ TEST_F(PrereqFiles, ANamedPipeIsNoRegistrationFile) {
   const fs::path pipe = base_ / "pipe.xml";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   // The run must not wait for a writer; a writer opened after a time-out lets a hung run end.
-  std::atomic<bool> done{false};
+  // The watchdog waits for the run's end (told at once) or the time-out, whichever comes first.
+  std::mutex m;
+  std::condition_variable ended;
+  bool done = false, gaveUp = false;
   std::thread release([&] {
-    for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!done) std::ofstream(pipe) << "";
+    std::unique_lock<std::mutex> lock(m);
+    if (ended.wait_for(lock, std::chrono::seconds(5), [&] { return done; })) return;
+    gaveUp = true;
+    lock.unlock();
+    std::ofstream(pipe) << "";
   });
   const int code = Reg(pipe.string(), "");
-  const bool inTime = !done.exchange(true);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+  }
+  ended.notify_one();
   release.join();
+  const bool inTime = !gaveUp;
   EXPECT_TRUE(inTime) << "the run waited for a writer";
   EXPECT_EQ(code, 52);
   EXPECT_NE(error_.find("(TESSERA9)"), std::string::npos) << error_;

@@ -20,17 +20,17 @@ constexpr const char16_t* kDepotKey = vr::keys::kDepotKey;
 struct Placeholder {
   const char16_t* text;
   EServerDirectory directory;
-  unsigned unknownMessage;
+  vr::msg::MessageId unknownMessage;
 };
 
 // In the order a path is compared with them.
 constexpr Placeholder kPlaceholders[] = {
-    {u"[PACKAGE_DIR]\\", eDIR_PACKAGES, 808},
-    {u"[VR_INSTALL_DIR]\\", eDIR_INSTALL, 807},
-    {u"[VR_DATA_DIR]\\", eDIR_DATA, 812},
-    {u"[VR_AGENT_DIR]\\", eDIR_AGENT, 809},
-    {u"[VR_SHARE_DIR]\\", eDIR_SHARE, 813},
-    {u"[VR_VRMSSHAREINST_DIR]\\", eDIR_SHARE_INSTALL, 814},
+    {u"[PACKAGE_DIR]\\", eDIR_PACKAGES, vr::msg::MessageId::kPackagesPathUnknown},
+    {u"[VR_INSTALL_DIR]\\", eDIR_INSTALL, vr::msg::MessageId::kInstallPathUnknown},
+    {u"[VR_DATA_DIR]\\", eDIR_DATA, vr::msg::MessageId::kDataDirPathUnknown},
+    {u"[VR_AGENT_DIR]\\", eDIR_AGENT, vr::msg::MessageId::kAgentInstallPathUnknown},
+    {u"[VR_SHARE_DIR]\\", eDIR_SHARE, vr::msg::MessageId::kShareDirPathUnknown},
+    {u"[VR_VRMSSHAREINST_DIR]\\", eDIR_SHARE_INSTALL, vr::msg::MessageId::kShareInstallPathUnknown},
 };
 
 struct ProcessState {

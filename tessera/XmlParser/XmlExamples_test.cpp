@@ -59,7 +59,7 @@ TEST_F(ReaderTest, ExampleRegistrationFilesLoad) {
 // gives the directories the placeholders stand for.
 TEST_F(ReaderTest, ExamplesLoadOnTheDemoHost) {
   const std::string root = dir_ + "/demo";
-  ASSERT_EQ(std::system(("'" VRHOST "' init --root '" + root + "' > /dev/null").c_str()), 0);
+  ASSERT_EQ(vr::testing::RunProgram(VRHOST, {"init", "--root", root}).exitCode, 0);
   SetEnv("VR_HOST_ROOT", root);
   CXmlReader::ResolveDirectories();
 

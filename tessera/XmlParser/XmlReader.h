@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/text/wstring.h"
+#include "tessera/MessageIds.h"
 #include "tessera/XmlParser/XmlRecords.h"
 
 class IXMLDOMDocument2;
@@ -121,7 +122,7 @@ class CXmlReader {
   void ReadPlatformTypeMapping(IXMLDOMElement& e, CXmlConfiguration& out);
   void ReadPlatformList(IXMLDOMElement& e, CXmlConfiguration& out);
   void ReadPlatform(IXMLDOMElement& e, CPlatform& out);
-  void ReadModelEntry(IXMLDOMElement& e, unsigned nonIntegerMessage, const char16_t* tag, CModelEntry& out,
+  void ReadModelEntry(IXMLDOMElement& e, vr::msg::MessageId nonIntegerMessage, const char16_t* tag, CModelEntry& out,
                       COsVersionEntry* osVersion);
   void ReadInstrumentation(IXMLDOMElement& e, std::vector<CInstrumentationSubdir>& out);
   void ReadSubdir(IXMLDOMElement& e, CInstrumentationSubdir& out);

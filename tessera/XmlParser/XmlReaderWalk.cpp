@@ -13,19 +13,13 @@ using XmlValues::AttributeText;
 using XmlValues::ForEachChildElement;
 using XmlValues::NodeText;
 using XmlValues::NodeXml;
+using vr::msg::MessageId;
 
 namespace {
 
-
-// Messages of a number that is not a decimal integer.
-constexpr unsigned kNonIntegerOsType = 900;
-constexpr unsigned kNonIntegerSystemType = 901;
-constexpr unsigned kNonIntegerOsVersion = 902;
-constexpr unsigned kNotYesOrNo = 904;
-
 bool Is(const WString& name, const char16_t* expected) { return vr::text::EqualsNoCase(name, expected); }
 
-[[noreturn]] void ContentError(unsigned message, const char16_t* tag, IXMLDOMNode& offending) {
+[[noreturn]] void ContentError(MessageId message, const char16_t* tag, IXMLDOMNode& offending) {
   VR_TRACE_FUNCTION("CXmlReader::ContentError", "XmlParser\\XmlReader", 16);
   const WString text = vr::msg::LoadMessage(message, tag, NodeXml(offending));
   VR_TRACE_ERROR(text);
@@ -33,7 +27,7 @@ bool Is(const WString& name, const char16_t* expected) { return vr::text::Equals
 }
 
 // The element's text as a number; a text that is not one ends the load with the message.
-int32_t NumberOf(IXMLDOMElement& element, unsigned message, const char16_t* tag) {
+int32_t NumberOf(IXMLDOMElement& element, MessageId message, const char16_t* tag) {
   int32_t value = 0;
   if (!XmlValues::ParseWholeInt32(NodeText(element), value)) ContentError(message, tag, element);
   return value;
@@ -84,17 +78,17 @@ void CXmlReader::ReadPlatform(IXMLDOMElement& e, CPlatform& out) {
   ForEachChildElement(e, [&](IXMLDOMElement& child, const WString& name) {
     if (Is(name, u"SystemType")) {
       out.systemType = CModelEntry();
-      ReadModelEntry(child, kNonIntegerSystemType, u"<Platform>", out.systemType, nullptr);
+      ReadModelEntry(child, MessageId::kXmlSystemTypeNotInteger, u"<Platform>", out.systemType, nullptr);
       haveSystemType = true;
     } else if (Is(name, u"OSType")) {
       out.osType = CModelEntry();
-      ReadModelEntry(child, kNonIntegerOsType, u"<Platform>", out.osType, nullptr);
+      ReadModelEntry(child, MessageId::kXmlOsTypeNotInteger, u"<Platform>", out.osType, nullptr);
       haveOsType = true;
     } else if (Is(name, u"OSVersions")) {
       ForEachChildElement(child, [&](IXMLDOMElement& v, const WString& vName) {
         if (!Is(vName, u"OSVersion")) return;
         out.osVersions.emplace_back();
-        ReadModelEntry(v, kNonIntegerOsVersion, u"<OSVersion>", out.osVersions.back(), &out.osVersions.back());
+        ReadModelEntry(v, MessageId::kXmlOsVersionNotInteger, u"<OSVersion>", out.osVersions.back(), &out.osVersions.back());
       });
     } else if (Is(name, u"NodeGroups")) {
       ForEachChildElement(child, [&](IXMLDOMElement& g, const WString& gName) {
@@ -105,11 +99,11 @@ void CXmlReader::ReadPlatform(IXMLDOMElement& e, CPlatform& out) {
     }
   });
   // A platform is registered by its two numbers; without them there is nothing to register.
-  if (!haveSystemType) ContentError(kNonIntegerSystemType, u"<Platform>", e);
-  if (!haveOsType) ContentError(kNonIntegerOsType, u"<Platform>", e);
+  if (!haveSystemType) ContentError(MessageId::kXmlSystemTypeNotInteger, u"<Platform>", e);
+  if (!haveOsType) ContentError(MessageId::kXmlOsTypeNotInteger, u"<Platform>", e);
 }
 
-void CXmlReader::ReadModelEntry(IXMLDOMElement& e, unsigned nonIntegerMessage, const char16_t* tag,
+void CXmlReader::ReadModelEntry(IXMLDOMElement& e, MessageId nonIntegerMessage, const char16_t* tag,
                                 CModelEntry& out, COsVersionEntry* osVersion) {
   VR_TRACE_FUNCTION("CXmlReader::ReadModelEntry", "XmlParser\\XmlReader", 16);
   bool haveValue = false, haveCaption = false;
@@ -209,7 +203,7 @@ void CXmlReader::ReadPackage(IXMLDOMElement& e, CPackage& out) {
       const WString flag = NodeText(child);
       if (vr::text::EqualsNoCase(flag, u"yes")) out.uninstallable = true;
       else if (vr::text::EqualsNoCase(flag, u"no")) out.uninstallable = false;
-      else ContentError(kNotYesOrNo, u"<Package>", child);
+      else ContentError(MessageId::kXmlRemovableNotYesNo, u"<Package>", child);
     } else if (Is(name, u"description")) {
       XmlValues::LocalisedText(child, Language(), out.description);
       haveDescription = true;
@@ -229,10 +223,10 @@ void CXmlReader::ReadPlatformAndPolicyTypes(IXMLDOMElement& e, CPlatformAndPolic
   bool haveSystemType = false, haveOsType = false;
   ForEachChildElement(e, [&](IXMLDOMElement& child, const WString& name) {
     if (Is(name, u"systemtype")) {
-      out.systemType = NumberOf(child, kNonIntegerSystemType, u"<PlatformAndPolicyTypes>");
+      out.systemType = NumberOf(child, MessageId::kXmlSystemTypeNotInteger, u"<PlatformAndPolicyTypes>");
       haveSystemType = true;
     } else if (Is(name, u"ostype")) {
-      out.osType = NumberOf(child, kNonIntegerOsType, u"<PlatformAndPolicyTypes>");
+      out.osType = NumberOf(child, MessageId::kXmlOsTypeNotInteger, u"<PlatformAndPolicyTypes>");
       haveOsType = true;
     } else if (Is(name, u"PolicyTypes")) {
       ForEachChildElement(child, [&](IXMLDOMElement& p, const WString& pName) {
@@ -240,8 +234,8 @@ void CXmlReader::ReadPlatformAndPolicyTypes(IXMLDOMElement& e, CPlatformAndPolic
       });
     }
   });
-  if (!haveSystemType) ContentError(kNonIntegerSystemType, u"<PlatformAndPolicyTypes>", e);
-  if (!haveOsType) ContentError(kNonIntegerOsType, u"<PlatformAndPolicyTypes>", e);
+  if (!haveSystemType) ContentError(MessageId::kXmlSystemTypeNotInteger, u"<PlatformAndPolicyTypes>", e);
+  if (!haveOsType) ContentError(MessageId::kXmlOsTypeNotInteger, u"<PlatformAndPolicyTypes>", e);
 }
 
 void CXmlReader::ReadReqCheckList(IXMLDOMElement& e, CXmlConfiguration& out) {

@@ -3,12 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/com/com_error.h"
 #include "platform/com/runtime.h"
@@ -18,7 +16,7 @@
 #include "platform/text/convert.h"
 #include "tessera/AppErrors.h"
 #include "tessera/XmlParser/XmlReader.h"
-#include "tests/support/HostTestSupport.h"
+#include "tests/support/FolderFixture.h"
 
 namespace xmltest {
 
@@ -58,16 +56,14 @@ inline std::string Doc(const std::string& body, const std::string& versions = "A
          "<VrNPConfig version=\"" + versions + "\">\n" + body + "\n</VrNPConfig>\n";
 }
 
-class ReaderTest : public ::testing::Test {
+class ReaderTest : public vr::testing::FolderFixture {
  protected:
   void SetUp() override {
+    FolderFixture::SetUp();
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    vr::fault::Reset();
-    std::string tmpl = ::testing::TempDir() + "/vrxmlreader.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
+    dir_ = base_.string();
+    std::filesystem::create_directory(base_ / "host");
     SetEnv("VR_HOST_ROOT", dir_ + "/host");
-    std::system(("mkdir -p '" + dir_ + "/host'").c_str());
     SetEnv("LANG", "en_US.UTF-8");
     SetEnv("LC_ALL", std::nullopt);
     SetEnv("LC_MESSAGES", std::nullopt);
@@ -80,17 +76,9 @@ class ReaderTest : public ::testing::Test {
     CXmlReader::ResolveDirectories();
   }
   void TearDown() override {
-    vr::fault::Reset();
     CoUninitialize();
-    std::system(("rm -rf '" + dir_ + "'").c_str());
-    while (!env_.empty()) env_.pop_back();  // the newest change is undone first
+    FolderFixture::TearDown();
   }
-
-  // Sets (or, with nullopt, removes) an environment variable until TearDown.
-  void SetEnv(const char* name, std::optional<std::string> value) {
-    env_.push_back(std::make_unique<vr::testing::ScopedEnv>(name, std::move(value)));
-  }
-  std::vector<std::unique_ptr<vr::testing::ScopedEnv>> env_;
 
   WString Write(const std::string& name, const std::string& content) const {
     const std::string p = dir_ + "/" + name;
@@ -110,7 +98,7 @@ class ReaderTest : public ::testing::Test {
     }
   }
 
-  std::string dir_;
+  std::string dir_;  // the test's folder (base_) as text
 };
 
 }  // namespace xmltest

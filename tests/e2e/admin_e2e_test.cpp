@@ -6,24 +6,23 @@
 #include <filesystem>
 
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "vr_version.h"
 
 using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 
 namespace {
 
-class AdminE2e : public ::testing::Test {
+class AdminE2e : public vr::testing::ProgramFixture {
  protected:
+  AdminE2e() { programEnv_.insert(programEnv_.end(), {"VR_FAULTS=", "VR_FAULTS_LOG=", "PATH=/usr/bin:/bin"}); }
   void SetUp() override {
     const RunResult r = Vrhost({"init"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
-  std::vector<std::string> Env(const std::string& root) const {
-    return {"VR_HOST_ROOT=" + root, "VR_FAULTS=", "VR_FAULTS_LOG=", "PATH=/usr/bin:/bin"};
-  }
-  RunResult Run(const char* program, std::vector<std::string> args) { return RunProgram(program, args, Env(host_)); }
+  // The fixture's environment with another host root.
+  std::vector<std::string> Env(const std::string& root) const { return ProgramEnv({"VR_HOST_ROOT=" + root}); }
   RunResult Vrhost(std::vector<std::string> args) { return Run(VRHOST, std::move(args)); }
   // The state of the whole host, to show that a run changed nothing.
   std::string Snapshot() {
@@ -31,9 +30,6 @@ class AdminE2e : public ::testing::Test {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out;
   }
-
-  TempDir dir_{"admin-e2e"};
-  std::string host_ = dir_ / "host";
 };
 
 TEST_F(AdminE2e, EveryProgramNamesItsVersion) {

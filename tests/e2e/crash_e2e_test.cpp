@@ -20,12 +20,11 @@
 
 #include "tessera/Files/VrCrc32.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SweepParts.h"
 
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -100,24 +99,18 @@ bool IsTempName(const std::string& name) {
          name.ends_with(".vrhost-new");
 }
 
-class CrashE2e : public ::testing::Test {
+class CrashE2e : public vr::testing::ProgramFixture {
  protected:
-  std::vector<std::string> Env(std::vector<std::string> extra = {}) const {
-    std::vector<std::string> env = {"VR_HOST_ROOT=" + root_, "VR_COMPUTER_NAME=THISNODE",
-                                    "PATH=" + kToolFolder + ":/usr/bin:/bin", "TMPDIR=" + tmp_, "VR_FAULTS=",
-                                    "VR_FAULTS_LOG="};
-    for (const auto& x : extra) {
-      const std::string name = x.substr(0, x.find('=') + 1);
-      std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-      env.push_back(x);
-    }
-    return env;
+  CrashE2e() {
+    programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin",
+                                           "TMPDIR=" + tmp_, "VR_FAULTS=", "VR_FAULTS_LOG="});
   }
+  std::vector<std::string> Env(std::vector<std::string> extra = {}) const { return ProgramEnv(extra); }
   RunResult Vrhost(const std::vector<std::string>& args, std::vector<std::string> extra = {}) {
-    return RunProgram(VRHOST, args, Env(std::move(extra)));
+    return Run(VRHOST, args, extra);
   }
   RunResult Tessera(const std::vector<std::string>& args, std::vector<std::string> extra = {}) {
-    return RunProgram(TESSERA, args, Env(std::move(extra)));
+    return Run(TESSERA, args, extra);
   }
   std::vector<std::string> Register(const std::string& config, const std::string& patch, const std::string& undo) {
     return {"-reg", config, "-patch", patch, "-sections", "prereq", "-log", undo};
@@ -208,8 +201,7 @@ class CrashE2e : public ::testing::Test {
     return said;
   }
 
-  TempDir dir_{"vrcrash"};
-  std::string root_ = dir_ / "host";
+  const std::string& root_ = host_;
   std::string pristine_ = dir_ / "pristine";
   std::string tmp_ = [this] {
     fs::create_directories(dir_ / "tmp");

@@ -8,16 +8,15 @@
 #include <filesystem>
 
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/PgServer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 
-class DepotHostE2e : public ::testing::Test {
+class DepotHostE2e : public vr::testing::ProgramFixture {
  protected:
   void SetUp() override {
     const RunResult r = Vrhost({"init"});
@@ -25,7 +24,7 @@ class DepotHostE2e : public ::testing::Test {
   }
   RunResult Vrhost(std::vector<std::string> args, const std::vector<std::string>& extraEnv = {}) {
     args.insert(args.end(), {"--root", host_});
-    return RunProgram(VRHOST, args, extraEnv);
+    return Run(VRHOST, args, extraEnv);
   }
   std::string Query(const std::string& sql) {
     const RunResult r = Vrhost({"db", "query", sql});
@@ -45,8 +44,6 @@ class DepotHostE2e : public ::testing::Test {
     return all;
   }
 
-  TempDir dir_{"vrdepote2e"};
-  std::string host_ = dir_ / "host";
 };
 
 TEST_F(DepotHostE2e, DemoDepotMatchesTheDemoModelAndQueriesPrintTabSeparatedRows) {
@@ -113,7 +110,7 @@ TEST_F(DepotHostE2e, PasswordIsNeverStoredOrShownInClear) {
   EXPECT_NE(export_.out.find("\"Password\"=\"VRSB1:"), std::string::npos) << export_.out;
 
   // A password read from standard input; an empty one is refused.
-  const RunResult piped = RunProgram(VRHOST, {"dbaccess", "set-password", "-", "--root", host_}, {}, "Piped-Pw\n");
+  const RunResult piped = Run(VRHOST, {"dbaccess", "set-password", "-", "--root", host_}, {}, "Piped-Pw\n");
   EXPECT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_EQ(AllFiles().find("Piped-Pw"), std::string::npos);
   EXPECT_EQ(Vrhost({"dbaccess", "set-password", ""}).exitCode, 1);

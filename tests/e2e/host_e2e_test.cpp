@@ -10,28 +10,26 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrCrc32.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SweepParts.h"
 
 using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kToolFolder = fs::path(CLUSTER_INFO_TOOL).parent_path().string();
 
-class HostE2e : public ::testing::Test {
+class HostE2e : public vr::testing::ProgramFixture {
  protected:
   // Programs see this root, this computer name and the cluster tool on their path.
-  std::vector<std::string> Env(const std::string& root) const {
-    return {"VR_HOST_ROOT=" + root, "VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"};
-  }
+  HostE2e() { programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"}); }
+  std::vector<std::string> Env(const std::string& root) const { return ProgramEnv({"VR_HOST_ROOT=" + root}); }
   RunResult Vrhost(std::vector<std::string> args, const std::string& root, std::vector<std::string> extra = {},
                    const std::string& input = {}) {
-    auto env = Env(root);
-    env.insert(env.end(), extra.begin(), extra.end());
-    return RunProgram(VRHOST, args, env, input);
+    extra.insert(extra.begin(), "VR_HOST_ROOT=" + root);
+    return Run(VRHOST, args, extra, input);
   }
   RunResult Vrhost(std::vector<std::string> args) { return Vrhost(std::move(args), host_); }
   RunResult Tessera(std::vector<std::string> args, const std::string& root) { return RunProgram(TESSERA, args, Env(root)); }
@@ -46,9 +44,6 @@ class HostE2e : public ::testing::Test {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out;
   }
-
-  TempDir dir_{"vre2e"};
-  std::string host_ = dir_ / "host";
 };
 
 TEST_F(HostE2e, InitBuildsACompleteDemoServer) {
@@ -308,7 +303,7 @@ TEST_F(HostE2e, ClusterInfoToolAnswersFromTheHost) {
 // tessera's discovery as a user sees it: messages, usage and exit codes.
 TEST_F(HostE2e, TesseraRefusesClusterModeOffACluster) {
   Init({"--server-version", "00.00.94"});
-  const RunResult r = Tessera({"-reg", "/tmp/none.xml", "-patch", "VRMS_0100", "-cluster", "full"}, host_);
+  const RunResult r = Tessera({"-reg", dir_ / "none.xml", "-patch", "VRMS_0100", "-cluster", "full"}, host_);
   EXPECT_EQ(r.exitCode, 50);
   EXPECT_EQ(r.err, "ERROR:    (TESSERA816) Option -cluster is not valid on non-cluster system.\n");
   EXPECT_NE(r.out.find("Usage:"), std::string::npos);
@@ -319,9 +314,9 @@ TEST_F(HostE2e, TesseraRefusesClusterModeOffACluster) {
                     "Status", "REG_DWORD", "3"})
                 .exitCode,
             0);
-  EXPECT_EQ(Tessera({"-unreg", "/tmp/undo.txt", "-cluster", "local"}, host_).exitCode, 50);
+  EXPECT_EQ(Tessera({"-unreg", dir_ / "undo.txt", "-cluster", "local"}, host_).exitCode, 50);
   // Without "-cluster" the discovery succeeds and the run itself is reached.
-  const RunResult plain = Tessera({"-unreg", "/tmp/undo.txt"}, host_);
+  const RunResult plain = Tessera({"-unreg", dir_ / "undo.txt"}, host_);
   EXPECT_EQ(plain.exitCode, 52);  // the run reads the (missing) undo file
   EXPECT_NE(plain.err.find("(TESSERA207)"), std::string::npos) << plain.err;
 }
@@ -332,7 +327,7 @@ TEST_F(HostE2e, TesseraReportsDiscoveryFailures) {
                     "ResourceGroup", "REG_SZ", ""})
                 .exitCode,
             0);
-  const RunResult empty = Tessera({"-reg", "/tmp/none.xml", "-patch", "VRMS_0100"}, host_);
+  const RunResult empty = Tessera({"-reg", dir_ / "none.xml", "-patch", "VRMS_0100"}, host_);
   EXPECT_EQ(empty.exitCode, 100);
   EXPECT_EQ(empty.err,
             "ERROR:    (TESSERA251) Name of cluster resource group is empty.\n\n"
@@ -344,14 +339,14 @@ TEST_F(HostE2e, TesseraReportsDiscoveryFailures) {
       "          Server\\Version'.\n";
   // A missing host root (its own message, nothing made there), a value of the wrong type, a
   // damaged store.
-  const RunResult missing = Tessera({"-unreg", "/tmp/u.txt"}, dir_ / "absent");
+  const RunResult missing = Tessera({"-unreg", dir_ / "u.txt"}, dir_ / "absent");
   EXPECT_EQ(missing.exitCode, 100);
   EXPECT_EQ(missing.err.rfind("ERROR:    (TESSERA270) No management server host at", 0), 0u) << missing.err;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "absent"));
   ASSERT_EQ(Vrhost({"reg", "set", "SOFTWARE\\Tamberlin\\VREnterprise\\Management Server", "Version", "REG_DWORD", "750"})
                 .exitCode,
             0);
-  const RunResult wrongType = Tessera({"-unreg", "/tmp/u.txt"}, host_);
+  const RunResult wrongType = Tessera({"-unreg", dir_ / "u.txt"}, host_);
   EXPECT_EQ(wrongType.exitCode, 100);
   EXPECT_EQ(wrongType.err.substr(0, version.size()), version);
   const std::string before = Snapshot(host_);
@@ -359,7 +354,7 @@ TEST_F(HostE2e, TesseraReportsDiscoveryFailures) {
   std::string damaged = vr::testing::ReadFileBytes(db);
   for (size_t i = 100; i < damaged.size(); i += 7) damaged[i] = static_cast<char>(~damaged[i]);
   vr::testing::WriteFileBytes(db, damaged);
-  const RunResult broken = Tessera({"-unreg", "/tmp/u.txt"}, host_);
+  const RunResult broken = Tessera({"-unreg", dir_ / "u.txt"}, host_);
   EXPECT_EQ(broken.exitCode, 100);
   EXPECT_EQ(broken.err.substr(0, version.size()), version);
   EXPECT_EQ(vr::testing::ReadFileBytes(db), damaged);
@@ -370,7 +365,7 @@ TEST_F(HostE2e, TesseraReportsDiscoveryFailures) {
 
   // A registry call that fails by fault injection ends the same way.
   Init();
-  const RunResult injected = RunProgram(TESSERA, {"-unreg", "/tmp/u.txt"},
+  const RunResult injected = RunProgram(TESSERA, {"-unreg", dir_ / "u.txt"},
                                         {"VR_HOST_ROOT=" + host_, "VR_FAULTS=registry.QueryValue#2=5",
                                          "PATH=" + kToolFolder + ":/usr/bin:/bin"});
   EXPECT_EQ(injected.exitCode, 100);

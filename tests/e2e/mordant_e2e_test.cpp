@@ -9,11 +9,11 @@
 
 #include "platform/text/convert.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 
 using vr::testing::ReadFileBytes;
 using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 using vr::testing::WriteFileBytes;
 
 namespace {
@@ -51,19 +51,17 @@ std::vector<std::string> Lines(const std::string& text) {
   return out;
 }
 
-class MordantE2e : public ::testing::Test {
+class MordantE2e : public vr::testing::ProgramFixture {
  public:
   void SetUp() override {
     const RunResult r = Vrhost({"init"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
-  RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, {"VR_HOST_ROOT=" + host_}); }
+  RunResult Vrhost(std::vector<std::string> args) { return Run(VRHOST, args); }
+  // mordant without the test's own fault settings, in a UTF-8 locale unless `env` names one.
   RunResult Mordant(std::vector<std::string> args, std::vector<std::string> env = {}) {
-    env.push_back("VR_HOST_ROOT=" + host_);
-    env.push_back("VR_FAULTS=");
-    if (std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("LC_ALL=", 0) == 0; }))
-      env.push_back("LC_ALL=C.UTF-8");
-    return RunProgram(MORDANT, args, env);
+    env.insert(env.begin(), {"VR_FAULTS=", "LC_ALL=C.UTF-8"});
+    return Run(MORDANT, args, env);
   }
   std::string Export() {
     const RunResult r = Vrhost({"wmi", "export", "VR_ManagedNode"});
@@ -81,8 +79,6 @@ class MordantE2e : public ::testing::Test {
     return dir_ / name;
   }
 
-  TempDir dir_{"vrmordant"};
-  std::string host_ = dir_ / "host";
 };
 
 // Adds kRiscV (in some encoding) with an undo MOF, checks the model, puts it back with the
@@ -379,7 +375,7 @@ TEST_F(MordantE2e, AStandardOutputThatCannotBeWrittenFails) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--dump"}, {"--check", good}, {"--add", good}, {"--help"}}) {
     const std::string err = dir_ / "full.err";
-    const pid_t pid = vr::testing::StartProgram(MORDANT, args, {"VR_HOST_ROOT=" + host_, "VR_FAULTS=", "LC_ALL=C.UTF-8"},
+    const pid_t pid = vr::testing::StartProgram(MORDANT, args, ProgramEnv({"VR_FAULTS=", "LC_ALL=C.UTF-8"}),
                                                 "/dev/full", err);
     const int exitCode = vr::testing::WaitProgram(pid);
     const std::string text = ReadFileBytes(err);

@@ -15,14 +15,13 @@
 #include <sstream>
 
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/SweepParts.h"
 
 namespace fs = std::filesystem;
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 using vr::testing::WriteFileBytes;
 
 namespace {
@@ -33,8 +32,12 @@ constexpr const char* kPatch = "VRPATCH_PKG_01";
 
 enum class Engine { kSqlite, kPostgres };
 
-class PackageE2e : public ::testing::TestWithParam<Engine> {
+class PackageE2e : public vr::testing::ProgramFixture, public ::testing::WithParamInterface<Engine> {
  protected:
+  PackageE2e() {
+    programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin",
+                                           "VR_DATA_DIR=" + std::string(VR_SOURCE_ROOT) + "/data"});
+  }
   void SetUp() override {
     RunResult r = Vrhost({"init", "--force"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -46,14 +49,7 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
     policyTypes_ = PolicyTypes();
     ASSERT_GE(policyTypes_.size(), 3u) << "the demo Depot needs policy types";
   }
-  std::vector<std::string> Env(std::vector<std::string> extra = {}) const {
-    std::vector<std::string> env{"VR_HOST_ROOT=" + host_, "VR_COMPUTER_NAME=THISNODE",
-                                 "PATH=" + kToolFolder + ":/usr/bin:/bin",
-                                 "VR_DATA_DIR=" + std::string(VR_SOURCE_ROOT) + "/data"};
-    env.insert(env.end(), extra.begin(), extra.end());
-    return env;
-  }
-  RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, Env()); }
+  RunResult Vrhost(std::vector<std::string> args) { return Run(VRHOST, args); }
   // For a test that stops the server or changes its role, which the program's other tests
   // share: a server of the test's own, with the host's Depot moved onto a new database of it.
   vr::testing::PgServer& OwnServer() {
@@ -63,7 +59,7 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
     return *own_;
   }
   RunResult Tessera(std::vector<std::string> args, std::vector<std::string> extra = {}) {
-    return RunProgram(TESSERA, args, Env(std::move(extra)));
+    return Run(TESSERA, args, extra);
   }
   void Installed(const std::string& patch) {
     const RunResult r = Vrhost({"reg", "set", kPatchesKey + patch, "Installed", "REG_DWORD", "1"});
@@ -126,8 +122,6 @@ class PackageE2e : public ::testing::TestWithParam<Engine> {
     return p + "</PolicyTypes></PlatformAndPolicyTypes>";
   }
 
-  TempDir dir_{"vrpkge2e"};
-  std::string host_ = dir_ / "host";
   std::vector<std::string> policyTypes_;
   std::unique_ptr<vr::testing::PgServer> own_;  // see OwnServer
 

@@ -10,11 +10,10 @@
 
 #include "tests/e2e/PlatformFileGenerator.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 using vr::testing::WriteFileBytes;
 namespace fs = std::filesystem;
 
@@ -74,16 +73,12 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
   }
 }
 
-class PlatformE2e : public ::testing::Test {
+class PlatformE2e : public vr::testing::ProgramFixture {
  protected:
-  std::vector<std::string> Env() const {
-    return {"VR_HOST_ROOT=" + host_, "VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"};
-  }
-  RunResult Vrhost(std::vector<std::string> args) { return RunProgram(VRHOST, args, Env()); }
+  PlatformE2e() { programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"}); }
+  RunResult Vrhost(std::vector<std::string> args) { return Run(VRHOST, args); }
   RunResult Tessera(std::vector<std::string> args, std::vector<std::string> extraEnv = {}) {
-    auto env = Env();
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    return RunProgram(TESSERA, args, env);
+    return Run(TESSERA, args, extraEnv);
   }
   void Init(const std::string& cluster = "none") {
     const RunResult r = Vrhost({"init", "--force", "--cluster", cluster});
@@ -136,8 +131,6 @@ class PlatformE2e : public ::testing::Test {
     return path;
   }
 
-  TempDir dir_{"vrplat"};
-  std::string host_ = dir_ / "host";
 };
 
 TEST_F(PlatformE2e, RegisteringAndUnregisteringTheExampleRestoresTheNamespaceExactly) {

@@ -27,13 +27,13 @@
 #include <set>
 #include <sstream>
 
+#include "tests/support/FileTextWait.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/PgServer.h"
 
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
@@ -101,22 +101,17 @@ std::vector<size_t> Chosen(size_t count) {
   return chosen;
 }
 
-class RecoveryE2e : public ::testing::Test {
+class RecoveryE2e : public vr::testing::ProgramFixture {
  protected:
-  std::vector<std::string> Env(std::vector<std::string> extra = {}) const {
-    std::vector<std::string> env = {"VR_HOST_ROOT=" + root_, "VR_COMPUTER_NAME=THISNODE",
-                                    "PATH=" + kToolFolder + ":/usr/bin:/bin", "TMPDIR=" + tmp_, "VR_FAULTS=",
-                                    "VR_FAULTS_LOG=", "VR_DATA_DIR=" + std::string(SOURCE_DIR) + "/data"};
-    for (const auto& x : extra) {
-      const std::string name = x.substr(0, x.find('=') + 1);
-      std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-      env.push_back(x);
-    }
-    return env;
+  RecoveryE2e() {
+    programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin",
+                                           "TMPDIR=" + tmp_, "VR_FAULTS=", "VR_FAULTS_LOG=",
+                                           "VR_DATA_DIR=" + std::string(SOURCE_DIR) + "/data"});
   }
-  RunResult Vrhost(const std::vector<std::string>& args) { return RunProgram(kVrhost, args, Env()); }
+  std::vector<std::string> Env(std::vector<std::string> extra = {}) const { return ProgramEnv(extra); }
+  RunResult Vrhost(const std::vector<std::string>& args) { return Run(kVrhost, args); }
   RunResult Tessera(const std::vector<std::string>& args, std::vector<std::string> extra = {}) {
-    return RunProgram(kTessera, args, Env(std::move(extra)));
+    return Run(kTessera, args, extra);
   }
   void Init(const std::string& patch) {
     RunResult r = Vrhost({"init", "--force"});
@@ -346,8 +341,7 @@ class RecoveryE2e : public ::testing::Test {
     return args;
   }
 
-  TempDir dir_{"vrrecovery"};
-  std::string root_ = dir_ / "host";
+  const std::string& root_ = host_;
   std::string tmp_ = [this] {
     fs::create_directories(dir_ / "tmp");
     return dir_ / "tmp";
@@ -495,8 +489,7 @@ TEST_F(RecoveryE2e, APostgresServerStoppedInThePackageSectionIsPutRightByTheNext
     // The package section has started once the run log has its marker.
     std::string marker;  // the run log is UTF-16
     for (char c : std::string("[[[PACKAGES]]]")) marker += std::string{c, '\0'};
-    for (int wait = 0; wait < 3000 && ReadFileBytes(runLog).find(marker, logged) == std::string::npos; ++wait)
-      ::usleep(10000);
+    vr::testing::WaitForFileText(runLog, marker, logged, std::chrono::seconds(30));
     ::usleep(delayMs * 1000);
     server.Stop();
     const int code = vr::testing::WaitProgram(pid);

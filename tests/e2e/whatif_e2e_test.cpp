@@ -12,11 +12,10 @@
 #include "tessera/Packages/PackageFileGenerator.h"
 #include "tests/e2e/PlatformFileGenerator.h"
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 using vr::testing::WriteFileBytes;
 namespace fs = std::filesystem;
 
@@ -91,14 +90,14 @@ std::string GeneratedFile(unsigned seed) {
   return xml;
 }
 
-class WhatIfE2e : public ::testing::Test {
+// Two hosts side by side in the test's folder: plan_ for the plans, real_ for the real runs.
+class WhatIfE2e : public vr::testing::ProgramFixture {
  protected:
+  WhatIfE2e() { programEnv_.insert(programEnv_.end(), {"VR_COMPUTER_NAME=THISNODE", "PATH=" + kToolFolder + ":/usr/bin:/bin"}); }
   RunResult Run(const std::string& host, const std::string& program, std::vector<std::string> args,
                 std::vector<std::string> extraEnv = {}) {
-    std::vector<std::string> env{"VR_HOST_ROOT=" + host, "VR_COMPUTER_NAME=THISNODE",
-                                 "PATH=" + kToolFolder + ":/usr/bin:/bin"};
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    return RunProgram(program, args, env);
+    extraEnv.insert(extraEnv.begin(), "VR_HOST_ROOT=" + host);
+    return ProgramFixture::Run(program, args, extraEnv);
   }
   RunResult Tessera(const std::string& host, std::vector<std::string> args, std::vector<std::string> env = {}) {
     return Run(host, TESSERA, std::move(args), std::move(env));
@@ -165,7 +164,6 @@ class WhatIfE2e : public ::testing::Test {
     ASSERT_EQ(same.exitCode, real.exitCode) << label << "\n" << same.err << real.err;
   }
 
-  TempDir dir_{"vrwhatif"};
   std::string plan_ = dir_ / "plan";
   std::string real_ = dir_ / "real";
 };

@@ -4,36 +4,31 @@
 #include <filesystem>
 
 #include "tests/support/HostTestSupport.h"
+#include "tests/support/ProgramFixture.h"
 
 using vr::testing::ReadFileBytes;
-using vr::testing::RunProgram;
 using vr::testing::RunResult;
-using vr::testing::TempDir;
 using vr::testing::WriteFileBytes;
 
 namespace {
 
-class WmiE2e : public ::testing::Test {
+class WmiE2e : public vr::testing::ProgramFixture {
  protected:
   void SetUp() override {
     const RunResult r = Vrhost({"init"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
   RunResult Vrhost(std::vector<std::string> args, const std::string& input = {}) {
-    return RunProgram(VRHOST, args, {"VR_HOST_ROOT=" + host_}, input);
+    return Run(VRHOST, args, {}, input);
   }
   RunResult Revenant(std::vector<std::string> args = {}, std::vector<std::string> env = {}) {
-    env.push_back("VR_HOST_ROOT=" + host_);
-    return RunProgram(REVENANT, args, env);
+    return Run(REVENANT, args, env);
   }
   std::string Snapshot() {
     const RunResult r = Vrhost({"snapshot"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     return r.out;
   }
-
-  TempDir dir_{"vrwmi"};
-  std::string host_ = dir_ / "host";
 };
 
 TEST_F(WmiE2e, InitSeedsTheProductNamespace) {

@@ -1,9 +1,8 @@
-// The host fixture of the in-process tests: a fresh host root made by `vrhost init` in a
-// folder of the test's own, the environment pointing the program code at it (VR_HOST_ROOT,
-// and PATH with the cluster tool first) for the test only, and, in TearDown, the fault
-// injection state reset, the console capture ended, the environment restored and the folder
-// removed. Every test gets its own folder (mkdtemp), so that tests running at the same time
-// never share a file.
+// The host fixture of the in-process tests: a fresh host root made by `vrhost init` in the
+// test's own folder (FolderFixture), the environment pointing the program code at it
+// (VR_HOST_ROOT, and PATH with the cluster tool first) for the test only, and, in TearDown,
+// what FolderFixture puts back: the fault injection state, the console capture, the
+// environment, the folder.
 //
 //   class MySection : public vr::testing::HostFixture {
 //     void SetUp() override {
@@ -20,68 +19,49 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "platform/fault/fault.h"
+#include "tests/support/FolderFixture.h"
 #include "tests/support/HostTestSupport.h"
-#include "tests/support/SweepParts.h"
 
 namespace vr::testing {
 
-class HostFixture : public ::testing::Test {
+// The build tree: VR_BINARY_DIR, which the test run sets ("" without it).
+inline std::string BinaryDir() {
+  const char* bin = std::getenv("VR_BINARY_DIR");
+  return bin ? bin : "";
+}
+
+// PATH with the build tree's cluster tool first, as the programs find it on a server.
+inline std::string PathWithClusterTool() {
+  const char* path = std::getenv("PATH");
+  return BinaryDir() + "/tools/VrMsClusterInfo:" + (path && *path ? path : "/usr/bin:/bin");
+}
+
+// Makes a host at `root` with the build tree's `vrhost init` and these extra arguments.
+inline RunResult InitHost(const std::string& root, const std::vector<std::string>& initArgs = {}) {
+  std::vector<std::string> args = {"init", "--root", root};
+  args.insert(args.end(), initArgs.begin(), initArgs.end());
+  return RunProgram(BinaryDir() + "/tools/vrhost/vrhost", args);
+}
+
+class HostFixture : public FolderFixture {
  protected:
   void SetUp() override { MakeHost(); }
-
-  void TearDown() override {
-    vr::fault::Reset();
-    if (uncapture_) uncapture_();
-    uncapture_ = nullptr;
-    while (!env_.empty()) env_.pop_back();  // the newest change is undone first
-    folder_.reset();
-  }
 
   // Makes the test's folder and a host in it (base_/host) with `vrhost init` and these extra
   // arguments, and points the environment at it.
   void MakeHost(const std::vector<std::string>& initArgs = {}) {
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    ASSERT_TRUE(bin && *bin) << "VR_BINARY_DIR names the build tree (the test run sets it)";
-    binaryDir_ = bin;
+    binaryDir_ = BinaryDir();
+    ASSERT_FALSE(binaryDir_.empty()) << "VR_BINARY_DIR names the build tree (the test run sets it)";
     vrhost_ = binaryDir_ + "/tools/vrhost/vrhost";
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_.emplace("vr-" + PathSafe(info ? info->name() : "test"));
-    base_ = folder_->path();
+    MakeFolder();
     root_ = base_ / "host";
-    std::vector<std::string> args = {"init", "--root", root_.string()};
-    args.insert(args.end(), initArgs.begin(), initArgs.end());
-    const RunResult init = RunProgram(vrhost_, args);
+    const RunResult init = InitHost(root_.string(), initArgs);
     ASSERT_EQ(init.exitCode, 0) << "vrhost init: " << init.err;
     SetEnv("VR_HOST_ROOT", root_.string());
-    const char* path = std::getenv("PATH");
-    SetEnv("PATH", binaryDir_ + "/tools/VrMsClusterInfo:" + (path && *path ? path : "/usr/bin:/bin"));
-  }
-
-  // Sets (or, with nullopt, removes) an environment variable until TearDown.
-  void SetEnv(const char* name, std::optional<std::string> value) {
-    env_.push_back(std::make_unique<ScopedEnv>(name, std::move(value)));
-  }
-
-  // Sends what the program code writes to its console into console_ until TearDown (or, with
-  // two strings, standard output into `out` and standard error into `err`). setWriter is the
-  // console's SetConsoleWriter: a function taking a writer (bool toStderr, text) or nullptr.
-  template <class SetWriter>
-  void CaptureConsole(SetWriter setWriter) {
-    setWriter([this](bool, std::string_view s) { console_ += s; });
-    uncapture_ = [setWriter] { setWriter(nullptr); };
-  }
-  template <class SetWriter>
-  void CaptureConsole(SetWriter setWriter, std::string& out, std::string& err) {
-    setWriter([&out, &err](bool toStderr, std::string_view s) { (toStderr ? err : out) += s; });
-    uncapture_ = [setWriter] { setWriter(nullptr); };
+    SetEnv("PATH", PathWithClusterTool());
   }
 
   // The whole product namespace as vrhost exports it (empty when the export fails).
@@ -91,16 +71,9 @@ class HostFixture : public ::testing::Test {
     return r.exitCode == 0 ? r.out : std::string();
   }
 
-  std::filesystem::path base_;  // the test's folder
-  std::filesystem::path root_;  // the host root in it
+  std::filesystem::path root_;  // the host root in the test's folder
   std::string binaryDir_;       // the build tree
   std::string vrhost_;          // the vrhost program of the build tree
-  std::string console_;         // what the console received (CaptureConsole)
-
- private:
-  std::optional<TempDir> folder_;
-  std::vector<std::unique_ptr<ScopedEnv>> env_;
-  std::function<void()> uncapture_;
 };
 
 }  // namespace vr::testing

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -49,6 +50,12 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+  // Writes the file NAME in the folder with these bytes; returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::string file = *this / name;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    return file;
+  }
 
  private:
   std::string path_;
@@ -82,6 +89,40 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Environment changes made one by one and undone together, the newest first (so that two
+// changes of one variable leave it as it was before the first), at Restore() or destruction.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ~ScopedEnvironment() { Restore(); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  // Sets (or, with nullopt, removes) an environment variable until Restore().
+  void Set(const char* name, std::optional<std::string> value) {
+    changes_.push_back(std::make_unique<ScopedEnv>(name, std::move(value)));
+  }
+  void Restore() {
+    while (!changes_.empty()) changes_.pop_back();
+  }
+
+ private:
+  std::vector<std::unique_ptr<ScopedEnv>> changes_;
+};
+
+// An environment for a program: the entries of `base` ("NAME=value"), each replaced by the
+// entry of `extra` of the same name, and the other entries of `extra` after them. An entry
+// "NAME" without a value takes NAME away (here and, in StartProgram, from ours).
+inline std::vector<std::string> MergeEnv(std::vector<std::string> base, const std::vector<std::string>& extra) {
+  for (const auto& x : extra) {
+    const size_t equals = x.find('=');
+    const std::string name = equals == std::string::npos ? x + "=" : x.substr(0, equals + 1);
+    std::erase_if(base, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+    base.push_back(x);
+  }
+  return base;
+}
+
 struct RunResult {
   int exitCode = -1;
   std::string out;
@@ -101,10 +142,13 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 // Starts a program with arguments (the environment is ours plus extraEnv "NAME=value"
-// entries, which replace ours) without waiting; returns its pid.
+// entries, which replace ours; an entry "NAME" without a value takes NAME away), in workDir
+// when one is given (the program's path is then best absolute), without waiting; returns its
+// pid.
 inline pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
                           const std::vector<std::string>& extraEnv = {}, const std::string& outFile = {},
-                          const std::string& errFile = {}, const std::string& inFile = {}) {
+                          const std::string& errFile = {}, const std::string& inFile = {},
+                          const std::string& workDir = {}) {
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -119,7 +163,8 @@ inline pid_t StartProgram(const std::string& program, const std::vector<std::str
       if (x.substr(0, x.find('=')) == name) replaced = true;
     if (!replaced) envStore.push_back(entry);
   }
-  envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
+  for (const auto& x : extraEnv)
+    if (x.find('=') != std::string::npos) envStore.push_back(x);
   std::vector<char*> envp;
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -128,6 +173,7 @@ inline pid_t StartProgram(const std::string& program, const std::vector<std::str
   posix_spawn_file_actions_addopen(&fa, 0, inFile.empty() ? "/dev/null" : inFile.c_str(), O_RDONLY, 0);
   if (!outFile.empty()) posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!errFile.empty()) posix_spawn_file_actions_addopen(&fa, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&fa, workDir.c_str());
   pid_t pid = 0;
   const int rc = ::posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
@@ -142,16 +188,18 @@ inline int WaitProgram(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Runs a program to its end with standard output and error captured.
+// Runs a program to its end with standard output and error captured (in files of their own,
+// outside workDir).
 inline RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                            const std::vector<std::string>& extraEnv = {}, const std::string& input = {}) {
+                            const std::vector<std::string>& extraEnv = {}, const std::string& input = {},
+                            const std::string& workDir = {}) {
   TempDir io("vrrun");
   std::string inFile;
   if (!input.empty()) {
     inFile = io / "in";
     WriteFileBytes(inFile, input);
   }
-  const pid_t pid = StartProgram(program, args, extraEnv, io / "out", io / "err", inFile);
+  const pid_t pid = StartProgram(program, args, extraEnv, io / "out", io / "err", inFile, workDir);
   RunResult r;
   r.exitCode = WaitProgram(pid);
   r.out = ReadFileBytes(io / "out");

@@ -8,6 +8,8 @@
 //   TEST_P(XSweep, EveryFaultPoint...) { for (p : vr::testing::SweepPart(points, GetParam(), kParts)) ... }
 //   INSTANTIATE_TEST_SUITE_P(Part, XSweep, ::testing::Range(0, kParts));
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -34,6 +36,12 @@ inline std::string PathSafe(std::string name) {
   for (char& c : name)
     if (c == '/' || c == ' ') c = '_';
   return name;
+}
+
+// The running test's name made path-safe, for the names of its folders ("test" outside a test).
+inline std::string CurrentTestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return PathSafe(info ? info->name() : "test");
 }
 
 }  // namespace vr::testing

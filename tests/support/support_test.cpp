@@ -5,18 +5,23 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <numeric>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/fault/fault.h"
+#include "tests/support/FolderFixture.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/FileTextWait.h"
 #include "tests/support/HostTestSupport.h"
 #include "tests/support/PgServer.h"
 #include "tests/support/SweepParts.h"
@@ -77,6 +82,98 @@ TEST(ScratchPath, OneFolderOfTheProcessOwn) {
   EXPECT_TRUE(fs::is_directory(a.parent_path()));
   EXPECT_EQ(a.filename(), "a.txt");
   EXPECT_NE(a.parent_path().filename().string().find("vrscratch-"), std::string::npos);
+}
+
+TEST(ScopedEnvironment, UndoesEveryChangeNewestFirst) {
+  vr::testing::ScopedEnv mine("VR_SUPPORT_ENV", "before");
+  vr::testing::ScopedEnv gone("VR_SUPPORT_GONE", std::nullopt);
+  {
+    vr::testing::ScopedEnvironment env;
+    env.Set("VR_SUPPORT_ENV", "first");
+    env.Set("VR_SUPPORT_ENV", "second");
+    env.Set("VR_SUPPORT_GONE", "made");
+    EXPECT_EQ(std::string(std::getenv("VR_SUPPORT_ENV")), "second");
+    env.Restore();
+    EXPECT_EQ(std::string(std::getenv("VR_SUPPORT_ENV")), "before");
+    EXPECT_EQ(std::getenv("VR_SUPPORT_GONE"), nullptr);
+    env.Set("VR_SUPPORT_ENV", std::nullopt);
+    EXPECT_EQ(std::getenv("VR_SUPPORT_ENV"), nullptr);
+  }  // and at destruction
+  EXPECT_EQ(std::string(std::getenv("VR_SUPPORT_ENV")), "before");
+}
+
+TEST(MergeEnv, AnExtraEntryReplacesTheOneOfItsNameOnly) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(vr::testing::MergeEnv({"A=1", "AB=2", "C=3"}, {"A=9", "D=4"}), (V{"AB=2", "C=3", "A=9", "D=4"}));
+  EXPECT_EQ(vr::testing::MergeEnv({"A=1", "B="}, {"B=x"}), (V{"A=1", "B=x"}));
+  // An entry without '=' takes its name away, and nothing else; so does the program runner.
+  EXPECT_EQ(vr::testing::MergeEnv({"A=1", "B=2", "BC=3"}, {"B"}), (V{"A=1", "BC=3", "B"}));
+  vr::testing::ScopedEnv ours("VR_SUPPORT_TAKEN", "ours");
+  vr::testing::ScopedEnv kept("VR_SUPPORT_TAKEN_NOT", "kept");
+  const vr::testing::RunResult r = RunProgram("/usr/bin/env", {}, {"VR_SUPPORT_TAKEN", "VR_SUPPORT_NEW=new"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out.find("VR_SUPPORT_TAKEN="), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("VR_SUPPORT_TAKEN_NOT=kept\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("VR_SUPPORT_NEW=new\n"), std::string::npos) << r.out;
+}
+
+TEST(WaitForFileText, EndsWhenTheOtherSideHasWrittenAndNotBefore) {
+  vr::testing::TempDir dir("vrwaittext");
+  const std::string file = dir / "run.log";
+  vr::testing::WriteFileBytes(file, "start\n");
+  // Text before `from` does not count; a text that never comes ends in the time given.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(vr::testing::WaitForFileText(file, "start", 1, std::chrono::milliseconds(200)));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+  // Another thread makes the file and writes the text a little after the wait began (its
+  // pauses stand for the work of the other side): the wait ends with it, not at the time-out.
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ofstream(dir / "later.log", std::ios::binary) << "one\n";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::ofstream(dir / "later.log", std::ios::binary | std::ios::app) << "marker\n";
+  });
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(vr::testing::WaitForFileText(dir / "later.log", "marker", 0, std::chrono::seconds(60)));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+  writer.join();
+  EXPECT_TRUE(vr::testing::WaitForFileText(file, "start", 0, std::chrono::milliseconds(0)));
+  EXPECT_THROW(vr::testing::WaitForFileText(dir / "absent/x.log", "x", 0, std::chrono::milliseconds(1)),
+               std::runtime_error);
+}
+
+// FolderFixture run by hand inside a test, to look at what it leaves.
+class FolderProbe : public vr::testing::FolderFixture {
+ public:
+  void TestBody() override {}
+  using FolderFixture::base_;
+  using FolderFixture::SetEnv;
+  using FolderFixture::SetUp;
+  using FolderFixture::TearDown;
+  using FolderFixture::WriteFile;
+};
+
+TEST(FolderFixture, GivesEachTestAFolderAndPutsBackTheEnvironmentAndTheFaults) {
+  vr::testing::ScopedEnv mine("VR_SUPPORT_PROBE", "before");
+  FolderProbe a, b;
+  vr::fault::Configure("support.Left#1=5");
+  a.SetUp();
+  EXPECT_FALSE(vr::fault::Hit("support.Left").has_value());  // nothing left over from before
+  b.SetUp();
+  EXPECT_NE(a.base_, b.base_);
+  EXPECT_TRUE(fs::is_directory(a.base_));
+  const fs::path file = a.WriteFile("x.txt", "bytes");
+  EXPECT_EQ(file, a.base_ / "x.txt");
+  EXPECT_EQ(vr::testing::ReadFileBytes(file), "bytes");
+  a.SetEnv("VR_SUPPORT_PROBE", "during");
+  vr::fault::Configure("support.Probe#1=5");
+  a.TearDown();
+  EXPECT_FALSE(fs::exists(a.base_));
+  EXPECT_TRUE(fs::is_directory(b.base_));
+  EXPECT_EQ(std::string(std::getenv("VR_SUPPORT_PROBE")), "before");
+  EXPECT_FALSE(vr::fault::Hit("support.Probe").has_value());
+  b.TearDown();
+  EXPECT_FALSE(fs::exists(b.base_));
 }
 
 // The fixture run by hand inside a test, to look at what it leaves.

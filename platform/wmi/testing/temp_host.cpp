@@ -1,7 +1,6 @@
 #include "platform/wmi/testing/temp_host.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -26,23 +25,11 @@ WString SeedMof() {
   return text;
 }
 
-TempHost::TempHost(bool seed) {
-  if (const char* p = std::getenv("VR_HOST_ROOT")) { previous_ = p; hadPrevious_ = true; }
-  std::string tmpl = (std::filesystem::temp_directory_path() / "vr-wmi-test-XXXXXX").string();
-  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  root_ = tmpl;
-  ::setenv("VR_HOST_ROOT", root_.c_str(), 1);
+TempHost::TempHost(bool seed) : folder_("vr-wmi-test"), env_("VR_HOST_ROOT", folder_.path()) {
   if (seed) {
     const std::string error = Compile(SeedMof());
     if (!error.empty()) throw std::runtime_error("seed MOF: " + error);
   }
-}
-
-TempHost::~TempHost() {
-  if (hadPrevious_) ::setenv("VR_HOST_ROOT", previous_.c_str(), 1);
-  else ::unsetenv("VR_HOST_ROOT");
-  std::error_code ec;
-  std::filesystem::remove_all(root_, ec);
 }
 
 std::string TempHost::Compile(WStringView mof, WStringView defaultNamespace) {
