@@ -7,6 +7,10 @@
 // Classes and qualifier declarations are stored as their MOF text, instances in the binary form of
 // instance_codec.h with their canonical key, and every key value once more in an index so that
 // a query on any key is a lookup.
+//
+// The implementation is in parts: repository.cpp (opening, tables, deferred commits),
+// repository_session.cpp, repository_namespaces.cpp, repository_classes.cpp,
+// repository_qualifiers.cpp, repository_instances.cpp and repository_queries.cpp.
 #pragma once
 #include <cstdint>
 #include <map>
