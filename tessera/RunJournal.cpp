@@ -11,6 +11,7 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
+#include "platform/text/line_escape.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
@@ -31,28 +32,13 @@ RunJournal* g_current = nullptr;
 WString W(const std::string& s) { return vr::text::Utf8ToWide(s); }
 std::string U(WStringView s) { return vr::text::WideToUtf8(s); }
 
-// Values stay on one line: backslash and line ends are escaped.
-std::string Escape(const std::string& v) {
-  std::string out;
-  for (char c : v) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
-  }
-  return out;
-}
+// Values stay on one line: backslash and line ends are escaped; a tab stays as it is.
+std::string Escape(const std::string& v) { return vr::text::EscapeLineText(v, vr::text::TabEscape::kKeep); }
 
+// A journal is not edited by hand: an escape no Escape wrote is read leniently.
 std::string Unescape(const std::string& v) {
   std::string out;
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (v[i] != '\\' || i + 1 == v.size()) {
-      out += v[i];
-      continue;
-    }
-    const char n = v[++i];
-    out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-  }
+  vr::text::UnescapeLineText(v, out);
   return out;
 }
 
