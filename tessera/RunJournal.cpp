@@ -42,6 +42,12 @@ std::string Unescape(const std::string& v) {
   return out;
 }
 
+// The text up to its last line end: what a kill cut short ends without one, and is not read.
+std::string WholeLines(const std::string& text) {
+  const size_t last = text.rfind('\n');
+  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -232,8 +238,7 @@ void RunJournal::ForgetUndoFile() {
 std::string RunJournal::ReadRecord(int section) const {
   std::string text;
   if (vr::os::ReadWholeFile(W(folder_ + "/" + kRecordNames[RecordIndex(section)]), text) != ERROR_SUCCESS) return std::string();
-  const size_t last = text.rfind('\n');
-  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
+  return WholeLines(text);
 }
 
 RunJournal* RunJournal::Current() { return g_current; }
@@ -251,14 +256,11 @@ std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {
     if (vr::os::ReadWholeFile(W(run.folder + "/" + kManifestName), text) == ERROR_SUCCESS)
       run.hasManifest = ParseManifest(text, run.manifest);
     if (vr::os::ReadWholeFile(W(run.folder + "/" + kFoldersName), text) == ERROR_SUCCESS)
-      for (const auto& line : Lines(text))
+      for (const auto& line : Lines(WholeLines(text)))
         if (!line.empty()) run.folders.push_back(W(Unescape(line)));
     for (int i = 0; i < 3; ++i)
-      if (vr::os::ReadWholeFile(W(run.folder + "/" + kRecordNames[i]), text) == ERROR_SUCCESS) {
-        // A block cut short by a kill ends without its line end: only whole lines count.
-        const size_t last = text.rfind('\n');
-        run.records[i] = last == std::string::npos ? std::string() : text.substr(0, last + 1);
-      }
+      if (vr::os::ReadWholeFile(W(run.folder + "/" + kRecordNames[i]), text) == ERROR_SUCCESS)
+        run.records[i] = WholeLines(text);
     found.push_back(std::move(run));
   }
   std::sort(found.begin(), found.end(), [](const Interrupted& a, const Interrupted& b) { return a.folder < b.folder; });

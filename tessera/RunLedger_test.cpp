@@ -199,6 +199,26 @@ TEST_F(LedgerFile, SectionRecordsAreReadBackToTheirLastWholeLine) {
   vr::journal::RunJournal::Remove(runs[0].folder);
 }
 
+// A folder the run noted before creating it is read back only from a whole line: a line a
+// kill cut short may name a folder the run never made (a parent of the one it meant).
+TEST_F(LedgerFile, NotedFoldersAreReadBackToTheirLastWholeLine) {
+  std::unique_ptr<vr::journal::RunJournal> journal;
+  vr::journal::Manifest m;
+  m.mode = "reg";
+  m.patch = u"P";
+  ASSERT_EQ(vr::journal::RunJournal::Begin(m, journal), ERROR_SUCCESS);
+  journal->MarkUpdating();
+  ASSERT_TRUE(journal->NoteFolderToCreate(u"/conf/PrereqCheck/9.9"));
+  ASSERT_TRUE(journal->NoteFolderToCreate(u"C:\\conf\\a\nb"));
+  std::ofstream(journal->Folder() + "/folders.log", std::ios::app) << "/conf/PrereqCheck";
+  journal.reset();
+
+  const auto runs = vr::journal::RunJournal::FindInterrupted();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].folders, (std::vector<WString>{u"/conf/PrereqCheck/9.9", u"C:\\conf\\a\nb"}));
+  vr::journal::RunJournal::Remove(runs[0].folder);
+}
+
 // Files written by earlier runs, byte for byte as they are stored, with every escape they use:
 // they read back to their values and are written again to the same bytes.
 TEST_F(LedgerFile, StoredManifestAndLedgerReadAndWriteBackToTheSameBytes) {
