@@ -186,10 +186,10 @@ HRESULT Session::DeleteClass(const NamespaceInfo& ns, WStringView name, WString*
   return sp.Release();
 }
 
-HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why,
-                          int* failedProperty, int* failedMethod) {
-  if (failedProperty) *failedProperty = -1;
-  if (failedMethod) *failedMethod = -1;
+namespace {
+
+// The flags and the name of a class to put, before the repository is asked anything.
+HRESULT CheckClassToPut(const ClassDecl& decl, long flags, WString* why) {
   auto fail = [&](HRESULT hr, const WString& text) {
     if (why) *why = text;
     return hr;
@@ -198,19 +198,47 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
     return fail(WBEM_E_INVALID_PARAMETER, u"Create-only and update-only exclude each other.");
   if ((flags & WBEM_MASK_UPDATE_MODE) == WBEM_MASK_UPDATE_MODE)
     return fail(WBEM_E_INVALID_PARAMETER, u"Safe and force update modes exclude each other.");
-  if (declIn.name.empty()) return fail(WBEM_E_INVALID_OBJECT, u"The class has no name (__CLASS is not set).");
-  if (!IsValidIdentifier(declIn.name)) return fail(WBEM_E_INVALID_PARAMETER, u"\"" + declIn.name + u"\" is not a valid class name.");
-  if (declIn.name.size() >= 2 && declIn.name[0] == u'_' && declIn.name[1] == u'_')
+  if (decl.name.empty()) return fail(WBEM_E_INVALID_OBJECT, u"The class has no name (__CLASS is not set).");
+  if (!IsValidIdentifier(decl.name)) return fail(WBEM_E_INVALID_PARAMETER, u"\"" + decl.name + u"\" is not a valid class name.");
+  if (decl.name.size() >= 2 && decl.name[0] == u'_' && decl.name[1] == u'_')
     return fail(WBEM_E_INVALID_OPERATION, u"System classes (names beginning with __) cannot be changed.");
+  return S_OK;
+}
 
-  bool exists = false;
-  WString storedName;
-  if (HRESULT hr = ClassRow(ns, declIn.name, &exists, nullptr, &storedName); FAILED(hr)) return hr;
-  if (exists && (flags & WBEM_FLAG_CREATE_ONLY))
-    return fail(WBEM_E_ALREADY_EXISTS, u"The class " + declIn.name + u" already exists.");
-  if (!exists && (flags & WBEM_FLAG_UPDATE_ONLY))
-    return fail(WBEM_E_NOT_FOUND, u"The class " + declIn.name + u" does not exist, so it cannot be updated.");
+// What a new definition of a stored class changes for the instances and subclasses it has.
+struct ClassChange {
+  bool propsChanged = false;      // properties added, removed or retyped, or another superclass
+  bool keysChanged = false;       // other keys, or keys of other names or types
+  bool instanceConflict = false;  // stored instances do not fit the new definition as they are
+};
 
+ClassChange CompareClasses(const ResolvedClass& old, const ResolvedClass& now) {
+  ClassChange c;
+  const bool superChanged = !EqualsNoCase(old.superclass, now.superclass);
+  c.propsChanged = old.properties.size() != now.properties.size() || superChanged;
+  for (const auto& p : old.properties) {
+    const int at = now.FindProperty(p.name);
+    if (at < 0 || !SameType(p, now.properties[static_cast<size_t>(at)])) c.instanceConflict = c.propsChanged = true;
+  }
+  c.keysChanged = old.keys.size() != now.keys.size();
+  for (size_t i = 0; !c.keysChanged && i < old.keys.size(); ++i) {
+    const auto& a = old.properties[old.keys[i]];
+    const auto& b = now.properties[now.keys[i]];
+    c.keysChanged = !EqualsNoCase(a.name, b.name) || !SameType(a, b);
+  }
+  c.instanceConflict = c.instanceConflict || c.keysChanged || superChanged;
+  return c;
+}
+
+}  // namespace
+
+HRESULT Session::ResolveClassToPut(const NamespaceInfo& ns, const ClassDecl& declIn,
+                                   std::shared_ptr<const ResolvedClass>* resolved, WString* why,
+                                   int* failedProperty, int* failedMethod) {
+  auto fail = [&](HRESULT hr, const WString& text) {
+    if (why) *why = text;
+    return hr;
+  };
   std::shared_ptr<const ResolvedClass> parent;
   if (!declIn.superclass.empty()) {
     HRESULT hr = GetClass(ns, declIn.superclass, &parent, nullptr);
@@ -220,7 +248,6 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
     if (EqualsNoCase(parent->name, declIn.name) || parent->InheritsFrom(declIn.name))
       return fail(WBEM_E_CIRCULAR_REFERENCE, u"The class " + declIn.name + u" cannot derive from itself.");
   }
-  std::shared_ptr<const ResolvedClass> resolved;
   WString reason;
   ResolveChecks checks;
   // A reference may name a class that is not there yet, as any reference may (an export
@@ -232,11 +259,50 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
     if (hr == WBEM_E_NOT_FOUND) return true;
     return SUCCEEDED(hr) && (EqualsNoCase(c->name, base) || c->InheritsFrom(base));
   };
-  if (HRESULT hr = ResolveClass(declIn, parent, &resolved, &reason, &checks); FAILED(hr)) {
+  if (HRESULT hr = ResolveClass(declIn, parent, resolved, &reason, &checks); FAILED(hr)) {
     if (failedProperty) *failedProperty = checks.failedProperty;
     if (failedMethod) *failedMethod = checks.failedMethod;
     return fail(hr, reason);
   }
+  return S_OK;
+}
+
+// Subclasses must still resolve against the new definition; the force mode deletes those that
+// do not (with their instances), the other modes refuse the change.
+HRESULT Session::ReconcileSubclasses(const NamespaceInfo& ns, WStringView name, const std::vector<WString>& family,
+                                     long flags, WString* why) {
+  for (size_t i = 1; i < family.size(); ++i) {
+    std::shared_ptr<const ResolvedClass> child;
+    HRESULT ch = GetClass(ns, family[i], &child, nullptr);
+    if (ch == WBEM_E_NOT_FOUND) continue;  // deleted with a conflicting ancestor
+    if (SUCCEEDED(ch)) continue;
+    if ((flags & WBEM_MASK_UPDATE_MODE) != WBEM_FLAG_UPDATE_FORCE_MODE) {
+      if (why) *why = u"The subclass " + family[i] + u" of " + WString(name) + u" conflicts with the new definition.";
+      return WBEM_E_CLASS_HAS_CHILDREN;
+    }
+    if (HRESULT d = DeleteClassTree(ns, family[i]); FAILED(d)) return d;
+  }
+  return S_OK;
+}
+
+HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long flags, WString* why,
+                          int* failedProperty, int* failedMethod) {
+  if (failedProperty) *failedProperty = -1;
+  if (failedMethod) *failedMethod = -1;
+  auto fail = [&](HRESULT hr, const WString& text) {
+    if (why) *why = text;
+    return hr;
+  };
+  if (HRESULT hr = CheckClassToPut(declIn, flags, why); FAILED(hr)) return hr;
+  bool exists = false;
+  WString storedName;
+  if (HRESULT hr = ClassRow(ns, declIn.name, &exists, nullptr, &storedName); FAILED(hr)) return hr;
+  if (exists && (flags & WBEM_FLAG_CREATE_ONLY))
+    return fail(WBEM_E_ALREADY_EXISTS, u"The class " + declIn.name + u" already exists.");
+  if (!exists && (flags & WBEM_FLAG_UPDATE_ONLY))
+    return fail(WBEM_E_NOT_FOUND, u"The class " + declIn.name + u" does not exist, so it cannot be updated.");
+  std::shared_ptr<const ResolvedClass> resolved;
+  if (HRESULT hr = ResolveClassToPut(ns, declIn, &resolved, why, failedProperty, failedMethod); FAILED(hr)) return hr;
   const ClassDecl decl = LocalDeclaration(*resolved);
 
   Savepoint sp(*repo_.db_);
@@ -244,30 +310,18 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
   SchemaGuard guard(repo_.classCache_);
   std::vector<WString> family;  // the class and its descendants
   std::shared_ptr<const ResolvedClass> old;
-  bool instanceConflict = false, keysChanged = false, anyInstances = false;
+  ClassChange change;
+  bool anyInstances = false;
   if (exists) {
     if (HRESULT hr = GetClass(ns, declIn.name, &old, why); FAILED(hr)) return hr;
-    const bool superChanged = !EqualsNoCase(old->superclass, resolved->superclass);
-    bool propsChanged = old->properties.size() != resolved->properties.size() || superChanged;
-    for (const auto& p : old->properties) {
-      const int at = resolved->FindProperty(p.name);
-      if (at < 0) { instanceConflict = propsChanged = true; continue; }
-      if (!SameType(p, resolved->properties[static_cast<size_t>(at)])) instanceConflict = propsChanged = true;
-    }
-    keysChanged = old->keys.size() != resolved->keys.size();
-    for (size_t i = 0; !keysChanged && i < old->keys.size(); ++i) {
-      const auto& a = old->properties[old->keys[i]];
-      const auto& b = resolved->properties[resolved->keys[i]];
-      keysChanged = !EqualsNoCase(a.name, b.name) || !SameType(a, b);
-    }
-    instanceConflict = instanceConflict || keysChanged || superChanged;
+    change = CompareClasses(*old, *resolved);
     if (HRESULT hr = ClassAndDescendants(ns, declIn.name, &family); FAILED(hr)) return hr;
     if (HRESULT hr = HasInstances(ns, family, &anyInstances); FAILED(hr)) return hr;
     const long mode = flags & WBEM_MASK_UPDATE_MODE;
-    if (instanceConflict && anyInstances && mode != WBEM_FLAG_UPDATE_FORCE_MODE)
+    if (change.instanceConflict && anyInstances && mode != WBEM_FLAG_UPDATE_FORCE_MODE)
       return fail(WBEM_E_CLASS_HAS_INSTANCES, u"The class " + declIn.name +
                   u" has instances, and the change removes, retypes or rekeys properties they hold.");
-    if (family.size() > 1 && propsChanged && mode == WBEM_FLAG_UPDATE_COMPATIBLE)
+    if (family.size() > 1 && change.propsChanged && mode == WBEM_FLAG_UPDATE_COMPATIBLE)
       return fail(WBEM_E_CLASS_HAS_CHILDREN, u"The class " + declIn.name +
                   u" has subclasses; changing its properties needs the safe or force update mode.");
   }
@@ -277,26 +331,11 @@ HRESULT Session::PutClass(const NamespaceInfo& ns, const ClassDecl& declIn, long
                    .Bind(4, Fold(decl.superclass)).Bind(5, WideToUtf8(MofClassText(decl, 0))).Run();
   if (FAILED(hr)) return hr;
   if (HRESULT t = TouchSchema(); FAILED(t)) return t;
-
-  if (exists && family.size() > 1) {
-    // Subclasses must still resolve against the new definition; the force mode deletes those
-    // that do not (with their instances), the safe mode refuses the change.
-    for (size_t i = 1; i < family.size(); ++i) {
-      std::shared_ptr<const ResolvedClass> child;
-      HRESULT ch = GetClass(ns, family[i], &child, nullptr);
-      if (ch == WBEM_E_NOT_FOUND) continue;  // deleted with a conflicting ancestor
-      if (SUCCEEDED(ch)) continue;
-      if ((flags & WBEM_MASK_UPDATE_MODE) != WBEM_FLAG_UPDATE_FORCE_MODE) {
-        return fail(WBEM_E_CLASS_HAS_CHILDREN, u"The subclass " + family[i] + u" of " + declIn.name +
-                    u" conflicts with the new definition.");
-      }
-      if (HRESULT d = DeleteClassTree(ns, family[i]); FAILED(d)) return d;
-    }
-  }
-  if (exists && instanceConflict && anyInstances) {
+  if (HRESULT r = ReconcileSubclasses(ns, declIn.name, family, flags, why); FAILED(r)) return r;
+  if (exists && change.instanceConflict && anyInstances) {
     std::vector<WString> remaining;
     if (HRESULT r = ClassAndDescendants(ns, declIn.name, &remaining); FAILED(r)) return r;
-    if (HRESULT m = MigrateInstances(ns, remaining, *old, keysChanged); FAILED(m)) return m;
+    if (HRESULT m = MigrateInstances(ns, remaining, *old, change.keysChanged); FAILED(m)) return m;
   }
   if (HRESULT r = sp.Release(); FAILED(r)) return r;
   guard.armed = false;

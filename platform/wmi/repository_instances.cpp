@@ -53,14 +53,20 @@ HRESULT Session::NamespaceInstance(const NamespaceInfo& ns, WStringView child, I
   return WBEM_E_NOT_FOUND;
 }
 
-HRESULT Session::GetInstance(const NamespaceInfo& ns, const ObjectPath& path, InstanceRecord* out, WString* why) {
-  std::shared_ptr<const ResolvedClass> cls;
-  if (HRESULT hr = GetClass(ns, path.className, &cls, why); FAILED(hr)) return hr;
-  WString canon;
-  if (HRESULT hr = CanonicalPathKey(*cls, path, ns.name, &canon); FAILED(hr)) {
-    if (why) *why = u"The path does not name the keys of " + cls->name + u".";
+HRESULT Session::ClassAndKeyOfPath(const NamespaceInfo& ns, const ObjectPath& path,
+                                   std::shared_ptr<const ResolvedClass>* cls, WString* canon, WString* why) {
+  if (HRESULT hr = GetClass(ns, path.className, cls, why); FAILED(hr)) return hr;
+  if (HRESULT hr = CanonicalPathKey(**cls, path, ns.name, canon); FAILED(hr)) {
+    if (why) *why = u"The path does not name the keys of " + (*cls)->name + u".";
     return hr;
   }
+  return S_OK;
+}
+
+HRESULT Session::GetInstance(const NamespaceInfo& ns, const ObjectPath& path, InstanceRecord* out, WString* why) {
+  std::shared_ptr<const ResolvedClass> cls;
+  WString canon;
+  if (HRESULT hr = ClassAndKeyOfPath(ns, path, &cls, &canon, why); FAILED(hr)) return hr;
   if (IsNamespaceClass(*cls)) {
     HRESULT hr = NamespaceInstance(ns, path.keys[0].text, out);
     if (hr == WBEM_E_NOT_FOUND && why) *why = u"The namespace " + ns.name + u"\\" + path.keys[0].text + u" does not exist.";
@@ -169,12 +175,8 @@ HRESULT Session::PutInstance(const NamespaceInfo& ns, const InstanceRecord& in, 
 
 HRESULT Session::DeleteInstance(const NamespaceInfo& ns, const ObjectPath& path, WString* why) {
   std::shared_ptr<const ResolvedClass> cls;
-  if (HRESULT hr = GetClass(ns, path.className, &cls, why); FAILED(hr)) return hr;
   WString canon;
-  if (HRESULT hr = CanonicalPathKey(*cls, path, ns.name, &canon); FAILED(hr)) {
-    if (why) *why = u"The path does not name the keys of " + cls->name + u".";
-    return hr;
-  }
+  if (HRESULT hr = ClassAndKeyOfPath(ns, path, &cls, &canon, why); FAILED(hr)) return hr;
   if (IsNamespaceClass(*cls)) return DeleteNamespace(ns, path.keys[0].text, why);
   bool found = false;
   int64_t id = 0;
