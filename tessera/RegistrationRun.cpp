@@ -1,8 +1,10 @@
 // The register and unregister runs of the registration object: section selection, the Inits,
 // the section logs, the undo file, the Updates in their fixed order, rollback on failure, and
 // the summary and exit code.
+#include <array>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "tessera/Files/VrTempLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/Packages/PackageSection.h"
+#include "tessera/Prereq/PrereqSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -48,6 +51,108 @@ bool VersionListed(const WString& supported, const WString& version) {
 }
 
 void PrintSummary(const WString& text) { vr::console::WriteStdout(u"\n" + text); }
+
+// The reader's results that name a message of their own (the DOM, the file, the root element).
+std::optional<MessageId> XmlLoadFailure(int result) {
+  switch (result) {
+    case 5: return MessageId::kXmlDomUnavailable;
+    case 6: return MessageId::kXmlOpenFailed;
+    case 7: return MessageId::kXmlRootMissing;
+    default: return std::nullopt;
+  }
+}
+
+// What loading the configuration file gave: status 0, or the exit code (52 unreadable, 51 not
+// a registration file) with the message and the reader's reason, which the run reports once
+// its run log is open.
+struct ConfigLoad {
+  int status = 0;
+  WString message, reason;
+};
+
+// The configuration file must be readable before the XML reader tries it; an empty file is
+// readable and left for the reader to refuse.
+std::unique_ptr<CXmlReader> LoadConfiguration(const WString& configFile, const WString& serverVersion,
+                                              ConfigLoad& load) {
+  {
+    VrTextFile probe(configFile.c_str(), TEXT_UNICODE, LINES_CRLF);
+    const HRESULT hr = probe.LoadFile();
+    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
+      load.status = kExitCannotOpen;
+      load.message = LoadMessage(MessageId::kXmlFileUnreadable, configFile);
+      return nullptr;
+    }
+  }
+  std::unique_ptr<CXmlReader> reader;
+  try {
+    reader = std::make_unique<CXmlReader>(serverVersion);
+    const int result = reader->Load(configFile);
+    if (const auto id = XmlLoadFailure(result)) load.message = LoadMessage(*id, configFile);
+    else if (result != 0) load.message = LoadMessage(MessageId::kXmlParseFailed, configFile, result);
+    if (result != 0) load.status = kExitConfiguration;
+    load.reason = reader->LoadFailureReason();
+  } catch (const CApp_error& e) {
+    load.status = e.ExitCode();
+    load.message = e.Message();
+  }
+  return reader;
+}
+
+// The registration's command line as the run log shows it, without the run options.
+WString RegistrationCommandLine(const WString& configFile, const WString& patch, bool reinstall,
+                                const WString& undoFile, int sectionsMask) {
+  WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
+  if (reinstall) commandLine += u" -reinstall";
+  if (sectionsMask & vr::undo::kSectionsGiven) {
+    WString names;
+    if (sectionsMask & vr::undo::kSectionPackages) names += u"package";
+    if (sectionsMask & vr::undo::kSectionPlatforms) names += WString(names.empty() ? u"" : u"|") + u"platform";
+    if (sectionsMask & vr::undo::kSectionPrereq) names += WString(names.empty() ? u"" : u"|") + u"prereq";
+    commandLine += u" -sections " + names;
+  }
+  if (!undoFile.empty()) commandLine += u" -log \"" + undoFile + u"\"";
+  return commandLine;
+}
+
+// The options both runs show at the end of their command line: the cluster mode and a plan.
+WString RunOptionsText(int clusterMode, bool planOnly) {
+  WString options;
+  if (clusterMode == 1) options += u" -cluster full";
+  else if (clusterMode == 2) options += u" -cluster local";
+  if (planOnly) options += u" -whatif";
+  return options;
+}
+
+// The sections the run updates: those of the mask the file has content for; prerequisites
+// only on a server version that keeps the prerequisite-check file.
+int SelectSections(const CXmlReader& reader, int sectionsMask, double serverVersionNumber) {
+  int selected = 0;
+  if ((sectionsMask & vr::undo::kSectionPlatforms) && reader.PlatformCount() > 0) selected |= vr::undo::kSectionPlatforms;
+  if ((sectionsMask & vr::undo::kSectionPackages) && reader.PackageCount() > 0) selected |= vr::undo::kSectionPackages;
+  if ((sectionsMask & vr::undo::kSectionPrereq) && serverVersionNumber > kPrereqMinimumVersion &&
+      (reader.SystemTagCount() > 0 || reader.PrerequisiteTagCount() > 0))
+    selected |= vr::undo::kSectionPrereq;
+  return selected;
+}
+
+// A section's Update in the run, with the log of its undo lines and the markers the run
+// writes around them (the prerequisite section writes its own).
+struct UpdateStep {
+  int bit;
+  VrTempLogFile* log;
+  const char16_t* begin;
+  const char16_t* end;
+};
+
+// The Updates in their fixed order.
+std::array<UpdateStep, 3> UpdateSteps(VrTempLogFile& platformLog, VrTempLogFile& packageLog,
+                                      VrTempLogFile& prereqLog) {
+  return {{
+      {vr::undo::kSectionPlatforms, &platformLog, vr::undo::kPlatformsBegin, vr::undo::kPlatformsEnd},
+      {vr::undo::kSectionPackages, &packageLog, vr::undo::kPackagesBegin, vr::undo::kPackagesEnd},
+      {vr::undo::kSectionPrereq, &prereqLog, nullptr, nullptr},
+  }};
+}
 
 }  // namespace
 
@@ -202,33 +307,9 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   rollback_ = true;
   patch_ = patch;
   WString createdOn = CreationTime();
-
-  // The configuration file must be readable before the XML reader tries it; an empty file is
-  // readable and left for the reader to refuse.
-  int loadStatus = 0;
-  WString loadMessage, loadReason;
-  std::unique_ptr<CXmlReader> reader;
-  {
-    VrTextFile probe(configFile.c_str(), TEXT_UNICODE, LINES_CRLF);
-    const HRESULT hr = probe.LoadFile();
-    if (FAILED(hr) && hr != E_VRFILE_CONTENT) {
-      loadStatus = kExitCannotOpen;
-      loadMessage = LoadMessage(MessageId::kXmlFileUnreadable, configFile);
-    }
-  }
-  if (loadStatus == 0) {
-    try {
-      reader = std::make_unique<CXmlReader>(serverVersion_);
-      const int result = reader->Load(configFile);
-      if (result == 5 || result == 6 || result == 7) loadMessage = LoadMessage(static_cast<unsigned>(result), configFile);
-      else if (result != 0) loadMessage = LoadMessage(MessageId::kXmlParseFailed, configFile, result);
-      if (result != 0) loadStatus = kExitConfiguration;
-      loadReason = reader->LoadFailureReason();
-    } catch (const CApp_error& e) {
-      loadStatus = e.ExitCode();
-      loadMessage = e.Message();
-    }
-  }
+  // The load's failure ends the run only once the run log is there to record it.
+  ConfigLoad load;
+  std::unique_ptr<CXmlReader> reader = LoadConfiguration(configFile, serverVersion_, load);
 
   WString logMessage;
   if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
@@ -241,47 +322,22 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     createdOn = CreationTime();
   }
 
-  vr::undo::UndoHeader header{patch, createdOn, configFile, reader && loadStatus == 0 ? reader->SupportedVersions() : WString()};
-  WString commandLine = u"-reg \"" + configFile + u"\" -patch \"" + patch + u"\"";
-  if (reinstall) commandLine += u" -reinstall";
-  if (sectionsMask & vr::undo::kSectionsGiven) {
-    WString names;
-    if (sectionsMask & vr::undo::kSectionPackages) names += u"package";
-    if (sectionsMask & vr::undo::kSectionPlatforms) names += WString(names.empty() ? u"" : u"|") + u"platform";
-    if (sectionsMask & vr::undo::kSectionPrereq) names += WString(names.empty() ? u"" : u"|") + u"prereq";
-    commandLine += u" -sections " + names;
-  }
-  if (!undoFile.empty()) commandLine += u" -log \"" + undoFile + u"\"";
-  if (clusterMode_ == 1) commandLine += u" -cluster full";
-  else if (clusterMode_ == 2) commandLine += u" -cluster local";
-  if (planOnly_) commandLine += u" -whatif";
-  WriteRunLogHeader(header, commandLine);
+  vr::undo::UndoHeader header{patch, createdOn, configFile, reader && load.status == 0 ? reader->SupportedVersions() : WString()};
+  WriteRunLogHeader(header, RegistrationCommandLine(configFile, patch, reinstall, undoFile, sectionsMask) +
+                                RunOptionsText(clusterMode_, planOnly_));
   // A plan changes nothing, not even what a killed run left to put right.
   if (planOnly_) BeginPlan();
   else RecoverInterruptedRuns();
 
-  if (loadStatus != 0) {
-    LogLine(u"# " + loadMessage);
-    if (!loadReason.empty()) LogLine(u"# " + loadReason);
-    throw CApp_error(loadMessage, loadStatus);
+  if (load.status != 0) {
+    LogLine(u"# " + load.message);
+    if (!load.reason.empty()) LogLine(u"# " + load.reason);
+    throw CApp_error(load.message, load.status);
   }
   CheckServerVersion(reader->SupportedVersions());
-
-  int selected = 0;
-  if ((sectionsMask & vr::undo::kSectionPlatforms) && reader->PlatformCount() > 0) selected |= vr::undo::kSectionPlatforms;
-  if ((sectionsMask & vr::undo::kSectionPackages) && reader->PackageCount() > 0) selected |= vr::undo::kSectionPackages;
-  if ((sectionsMask & vr::undo::kSectionPrereq) && serverVersionNumber_ > kPrereqMinimumVersion &&
-      (reader->SystemTagCount() > 0 || reader->PrerequisiteTagCount() > 0))
-    selected |= vr::undo::kSectionPrereq;
+  const int selected = SelectSections(*reader, sectionsMask, serverVersionNumber_);
   VR_TRACE_INFO("Sections selected: ", selected);
-  if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !CheckReqCheckTags(*reader, tagMessage))
-    throw CApp_error(tagMessage, kExitFailure);
-  // Texts longer than the Depot keeps are refused before any section changes anything, so a
-  // file is refused alike on every engine and whatever sections come before the packages.
-  if (WString tooLong; (selected & vr::undo::kSectionPackages) && !vr::pkg::CheckPackageTexts(reader->Packages(), tooLong)) {
-    LogLine(tooLong);
-    throw CApp_error(tooLong, kExitFailure);
-  }
+  RefuseUnfitTexts(*reader, selected);
 
   if (planOnly_) return PlanRegistration(*reader, patch, reinstall, undoFile, selected);
   BeginRunJournal({"reg", patch, undoFile, createdOn, !undoFile.empty() && vr::os::FileExists(undoFile), selected, {}});
@@ -295,8 +351,46 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
   VrTempLogFile packageLog(journal_->SectionLogPath(vr::undo::kSectionPackages), false, false),
       platformLog(journal_->SectionLogPath(vr::undo::kSectionPlatforms), false, false),
       prereqLog(journal_->SectionLogPath(vr::undo::kSectionPrereq), false, false);
-  struct { VrTempLogFile* log; unsigned noNameMessage; } logs[] = {
-      {&packageLog, 202}, {&platformLog, 203}, {&prereqLog, 204}};
+  OpenSectionLogs(packageLog, platformLog, prereqLog);
+  journal_->MarkUpdating();
+  std::unique_ptr<VrLogFile> undo = CreateUndoFile(undoFile, header);
+
+  const int updated = RunUpdates(*reader, patch, reinstall, selected, platformLog, packageLog, prereqLog, undoFile);
+  // The ledger is saved before the undo file is completed: a run killed in between is rolled
+  // back by the next run, which then takes the registration out of the ledger again.
+  if (auto* registration = LedgerRegistration()) {
+    registration->sections = selected;
+    if (WString message; !SaveRunLedger(message)) {
+      LogLine(message);
+      RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
+    }
+  }
+  vr::front::ClearFinalMessage();
+  if (undo) CompleteUndoFile(*undo, undoFile, selected, platformLog, packageLog, prereqLog);
+  journal_->Finish();
+  return Summarise(warnings_ ? MessageId::kRegWarnings : MessageId::kRegSucceeded, patch);
+}
+
+// Refuses, before any section changes anything, prerequisite tags that are not one block of
+// their own and package texts longer than the Depot keeps (so a file is refused alike on
+// every engine and whatever sections come before the packages).
+void CVrPlatformRegistration::RefuseUnfitTexts(const CXmlReader& reader, int selected) {
+  if (WString tagMessage; (selected & vr::undo::kSectionPrereq) && !prereqSection_->CheckTags(reader, tagMessage))
+    throw CApp_error(tagMessage, kExitFailure);
+  if (WString tooLong; (selected & vr::undo::kSectionPackages) && !vr::pkg::CheckPackageTexts(reader.Packages(), tooLong)) {
+    LogLine(tooLong);
+    throw CApp_error(tooLong, kExitFailure);
+  }
+}
+
+// Opens the section logs for writing without buffering: message 202, 203 or 204 for a log
+// without a name, 201 for one that cannot be opened; each ends the run with exit 100.
+void CVrPlatformRegistration::OpenSectionLogs(VrTempLogFile& packageLog, VrTempLogFile& platformLog,
+                                              VrTempLogFile& prereqLog) {
+  struct { VrTempLogFile* log; MessageId noNameMessage; } logs[] = {
+      {&packageLog, MessageId::kPackageTempLogNameFailed},
+      {&platformLog, MessageId::kPlatformTempLogNameFailed},
+      {&prereqLog, MessageId::kPrereqTempLogNameFailed}};
   for (auto& l : logs) {
     WString message;
     if (l.log->GetPath().empty()) message = LoadMessage(l.noNameMessage);
@@ -306,35 +400,33 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
       throw CApp_error(message, kExitFailure);
     }
   }
+}
 
-  std::unique_ptr<VrLogFile> undo;
-  journal_->MarkUpdating();
-  if (!undoFile.empty()) {
-    PrepareUndoDirectory(undoFile);
-    undo = std::make_unique<VrLogFile>(undoFile.c_str(), true);
-    vr::undo::AppendHeader(*undo, header);
-    if (FAILED(undo->SaveFile())) {
-      journal_->Finish();
-      const WString message = LoadMessage(MessageId::kLogFileCreateFailed, undoFile);
-      LogLine(message);
-      throw CApp_error(message, kExitFailure);
-    }
+// The undo file with its header, saved at once so that an undo file that cannot be written
+// stops the run before any change; null when the run writes none.
+std::unique_ptr<VrLogFile> CVrPlatformRegistration::CreateUndoFile(const WString& undoFile,
+                                                                   const vr::undo::UndoHeader& header) {
+  if (undoFile.empty()) return nullptr;
+  PrepareUndoDirectory(undoFile);
+  auto undo = std::make_unique<VrLogFile>(undoFile.c_str(), true);
+  vr::undo::AppendHeader(*undo, header);
+  if (FAILED(undo->SaveFile())) {
+    journal_->Finish();
+    const WString message = LoadMessage(MessageId::kLogFileCreateFailed, undoFile);
+    LogLine(message);
+    throw CApp_error(message, kExitFailure);
   }
+  return undo;
+}
 
-  // Updates in their fixed order; a failure rolls back everything updated so far.
-  struct Step {
-    int bit;
-    VrTempLogFile* log;
-    const char16_t* begin;
-    const char16_t* end;
-  };
-  const Step steps[] = {
-      {vr::undo::kSectionPlatforms, &platformLog, vr::undo::kPlatformsBegin, vr::undo::kPlatformsEnd},
-      {vr::undo::kSectionPackages, &packageLog, vr::undo::kPackagesBegin, vr::undo::kPackagesEnd},
-      {vr::undo::kSectionPrereq, &prereqLog, nullptr, nullptr},
-  };
+// The Updates in their fixed order, each section's lines between its markers; a failure rolls
+// back everything updated so far (and does not return). The sections updated.
+int CVrPlatformRegistration::RunUpdates(CXmlReader& reader, const WString& patch, bool reinstall, int selected,
+                                        VrTempLogFile& platformLog, VrTempLogFile& packageLog,
+                                        VrTempLogFile& prereqLog, const WString& undoFile) {
+  VR_TRACE_FUNCTION("CVrPlatformRegistration::RunUpdates", "VrPlatformRegistration", vr::trace::kRunFlags);
   int updated = 0;
-  for (const Step& step : steps) {
+  for (const UpdateStep& step : UpdateSteps(platformLog, packageLog, prereqLog)) {
     if (!(selected & step.bit)) continue;
     if (step.begin) {
       step.log->AppendLine(step.begin, true);
@@ -342,9 +434,9 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     }
     WString message;
     int status;
-    if (step.bit == vr::undo::kSectionPlatforms) status = sections_->PlatformRegUpdate(*reader, patch, reinstall, *step.log, message);
-    else if (step.bit == vr::undo::kSectionPackages) status = sections_->PackageRegUpdate(*reader, patch, reinstall, *step.log, message);
-    else status = sections_->ReqCheckCfgRegUpdate(*reader, patch, reinstall, *step.log, message);
+    if (step.bit == vr::undo::kSectionPlatforms) status = sections_->PlatformRegUpdate(reader, patch, reinstall, *step.log, message);
+    else if (step.bit == vr::undo::kSectionPackages) status = sections_->PackageRegUpdate(reader, patch, reinstall, *step.log, message);
+    else status = sections_->ReqCheckCfgRegUpdate(reader, patch, reinstall, *step.log, message);
     if (step.end) {
       step.log->AppendLine(step.end, true);
       LogLine(step.end);
@@ -357,39 +449,32 @@ int CVrPlatformRegistration::RegisterSteps(const WString& configFile, const WStr
     step.log->SaveFile();
     if (status != 0) RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
   }
-
-  // The ledger is saved before the undo file is completed: a run killed in between is rolled
-  // back by the next run, which then takes the registration out of the ledger again.
-  if (auto* registration = LedgerRegistration()) {
-    registration->sections = selected;
-    if (WString message; !SaveRunLedger(message)) {
-      LogLine(message);
-      RollBackRegistration(message, updated, platformLog, packageLog, prereqLog, undoFile);
-    }
-  }
-  vr::front::ClearFinalMessage();
-  if (undo) {
-    for (const Step& step : steps) {
-      if (!(selected & step.bit)) continue;
-      if (step.begin) undo->AppendLine(u"", true);
-      undo->AppendLine(step.log->GetContent(), false);
-    }
-    // The first save already kept the previous undo file as the backup; this one must not
-    // replace that backup with the header-only file.
-    undo->SetMakeBackup(false);
-    if (FAILED(undo->SaveFile())) {
-      journal_->Keep();  // the changes stay: the logs are the only record of them
-      const WString message =
-          LoadMessage(MessageId::kUndoFileSaveFailed, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
-      LogLine(message);
-      throw CApp_error(message, kExitFailure);
-    }
-  }
-  journal_->Finish();
-  return Summarise(warnings_ ? 154 : 152, patch);
+  return updated;
 }
 
-int CVrPlatformRegistration::Summarise(unsigned messageId, const WString& patch) {
+// Appends the section logs to the undo file in the Updates' order and saves it. A failed save
+// keeps the journal: the changes stay, and the logs are the only record of them.
+void CVrPlatformRegistration::CompleteUndoFile(VrLogFile& undo, const WString& undoFile, int selected,
+                                               VrTempLogFile& platformLog, VrTempLogFile& packageLog,
+                                               VrTempLogFile& prereqLog) {
+  for (const UpdateStep& step : UpdateSteps(platformLog, packageLog, prereqLog)) {
+    if (!(selected & step.bit)) continue;
+    if (step.begin) undo.AppendLine(u"", true);
+    undo.AppendLine(step.log->GetContent(), false);
+  }
+  // The first save already kept the previous undo file as the backup; this one must not
+  // replace that backup with the header-only file.
+  undo.SetMakeBackup(false);
+  if (FAILED(undo.SaveFile())) {
+    journal_->Keep();
+    const WString message =
+        LoadMessage(MessageId::kUndoFileSaveFailed, undoFile, packageLog.GetPath(), platformLog.GetPath(), prereqLog.GetPath());
+    LogLine(message);
+    throw CApp_error(message, kExitFailure);
+  }
+}
+
+int CVrPlatformRegistration::Summarise(vr::msg::MessageId messageId, const WString& patch) {
   const WString summary = LoadMessage(messageId, patch);
   const int exitCode = warnings_ ? kExitWarnings : kExitSuccess;
   LogLine(u"\n# " + summary);
@@ -481,12 +566,8 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
 
   WString logMessage;
   if (!InitTesseraLog(logMessage)) throw CApp_error(logMessage, kExitFailure);
-  WString commandLine = u"-unreg \"" + undoFile + u"\"";
-  if (clusterMode_ == 1) commandLine += u" -cluster full";
-  else if (clusterMode_ == 2) commandLine += u" -cluster local";
-  if (planOnly_) commandLine += u" -whatif";
   if (header.createdOn.empty()) header.createdOn = createdOn;
-  WriteRunLogHeader(header, commandLine);
+  WriteRunLogHeader(header, u"-unreg \"" + undoFile + u"\"" + RunOptionsText(clusterMode_, planOnly_));
   LoadRunLedger();
   if (planOnly_) BeginPlan();
   else RecoverInterruptedRuns();
@@ -517,63 +598,60 @@ int CVrPlatformRegistration::UnregisterSteps(const WString& undoFile, bool delet
   RunInits(todo, WString());
   vr::front::SetFinalMessage(LoadMessage(MessageId::kUnregErrors, patch));
 
+  // Packages first: their section may refuse the whole unregistration.
   int result = 0, failed = 0;
   WString errors;
-  // A section that fails is put back from its record at the end; what it changed in the
-  // ledger goes with it.
-  std::unique_ptr<vr::ledger::Ledger> ledgerBefore;
-  auto forgetLedgerChanges = [&] {
-    ledger_ = *ledgerBefore;
-    SetLedgerRegistration(known ? ledger_.Find(patch, header.createdOn) : nullptr);
-  };
-  if (todo & vr::undo::kSectionPackages) {
-    undo.ResetPosition();
+  for (const int bit : {vr::undo::kSectionPackages, vr::undo::kSectionPlatforms, vr::undo::kSectionPrereq}) {
     WString message;
-    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
-    if (!sections_->PackageRegRollback(undo, message)) {
-      failed |= vr::undo::kSectionPackages;
-      forgetLedgerChanges();
-      if (patchNotRegistered_ || packageDeployed_) {
-        // Refused: whatever the section did first is put back from its record, and the run
-        // is over.
-        WString ignored;
-        CommitUnregistration(undoFile, patch, header.createdOn, 0, 0, vr::undo::kSectionPackages, ignored);
-        const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
-        vr::console::WriteStdout(message);
-        const WString notUnregistered = LoadMessage(MessageId::kPatchNotUnregistered, patch);
-        LogLine(u"\n# " + notUnregistered);
-        PrintSummary(notUnregistered);
-        vr::front::ClearFinalMessage();
-        LogLine(vr::text::Format(u"# Exit code = %d", code));
-        return code;
-      }
-      errors += message;
-      result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
-    }
-  }
-  auto uninstall = [&](int bit) {
-    if (!(todo & bit)) return;
-    undo.ResetPosition();
-    WString message;
-    ledgerBefore = std::make_unique<vr::ledger::Ledger>(ledger_);
-    const bool ok = bit == vr::undo::kSectionPlatforms ? sections_->PlatformRegRollback(undo, message)
-                                                       : sections_->ReqCheckCfgRegRollback(undo, message);
-    if (ok) return;
+    if (!(todo & bit) || TakeBackSection(bit, undo, known != nullptr, patch, header.createdOn, message)) continue;
     failed |= bit;
-    forgetLedgerChanges();
+    if (bit == vr::undo::kSectionPackages && (patchNotRegistered_ || packageDeployed_))
+      return RefuseUnregistration(undoFile, patch, header.createdOn, message);
     errors += message;
     if (result != kExitUndoSyntax) result = error_ ? kExitUndoSyntax : kExitUnregisterErrors;
-  };
-  uninstall(vr::undo::kSectionPlatforms);
-  uninstall(vr::undo::kSectionPrereq);
+  }
   CommitUnregistration(undoFile, patch, header.createdOn, sections, todo & ~failed, failed, errors);
   if (result != 0) throw CApp_error(errors, result);
 
-  const int exitCode = Summarise(warnings_ ? 155 : 153, patch);
+  const int exitCode = Summarise(warnings_ ? MessageId::kUnregWarnings : MessageId::kUnregSucceeded, patch);
   if (deleteUndo && vr::os::FileExists(undoFile)) {
     if (long rc = vr::os::DeleteFile(undoFile); rc != 0) VR_TRACE_FAILURE("DeleteFile (\"", undoFile, "\")", rc);
   }
   return exitCode;
+}
+
+// One section's Rollback in an unregistration. A section that fails is put back from its record
+// at the end; what it changed in the ledger goes with it.
+bool CVrPlatformRegistration::TakeBackSection(int bit, VrLogFile& undo, bool known, const WString& patch,
+                                              const WString& createdOn, WString& message) {
+  undo.ResetPosition();
+  const vr::ledger::Ledger ledgerBefore = ledger_;
+  bool ok;
+  if (bit == vr::undo::kSectionPackages) ok = sections_->PackageRegRollback(undo, message);
+  else if (bit == vr::undo::kSectionPlatforms) ok = sections_->PlatformRegRollback(undo, message);
+  else ok = sections_->ReqCheckCfgRegRollback(undo, message);
+  if (!ok) {
+    ledger_ = ledgerBefore;
+    SetLedgerRegistration(known ? ledger_.Find(patch, createdOn) : nullptr);
+  }
+  return ok;
+}
+
+// The package section refused the unregistration (the patch is not registered, or a package
+// is still deployed): whatever it did first is put back from its record, and the run is over
+// with exit code 3 or 6.
+int CVrPlatformRegistration::RefuseUnregistration(const WString& undoFile, const WString& patch,
+                                                  const WString& createdOn, const WString& message) {
+  WString ignored;
+  CommitUnregistration(undoFile, patch, createdOn, 0, 0, vr::undo::kSectionPackages, ignored);
+  const int code = patchNotRegistered_ ? kExitPatchNotRegistered : kExitPackageDeployed;
+  vr::console::WriteStdout(message);
+  const WString notUnregistered = LoadMessage(MessageId::kPatchNotUnregistered, patch);
+  LogLine(u"\n# " + notUnregistered);
+  PrintSummary(notUnregistered);
+  vr::front::ClearFinalMessage();
+  LogLine(vr::text::Format(u"# Exit code = %d", code));
+  return code;
 }
 
 // A section that failed part way is put back from its record, so that it is either taken back

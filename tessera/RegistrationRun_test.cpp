@@ -466,6 +466,29 @@ TEST_F(RegistrationRun, SectionSelectionByContentAndMask) {
   EXPECT_NE(ReadUnicode(RunLog()).find("-sections package|platform\n"), std::string::npos);
 }
 
+// Both runs end the command line in the run log's header with the cluster mode they were given.
+TEST_F(RegistrationRun, TheRunLogsCommandLineNamesTheClusterModeOfBothRuns) {
+  HostFixture::MakeHost({"--server-version", "A.07.50", "--cluster", "active"});
+  CaptureConsole(vr::console::SetConsoleWriter, out_, err_);
+  const fs::path cfg = Write("full.xml", kFullConfig);
+  const std::string undo = (base_ / "cluster.undo").string();
+  for (const auto& [mode, option] : {std::pair{1, " -cluster full\n"}, {2, " -cluster local\n"}}) {
+    for (const bool reg : {true, false}) {
+      WString message;
+      int status = -1;
+      CVrPlatformRegistration r(mode, nullptr, message, status);
+      ASSERT_EQ(status, 0) << WideToUtf8(message);
+      r.SetSections(std::make_unique<ScriptedSections>(r, calls_));
+      EXPECT_EQ(reg ? r.RegisterPlatform(Utf8ToWide(cfg.string()), u"VRMS_0200", false, Utf8ToWide(undo), 14)
+                    : r.UnregisterPlatform(Utf8ToWide(undo), false),
+                0);
+    }
+    const std::string log = ReadUnicode(RunLog());
+    EXPECT_NE(log.find("-log \"" + undo + "\"" + option), std::string::npos) << log;
+    EXPECT_NE(log.find("# tessera -unreg \"" + undo + "\"" + option), std::string::npos) << log;
+  }
+}
+
 TEST_F(RegistrationRun, Unregistration) {
   MakeHost();
   const fs::path cfg = Write("full.xml", kFullConfig);

@@ -25,10 +25,6 @@ namespace {
 
 using namespace vr::front;  // the exit codes
 
-constexpr unsigned kNothingChanged = 274;
-constexpr unsigned kWouldStopHere = 275;
-constexpr unsigned kAlreadyReversed = 276;
-constexpr unsigned kInterruptedRunPending = 277;
 // The run log's mark of a plan run, below its header.
 constexpr const char16_t* kPlanMark = u"# Plan only (-whatif): the stores are read, nothing is changed.";
 
@@ -104,7 +100,7 @@ void CVrPlatformRegistration::BeginPlan() {
   for (const vr::journal::RunJournal::Interrupted& run : vr::journal::RunJournal::FindInterrupted()) {
     if (!run.hasManifest || run.manifest.state != "active") continue;
     const WString warning =
-        LoadMessage(kInterruptedRunPending, run.manifest.patch, vr::text::Utf8ToWide(run.folder));
+        LoadMessage(MessageId::kPlanInterruptedRunFirst, run.manifest.patch, vr::text::Utf8ToWide(run.folder));
     LogLine(u"# " + warning);
     vr::console::PrintConsoleText(warning, vr::console::kWarning);
   }
@@ -192,7 +188,7 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
       const WString notUnregistered = LoadMessage(MessageId::kPatchNotUnregistered, GetPatch());
       LogLine(u"\n# " + notUnregistered);
       vr::console::WriteStdout(u"\n" + notUnregistered);
-      vr::console::WriteStdout(LoadMessage(kWouldStopHere));
+      vr::console::WriteStdout(LoadMessage(MessageId::kPlanRunWouldStop));
       LogPlanStop();
       vr::front::ClearFinalMessage();
       LogLine(vr::text::Format(u"# Exit code = %d", code));
@@ -213,7 +209,7 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
     const WString lines = SectionText(undo.GetContent(), *markers);
     if (lines.empty()) continue;
     plan += u"\n";
-    if (reversed & markers->bit) plan += u"# " + ConsoleLines(LoadMessage(kAlreadyReversed));
+    if (reversed & markers->bit) plan += u"# " + ConsoleLines(LoadMessage(MessageId::kPlanLinesTakenBack));
     plan += lines;
   }
   vr::console::WriteStdout(plan);
@@ -225,7 +221,7 @@ int CVrPlatformRegistration::PlanUnregistration(VrLogFile& undo, int sections,
 }
 
 int CVrPlatformRegistration::FinishPlan() {
-  const WString closing = LoadMessage(kNothingChanged);
+  const WString closing = LoadMessage(MessageId::kPlanNothingChanged);
   LogLine(u"\n# " + closing);
   vr::console::WriteStdout(u"\n" + closing);
   vr::front::ClearFinalMessage();
@@ -235,5 +231,5 @@ int CVrPlatformRegistration::FinishPlan() {
 
 // The console line goes out with the error, from main (see ReportException).
 void CVrPlatformRegistration::LogPlanStop() {
-  if (planOnly_) LogLine(u"# " + LoadMessage(kWouldStopHere));
+  if (planOnly_) LogLine(u"# " + LoadMessage(MessageId::kPlanRunWouldStop));
 }

@@ -1,11 +1,13 @@
-// The section protocol that forwards to the section handlers of the registration object, and
-// the destructor that cleans up every initialised section. The handlers live with their
-// sections: ModelUpdater/ (platforms), Packages/ (packages), Prereq/ (prerequisites).
+// The section protocol that forwards to the section handlers of the registration object, the
+// handlers themselves (each forwards to the object of its section: ModelUpdater/ for the
+// platforms, Packages/ for the packages, Prereq/ for the prerequisites), and the destructor that
+// cleans up every initialised section.
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
-#include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/ModelUpdater/PlatformSection.h"
+#include "tessera/Prereq/PrereqSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 
@@ -42,6 +44,39 @@ class HandlerSections final : public IRegistrationSections {
 };
 
 }  // namespace
+
+// The platform section (ModelUpdater/PlatformSection.h).
+int CVrPlatformRegistration::PlatformRegInit(WString& message) { return platformSection_->Init(message); }
+int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                               VrLogFile& sectionLog, WString& message) {
+  return platformSection_->Update(reader, patch, reinstall, sectionLog, message);
+}
+bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& log, WString& message) {
+  return platformSection_->Rollback(log, message);
+}
+bool CVrPlatformRegistration::PlatformRegCleanup(WString& message) { return platformSection_->Cleanup(message); }
+bool CVrPlatformRegistration::PlatformRestoreRecord(const std::string& record, WString& message) {
+  return platformSection_->RestoreRecord(record, message);
+}
+bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
+  return platformSection_->InitListOfWinOSTypes(message);
+}
+
+// The prerequisite section (Prereq/PrereqSection.h).
+int CVrPlatformRegistration::ReqCheckCfgRegInit(WString& message, const WString& requestedVersion) {
+  return prereqSection_->Init(message, requestedVersion);
+}
+int CVrPlatformRegistration::ReqCheckCfgRegUpdate(CXmlReader& reader, const WString& patch, bool reinstall,
+                                                  VrLogFile& sectionLog, WString& message) {
+  return prereqSection_->Update(reader, patch, reinstall, sectionLog, message);
+}
+bool CVrPlatformRegistration::ReqCheckCfgRegRollback(VrLogFile& log, WString& message) {
+  return prereqSection_->Rollback(log, message);
+}
+bool CVrPlatformRegistration::ReqCheckCfgRegCleanup(WString& message) { return prereqSection_->Cleanup(message); }
+bool CVrPlatformRegistration::PrereqRestoreRecord(const std::string& record, WString& message) {
+  return prereqSection_->RestoreRecord(record, message);
+}
 
 std::unique_ptr<IRegistrationSections> CVrPlatformRegistration::MakeHandlerSections(CVrPlatformRegistration& owner) {
   return std::make_unique<HandlerSections>(owner);

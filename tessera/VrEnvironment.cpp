@@ -20,6 +20,8 @@
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
+#include "tessera/ModelUpdater/PlatformSection.h"
+#include "tessera/Prereq/PrereqSection.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/RegistryString.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -103,7 +105,9 @@ WString TrimLineEnds(WString text) {
 }  // namespace
 
 CVrPlatformRegistration::CVrPlatformRegistration(int clusterMode, void* reserved, WString& message, int& status)
-    : clusterMode_(clusterMode) {
+    : clusterMode_(clusterMode),
+      platformSection_(std::make_unique<PlatformSection>(*this)),
+      prereqSection_(std::make_unique<PrereqSection>(*this)) {
   VR_TRACE_FUNCTION("CVrPlatformRegistration::CVrPlatformRegistration", "VrEnvironment", vr::trace::kRunFlags);
   (void)reserved;
   message.clear();

@@ -8,6 +8,7 @@
 #include "platform/com/types.h"
 #include "platform/os/run_lock.h"
 #include "platform/text/wstring.h"
+#include "tessera/MessageIds.h"
 #include "tessera/RegistrationSections.h"
 #include "tessera/RunJournal.h"
 #include "tessera/RunLedger.h"
@@ -17,6 +18,8 @@ class VrConfigFile;
 class VrLogFile;
 class VrTempLogFile;
 class CXmlReader;
+class PlatformSection;
+class PrereqSection;
 namespace vr::pkg {
 struct PackageSectionState;
 }
@@ -79,9 +82,6 @@ class CVrPlatformRegistration {
                            WString& message);
   bool ReqCheckCfgRegRollback(VrLogFile& log, WString& message);
   bool ReqCheckCfgRegCleanup(WString& message);
-  // Refuses a registration file whose tag text is not one block of its own name and kind:
-  // false with message 211, which also goes to the run log.
-  bool CheckReqCheckTags(const CXmlReader& reader, WString& message);
 
   // Recovery of a killed run (or of a failed rollback) from the sections' records in its
   // journal: each puts what its record names back to the state before that run. Idempotent;
@@ -137,7 +137,20 @@ class CVrPlatformRegistration {
   // ---- Registration run
   int RegisterSteps(const WString& configFile, const WString& patch, bool reinstall, const WString& undoFile,
                     int sectionsMask);
+  // Steps of a registration, in the order RegisterSteps takes them.
+  void RefuseUnfitTexts(const CXmlReader& reader, int selected);
+  void OpenSectionLogs(VrTempLogFile& packageLog, VrTempLogFile& platformLog, VrTempLogFile& prereqLog);
+  std::unique_ptr<VrLogFile> CreateUndoFile(const WString& undoFile, const vr::undo::UndoHeader& header);
+  int RunUpdates(CXmlReader& reader, const WString& patch, bool reinstall, int selected, VrTempLogFile& platformLog,
+                 VrTempLogFile& packageLog, VrTempLogFile& prereqLog, const WString& undoFile);
+  void CompleteUndoFile(VrLogFile& undo, const WString& undoFile, int selected, VrTempLogFile& platformLog,
+                        VrTempLogFile& packageLog, VrTempLogFile& prereqLog);
   int UnregisterSteps(const WString& undoFile, bool deleteUndo, WString& patch);
+  // Steps of an unregistration.
+  bool TakeBackSection(int bit, VrLogFile& undo, bool known, const WString& patch, const WString& createdOn,
+                       WString& message);
+  int RefuseUnregistration(const WString& undoFile, const WString& patch, const WString& createdOn,
+                           const WString& message);
   WString CreationTime();
   void WriteRunLogHeader(const vr::undo::UndoHeader& header, const WString& commandLine);
   void CheckServerVersion(const WString& supportedVersions);
@@ -147,7 +160,7 @@ class CVrPlatformRegistration {
   [[noreturn]] void RollBackRegistration(const WString& failure, int updated, VrTempLogFile& platformLog,
                                          VrTempLogFile& packageLog, VrTempLogFile& prereqLog,
                                          const WString& undoFile);
-  int Summarise(unsigned messageId, const WString& patch);
+  int Summarise(vr::msg::MessageId messageId, const WString& patch);
   // ---- Plan runs (RunPlan.cpp): print the undo lines the run would write or take back.
   int PlanRegistration(CXmlReader& reader, const WString& patch, bool reinstall, const WString& undoFile,
                        int selected);
@@ -191,19 +204,10 @@ class CVrPlatformRegistration {
   vr::ledger::Ledger ledger_;
   vr::ledger::Registration* ledgerRegistration_ = nullptr;
 
-  // ---- Prerequisite section
-  // A line of the run log, traced first.
-  void WriteCommonLog(const WString& text);
-  // Copies the saved configuration file over its copies in the packages tree; failurePrefix
-  // (rollback and unregistration) goes to the run log before a failed copy's message.
-  bool CopyPrereqInstances(const WString& saved, const WString& logPrefix, const WChar* failurePrefix,
-                           WString& message);
-  std::unique_ptr<VrConfigFile> reqOriginal_;  // the file as loaded at Init
-  std::unique_ptr<VrConfigFile> reqNew_;       // the file being built, saved at the end
-  WString reqVersion_;                         // the version folder in use
-  WString reqCreatedFolder_;                   // the version folder this run's Init created
-  WString reqCreatedFile_;                     // the file this run's Init copied into it
-  void DiscardNewPrereqVersion();
+  // ---- Platform section (ModelUpdater/PlatformSection.h): the WMI platform model
+  std::unique_ptr<PlatformSection> platformSection_;
+  // ---- Prerequisite section (Prereq/PrereqSection.h): the configuration file and its versions
+  std::unique_ptr<PrereqSection> prereqSection_;
 
   // ---- Package section (Packages/PackageSection.h): Depot access and what the Update added
   std::shared_ptr<vr::pkg::PackageSectionState> packageState_;

@@ -47,7 +47,9 @@ long RunLock::Acquire(const std::string& root, long timeoutMs, std::unique_ptr<R
       ::close(fd);
       return rc;
     }
-    if (NowMs() >= deadline) {
+    // Past the deadline, not at it: the clock counts whole milliseconds, so a run that gives
+    // up at the deadline's millisecond could have waited up to one less than its bound.
+    if (NowMs() > deadline) {
       ::close(fd);
       return ERROR_TIMEOUT;
     }

@@ -30,6 +30,10 @@ long Sweep(const std::string& folder, long long olderThan, bool recursive, int& 
   while (const dirent* e = ::readdir(dir)) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
+    // Only a name that could be ours, or a folder to descend into, needs a look at the file: a
+    // temporary folder may hold thousands of entries of other programs, and every run sweeps it.
+    const bool candidate = matches(name, prefix, suffix);
+    if (!candidate && (!recursive || (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN))) continue;
     const std::string path = folder + "/" + name;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) continue;
@@ -37,7 +41,7 @@ long Sweep(const std::string& folder, long long olderThan, bool recursive, int& 
       if (recursive) subfolders.push_back(path);
       continue;
     }
-    if (!S_ISREG(st.st_mode) || !matches(name, prefix, suffix) || st.st_mtime >= olderThan) continue;
+    if (!S_ISREG(st.st_mode) || !candidate || st.st_mtime >= olderThan) continue;
     if (::unlink(path.c_str()) == 0) ++removed;
     else if (first == ERROR_SUCCESS) first = Win32FromErrno(errno);
   }

@@ -47,10 +47,13 @@ void Warn(OperationContext& context, const WString& message, WString& error, VrL
 void ApplyFolder(OperationContext& context, const InstrumentationFolderChange& folder, const WString& parent,
                  WString& error, VrLogFile& log, const char* vrTraceFunction_, const char* vrTraceFile_) {
   const WString path = JoinPath(parent, folder.toName.empty() ? folder.fromName : folder.toName);
-  static const unsigned kCreate[] = {4001, 4002, 4003};
-  static const unsigned kDelete[] = {4008, 4007, 4006};
+  // By level: OS type folder, OS version folder, instrumentation folder.
+  static const MessageId kCreate[] = {MessageId::kOsTypeFolderCreateFailed, MessageId::kOsVersionFolderCreateFailed,
+                                      MessageId::kInstrumentationFolderCreateFailed};
+  static const MessageId kDelete[] = {MessageId::kOsTypeFolderDeleteFailed, MessageId::kOsVersionFolderDeleteFailed,
+                                      MessageId::kInstrumentationFolderDeleteFailed};
   if (folder.updateAction == ACTION_ADD && !CreateDirectoryW(path.c_str(), nullptr)) {
-    VR_TRACE_ERROR("(TESSERA", kCreate[folder.level], ") WARNING: Could not create directory: '", path, "'");
+    VR_TRACE_ERROR("(TESSERA", vr::msg::ToNumber(kCreate[folder.level]), ") WARNING: Could not create directory: '", path, "'");
     Warn(context, LoadMessage(kCreate[folder.level], path), error, log);
   }
   for (const InstrumentationFileChange& file : folder.files) {
@@ -70,7 +73,7 @@ void ApplyFolder(OperationContext& context, const InstrumentationFolderChange& f
   for (const InstrumentationFolderChange& child : folder.children)
     ApplyFolder(context, child, path, error, log, vrTraceFunction_, vrTraceFile_);
   if (folder.updateAction == ACTION_REMOVE && !RemoveDirectoryW(path.c_str())) {
-    VR_TRACE_ERROR("(TESSERA", kDelete[folder.level], ") WARNING: Could not delete folder: '", path, "'");
+    VR_TRACE_ERROR("(TESSERA", vr::msg::ToNumber(kDelete[folder.level]), ") WARNING: Could not delete folder: '", path, "'");
     Warn(context, LoadMessage(kDelete[folder.level], path), error, log);
   }
 }

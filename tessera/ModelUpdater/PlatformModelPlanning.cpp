@@ -63,7 +63,7 @@ void TraceChange(const char* vrTraceFunction_, const char* vrTraceFile_, const C
 // The shared planning of OS types, OS versions and system types.
 template <class Value, class Change>
 HRESULT PlanValues(const char* vrTraceFunction_, const char* vrTraceFile_, const std::vector<Value>& wmi,
-                   const std::vector<Value>& config, std::vector<Change>& out, unsigned emptyMessage,
+                   const std::vector<Value>& config, std::vector<Change>& out, MessageId emptyMessage,
                    WString& error, VrLogFile& log) {
   out.clear();
   if (config.empty()) {
@@ -128,7 +128,7 @@ HRESULT CreateUpdateAndUnDo_OSTypeVec(const std::vector<ModelValue>& wmi, const 
   VR_TRACE_FUNCTION("PlatformModelOperations::CreateUpdateAndUnDo_OSTypeVec", "ModelUpdater\\PlatformModelPlanning",
                     vr::trace::kModelFlags);
   try {
-    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, 3011, error, log);
+    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, MessageId::kOsTypesEmpty, error, log);
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;
@@ -140,7 +140,7 @@ HRESULT CreateUpdateAndUnDo_OSVersionVec(const std::vector<ModelValue>& wmi, con
   VR_TRACE_FUNCTION("PlatformModelOperations::CreateUpdateAndUnDo_OSVersionVec",
                     "ModelUpdater\\PlatformModelPlanning", vr::trace::kModelFlags);
   try {
-    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, 3012, error, log);
+    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, MessageId::kOsVersionsEmpty, error, log);
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;
@@ -153,7 +153,7 @@ HRESULT CreateUpdateAndUnDo_SystemTypeVec(const std::vector<SystemTypeValue>& wm
   VR_TRACE_FUNCTION("PlatformModelOperations::CreateUpdateAndUnDo_SystemTypeVec",
                     "ModelUpdater\\PlatformModelPlanning", vr::trace::kModelFlags);
   try {
-    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, 3013, error, log);
+    return PlanValues(vrTraceFunction_, vrTraceFile_, wmi, config, changes, MessageId::kSystemTypesEmpty, error, log);
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);
     return E_FAIL;

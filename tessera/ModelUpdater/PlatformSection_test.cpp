@@ -27,7 +27,7 @@ namespace {
 
 constexpr int kPlatformSection = 4;
 
-class PlatformSection : public vr::testing::HostFixture {
+class PlatformSectionRun : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
@@ -87,7 +87,7 @@ class PlatformSection : public vr::testing::HostFixture {
 // file after the update says so (message 206).
 // The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
 constexpr int kSweepParts = 4;
-class PlatformSectionSweep : public PlatformSection, public ::testing::WithParamInterface<int> {};
+class PlatformSectionSweep : public PlatformSectionRun, public ::testing::WithParamInterface<int> {};
 
 TEST_P(PlatformSectionSweep, EveryFaultPointEndsRolledBackOrReportsTheFailedRollback) {
   const fs::path log = base_ / "points.log";

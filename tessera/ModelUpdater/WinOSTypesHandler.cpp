@@ -3,6 +3,7 @@
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/ModelUpdater/PlatformModelOperations.h"
+#include "tessera/ModelUpdater/PlatformSection.h"
 #include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
@@ -25,13 +26,13 @@ HRESULT GetListOfWinOSTypes(IWbemServices* services, std::vector<WString>& windo
 
 }  // namespace PlatformOperations
 
-bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::InitListOfWinOSTypes", "ModelUpdater\\WinOSTypesHandler",
+bool PlatformSection::InitListOfWinOSTypes(WString& message) {
+  VR_TRACE_FUNCTION("PlatformSection::InitListOfWinOSTypes", "ModelUpdater\\WinOSTypesHandler",
                     vr::trace::kModelFlags);
   try {
     // Without a run log (a section run on its own) the messages still reach the error text.
     VrLogFile noLog(u"", false);
-    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    VrLogFile& log = run_.GetRunLog() ? *run_.GetRunLog() : noLog;
     PlatformOperations::ComScope com;
     std::shared_ptr<IWbemServices> services;
     if (FAILED(PlatformOperations::ConnectToWmi(&services))) {
@@ -40,7 +41,7 @@ bool CVrPlatformRegistration::InitListOfWinOSTypes(WString& message) {
     }
     std::vector<WString> windows;
     if (FAILED(PlatformOperations::GetListOfWinOSTypes(services.get(), windows, message, log))) return false;
-    windowsOsTypes_ = std::move(windows);
+    run_.WindowsOsTypes() = std::move(windows);
     return true;
   } catch (...) {
     VR_TRACE_ERROR("Caught EXCEPTION in ", vrTraceFunction_);

@@ -14,7 +14,7 @@
 #include "tessera/RunJournal.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
-#include "tessera/VrPlatformRegistration.h"
+#include "tessera/Prereq/PrereqSection.h"
 
 using vr::msg::LoadMessage;
 using vr::msg::MessageId;
@@ -177,6 +177,6 @@ bool RestorePrereqRecord(const std::string& record, WString& message) {
 
 }  // namespace vr::prereq
 
-bool CVrPlatformRegistration::PrereqRestoreRecord(const std::string& record, WString& message) {
+bool PrereqSection::RestoreRecord(const std::string& record, WString& message) {
   return vr::prereq::RestorePrereqRecord(record, message);
 }

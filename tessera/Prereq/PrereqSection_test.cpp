@@ -31,7 +31,7 @@ std::string Read(const fs::path& p) {
   return ss.str();
 }
 
-class PrereqSection : public vr::testing::HostFixture {
+class PrereqSectionRun : public vr::testing::HostFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
@@ -94,7 +94,7 @@ TEST(PrereqVersion, Order) {
   EXPECT_EQ(CompareVersions(u"8-0", u"8.0"), 0);
 }
 
-TEST_F(PrereqSection, RegisterThenUnregisterLeavesOnlyWhatIsMeantToStay) {
+TEST_F(PrereqSectionRun, RegisterThenUnregisterLeavesOnlyWhatIsMeantToStay) {
   const std::string undo = (base_ / "u.undo").string();
   ASSERT_EQ(Run(true, undo), 0) << error_;
   // The requested version 7.60 is above the highest (1.0.0): a new folder with the new file.
@@ -127,7 +127,7 @@ TEST_F(PrereqSection, RegisterThenUnregisterLeavesOnlyWhatIsMeantToStay) {
   EXPECT_EQ(Read(NewVersionFile()), after);
 }
 
-TEST_F(PrereqSection, ARequestedVersionMustBeAVersion) {
+TEST_F(PrereqSectionRun, ARequestedVersionMustBeAVersion) {
   WString message;
   int status = -1;
   CVrPlatformRegistration r(0, nullptr, message, status);
@@ -139,7 +139,7 @@ TEST_F(PrereqSection, ARequestedVersionMustBeAVersion) {
   EXPECT_TRUE(fs::exists(root_ / "server/share/install/conf/PrereqCheck/8.0/vroreqcheck.cfg"));
 }
 
-TEST_F(PrereqSection, AFailedCopyRollsTheFileBack) {
+TEST_F(PrereqSectionRun, AFailedCopyRollsTheFileBack) {
   // The second instance copy fails: the run rolls back, the saved file and the first copy get
   // their tags removed again.
   vr::fault::Configure("os.CopyFile#3");
@@ -154,7 +154,7 @@ TEST_F(PrereqSection, AFailedCopyRollsTheFileBack) {
 
 // The sweep in parts that the test run spreads over the processors (tests/support/SweepParts.h).
 constexpr int kSweepParts = 4;
-class PrereqSectionSweep : public PrereqSection, public ::testing::WithParamInterface<int> {};
+class PrereqSectionSweep : public PrereqSectionRun, public ::testing::WithParamInterface<int> {};
 
 TEST_P(PrereqSectionSweep, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   const fs::path log = base_ / "points.log";

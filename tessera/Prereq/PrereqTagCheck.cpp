@@ -7,7 +7,7 @@
 #include "tessera/Messages.h"
 #include "tessera/Prereq/PrereqSupport.h"
 #include "tessera/TesseraTrace.h"
-#include "tessera/VrPlatformRegistration.h"
+#include "tessera/Prereq/PrereqSection.h"
 #include "tessera/XmlParser/XmlReader.h"
 
 namespace vr::prereq {
@@ -55,8 +55,8 @@ bool CheckTagText(const WString& name, const WString& text, bool system, WString
 
 }  // namespace vr::prereq
 
-bool CVrPlatformRegistration::CheckReqCheckTags(const CXmlReader& reader, WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::CheckReqCheckTags", "Prereq\\PrereqTagCheck", vr::trace::kRunFlags);
+bool PrereqSection::CheckTags(const CXmlReader& reader, WString& message) {
+  VR_TRACE_FUNCTION("PrereqSection::CheckTags", "Prereq\\PrereqTagCheck", vr::trace::kRunFlags);
   auto check = [&](const std::vector<CReqCheckTag>& tags, bool system) {
     for (const auto& t : tags) {
       WString reason;

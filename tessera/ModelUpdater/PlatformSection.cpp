@@ -1,6 +1,8 @@
-// The platform section handlers of a registration run: registration of the file's platforms
-// into the WMI model with one undo line per committed change, and the reversal of those lines
-// for unregistration (from the undo file) or rollback (from the section log of a failed run).
+// The platform section of a registration run: registration of the file's platforms into the
+// WMI model with one undo line per committed change, and the reversal of those lines for
+// unregistration (from the undo file) or rollback (from the section log of a failed run).
+#include "tessera/ModelUpdater/PlatformSection.h"
+
 #include "tessera/Console.h"
 #include "tessera/ExitCodes.h"
 #include "tessera/Files/VrLogFile.h"
@@ -73,31 +75,33 @@ HRESULT ApplyChanges(OperationContext& context, IWbemServices* services, const P
 
 }  // namespace
 
-int CVrPlatformRegistration::PlatformRegInit(WString&) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegInit", "ModelUpdater\\PlatformSectionHandlers",
+PlatformSection::PlatformSection(CVrPlatformRegistration& run) : run_(run) {}
+
+int PlatformSection::Init(WString&) {
+  VR_TRACE_FUNCTION("PlatformSection::Init", "ModelUpdater\\PlatformSection",
                     vr::trace::kModelFlags);
   return 0;
 }
 
-bool CVrPlatformRegistration::PlatformRegCleanup(WString&) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegCleanup", "ModelUpdater\\PlatformSectionHandlers",
+bool PlatformSection::Cleanup(WString&) {
+  VR_TRACE_FUNCTION("PlatformSection::Cleanup", "ModelUpdater\\PlatformSection",
                     vr::trace::kModelFlags);
   return true;
 }
 
-int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString&, bool reinstall,
-                                               VrLogFile& sectionLog, WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegUpdate", "ModelUpdater\\PlatformSectionHandlers",
+int PlatformSection::Update(CXmlReader& reader, const WString&, bool reinstall, VrLogFile& sectionLog,
+                            WString& message) {
+  VR_TRACE_FUNCTION("PlatformSection::Update", "ModelUpdater\\PlatformSection",
                     vr::trace::kModelFlags);
   try {
     VrLogFile noLog(u"", false);
-    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    VrLogFile& log = run_.GetRunLog() ? *run_.GetRunLog() : noLog;
     ComScope com;
     OperationContext context;
     context.mode = reinstall ? OP_REINSTALL : OP_REGISTER;
-    context.clusterMode = clusterMode_;
+    context.clusterMode = run_.GetClusterMode();
     context.warnings = false;
-    if (FAILED(CheckPlatformTexts(reader.Platforms(), clusterMode_ == 2, message, log))) return kExitFailure;
+    if (FAILED(CheckPlatformTexts(reader.Platforms(), run_.GetClusterMode() == 2, message, log))) return kExitFailure;
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
@@ -118,13 +122,13 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
       ReportMessage(LoadMessage(MessageId::kPlatformRegFailed), message, log);
       return kExitFailure;
     }
-    if (planOnly_) {
+    if (run_.IsPlanOnly()) {
       // A plan shows the lines the apply would write, and changes nothing.
       for (const WString& line : RegistrationUndoLines(context, changes)) sectionLog.AppendLine(line, true);
       return 0;
     }
-    if (vr::ledger::Registration* registration = LedgerRegistration())
-      AppendLedgerEntries(reader.Platforms(), wmi, wanted, changes, clusterMode_ == 2, registration->entries);
+    if (vr::ledger::Registration* registration = run_.LedgerRegistration())
+      AppendLedgerEntries(reader.Platforms(), wmi, wanted, changes, run_.GetClusterMode() == 2, registration->entries);
     bool recorded = false;
     if (!RecordChanges(services.get(), wmi, changes, recorded, message, log, vrTraceFunction_, vrTraceFile_))
       return kExitFailure;
@@ -136,7 +140,7 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
     if (context.warnings) {
       // The run ends "with warnings"; the console says which (the run log has them too).
       vr::console::PrintConsoleText(message, vr::console::kWarning);
-      SetWarnings();
+      run_.SetWarnings();
     }
     return 0;
   } catch (...) {
@@ -146,18 +150,19 @@ int CVrPlatformRegistration::PlatformRegUpdate(CXmlReader& reader, const WString
   }
 }
 
-bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRegRollback", "ModelUpdater\\PlatformSectionHandlers",
+bool PlatformSection::Rollback(VrLogFile& undo, WString& message) {
+  VR_TRACE_FUNCTION("PlatformSection::Rollback", "ModelUpdater\\PlatformSection",
                     vr::trace::kModelFlags);
   try {
     VrLogFile noLog(u"", false);
-    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    VrLogFile& log = run_.GetRunLog() ? *run_.GetRunLog() : noLog;
+    const bool rollback = run_.IsRollback();
     ComScope com;
     OperationContext context;
-    context.mode = rollback_ ? OP_ROLLBACK : OP_UNINSTALL;
-    context.clusterMode = clusterMode_;
-    const unsigned failedMessage = rollback_ ? 3052 : 3053;
-    log.AppendLine(rollback_ ? u"Platforms registration rollback..." : u"Platforms deinstallation...", true);
+    context.mode = rollback ? OP_ROLLBACK : OP_UNINSTALL;
+    context.clusterMode = run_.GetClusterMode();
+    const MessageId failedMessage = rollback ? MessageId::kPlatformRollbackFailed : MessageId::kPlatformUnregFailed;
+    log.AppendLine(rollback ? u"Platforms registration rollback..." : u"Platforms deinstallation...", true);
 
     std::shared_ptr<IWbemServices> services;
     if (FAILED(ConnectToWmi(&services))) {
@@ -170,13 +175,13 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
     }
     PlatformModel wmi;
     if (FAILED(LoadValuesFromWMI(services.get(), wmi, message, log))) {
-      ReportMessage(LoadMessage(rollback_ ? MessageId::kPlatformRollbackLoadFailed : MessageId::kPlatformUnregLoadFailed), message, log);
+      ReportMessage(LoadMessage(rollback ? MessageId::kPlatformRollbackLoadFailed : MessageId::kPlatformUnregLoadFailed), message, log);
       return false;
     }
     PlatformChanges changes;
     const HRESULT read = CreateUninstallationAndUnDoVect(context, undo, wmi, changes, message, log);
     // A damaged section is the undo file's fault: the run ends with the undo-file error.
-    if (read == kUndoSectionSyntax && !rollback_) SetError();
+    if (read == kUndoSectionSyntax && !rollback) run_.SetError();
     if (FAILED(read)) {
       ReportMessage(LoadMessage(failedMessage), message, log);
       return false;
@@ -184,17 +189,17 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
     // A registration the ledger knows is taken back from its entries: only what is still its
     // own, with later registrations' states left standing. One it knows as taken back already
     // has nothing left to do here.
-    vr::ledger::Registration* registration = rollback_ ? nullptr : LedgerRegistration();
+    vr::ledger::Registration* registration = rollback ? nullptr : run_.LedgerRegistration();
     if (registration) {
       if (registration->reversedSections & vr::undo::kSectionPlatforms) {
         changes = PlatformChanges();
       } else {
-        CreateReversalChanges(wmi, CreateLedgerReversal(RunLedger(), *registration), true, changes);
+        CreateReversalChanges(wmi, CreateLedgerReversal(run_.RunLedger(), *registration), true, changes);
       }
     }
     // A live rollback is covered by the registration's own record; an unregistration records.
     bool recorded = false;
-    if (!rollback_ &&
+    if (!rollback &&
         !RecordChanges(services.get(), wmi, changes, recorded, message, log, vrTraceFunction_, vrTraceFile_)) {
       ReportMessage(LoadMessage(failedMessage), message, log);
       return false;
@@ -212,12 +217,12 @@ bool CVrPlatformRegistration::PlatformRegRollback(VrLogFile& undo, WString& mess
   }
 }
 
-bool CVrPlatformRegistration::PlatformRestoreRecord(const std::string& text, WString& message) {
-  VR_TRACE_FUNCTION("CVrPlatformRegistration::PlatformRestoreRecord", "ModelUpdater\\PlatformSectionHandlers",
+bool PlatformSection::RestoreRecord(const std::string& text, WString& message) {
+  VR_TRACE_FUNCTION("PlatformSection::RestoreRecord", "ModelUpdater\\PlatformSection",
                     vr::trace::kModelFlags);
   try {
     VrLogFile noLog(u"", false);
-    VrLogFile& log = runLog_ ? *runLog_ : noLog;
+    VrLogFile& log = run_.GetRunLog() ? *run_.GetRunLog() : noLog;
     PlatformRecord record;
     size_t badLine = 0;
     if (!ParsePlatformRecord(text, record, badLine)) {
