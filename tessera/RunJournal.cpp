@@ -11,6 +11,7 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
+#include "platform/text/line_escape.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/TesseraTrace.h"
 #include "tessera/UndoFile.h"
@@ -31,29 +32,20 @@ RunJournal* g_current = nullptr;
 WString W(const std::string& s) { return vr::text::Utf8ToWide(s); }
 std::string U(WStringView s) { return vr::text::WideToUtf8(s); }
 
-// Values stay on one line: backslash and line ends are escaped.
-std::string Escape(const std::string& v) {
+// Values stay on one line: backslash and line ends are escaped; a tab stays as it is.
+std::string Escape(const std::string& v) { return vr::text::EscapeLineText(v, vr::text::TabEscape::kKeep); }
+
+// A journal is not edited by hand: an escape no Escape wrote is read leniently.
+std::string Unescape(const std::string& v) {
   std::string out;
-  for (char c : v) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
-  }
+  vr::text::UnescapeLineText(v, out);
   return out;
 }
 
-std::string Unescape(const std::string& v) {
-  std::string out;
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (v[i] != '\\' || i + 1 == v.size()) {
-      out += v[i];
-      continue;
-    }
-    const char n = v[++i];
-    out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-  }
-  return out;
+// The text up to its last line end: what a kill cut short ends without one, and is not read.
+std::string WholeLines(const std::string& text) {
+  const size_t last = text.rfind('\n');
+  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -246,8 +238,7 @@ void RunJournal::ForgetUndoFile() {
 std::string RunJournal::ReadRecord(int section) const {
   std::string text;
   if (vr::os::ReadWholeFile(W(folder_ + "/" + kRecordNames[RecordIndex(section)]), text) != ERROR_SUCCESS) return std::string();
-  const size_t last = text.rfind('\n');
-  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
+  return WholeLines(text);
 }
 
 RunJournal* RunJournal::Current() { return g_current; }
@@ -265,14 +256,11 @@ std::vector<RunJournal::Interrupted> RunJournal::FindInterrupted() {
     if (vr::os::ReadWholeFile(W(run.folder + "/" + kManifestName), text) == ERROR_SUCCESS)
       run.hasManifest = ParseManifest(text, run.manifest);
     if (vr::os::ReadWholeFile(W(run.folder + "/" + kFoldersName), text) == ERROR_SUCCESS)
-      for (const auto& line : Lines(text))
+      for (const auto& line : Lines(WholeLines(text)))
         if (!line.empty()) run.folders.push_back(W(Unescape(line)));
     for (int i = 0; i < 3; ++i)
-      if (vr::os::ReadWholeFile(W(run.folder + "/" + kRecordNames[i]), text) == ERROR_SUCCESS) {
-        // A block cut short by a kill ends without its line end: only whole lines count.
-        const size_t last = text.rfind('\n');
-        run.records[i] = last == std::string::npos ? std::string() : text.substr(0, last + 1);
-      }
+      if (vr::os::ReadWholeFile(W(run.folder + "/" + kRecordNames[i]), text) == ERROR_SUCCESS)
+        run.records[i] = WholeLines(text);
     found.push_back(std::move(run));
   }
   std::sort(found.begin(), found.end(), [](const Interrupted& a, const Interrupted& b) { return a.folder < b.folder; });

@@ -18,42 +18,6 @@ namespace {
 constexpr const char* kFirstLine = "vorant-ledger 1";
 constexpr const char* kLastLine = "end";
 
-}  // namespace
-
-std::string EscapeField(std::string_view v) {
-  std::string out;
-  out.reserve(v.size());
-  for (char c : v) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
-  }
-  return out;
-}
-
-bool UnescapeField(std::string_view v, std::string& out) {
-  out.clear();
-  for (size_t i = 0; i < v.size(); ++i) {
-    if (v[i] != '\\') {
-      out += v[i];
-      continue;
-    }
-    if (++i == v.size()) return false;
-    switch (v[i]) {
-      case '\\': out += '\\'; break;
-      case 't': out += '\t'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      default: return false;
-    }
-  }
-  return true;
-}
-
-namespace {
-
 std::string Field(WStringView w) { return EscapeField(vr::text::WideToUtf8(w)); }
 
 bool WideField(std::string_view v, WString& out) {

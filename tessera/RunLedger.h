@@ -22,15 +22,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/text/line_escape.h"
 #include "platform/text/wstring.h"
 
 namespace vr::ledger {
 
 // One field of a tab-separated line: tab, line ends and backslash escaped as \t \n \r \\.
 // The ledger and the sections' records in the run journal write their fields this way.
-std::string EscapeField(std::string_view v);
+inline std::string EscapeField(std::string_view v) { return vr::text::EscapeLineText(v, vr::text::TabEscape::kEscape); }
 // False for a text no EscapeField wrote (a lone or unknown escape).
-bool UnescapeField(std::string_view v, std::string& out);
+inline bool UnescapeField(std::string_view v, std::string& out) { return vr::text::UnescapeLineText(v, out); }
 
 // One change a registration made, with its states in the section's own encoding.
 struct Entry {

@@ -199,4 +199,67 @@ TEST_F(LedgerFile, SectionRecordsAreReadBackToTheirLastWholeLine) {
   vr::journal::RunJournal::Remove(runs[0].folder);
 }
 
+// A folder the run noted before creating it is read back only from a whole line: a line a
+// kill cut short may name a folder the run never made (a parent of the one it meant).
+TEST_F(LedgerFile, NotedFoldersAreReadBackToTheirLastWholeLine) {
+  std::unique_ptr<vr::journal::RunJournal> journal;
+  vr::journal::Manifest m;
+  m.mode = "reg";
+  m.patch = u"P";
+  ASSERT_EQ(vr::journal::RunJournal::Begin(m, journal), ERROR_SUCCESS);
+  journal->MarkUpdating();
+  ASSERT_TRUE(journal->NoteFolderToCreate(u"/conf/PrereqCheck/9.9"));
+  ASSERT_TRUE(journal->NoteFolderToCreate(u"C:\\conf\\a\nb"));
+  std::ofstream(journal->Folder() + "/folders.log", std::ios::app) << "/conf/PrereqCheck";
+  journal.reset();
+
+  const auto runs = vr::journal::RunJournal::FindInterrupted();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].folders, (std::vector<WString>{u"/conf/PrereqCheck/9.9", u"C:\\conf\\a\nb"}));
+  vr::journal::RunJournal::Remove(runs[0].folder);
+}
+
+// Files written by earlier runs, byte for byte as they are stored, with every escape they use:
+// they read back to their values and are written again to the same bytes.
+TEST_F(LedgerFile, StoredManifestAndLedgerReadAndWriteBackToTheSameBytes) {
+  const std::string manifest =
+      "mode=reg\npatch=VR\\\\P=1\\nq\tt\nundo=C:\\\\undo\\\\f.undo\ncreatedOn=12/09/2026 10:00:00\\r\n"
+      "undoExisted=1\nsections=14\nstate=active\nend=1\n";
+  vr::journal::Manifest m;
+  ASSERT_TRUE(vr::journal::ParseManifest(manifest, m));
+  EXPECT_EQ(m.mode, "reg");
+  EXPECT_EQ(m.patch, u"VR\\P=1\nq\tt");
+  EXPECT_EQ(m.undoFile, u"C:\\undo\\f.undo");
+  EXPECT_EQ(m.createdOn, u"12/09/2026 10:00:00\r");
+  EXPECT_TRUE(m.undoExisted);
+  EXPECT_EQ(m.sections, 14);
+  EXPECT_EQ(m.state, "active");
+  EXPECT_EQ(vr::journal::FormatManifest(m), manifest);
+
+  const std::string ledger =
+      "vorant-ledger 1\n"
+      "R\t1\t6\t2\tVR\\\\PATCH\t12/09/2026 10:00:00 +00:00\tC:\\\\undo\\\\a b.undo\n"
+      "E\t4\tcaption\tb\tOS-TYPE 91\tLinux\\t(old)\\nline\\r\tLinux \\\\ \"new\"\n"
+      "E\t2\tmodule\tr\tpkg\xC3\xA9\t\t\xE6\x97\xA5\n"
+      "R\t2\t8\t0\tVR_B\tt\t\n"
+      "end\n";
+  Ledger parsed;
+  ASSERT_TRUE(Ledger::Parse(ledger, parsed));
+  ASSERT_EQ(parsed.Registrations().size(), 2u);
+  const Registration& r = parsed.Registrations().front();
+  EXPECT_EQ(r.patch, u"VR\\PATCH");
+  EXPECT_EQ(r.undoFile, u"C:\\undo\\a b.undo");
+  EXPECT_EQ(r.sections, kPlatforms | kPackages);
+  EXPECT_EQ(r.reversedSections, kPackages);
+  ASSERT_EQ(r.entries.size(), 2u);
+  EXPECT_EQ(r.entries[0].before, u"Linux\t(old)\nline\r");
+  EXPECT_EQ(r.entries[0].after, u"Linux \\ \"new\"");
+  EXPECT_TRUE(r.entries[0].existedBefore);
+  EXPECT_EQ(r.entries[1].key, u"pkg\u00e9");
+  EXPECT_EQ(r.entries[1].before, u"");
+  EXPECT_EQ(r.entries[1].after, u"\u65e5");
+  EXPECT_TRUE(r.entries[1].reversed);
+  EXPECT_EQ(parsed.Format(), ledger);
+}
+
 }  // namespace

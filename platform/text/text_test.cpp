@@ -4,6 +4,7 @@
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
 #include "platform/text/format.h"
+#include "platform/text/line_escape.h"
 
 using namespace vr::text;
 
@@ -101,4 +102,33 @@ TEST(ByteOrderMark, MarkedTextDecodes) {
   EXPECT_EQ(DecodeMarkedText("bad \xFF here", text), MarkedTextResult::InvalidUtf8);
   EXPECT_TRUE(text.empty());
   EXPECT_EQ(DecodeMarkedText("\xEF\xBB\xBF\xED\xA0\x80", text), MarkedTextResult::InvalidUtf8);  // a surrogate
+}
+
+TEST(LineEscape, FieldsAndLinesRoundTripAndKeepTheirBytes) {
+  const std::string text = std::string("a\\b\tc\nd\re\\t") + '\0' + "\xC3\xA9";
+  const std::string field = EscapeLineText(text);
+  EXPECT_EQ(field, std::string("a\\\\b\\tc\\nd\\re\\\\t") + '\0' + "\xC3\xA9");
+  EXPECT_EQ(field.find('\t'), std::string::npos);
+  EXPECT_EQ(field.find('\n'), std::string::npos);
+  std::string back;
+  EXPECT_TRUE(UnescapeLineText(field, back));
+  EXPECT_EQ(back, text);
+
+  // One text per line keeps its tabs; it reads back the same way.
+  const std::string line = EscapeLineText("a\tb\\c\r\n", TabEscape::kKeep);
+  EXPECT_EQ(line, "a\tb\\\\c\\r\\n");
+  EXPECT_TRUE(UnescapeLineText(line, back));
+  EXPECT_EQ(back, "a\tb\\c\r\n");
+  EXPECT_TRUE(UnescapeLineText("", back));
+  EXPECT_EQ(back, "");
+}
+
+TEST(LineEscape, TextNoEscapeWroteIsRefusedWithALenientReading) {
+  std::string back = "old";
+  EXPECT_FALSE(UnescapeLineText("ends\\", back));
+  EXPECT_EQ(back, "ends\\");
+  EXPECT_FALSE(UnescapeLineText("a\\qb\\n", back));
+  EXPECT_EQ(back, "aqb\n");
+  EXPECT_FALSE(UnescapeLineText("\\", back));
+  EXPECT_EQ(back, "\\");
 }

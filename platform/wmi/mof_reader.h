@@ -5,6 +5,8 @@
 // class declarations with superclass, typed and array properties, references, embedded
 // objects, defaults and methods; and instance declarations with aliases. Nothing is compiled
 // when the text has an error; the error names file, line and column.
+//
+// The tokens are read by mof_lexer.h, the productions by the parser of mof_parser.h.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -7,6 +7,10 @@
 // Classes and qualifier declarations are stored as their MOF text, instances in the binary form of
 // instance_codec.h with their canonical key, and every key value once more in an index so that
 // a query on any key is a lookup.
+//
+// The implementation is in parts: repository.cpp (opening, tables, deferred commits),
+// repository_session.cpp, repository_namespaces.cpp, repository_classes.cpp,
+// repository_qualifiers.cpp, repository_instances.cpp and repository_queries.cpp.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -139,12 +143,19 @@ class Session {
   HRESULT HasInstances(const NamespaceInfo& ns, const std::vector<WString>& classes, bool* any);
   HRESULT DeleteInstancesOf(const NamespaceInfo& ns, WStringView cls);
   HRESULT DeleteClassTree(const NamespaceInfo& ns, WStringView name);
+  HRESULT ResolveClassToPut(const NamespaceInfo& ns, const ClassDecl& decl, std::shared_ptr<const ResolvedClass>* out,
+                            WString* why, int* failedProperty, int* failedMethod);
+  HRESULT ReconcileSubclasses(const NamespaceInfo& ns, WStringView name, const std::vector<WString>& family, long flags,
+                              WString* why);
   HRESULT MigrateInstances(const NamespaceInfo& ns, const std::vector<WString>& classes,
                            const ResolvedClass& oldTop, bool keysChanged);
   HRESULT FindRow(const NamespaceInfo& ns, const ResolvedClass& cls, const std::string& key, bool* found,
                   int64_t* id, std::string* rowClass, std::string* data);
   HRESULT Decode(const NamespaceInfo& ns, std::string_view rowClass, std::string_view data, InstanceRecord* out);
   HRESULT NamespaceInstance(const NamespaceInfo& ns, WStringView child, InstanceRecord* out);
+  // The class a path names and the canonical key of its key values.
+  HRESULT ClassAndKeyOfPath(const NamespaceInfo& ns, const ObjectPath& path, std::shared_ptr<const ResolvedClass>* cls,
+                            WString* canon, WString* why);
   HRESULT WriteInstance(const NamespaceInfo& ns, const ResolvedClass& cls, const InstanceRecord& rec,
                         const std::string& key, bool exists, int64_t id);
   bool Matches(const InstanceRecord& rec, const std::vector<PropertyCondition>& conditions, WStringView ns) const;

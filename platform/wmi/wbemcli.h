@@ -22,6 +22,13 @@
 // 0xFFFF a Win32 error as its HRESULT, others as they are; a success code such as
 // WBEM_S_TIMEDOUT (0x40004) on Next returns that code with no objects, as a time-out does.
 //
+// Behind these interfaces (services.h, wbem_object.h) is the repository (repository.h), one
+// file per part: repository.cpp opens it and holds its tables, repository_session.cpp its
+// transactions, then namespaces, classes, qualifiers, instances and queries, each in a
+// repository_<part>.cpp. MOF text is read by mof_reader.h (mof_lexer.cpp, mof_reader.cpp with
+// the productions, mof_pragmas, mof_qualifiers, mof_values, mof_classes, mof_instances),
+// compiled into a repository by mof_compiler.h and written by mof_writer.h.
+//
 // Folder platform/wmi, library vr_wmi: host layer of the WMI service (repository and its store,
 // object model and paths, MOF reader, compiler and writer, WQL); uses platform/sqlite, os, com,
 // text and fault. Its subfolder testing/ (vr_wmi_testing) serves tests only.

@@ -5,6 +5,7 @@
 
 #include "platform/text/casefold.h"
 #include "platform/text/convert.h"
+#include "platform/text/line_escape.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
 #include "tessera/ModelUpdater/MatchGroupsSupport.h"
@@ -24,39 +25,22 @@ constexpr long kPropagateFlavour = 3;  // Values and ValueMap: to instances and 
 
 void AppendField(std::string& line, WStringView field) {
   line += '\t';
-  for (char c : vr::text::WideToUtf8(field)) {
-    switch (c) {
-      case '\\': line += "\\\\"; break;
-      case '\t': line += "\\t"; break;
-      case '\n': line += "\\n"; break;
-      case '\r': line += "\\r"; break;
-      default: line += c;
-    }
-  }
+  line += vr::text::EscapeLineText(vr::text::WideToUtf8(field));
 }
 
 std::string Number(int32_t n) { return std::to_string(n); }
 
+// A record is the journal's own file: an escape no AppendField wrote is read leniently.
 std::vector<WString> SplitFields(std::string_view line) {
   std::vector<WString> fields;
   std::string field;
-  auto finish = [&] {
+  for (size_t start = 0;;) {
+    const size_t tab = line.find('\t', start);
+    vr::text::UnescapeLineText(line.substr(start, tab - start), field);  // to the end when no tab follows
     fields.push_back(vr::text::Utf8ToWide(field));
-    field.clear();
-  };
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '\t') {
-      finish();
-    } else if (c == '\\' && i + 1 < line.size()) {
-      const char e = line[++i];
-      field += e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
-    } else {
-      field += c;
-    }
+    if (tab == std::string_view::npos) return fields;
+    start = tab + 1;
   }
-  finish();
-  return fields;
 }
 
 bool ParseInt(const WString& text, int32_t& n) {

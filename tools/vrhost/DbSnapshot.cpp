@@ -10,6 +10,7 @@
 #include "platform/depot/depot_setup.h"
 #include "platform/depot/sql_script.h"
 #include "platform/text/convert.h"
+#include "platform/text/line_escape.h"
 #include "tools/vrhost/DbSnapshot.h"
 #include "tools/vrhost/Vrhost.h"
 #include "tools/vrhost/VrhostParts.h"
@@ -28,19 +29,7 @@ std::string HideStoredSecrets(std::string text) {
   return text;
 }
 
-std::string EscapedCell(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string EscapedCell(const std::string& text) { return vr::text::EscapeLineText(text); }
 
 bool PrintDepot(const SnapshotContext& c, std::string& out, std::string& error) {
   namespace fs = std::filesystem;
