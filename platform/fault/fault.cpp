@@ -1,8 +1,6 @@
 #include "platform/fault/fault.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -23,7 +21,7 @@ struct State {
   bool loaded = false;
   std::vector<Rule> rules;
   std::map<std::string, long long, std::less<>> counts;
-  int logFd = -1;
+  std::FILE* log = nullptr;  // unbuffered, appending: each line is one write of its own
 };
 
 State& S() {
@@ -85,12 +83,20 @@ std::vector<Rule> ParseSpec(std::string_view spec) {
   return rules;
 }
 
+// The log of fault points: appended to by every process of a run, one whole line per write
+// (unbuffered), not inherited by the programs a process starts ("e": close on exec).
+std::FILE* OpenLog(const char* path) {
+  std::FILE* f = std::fopen(path, "ae");
+  if (f) std::setvbuf(f, nullptr, _IONBF, 0);
+  return f;
+}
+
 void LoadLocked(State& s) {
   if (s.loaded) return;
   s.loaded = true;
   if (const char* spec = std::getenv("VR_FAULTS")) s.rules = ParseSpec(spec);
   if (const char* log = std::getenv("VR_FAULTS_LOG"); log && *log)
-    s.logFd = ::open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    s.log = OpenLog(log);
 }
 
 }  // namespace
@@ -99,18 +105,17 @@ std::optional<long long> Hit(std::string_view point) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   LoadLocked(s);
-  if (s.rules.empty() && s.logFd < 0) return std::nullopt;
+  if (s.rules.empty() && !s.log) return std::nullopt;
   auto it = s.counts.find(point);
   if (it == s.counts.end()) it = s.counts.emplace(std::string(point), 0).first;
   const long long n = ++it->second;
-  if (s.logFd >= 0) {
-    std::string line = std::string(point) + "#" + std::to_string(n) + "\n";
-    ssize_t ignored = ::write(s.logFd, line.data(), line.size());
-    (void)ignored;
+  if (s.log) {
+    const std::string line = std::string(point) + "#" + std::to_string(n) + "\n";
+    std::fwrite(line.data(), 1, line.size(), s.log);
   }
   for (const Rule& r : s.rules)
     if (r.point == point && (r.ordinal == 0 || r.ordinal == n)) {
-      if (r.exit) ::_exit(kExitStatus);
+      if (r.exit) std::_Exit(kExitStatus);  // no clean-up: the process ends as a killed one does
       return r.code;
     }
   return std::nullopt;
@@ -153,8 +158,8 @@ void SetLogFile(const std::string& path) {
   State& s = S();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.loaded = true;
-  if (s.logFd >= 0) ::close(s.logFd);
-  s.logFd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (s.log) std::fclose(s.log);
+  s.log = path.empty() ? nullptr : OpenLog(path.c_str());
 }
 
 void Reset() {

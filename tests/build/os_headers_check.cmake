@@ -2,9 +2,7 @@
 #
 # Program code and the host layers above platform/os reach the operating system only through
 # platform/os: their sources include no operating-system header. Tests, fuzz targets,
-# benchmarks and the test support may (they drive processes and files directly). The one
-# exception is platform/fault, below platform/os: platform/os asks it at every call, so it
-# writes its log of reached points and ends a process on the spot with the system's own calls.
+# benchmarks and the test support may (they drive processes and files directly).
 if(NOT DEFINED SOURCE_DIR)
   message(FATAL_ERROR "os_headers_check.cmake needs -DSOURCE_DIR=...")
 endif()
@@ -20,7 +18,7 @@ set(checked 0)
 foreach(rel IN LISTS sources)
   # Build trees below the source tree (their include roots link to the sources) are no sources.
   if((binaryPrefix AND NOT binaryPrefix MATCHES "^\\.\\." AND rel MATCHES "^${binaryPrefix}/")
-     OR rel MATCHES "^(build[^/]*|\\.[^/]*|tests|bench|platform/os|platform/fault)/"
+     OR rel MATCHES "^(build[^/]*|\\.[^/]*|tests|bench|platform/os)/"
      OR rel MATCHES "(_test|_fuzzer)\\.cpp$|/testing/|Test[A-Za-z]*\\.h$|FuzzFile\\.h$")
     continue()
   endif()
