@@ -224,15 +224,11 @@ class PackageTestHost : public vr::testing::HostFixture {
       }
       out += "--\n";
     }
-    const char* bin = std::getenv("VR_BINARY_DIR");
-    const std::string command = std::string(bin) + "/tools/vrhost/vrhost reg export 'HKEY_LOCAL_MACHINE\\SOFTWARE'";
-    if (FILE* p = popen(command.c_str(), "r")) {
-      char buffer[4096];
-      size_t n;
-      while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-      pclose(p);
-    }
-    return out;
+    // The registry as `vrhost reg export` writes it, read here rather than by starting vrhost:
+    // the sweeps take the state after every fault point.
+    std::string registry;
+    EXPECT_EQ(vr::registry::ExportRegText(u"HKEY_LOCAL_MACHINE\\SOFTWARE", registry), ERROR_SUCCESS);
+    return out + registry;
   }
   // A registration file with the packages given as XML text, beside a copy of the DTD.
   std::string WriteRegistration(const std::string& name, const std::string& packages) {
