@@ -4,6 +4,7 @@
 #include <map>
 #include <vector>
 
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/Messages.h"
@@ -15,15 +16,10 @@
 #include "tessera/VrPlatformRegistration.h"
 #include "tessera/XmlParser/XmlReader.h"
 
+using vr::front::kExitFailure;
 using vr::msg::LoadMessage;
 using vr::msg::MessageId;
 using namespace vr::prereq;
-
-namespace {
-
-constexpr int kFailure = 100;
-
-}  // namespace
 
 namespace vr::prereq {
 
@@ -237,7 +233,7 @@ int PrereqSection::SaveUpdate(WString& undo, VrLogFile& sectionLog, WString& mes
     return 0;
   }
   if (std::string record; !BuildPrereqSaveRecord(new_->GetPath(), record, message) || !WritePrereqRecord(record, message))
-    return kFailure;
+    return kExitFailure;
   undo += u"[[[PREREQUISITE_CHECK_END]]]";
   VR_TRACE_INFO("Trying to write to partial (reqcheck) log file: ", undo);
   sectionLog.AppendLine(undo, true);
@@ -245,8 +241,8 @@ int PrereqSection::SaveUpdate(WString& undo, VrLogFile& sectionLog, WString& mes
   if (FAILED(new_->SaveFile())) {
     WriteCommonLog(u"Original prerequisites config file could not be saved!");
     message = LoadMessage(MessageId::kConfigFileSaveFailed, new_->GetPath());
-    return kFailure;
+    return kExitFailure;
   }
   WriteCommonLog(u"Updated original config file: " + new_->GetPath());
-  return CopyInstances(new_->GetPath(), u"Updated instance config file: ", nullptr, message) ? 0 : kFailure;
+  return CopyInstances(new_->GetPath(), u"Updated instance config file: ", nullptr, message) ? 0 : kExitFailure;
 }

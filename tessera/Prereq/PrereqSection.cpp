@@ -9,6 +9,7 @@
 #include "platform/os/file.h"
 #include "platform/text/casefold.h"
 #include "platform/text/format.h"
+#include "tessera/ExitCodes.h"
 #include "tessera/Files/VrConfigFile.h"
 #include "tessera/Files/VrLogFile.h"
 #include "tessera/FinalMessage.h"
@@ -20,15 +21,10 @@
 #include "tessera/TesseraTrace.h"
 #include "tessera/VrPlatformRegistration.h"
 
+using vr::front::kExitFailure;
 using vr::msg::LoadMessage;
 using vr::msg::MessageId;
 using namespace vr::prereq;
-
-namespace {
-
-constexpr int kFailure = 100;
-
-}  // namespace
 
 PrereqSection::PrereqSection(CVrPlatformRegistration& run) : run_(run) {}
 
@@ -52,21 +48,21 @@ int PrereqSection::Init(WString& message, const WString& requestedVersion) {
   WString shareInstall;
   if (!ReadRegistryString(kVorantKey, kShareInstallValue, shareInstall)) {
     message = LoadMessage(MessageId::kShareInstallDirUndetermined, kVorantKey, kShareInstallValue);
-    return kFailure;
+    return kExitFailure;
   }
   const WString folder = shareInstall + kPrereqFolder;
   WString version = FindHighestVersion(folder);
   if (version.empty()) {
     WriteCommonLog(u"An error occurred when enumerating folder '" + folder + u"'");
     message = LoadMessage(MessageId::kFolderEnumerateFailed, folder);
-    return kFailure;
+    return kExitFailure;
   }
   WString path = PrereqFilePath(folder, version);
   // The requested version names a folder: only a version text may, so that a text such as
   // "9.5/../../x" cannot reach outside the configuration folder.
   if (!requestedVersion.empty() && !VrConfigFile::IsVersion(requestedVersion)) {
     message = LoadMessage(MessageId::kPrereqVersionInvalid, requestedVersion);
-    return kFailure;
+    return kExitFailure;
   }
   if (!requestedVersion.empty() && CompareVersions(requestedVersion, version) > 0 && run_.IsPlanOnly()) {
     // A plan makes no version folder: the new version's file would start as a copy of the
@@ -88,7 +84,7 @@ int PrereqSection::Init(WString& message, const WString& requestedVersion) {
     original_.reset();
     new_.reset();
     DiscardNewVersion();
-    return kFailure;
+    return kExitFailure;
   }
   return 0;
 }
@@ -106,14 +102,14 @@ int PrereqSection::CreateVersion(const WString& folder, const WString& requested
   if (!record.empty()) record += "\n";
   if (!RecordFileState(newPath, file, readError)) {
     message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
-    return kFailure;
+    return kExitFailure;
   }
-  if (!WritePrereqRecord(record + file + "\n", message)) return kFailure;
+  if (!WritePrereqRecord(record + file + "\n", message)) return kExitFailure;
   if (auto* journal = vr::journal::RunJournal::Current()) journal->NoteFolderToCreate(newFolder);
   if (const long rc = vr::os::CreateDirectory(newFolder); rc != 0 && rc != ERROR_ALREADY_EXISTS) {
     WriteCommonLog(u"Creation of folder '" + newFolder + u"' failed with error: " + vr::text::Format(u"%ld", rc));
     message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
-    return kFailure;
+    return kExitFailure;
   } else if (rc == 0) {
     createdFolder_ = newFolder;
   }
@@ -122,7 +118,7 @@ int PrereqSection::CreateVersion(const WString& folder, const WString& requested
                    vr::text::Format(u"%ld", rc));
     message = LoadMessage(MessageId::kFileCopyFailed, path, newPath);
     DiscardNewVersion();
-    return kFailure;
+    return kExitFailure;
   } else if (rc == 0) {
     createdFile_ = newPath;
   }
