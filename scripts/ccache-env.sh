@@ -10,6 +10,11 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vorant-ccache}"
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(pwd)}"
   export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
+  # Depend mode hashes the compiler's own list of included headers (-MD, which every build
+  # here passes) instead of running the preprocessor first: a compile the cache misses, as
+  # every compile of a fresh machine does, costs no more than without ccache (a fifth more
+  # in the default mode).
+  export CCACHE_DEPEND="${CCACHE_DEPEND:-true}"
   # The three builds of CI (sanitized, Release, fuzz) together need about 1.5 GB.
   export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
   mkdir -p "$CCACHE_DIR"
