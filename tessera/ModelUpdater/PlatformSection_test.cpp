@@ -134,8 +134,10 @@ TEST_P(PlatformSectionSweep, EveryFaultPointEndsRolledBackOrReportsTheFailedRoll
   RestoreNamespace();
   std::map<int, int> outcomes;
   std::string others;  // the points that did not end in a rollback, with their exit codes
+  const std::string ledger = LedgerText();  // every point starts from this ledger (HostFixture.h)
   for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {
     RestoreNamespace();
+    RestoreLedger(ledger);
     fs::remove_all(Copies());
     // Every run starts as the probe did: no undo file of that name yet.
     fs::remove(base_ / "sweep.undo");

@@ -127,7 +127,9 @@ TEST_P(PackageRegistrationSweep, FaultSweep) {
   std::map<int, int> outcomes;
   std::map<std::string, int> packagePoints;
   const std::vector<std::string> part = vr::testing::SweepPart(points, GetParam(), kSweepParts);
+  std::string ledger = LedgerText();  // every point starts from this ledger (HostFixture.h)
   for (const std::string& point : part) {
+    RestoreLedger(ledger);
     vr::fault::Configure(point);
     const int code = Register(Example(), undo);
     vr::fault::Reset();
@@ -148,6 +150,7 @@ TEST_P(PackageRegistrationSweep, FaultSweep) {
       SetUp();
       SetValue(PatchKey(0, u"VRPATCH_PKG_01"), kInstalledValue, u"1");
       before = State();
+      ledger = LedgerText();
     } else {
       // Failures before any change: reading the registration file (51, 52), Init, the run
       // log, the section logs, the undo file (100).

@@ -169,9 +169,11 @@ TEST_P(PrereqSectionSweep, EveryFaultPointLeavesTheFilesWholeOrRegistered) {
   }
   ASSERT_GT(points.size(), 10u);
   const auto files = Files();
+  const std::string ledger = LedgerText();
   auto restore = [&] {
     for (size_t i = 0; i < files.size(); ++i) std::ofstream(files[i], std::ios::binary) << before_[i];
     fs::remove_all(NewVersionFile().parent_path());
+    RestoreLedger(ledger);
   };
   size_t failed = 0;
   for (const auto& point : vr::testing::SweepPart(points, GetParam(), kSweepParts)) {

@@ -71,6 +71,20 @@ class HostFixture : public FolderFixture {
     return r.exitCode == 0 ? r.out : std::string();
   }
 
+  // The registration ledger's text ("" while the host has none), and putting a text back. A
+  // sweep that registers the same patch at every point starts each point from the same
+  // ledger: a registration of a patch that the ledger already holds with the same creation
+  // second waits for the next second, and those waits were most of such a sweep's time.
+  std::string LedgerText() const {
+    const std::filesystem::path ledger = root_ / "ledger/ledger.txt";
+    return std::filesystem::exists(ledger) ? ReadFileBytes(ledger.string()) : std::string();
+  }
+  void RestoreLedger(const std::string& text) const {
+    const std::filesystem::path ledger = root_ / "ledger/ledger.txt";
+    if (text.empty()) std::filesystem::remove(ledger);
+    else WriteFileBytes(ledger.string(), text);
+  }
+
   std::filesystem::path root_;  // the host root in the test's folder
   std::string binaryDir_;       // the build tree
   std::string vrhost_;          // the vrhost program of the build tree
