@@ -154,3 +154,41 @@ function(vr_add_subdirectories)
     add_subdirectory(${dir})
   endforeach()
 endfunction()
+
+# Every target of the folder dir and the folders below it.
+function(vr_targets_below dir out)
+  get_property(found DIRECTORY "${dir}" PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(subdirs DIRECTORY "${dir}" PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    vr_targets_below("${sub}" more)
+    list(APPEND found ${more})
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# vr_unity_alone(files...)  In a unity build (CMAKE_UNITY_BUILD, which CI's Release and fuzz
+# builds use: a target's files compiled a batch at a time, each batch one translation unit,
+# in about half the time) two files of a target that define the same internal name cannot
+# share a batch. These files (paths from the source root) are compiled alone. Called once all
+# targets exist.
+function(vr_unity_alone)
+  if(NOT CMAKE_UNITY_BUILD)
+    return()
+  endif()
+  vr_targets_below("${CMAKE_SOURCE_DIR}" targets)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(NOT type MATCHES "^(STATIC_LIBRARY|EXECUTABLE)$")
+      continue()
+    endif()
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(dir ${target} SOURCE_DIR)
+    foreach(src IN LISTS sources)
+      get_filename_component(full "${src}" ABSOLUTE BASE_DIR "${dir}")
+      file(RELATIVE_PATH rel "${CMAKE_SOURCE_DIR}" "${full}")
+      if(rel IN_LIST ARGN)
+        set_source_files_properties("${full}" TARGET_DIRECTORY ${target} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
