@@ -18,9 +18,9 @@ bash scripts/deps.sh
 build=${VR_FUZZ_BUILD_DIR:-build-fuzz}
 seconds=${VR_FUZZ_SECONDS:-30}
 source scripts/ccache-env.sh
-# Line tables only: all a report's stack needs, and a sixth quicker to compile than full
-# debugging information. -O2, as the targets run a quarter more inputs in their time than at -O1.
-# A unity build (a target's files compiled in batches) takes about a third less time.
+# -O2, as the targets run a quarter more inputs in their time than at -O1; line tables only,
+# all a report's stack needs, a sixth quicker to compile than full debugging information; a
+# unity build (a target's files compiled in batches), about a third quicker again.
 opt="-O2 -gline-tables-only -DNDEBUG"
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="$opt" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$opt" \

@@ -16,9 +16,11 @@
 #include "platform/fault/fault.h"
 #include "platform/text/convert.h"
 #include "platform/wmi/mof_compiler.h"
+#include "platform/wmi/object_path.h"
 #include "platform/wmi/repository.h"
 #include "tessera/AppErrors.h"
 #include "tessera/Console.h"
+#include "tessera/ModelUpdater/WmiAccess.h"
 #include "tessera/VrPlatformRegistration.h"
 #include "tests/support/HostFixture.h"
 
@@ -56,11 +58,12 @@ class PlatformSectionRun : public vr::testing::HostFixture {
   // the export only, so that the next one reads the files as they are then.
   std::string Namespace() {
     std::shared_ptr<vr::wmi::Repository> repo;
-    WString why;
+    WString server, ns, why;
     std::string text;
-    HRESULT hr = vr::wmi::Repository::OpenRoot(root_.string(), &repo, &why);
+    HRESULT hr = vr::wmi::ParseNamespacePath(PlatformOperations::kVorantNamespace, &server, &ns);
+    if (SUCCEEDED(hr)) hr = vr::wmi::Repository::OpenRoot(root_.string(), &repo, &why);
     if (SUCCEEDED(hr))
-      hr = vr::wmi::ExportNamespace(*repo, u"root\\Tamberlin\\Vorant\\data", u"", true,
+      hr = vr::wmi::ExportNamespace(*repo, ns, u"", true,
                                     [&](const WString& part) { text += vr::text::WideToUtf8(part); }, &why);
     EXPECT_TRUE(SUCCEEDED(hr)) << vr::text::WideToUtf8(why);
     return SUCCEEDED(hr) ? text : std::string();

@@ -76,14 +76,13 @@ class HostFixture : public FolderFixture {
   // ledger: a registration of a patch that the ledger already holds with the same creation
   // second waits for the next second, and those waits were most of such a sweep's time.
   std::string LedgerText() const {
-    const std::filesystem::path ledger = root_ / "ledger/ledger.txt";
-    return std::filesystem::exists(ledger) ? ReadFileBytes(ledger.string()) : std::string();
+    return std::filesystem::exists(LedgerPath()) ? ReadFileBytes(LedgerPath().string()) : std::string();
   }
   void RestoreLedger(const std::string& text) const {
-    const std::filesystem::path ledger = root_ / "ledger/ledger.txt";
-    if (text.empty()) std::filesystem::remove(ledger);
-    else WriteFileBytes(ledger.string(), text);
+    if (text.empty()) std::filesystem::remove(LedgerPath());
+    else WriteFileBytes(LedgerPath().string(), text);
   }
+  std::filesystem::path LedgerPath() const { return root_ / "ledger/ledger.txt"; }
 
   std::filesystem::path root_;  // the host root in the test's folder
   std::string binaryDir_;       // the build tree
